@@ -1,0 +1,1 @@
+// Stands in for a library folder that has no sources.

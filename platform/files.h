@@ -1,0 +1,59 @@
+// File-system services. Paths are native (see platform_native.h); directory strings that are
+// passed in may end with a separator unless a function says otherwise. Every function that
+// returns false leaves the reason in LastErrorCode().
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// True when path names an existing file or directory. Paths holding '*' or '?' never exist.
+bool PathQuery(const std::wstring& path);
+
+// Copies a file, overwriting an existing target (CopyFileW with bFailIfExists FALSE).
+bool CopyFileOverwrite(const std::wstring& from, const std::wstring& to);
+bool RemoveFile(const std::wstring& path);
+// Creates one directory with default security; fails when it exists.
+bool MakeDirectory(const std::wstring& path);
+// Removes one empty directory (a link to a directory is removed as the link itself).
+bool RemoveEmptyDirectory(const std::wstring& path);
+
+// The process's current directory without a trailing separator (except at the root); ""
+// on failure.
+std::wstring CurrentDirectory();
+bool ChangeDirectory(const std::wstring& path);
+
+struct DirectoryEntry {
+  std::wstring name;
+  bool isDirectory = false;  // a real directory, never a link or reparse point
+  bool isLink = false;       // symbolic link, junction or other reparse point
+};
+
+// A search of one directory's entries ("." and ".." included where the system reports
+// them), in the order the system returns them. Closes itself.
+class DirectorySearch {
+ public:
+  // dir ends with a separator.
+  explicit DirectorySearch(const std::wstring& dir);
+  ~DirectorySearch();
+  DirectorySearch(const DirectorySearch&) = delete;
+  DirectorySearch& operator=(const DirectorySearch&) = delete;
+
+  // False when the search could not start; LastErrorCode() then tells why.
+  bool IsOpen() const;
+  // Fills entry with the next entry; false at the end.
+  bool Next(DirectoryEntry& entry);
+
+ private:
+  struct State;
+  State* state_;
+};
+
+// The system temporary directory, ending with a separator; "" on failure.
+std::wstring TempDirectory();
+
+// Creates a new empty file named prefix + unique hex + ".tmp" in dir (which ends with a
+// separator) and returns its path; "" on failure.
+std::wstring CreateTempFileName(const std::wstring& dir, const std::wstring& prefix);
+
+}  // namespace platform

@@ -1,0 +1,9 @@
+// What differs between the platforms at compile time: the path separator and program suffix.
+#pragma once
+
+namespace platform {
+inline constexpr wchar_t kSep = L'/';
+inline constexpr wchar_t kOtherSep = L'\\';
+inline constexpr const wchar_t* kProgramSuffix = L"";
+inline constexpr bool kHasDriveLetters = false;
+}  // namespace platform

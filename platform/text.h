@@ -1,0 +1,24 @@
+// Text conversions at the system boundary. The core works in std::wstring throughout.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// UTF-8 <-> wide text, whatever the width of wchar_t. Invalid input becomes U+FFFD.
+std::string ToUtf8(std::wstring_view text);
+std::wstring FromUtf8(std::string_view text);
+
+// The system's single-byte code page: the ANSI code page on Windows, UTF-8 elsewhere.
+std::string ToSystemCodePage(std::wstring_view text);
+std::wstring FromSystemCodePage(std::string_view text);
+
+// Orders two texts by their UTF-16 code units (as Windows does), on every platform.
+int CompareUtf16(std::wstring_view a, std::wstring_view b);
+
+// Replaces every occurrence of the other platform's separator by the native one, so that
+// the layout names written with backslashes (L"Resource\\version.ini") work everywhere.
+std::wstring NativePath(std::wstring_view path);
+
+}  // namespace platform

@@ -1,0 +1,4 @@
+// Wide entry point of a console program.
+#include "platform/entry.h"
+
+int wmain(int argc, wchar_t** argv) { return ProgramMain(argc, argv); }

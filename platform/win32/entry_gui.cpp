@@ -1,0 +1,8 @@
+// Wide entry point of a GUI-subsystem program; it never opens a window.
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "platform/entry.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return ProgramMain(__argc, __wargv); }

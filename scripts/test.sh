@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds all presets and runs every test: linux, linux-asan, and windows-x64 under Wine.
+# The windows-x86 build (the product target) is compiled and linked; this kernel cannot run it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+for preset in linux linux-asan windows-x86 windows-x64; do
+  echo "== build $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
+file build/windows-x86/bin/Kivo9.exe build/windows-x86/bin/UpgradeAgent.exe
+for preset in linux linux-asan windows-x64; do
+  echo "== test $preset"
+  ctest --preset "$preset"
+done
