@@ -1,0 +1,45 @@
+// One filter list while it is merged: an ordered list of entries that allows equal entries.
+#pragma once
+
+#include <cstddef>
+#include <list>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+// Entries are equal when they hold the same code units in the same order; case counts.
+// Beside the ordered entries the list counts each distinct value, so the question "is this
+// value already in the list?" costs one hash lookup however long the list grows.
+class CFilterList {
+ public:
+  using const_iterator = std::list<std::wstring>::const_iterator;
+
+  CFilterList() = default;
+  CFilterList(const CFilterList&) = delete;
+  CFilterList& operator=(const CFilterList&) = delete;
+
+  // Appends value at the tail, also when an equal entry is already held.
+  void AddTail(std::wstring value);
+
+  // The first entry equal to value, searching from the head; end() when there is none.
+  const_iterator Find(std::wstring_view value) const;
+
+  // True when some entry equals value.
+  bool Contains(std::wstring_view value) const;
+
+  // Removes the first entry equal to value; does nothing when there is none.
+  void RemoveValue(std::wstring_view value);
+
+  std::size_t GetCount() const { return entries_.size(); }
+  bool IsEmpty() const { return entries_.empty(); }
+
+  // The walk from head to tail.
+  const_iterator begin() const { return entries_.begin(); }
+  const_iterator end() const { return entries_.end(); }
+
+ private:
+  std::list<std::wstring> entries_;
+  // Each distinct value, viewed in one of its entries (list nodes never move), with the
+  // number of entries that hold it.
+  std::unordered_map<std::wstring_view, std::size_t> counts_;
+};

@@ -1,0 +1,42 @@
+#include "agent/filters/filter_list.h"
+
+#include <gtest/gtest.h>
+
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::wstring> Entries(const CFilterList& list) {
+  return std::vector<std::wstring>(list.begin(), list.end());
+}
+
+TEST(FilterList, KeepsOrderAndEqualEntriesAndComparesCodeUnits) {
+  CFilterList list;
+  for (const wchar_t* entry : {L"beta", L"alpha", L"beta", L"Beta"}) list.AddTail(entry);
+  EXPECT_EQ(Entries(list), (std::vector<std::wstring>{L"beta", L"alpha", L"beta", L"Beta"}));
+  EXPECT_TRUE(list.Contains(L"Beta"));
+  EXPECT_FALSE(list.Contains(L"BETA"));
+  EXPECT_FALSE(list.Contains(L"alpha "));
+  EXPECT_EQ(list.Find(L"beta"), list.begin());
+  EXPECT_EQ(list.Find(L"gamma"), list.end());
+}
+
+TEST(FilterList, RemoveValueTakesTheFirstEqualEntryOnly) {
+  CFilterList list;
+  for (const wchar_t* entry : {L"*", L"a", L"*", L"b"}) list.AddTail(entry);
+  list.RemoveValue(L"*");
+  EXPECT_EQ(Entries(list), (std::vector<std::wstring>{L"a", L"*", L"b"}));
+  // The remaining "*" is still found after its twin went.
+  EXPECT_TRUE(list.Contains(L"*"));
+  EXPECT_EQ(*list.Find(L"*"), L"*");
+  list.RemoveValue(L"*");
+  list.RemoveValue(L"missing");
+  EXPECT_EQ(Entries(list), (std::vector<std::wstring>{L"a", L"b"}));
+  EXPECT_FALSE(list.Contains(L"*"));
+  list.AddTail(L"*");
+  EXPECT_EQ(list.Find(L"*"), std::prev(list.end()));
+}
+
+}  // namespace
