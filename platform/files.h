@@ -17,6 +17,9 @@ bool RemoveFile(const std::wstring& path);
 bool MakeDirectory(const std::wstring& path);
 // Removes one empty directory (a link to a directory is removed as the link itself).
 bool RemoveEmptyDirectory(const std::wstring& path);
+// Removes a symbolic link, junction or other reparse point itself, whether it points at a
+// file or a directory; what it points at stays untouched. path has no trailing separator.
+bool RemoveLink(const std::wstring& path);
 
 // The process's current directory without a trailing separator (except at the root); ""
 // on failure.
@@ -53,7 +56,8 @@ class DirectorySearch {
 std::wstring TempDirectory();
 
 // Creates a new empty file named prefix + unique hex + ".tmp" in dir (which ends with a
-// separator) and returns its path; "" on failure.
+// separator) and returns its path; "" on failure. As with GetTempFileNameW, only the first
+// three characters of prefix are used, and a name already taken is never reused.
 std::wstring CreateTempFileName(const std::wstring& dir, const std::wstring& prefix);
 
 }  // namespace platform

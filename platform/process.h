@@ -21,6 +21,7 @@ std::wstring ProcessCommandLine();
 bool StartProgram(const std::wstring& path, const std::wstring& parameters,
                   const std::wstring& workingDir, bool hidden);
 
+// Pauses the calling thread; 0xFFFFFFFF pauses as long as 0xFFFFFFFE (never forever).
 void SleepMilliseconds(std::uint32_t ms);
 
 // The calling thread's last system error (GetLastError or errno) and its text.

@@ -1,0 +1,142 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "platform/process.h"
+#include "platform/test_support.h"
+#include "platform_native.h"
+
+namespace platform {
+namespace {
+
+class FilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_FALSE(temp_.path().empty()); }
+  std::wstring At(const std::wstring& name) const { return temp_.path() + name; }
+  ScopedTempDir temp_;
+};
+
+TEST_F(FilesTest, PathQueryFindsFilesAndDirectoriesButNeverWildcards) {
+  ASSERT_TRUE(WriteWholeFile(At(L"file.txt"), "x"));
+  EXPECT_TRUE(PathQuery(At(L"file.txt")));
+  EXPECT_TRUE(PathQuery(temp_.path()));
+  EXPECT_TRUE(PathQuery(At(L"")));
+  EXPECT_FALSE(PathQuery(At(L"missing")));
+  EXPECT_FALSE(PathQuery(At(L"file.tx?")));
+  EXPECT_FALSE(PathQuery(At(L"*")));
+  EXPECT_FALSE(PathQuery(L""));
+  // Where the name is legal (not on Windows), it still never exists.
+  MakeDirectory(At(L"odd?"));
+  EXPECT_FALSE(PathQuery(At(L"odd?")));
+}
+
+TEST_F(FilesTest, CopyOverwritesAndKeepsEveryByte) {
+  std::string big(3 * 1024 * 1024 + 17, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 251);
+  ASSERT_TRUE(WriteWholeFile(At(L"big"), big));
+  ASSERT_TRUE(WriteWholeFile(At(L"target"), std::string(5 * 1024 * 1024, 'z')));
+  ASSERT_TRUE(CopyFileOverwrite(At(L"big"), At(L"target")));
+  EXPECT_EQ(ReadWholeFile(At(L"target")), big);  // longer old content is gone
+
+  ASSERT_TRUE(WriteWholeFile(At(L"empty"), ""));
+  ASSERT_TRUE(CopyFileOverwrite(At(L"empty"), At(L"target")));
+  EXPECT_EQ(ReadWholeFile(At(L"target")), "");
+}
+
+TEST_F(FilesTest, CopyFailuresLeaveAnErrorAndNoTarget) {
+  EXPECT_FALSE(CopyFileOverwrite(At(L"missing"), At(L"target")));
+  EXPECT_NE(LastErrorCode(), 0u);
+  EXPECT_FALSE(PathQuery(At(L"target")));
+
+  ASSERT_TRUE(WriteWholeFile(At(L"source"), "abc"));
+  EXPECT_FALSE(CopyFileOverwrite(At(L"source"), At(L"no") + kSep + L"target"));
+  EXPECT_NE(LastErrorCode(), 0u);
+
+  ASSERT_TRUE(MakeDirectory(At(L"dir")));
+  EXPECT_FALSE(CopyFileOverwrite(At(L"source"), At(L"dir")));  // a directory is no file
+  EXPECT_FALSE(CopyFileOverwrite(At(L"dir"), At(L"copy")));
+  EXPECT_FALSE(PathQuery(At(L"copy")));
+}
+
+TEST_F(FilesTest, DirectoriesAndFilesAreCreatedAndRemovedOneByOne) {
+  ASSERT_TRUE(MakeDirectory(At(L"d")));
+  EXPECT_FALSE(MakeDirectory(At(L"d")));                // exists
+  EXPECT_FALSE(MakeDirectory(At(L"x") + kSep + L"y"));  // parent missing
+  ASSERT_TRUE(WriteWholeFile(At(L"d") + kSep + L"f", "1"));
+  EXPECT_FALSE(RemoveEmptyDirectory(At(L"d")));  // not empty
+  EXPECT_FALSE(RemoveFile(At(L"d")));            // a directory is not removed as a file
+  EXPECT_TRUE(RemoveFile(At(L"d") + kSep + L"f"));
+  EXPECT_FALSE(RemoveFile(At(L"d") + kSep + L"f"));
+  EXPECT_NE(LastErrorCode(), 0u);
+  EXPECT_TRUE(RemoveEmptyDirectory(At(L"d") + kSep));
+  EXPECT_FALSE(PathQuery(At(L"d")));
+}
+
+TEST_F(FilesTest, CurrentDirectoryFollowsChanges) {
+  const std::wstring before = CurrentDirectory();
+  ASSERT_FALSE(before.empty());
+  ASSERT_TRUE(MakeDirectory(At(L"cwd")));
+  ASSERT_TRUE(ChangeDirectory(At(L"cwd")));
+  const std::wstring inside = CurrentDirectory();
+  EXPECT_TRUE(ChangeDirectory(before));
+  EXPECT_EQ(CurrentDirectory(), before);
+  EXPECT_FALSE(ChangeDirectory(At(L"missing")));
+  EXPECT_EQ(CurrentDirectory(), before);
+  // No trailing separator, and the same directory seen from both sides.
+  ASSERT_FALSE(inside.empty());
+  EXPECT_NE(inside.back(), kSep);
+  ASSERT_TRUE(WriteWholeFile(inside + kSep + L"seen", "1"));
+  EXPECT_TRUE(PathQuery(At(L"cwd") + kSep + L"seen"));
+}
+
+TEST_F(FilesTest, SearchReportsFilesAndRealDirectories) {
+  ASSERT_TRUE(WriteWholeFile(At(L"a.txt"), "1"));
+  ASSERT_TRUE(WriteWholeFile(At(L"noext"), "1"));
+  ASSERT_TRUE(MakeDirectory(At(L"sub")));
+  std::set<std::wstring> files, dirs;
+  DirectorySearch search(temp_.path());
+  ASSERT_TRUE(search.IsOpen());
+  DirectoryEntry entry;
+  while (search.Next(entry)) {
+    EXPECT_FALSE(entry.isLink);
+    (entry.isDirectory ? dirs : files).insert(entry.name);
+  }
+  EXPECT_EQ(files, (std::set<std::wstring>{L"a.txt", L"noext"}));
+  dirs.erase(L".");
+  dirs.erase(L"..");
+  EXPECT_EQ(dirs, std::set<std::wstring>{L"sub"});
+}
+
+TEST_F(FilesTest, SearchOfAMissingDirectoryDoesNotStart) {
+  DirectorySearch search(At(L"missing") + kSep);
+  EXPECT_FALSE(search.IsOpen());
+  EXPECT_NE(LastErrorCode(), 0u);
+  DirectoryEntry entry;
+  EXPECT_FALSE(search.Next(entry));
+}
+
+TEST_F(FilesTest, TempNamesAreNewEmptyFilesInTheGivenDirectory) {
+  const std::wstring temp = TempDirectory();
+  ASSERT_FALSE(temp.empty());
+  EXPECT_EQ(temp.back(), kSep);
+  EXPECT_TRUE(PathQuery(temp));
+
+  std::set<std::wstring> names;
+  for (int i = 0; i < 20; ++i) {
+    const std::wstring name = CreateTempFileName(temp_.path(), L"~GFX");
+    ASSERT_EQ(name.rfind(temp_.path() + L"~GF", 0), 0u) << ToUtf8(name);
+    EXPECT_EQ(name.substr(name.size() - 4), L".tmp");
+    EXPECT_NE(name.find_first_of(L"0123456789ABCDEF", temp_.path().size() + 3), std::wstring::npos);
+    EXPECT_TRUE(PathQuery(name));
+    EXPECT_EQ(ReadWholeFile(name), "");
+    names.insert(name);
+  }
+  EXPECT_EQ(names.size(), 20u);
+  EXPECT_EQ(CreateTempFileName(At(L"missing") + kSep, L"~GF"), L"");
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,111 @@
+// File-system services on Windows, with the flags and buffer sizes the programs rely on.
+#include <windows.h>
+
+#include "platform/files.h"
+
+namespace platform {
+namespace {
+
+constexpr DWORD kPathBufferChars = MAX_PATH;  // 260, as the programs were defined with
+
+bool HasWildcard(const std::wstring& path) {
+  return path.find_first_of(L"*?") != std::wstring::npos;
+}
+
+void FillEntry(const WIN32_FIND_DATAW& data, DirectoryEntry& entry) {
+  const DWORD attributes = data.dwFileAttributes;
+  entry.name = data.cFileName;
+  entry.isLink = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  entry.isDirectory = !entry.isLink && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+}  // namespace
+
+bool PathQuery(const std::wstring& path) {
+  if (path.empty() || HasWildcard(path)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return false;
+  }
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool CopyFileOverwrite(const std::wstring& from, const std::wstring& to) {
+  return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
+}
+
+bool RemoveFile(const std::wstring& path) { return DeleteFileW(path.c_str()) != 0; }
+
+bool MakeDirectory(const std::wstring& path) {
+  return CreateDirectoryW(path.c_str(), nullptr) != 0;
+}
+
+bool RemoveEmptyDirectory(const std::wstring& path) { return RemoveDirectoryW(path.c_str()) != 0; }
+
+// A link to a directory (symbolic link or junction) carries the directory attribute and is
+// removed like a directory; a link to a file like a file. Neither call follows the link.
+bool RemoveLink(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    SetLastError(ERROR_NOT_A_REPARSE_POINT);
+    return false;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return RemoveDirectoryW(path.c_str()) != 0;
+  return DeleteFileW(path.c_str()) != 0;
+}
+
+std::wstring CurrentDirectory() {
+  wchar_t buffer[kPathBufferChars];
+  const DWORD n = GetCurrentDirectoryW(kPathBufferChars, buffer);
+  if (n == 0 || n >= kPathBufferChars) return L"";
+  return std::wstring(buffer, n);
+}
+
+bool ChangeDirectory(const std::wstring& path) { return SetCurrentDirectoryW(path.c_str()) != 0; }
+
+struct DirectorySearch::State {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  WIN32_FIND_DATAW pending;  // FindFirstFileW already delivered the first entry
+  bool hasPending = false;
+};
+
+DirectorySearch::DirectorySearch(const std::wstring& dir) : state_(new State) {
+  const std::wstring pattern = dir + L"*.*";
+  state_->handle = FindFirstFileW(pattern.c_str(), &state_->pending);
+  state_->hasPending = state_->handle != INVALID_HANDLE_VALUE;
+}
+
+DirectorySearch::~DirectorySearch() {
+  if (state_->handle != INVALID_HANDLE_VALUE) FindClose(state_->handle);
+  delete state_;
+}
+
+bool DirectorySearch::IsOpen() const { return state_->handle != INVALID_HANDLE_VALUE; }
+
+bool DirectorySearch::Next(DirectoryEntry& entry) {
+  if (state_->handle == INVALID_HANDLE_VALUE) return false;
+  if (state_->hasPending) {
+    state_->hasPending = false;
+    FillEntry(state_->pending, entry);
+    return true;
+  }
+  WIN32_FIND_DATAW data;
+  if (!FindNextFileW(state_->handle, &data)) return false;
+  FillEntry(data, entry);
+  return true;
+}
+
+std::wstring TempDirectory() {
+  wchar_t buffer[kPathBufferChars];
+  const DWORD n = GetTempPathW(kPathBufferChars, buffer);
+  if (n == 0 || n >= kPathBufferChars) return L"";
+  return std::wstring(buffer, n);
+}
+
+std::wstring CreateTempFileName(const std::wstring& dir, const std::wstring& prefix) {
+  wchar_t buffer[kPathBufferChars];
+  if (GetTempFileNameW(dir.c_str(), prefix.c_str(), 0, buffer) == 0) return L"";
+  return buffer;
+}
+
+}  // namespace platform
