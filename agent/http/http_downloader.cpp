@@ -1,0 +1,168 @@
+#include "agent/http/http_downloader.h"
+
+#include <array>
+#include <cstring>
+#include <optional>
+
+#include "agent/http/response_head.h"
+#include "agent/http/tear_exception.h"
+#include "platform/console.h"
+#include "platform/file_writer.h"
+#include "platform/http.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr wchar_t kAgentName[] = L"Sentiwalker Download";
+constexpr wchar_t kHeaderBlock[] = L"Accept: */*\r\nUser-Agent: Corvane2\r\n";
+constexpr std::uint32_t kRequestFlags =
+    platform::kHttpFlagReload | platform::kHttpFlagExistingConnect |
+    platform::kHttpFlagNoCacheWrite | platform::kHttpFlagPragmaNoCache;
+constexpr std::uint32_t kConnectTimeoutMs = 2000;
+constexpr int kRedirectLimit = 10;
+constexpr std::size_t kChunkBytes = 1024;
+
+using Connection = std::optional<platform::HttpConnection>;
+using Request = std::optional<platform::HttpRequest>;
+
+[[noreturn]] void Fail(int code, const std::wstring& message) {
+  if (!message.empty()) platform::WriteErr(message);
+  throw CTearException(code);
+}
+
+void WriteStatusLine(int status) {
+  platform::WriteErr(L"Status Code of Download is " + std::to_wstring(status) + L"\n");
+}
+
+bool IsRedirect(int status) { return status == 301 || status == 302 || status == 303; }
+
+// Connects, opens the GET request and sends it; returns the answer's status.
+int Exchange(const platform::HttpSession& session, const platform::HttpUrl& url,
+             Connection& connection, Request& request, bool firstRequest) {
+  connection.emplace(session, url.host, url.port);
+  request.emplace(*connection, L"GET", url.object, L"HTTP/1.0", kRequestFlags);
+  request->AddHeaders(kHeaderBlock);
+  if (firstRequest) request->SetConnectTimeout(kConnectTimeoutMs);
+  request->Send();
+  return StatusNumber(request->StatusText());
+}
+
+int FollowRedirect(const platform::HttpSession& session, Connection& connection, Request& request) {
+  std::wstring location;
+  if (!FindRedirectLocation(request->RawHeaders(), location)) {
+    Fail(CTearException::kBadRedirect, L"Error: Site redirects with no new location\n");
+  }
+  request.reset();
+  connection.reset();
+  platform::HttpUrl url;
+  if (!session.CrackUrl(location, url)) {
+    Fail(CTearException::kBadRedirect, L"Error: the redirected URL could not be parsed.\n");
+  }
+  if (!url.isHttp) {
+    Fail(CTearException::kBadRedirect,
+         L"Error: the redirected URL does not reference a HTTP resource.\n");
+  }
+  const int status = Exchange(session, url, connection, request, false);
+  WriteStatusLine(status);
+  return status;
+}
+
+// Follows up to ten redirects. Only a 200 answer goes on to the body: a redirect beyond the
+// limit is no resource either.
+void AcceptStatus(int status, const platform::HttpSession& session, Connection& connection,
+                  Request& request) {
+  for (int redirects = 0;; ++redirects) {
+    if (status == 401) Fail(CTearException::kBadUrl, L"Access denied: Need password\n");
+    if (status == 200) return;
+    if (!IsRedirect(status) || redirects == kRedirectLimit) {
+      WriteStatusLine(status);
+      throw CTearException(CTearException::kBadStatus);
+    }
+    status = FollowRedirect(session, connection, request);
+  }
+}
+
+void ReportPlatformFailure(const platform::HttpError& error) {
+  platform::WriteOut(L"Error Code: " + std::to_wstring(static_cast<int>(error.Code())) + L"\n");
+  platform::WriteOut(error.Description() + L"\n");
+}
+
+// Zero bytes carry no text; the rest is decoded as a whole, so that no character is split.
+void AppendText(std::string& textBytes, const char* data, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] != '\0') textBytes += data[i];
+  }
+}
+
+}  // namespace
+
+std::wstring CHttpDownloader::DownloadToString(const std::wstring& url) {
+  textMode_ = 1;
+  text_.clear();
+  url_ = url.c_str();
+  Fetch();
+  url_ = nullptr;
+  return text_;
+}
+
+int CHttpDownloader::DownloadToFile(const std::wstring& url, const std::wstring& path) {
+  targetPath_ = path;
+  url_ = url.c_str();
+  const int result = Fetch();
+  url_ = nullptr;
+  return result;
+}
+
+int CHttpDownloader::Fetch() {
+  const std::wstring url = url_ != nullptr ? url_ : L"";
+  platform::ForgetCachedUrl(url);
+  const platform::HttpSession session(kAgentName);
+  Connection connection;
+  Request request;
+  std::string textBytes;
+  int result = 0;
+  try {
+    platform::HttpUrl parts;
+    if (!session.CrackUrl(url, parts) || !parts.isHttp) {
+      Fail(CTearException::kBadUrl, L"Error: can only use URLs beginning with http://\n");
+    }
+    const int status = Exchange(session, parts, connection, request, true);
+    AcceptStatus(status, session, connection, request);
+    result = ReadBody(*request, textBytes);
+  } catch (const CTearException&) {
+    result = 0;
+  } catch (const platform::HttpError& error) {
+    ReportPlatformFailure(error);
+    result = 0;
+  } catch (const std::exception&) {
+    result = 0;
+  }
+  if (textMode_ != 0) text_ += platform::FromSystemCodePage(textBytes);
+  request.reset();
+  connection.reset();
+  return result;
+}
+
+int CHttpDownloader::ReadBody(platform::HttpRequest& request, std::string& textBytes) {
+  const auto declared = DeclaredContentLength(request.RawHeaders());
+  platform::FileWriter file;
+  if (textMode_ == 0 && !file.Create(targetPath_)) {
+    throw CTearException(CTearException::kFileNotCreated);
+  }
+  std::array<char, kChunkBytes + 1> buffer;
+  std::uint64_t received = 0;
+  for (;;) {
+    buffer.fill('\0');
+    const std::size_t size = request.ReadChunk(buffer.data(), kChunkBytes);
+    if (size == 0) break;
+    if (textMode_ != 0) {
+      AppendText(textBytes, buffer.data(), size);
+    } else if (!file.Write(buffer.data(), size)) {
+      return 0;
+    }
+    received += size;
+  }
+  if (textMode_ == 0 && !file.Close()) return 0;
+  const bool complete = !declared || received >= *declared;  // else the body was cut short
+  return complete && received > 0 ? 1 : 0;
+}

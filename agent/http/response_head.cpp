@@ -1,0 +1,64 @@
+#include "agent/http/response_head.h"
+
+#include <cwctype>
+
+namespace {
+
+constexpr wchar_t kLocation[] = L"Location: ";
+constexpr std::size_t kLocationLength = sizeof(kLocation) / sizeof(wchar_t) - 1;
+
+bool StartsWithNoCase(const std::wstring& line, const std::wstring& prefix) {
+  if (line.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (std::towlower(line[i]) != std::towlower(prefix[i])) return false;
+  }
+  return true;
+}
+
+// Decimal digits surrounded by optional blanks; nothing for anything else or an overflow.
+std::optional<std::uint64_t> ParseLength(const std::wstring& text) {
+  const std::size_t begin = text.find_first_not_of(L" \t");
+  const std::size_t end = text.find_last_not_of(L" \t\r");
+  if (begin == std::wstring::npos || end < begin) return std::nullopt;
+  std::uint64_t value = 0;
+  for (std::size_t i = begin; i <= end; ++i) {
+    if (text[i] < L'0' || text[i] > L'9') return std::nullopt;
+    const std::uint64_t digit = static_cast<std::uint64_t>(text[i] - L'0');
+    if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
+}  // namespace
+
+int StatusNumber(const std::wstring& text) {
+  int status = 0;
+  for (std::size_t i = 0; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+    if (status > 99999) return 0;  // no status has so many digits
+    status = status * 10 + (text[i] - L'0');
+  }
+  return status;
+}
+
+bool FindRedirectLocation(const std::wstring& rawHeaders, std::wstring& location) {
+  const std::size_t found = rawHeaders.find(kLocation);
+  if (found == std::wstring::npos) return false;
+  location = rawHeaders.substr(found + kLocationLength);
+  const std::size_t lineFeed = location.find(L'\n');
+  if (lineFeed != std::wstring::npos && lineFeed != 0) location.resize(lineFeed);
+  return true;
+}
+
+std::optional<std::uint64_t> DeclaredContentLength(const std::wstring& rawHeaders) {
+  static const std::wstring kName = L"Content-Length:";
+  std::size_t start = rawHeaders.find(L'\n');  // the status line declares nothing
+  while (start != std::wstring::npos && start + 1 < rawHeaders.size()) {
+    const std::size_t end = rawHeaders.find(L'\n', start + 1);
+    const std::wstring line = rawHeaders.substr(
+        start + 1, end == std::wstring::npos ? std::wstring::npos : end - start - 1);
+    if (StartsWithNoCase(line, kName)) return ParseLength(line.substr(kName.size()));
+    start = end;
+  }
+  return std::nullopt;
+}
