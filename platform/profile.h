@@ -1,6 +1,13 @@
-// INI profile files, with the semantics of the Windows profile functions.
+// INI profile files, with the semantics of the Windows profile functions: section and key
+// names match without regard to case, values lose surrounding white space, lines starting
+// with ';' are comments, the first of duplicate sections or keys wins. Files may be UTF-8
+// (with or without a byte-order mark) or UTF-16 with a byte-order mark; a write keeps the
+// file's encoding. On Windows, paths must be absolute (a bare name lands in the Windows
+// directory). The writers are not called WriteProfileString / WriteProfileSection because
+// <windows.h> defines those names as macros.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,29 +17,37 @@ namespace platform {
 using ProfileEntries = std::vector<std::pair<std::wstring, std::wstring>>;
 
 // GetPrivateProfileStringW with a buffer of bufferChars characters: the value of key in
-// section, or defaultValue when the file, section or key is missing. A value is cut to
-// bufferChars - 1 characters.
+// section with one pair of enclosing quotes (" or ') removed, or defaultValue (without its
+// trailing spaces) when the file, section or key is missing or the key's line has no '='.
+// The text is cut to bufferChars - 1 characters; a bufferChars of 0 gives "".
 std::wstring ReadProfileString(const std::wstring& section, const std::wstring& key,
                                const std::wstring& defaultValue, std::size_t bufferChars,
                                const std::wstring& path);
 
-// GetPrivateProfileIntW: the leading decimal (or 0x hexadecimal) number of the value.
+// GetPrivateProfileIntW: the decimal number at the start of the value (white space and a
+// sign allowed, reading stops at the first other character, so "12abc" gives 12 and "0x10"
+// gives 0; a value with no digits gives 0). defaultValue when the key is missing or empty.
 int ReadProfileInt(const std::wstring& section, const std::wstring& key, int defaultValue,
                    const std::wstring& path);
 
-// WritePrivateProfileStringW: sets one key, creating the file and the section as needed.
-bool WriteProfileString(const std::wstring& section, const std::wstring& key,
-                        const std::wstring& value, const std::wstring& path);
+// WritePrivateProfileStringW: sets one key, creating the file and the section (at the end of
+// the file) as needed; leading white space of value is dropped. Returns false when the file
+// cannot be written (it is then left as it was) or when a text holds a line break.
+bool WriteProfileValue(const std::wstring& section, const std::wstring& key,
+                       const std::wstring& value, const std::wstring& path);
 
-// GetPrivateProfileSectionW: every "key=value" line of the section, in file order, split at
-// the first '=' (a line without one gives an empty value); keys and values as the file holds
-// them, before the trimming and unquoting that ReadProfileString applies. Empty when the
-// file or section is missing.
+// GetPrivateProfileSectionW: every line of the first section named section, in file order,
+// comments left out, split at the first '=' (a line without one gives an empty value); keys
+// and values trimmed of white space but not unquoted. Empty when the file or section is
+// missing. One read of the file, however long the section.
 ProfileEntries ReadProfileSection(const std::wstring& section, const std::wstring& path);
 
-// WritePrivateProfileSectionW: replaces the whole section by entries in one write; with no
-// entries the section is removed. The rest of the file is left as it was.
-bool WriteProfileSection(const std::wstring& section, const ProfileEntries& entries,
+// WritePrivateProfileSectionW: replaces every key of the section by entries in one write of
+// the file (a missing section is added at the end); with no entries the section is removed
+// with all its lines. Keys must not hold '='. The rest of the file is left as it was.
+// Returns false when the file cannot be written (it is then left as it was) or when a text
+// holds a line break.
+bool WriteProfileEntries(const std::wstring& section, const ProfileEntries& entries,
                          const std::wstring& path);
 
 }  // namespace platform

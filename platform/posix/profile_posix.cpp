@@ -1,0 +1,304 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+#include "ini_file.h"
+#include "platform/profile.h"
+#include "platform/text.h"
+
+namespace platform {
+namespace {
+
+// Identifies one version of a file: a rewrite in place changes size or time, a replacement
+// by rename changes the inode.
+struct FileStamp {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  long long mtimeNs = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp StampOf(const struct stat& st) {
+  return {st.st_dev, st.st_ino, st.st_size,
+          static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
+}
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  // Closes now, so that a failure of the final write-back is seen.
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+bool ReadAll(int fd, std::string& out) {
+  char chunk[65536];
+  for (;;) {
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    out.append(chunk, static_cast<std::size_t>(n));
+  }
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+enum class LoadState { kMissing, kLoaded, kUnreadable };
+
+struct Loaded {
+  LoadState state = LoadState::kMissing;
+  std::shared_ptr<const IniFile> file;  // set when kLoaded
+  mode_t mode = 0;
+  uid_t owner = 0;
+  gid_t group = 0;
+};
+
+Loaded Without(LoadState state) {
+  Loaded result;
+  result.state = state;
+  return result;
+}
+
+// Parsed files by path. An entry serves only while the file keeps the stamp it was parsed
+// with, so a file changed by anyone else is parsed again.
+class ProfileCache {
+ public:
+  Loaded Load(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+      return Without(errno == ENOENT || errno == ENOTDIR ? LoadState::kMissing
+                                                         : LoadState::kUnreadable);
+    }
+    Loaded result{LoadState::kLoaded, nullptr, st.st_mode, st.st_uid, st.st_gid};
+    const auto cached = entries_.find(path);
+    if (cached != entries_.end() && cached->second.stamp == StampOf(st)) {
+      result.file = cached->second.file;
+      return result;
+    }
+    Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    std::string bytes;
+    if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        !ReadAll(fd.get(), bytes)) {
+      return Without(LoadState::kUnreadable);
+    }
+    result.file = std::make_shared<const IniFile>(std::move(bytes));
+    Store(path, StampOf(st), result.file);
+    return result;
+  }
+
+  void Store(const std::string& path, const FileStamp& stamp, std::shared_ptr<const IniFile> file) {
+    if (entries_.size() >= kMaxFiles && !entries_.contains(path)) entries_.clear();
+    entries_[path] = {stamp, std::move(file)};
+  }
+
+ private:
+  static constexpr std::size_t kMaxFiles = 32;
+  struct Entry {
+    FileStamp stamp;
+    std::shared_ptr<const IniFile> file;
+  };
+  std::unordered_map<std::string, Entry> entries_;
+};
+
+std::mutex& ProfileLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+ProfileCache& Cache() {
+  static ProfileCache cache;
+  return cache;
+}
+
+// The file a write must replace: the target of a symbolic link rather than the link.
+std::string WriteTarget(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char resolved[PATH_MAX];
+  return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : std::string();
+}
+
+// Writes bytes to a new file beside target and renames it over target, so that readers see
+// the old file or the new one and never a part. Returns the stamp of the new file.
+bool ReplaceFile(const std::string& target, const std::string& bytes, const Loaded& old,
+                 FileStamp& stamp) {
+  const std::size_t slash = target.rfind('/');
+  const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  const std::string base = target.substr(dir.size());
+  static unsigned counter = 0;
+  std::string temp;
+  int raw = -1;
+  for (int attempt = 0; attempt < 100 && raw < 0; ++attempt) {
+    temp = dir + "." + base + "." + std::to_string(getpid()) + "." + std::to_string(++counter);
+    raw = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (raw < 0 && errno != EEXIST) return false;
+  }
+  Descriptor fd(raw);
+  if (fd.get() < 0) return false;
+  if (old.state == LoadState::kLoaded) {
+    if (fchown(fd.get(), old.owner, old.group) != 0) {
+      // Only the owner's own files can be given away; the file stays the writer's.
+    }
+    fchmod(fd.get(), old.mode & 07777);
+  }
+  struct stat st;
+  const bool ok = WriteAll(fd.get(), bytes) && fsync(fd.get()) == 0 &&
+                  rename(temp.c_str(), target.c_str()) == 0 && fstat(fd.get(), &st) == 0;
+  if (!fd.Close() || !ok) {
+    unlink(temp.c_str());
+    return false;
+  }
+  stamp = StampOf(st);
+  return true;
+}
+
+bool HasLineBreak(const std::wstring& text) {
+  return text.find_first_of(L"\r\n") != std::wstring::npos;
+}
+
+// Applies edit to the file (an empty one when it does not exist) and writes the result
+// when it differs. An unreadable file is never replaced.
+template <typename Edit>
+bool EditProfile(const std::wstring& path, Edit edit) {
+  const std::string native = ToUtf8(path);
+  const std::lock_guard<std::mutex> hold(ProfileLock());
+  const Loaded old = Cache().Load(native);
+  if (old.state == LoadState::kUnreadable) return false;
+  const IniFile empty;
+  const IniFile& file = old.file ? *old.file : empty;
+  std::string bytes = edit(file);
+  if (bytes == file.Bytes() && (old.state == LoadState::kLoaded || bytes.empty())) return true;
+  const std::string target = WriteTarget(native);
+  FileStamp stamp;
+  if (target.empty() || !ReplaceFile(target, bytes, old, stamp)) return false;
+  Cache().Store(native, stamp, std::make_shared<const IniFile>(std::move(bytes)));
+  return true;
+}
+
+std::shared_ptr<const IniFile> LoadForReading(const std::wstring& path) {
+  return Cache().Load(ToUtf8(path)).file;
+}
+
+// The copy into the caller's buffer: one pair of enclosing quotes goes, and the text is cut
+// to bufferChars - 1 characters. The quote is taken off after the cut, as Windows does.
+std::wstring CopyEntry(std::wstring_view value, std::size_t bufferChars) {
+  bool quoted = false;
+  if (value.size() >= 2 && (value.front() == L'"' || value.front() == L'\'') &&
+      value.back() == value.front()) {
+    quoted = true;
+    value.remove_prefix(1);
+  }
+  std::wstring out(value.substr(0, bufferChars - 1));
+  if (quoted && bufferChars >= value.size() && !out.empty()) out.pop_back();
+  return out;
+}
+
+std::wstring_view WithoutTrailingSpaces(std::wstring_view text) {
+  while (text.size() > 1 && text.back() == L' ') text.remove_suffix(1);
+  return text;
+}
+
+int DigitValue(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'A' && c <= L'Z') return c - L'A' + 10;
+  if (c >= L'a' && c <= L'z') return c - L'a' + 10;
+  return 99;
+}
+
+// The integer reading of the profile functions: white space, a sign, a base prefix ("0x"
+// hexadecimal, "0o" octal, "0b" binary, lower case only), then digits up to the first
+// character that is not one; wraps around like the 32-bit arithmetic it imitates.
+int ParseProfileInt(std::wstring_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && text[i] <= L' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
+  std::uint32_t base = 10;
+  if (i + 1 < text.size() && text[i] == L'0') {
+    const wchar_t mark = text[i + 1];
+    base = mark == L'x' ? 16 : mark == L'o' ? 8 : mark == L'b' ? 2 : 10;
+    if (base != 10) i += 2;
+  }
+  std::uint32_t total = 0;
+  for (; i < text.size() && static_cast<std::uint32_t>(DigitValue(text[i])) < base; ++i) {
+    total = total * base + static_cast<std::uint32_t>(DigitValue(text[i]));
+  }
+  return static_cast<int>(negative ? 0u - total : total);
+}
+
+}  // namespace
+
+std::wstring ReadProfileString(const std::wstring& section, const std::wstring& key,
+                               const std::wstring& defaultValue, std::size_t bufferChars,
+                               const std::wstring& path) {
+  if (bufferChars == 0) return {};
+  const std::wstring_view fallback = WithoutTrailingSpaces(defaultValue);
+  const std::lock_guard<std::mutex> hold(ProfileLock());
+  const auto file = LoadForReading(path);
+  if (!file) return std::wstring(fallback.substr(0, bufferChars - 1));
+  const std::wstring* value = file->FindValue(section, key);
+  return CopyEntry(value ? std::wstring_view(*value) : fallback, bufferChars);
+}
+
+int ReadProfileInt(const std::wstring& section, const std::wstring& key, int defaultValue,
+                   const std::wstring& path) {
+  const std::wstring text = ReadProfileString(section, key, L"", 30, path);
+  return text.empty() ? defaultValue : ParseProfileInt(text);
+}
+
+bool WriteProfileValue(const std::wstring& section, const std::wstring& key,
+                       const std::wstring& value, const std::wstring& path) {
+  if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) return false;
+  return EditProfile(path,
+                     [&](const IniFile& file) { return file.WithValue(section, key, value); });
+}
+
+ProfileEntries ReadProfileSection(const std::wstring& section, const std::wstring& path) {
+  const std::lock_guard<std::mutex> hold(ProfileLock());
+  const auto file = LoadForReading(path);
+  return file ? file->SectionEntries(section) : ProfileEntries();
+}
+
+bool WriteProfileEntries(const std::wstring& section, const ProfileEntries& entries,
+                         const std::wstring& path) {
+  if (HasLineBreak(section)) return false;
+  for (const auto& [key, value] : entries) {
+    if (HasLineBreak(key) || HasLineBreak(value)) return false;
+  }
+  return EditProfile(path, [&](const IniFile& file) {
+    return entries.empty() ? file.WithoutSection(section) : file.WithSection(section, entries);
+  });
+}
+
+}  // namespace platform
