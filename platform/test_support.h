@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "platform_native.h"
+#include "test_support_native.h"  // MakeSymbolicLink, DeletionBlocker
 
 namespace platform {
 

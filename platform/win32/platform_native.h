@@ -6,4 +6,6 @@ inline constexpr wchar_t kSep = L'\\';
 inline constexpr wchar_t kOtherSep = L'/';
 inline constexpr const wchar_t* kProgramSuffix = L".exe";
 inline constexpr bool kHasDriveLetters = true;
+// Characters that a path part may not hold: the wildcards and the drive and stream colon.
+inline constexpr const wchar_t* kReservedPathChars = L":*?";
 }  // namespace platform
