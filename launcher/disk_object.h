@@ -1,0 +1,78 @@
+// CDiskObject: copies and deletes directory trees, deletes files and creates directory paths.
+//
+// Every operation returns nonzero on success and 0 on failure, and leaves the text of the
+// failure that stopped it in GetErrorText() (empty after a success). Paths are taken by value;
+// directory arguments may end with a separator or not, and the other platform's separator is
+// taken as the native one. An empty directory argument stands for the current directory
+// where an operation accepts it, and is a parameter error where it does not.
+//
+// Symbolic links, junctions and other reparse points inside a tree are never followed: the
+// copies skip them, and the deletions remove the link itself and leave what it points at.
+//
+// Not thread-safe: some operations change the process's current directory while they run
+// (and restore it before they return).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class CDiskObject {
+ public:
+  using StringList = std::vector<std::wstring>;
+
+  // Copies the files of source and of every directory below it to the same places under
+  // target, creating directories (empty ones too). With stopOnError the copy stops at the
+  // first file that cannot be copied; without it such files are passed over. The result is
+  // that of the last directory copied. Nothing is rolled back.
+  int CopyFolderTree(std::wstring source, std::wstring target, bool stopOnError);
+  // Deletes every file and directory below directory, deepest first, then directory itself;
+  // stops at the first failure.
+  int DeleteFolderTree(std::wstring directory);
+  int DeleteSingleFile(std::wstring path);
+
+  // Creates target's directory path, then copies the files (not the subdirectories) of
+  // source into it, overwriting. A missing source counts as an empty one.
+  int CopyFolderFiles(std::wstring source, std::wstring target, bool stopOnError);
+  // Deletes the files of directory, then directory itself (fails while it holds a directory).
+  int DeleteFolder(std::wstring directory);
+  // Deletes the files (and links) of directory, not its subdirectories.
+  int DeleteFolderFiles(std::wstring directory);
+  // Creates directory and every missing directory above it; fails when it cannot be entered.
+  int MakeFolderPath(std::wstring directory);
+  // Whether directory can be entered; a missing one sets no error text.
+  int FolderExists(std::wstring directory);
+  // Inserts the names of directory's files (links left out) into list, keeping it in
+  // ascending order of UTF-16 code units (upper case before lower case); list is expected
+  // to be sorted already, as an empty one is. A missing directory leaves list unchanged and
+  // succeeds.
+  int ListFolderFiles(std::wstring directory, StringList& list);
+  // Appends the full path of every directory below directory (links not entered), each
+  // ending with a separator, each before the directories inside it; not sorted.
+  int ListSubfolderTree(std::wstring directory, StringList& list);
+
+  const std::wstring& GetErrorText() const { return errorText_; }
+
+  // The path steps, public so that their rules can be tested directly. Both change path in
+  // place; a path part holding a reserved character is a parameter error.
+  // Appends a separator and makes the path absolute; a network path (Windows) stays as it is.
+  int NormalizeFolderPath(std::wstring& path);
+  int NormalizeFilePath(std::wstring& path);
+
+ private:
+  struct Entry {
+    std::wstring name;
+    bool isLink = false;
+  };
+
+  void ResetErrorText();
+  void SetSystemErrorText(std::uint32_t code, const std::wstring& detail);
+  void SetParameterErrorText();
+  static bool HasNoReservedChars(const std::wstring& part);
+  int CollectSubfolders(std::wstring directory, StringList& list);
+  int ListFolderEntries(std::wstring directory, bool withLinks, std::vector<Entry>& entries);
+  std::wstring AbsoluteFromCurrent(std::wstring path);
+  std::wstring ClimbParentGroups(std::wstring path);
+
+  std::wstring errorText_;
+};
