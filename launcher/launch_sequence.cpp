@@ -1,0 +1,125 @@
+#include "launcher/launch_sequence.h"
+
+#include <limits>
+
+#include "launcher/disk_object.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/text.h"
+#include "platform_native.h"
+
+namespace launcher {
+namespace {
+
+constexpr int kCopyAttempts = 8;
+constexpr std::uint32_t kPauseAfterFailedCopyMs = 10;
+constexpr wchar_t kWaitSwitch[] = L"-wkivo ";  // the trailing blank is part of it
+constexpr std::uint32_t kWaitUnitMs = 1000;
+constexpr std::size_t kNumberBufferBytes = 20;  // the terminating zero included
+
+bool IsControlOrBlank(wchar_t c) { return static_cast<std::uint32_t>(c) <= 32; }
+
+bool IsCRuntimeSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+bool ReplaceBrowserExecutable(const LauncherPaths& paths) {
+  for (int attempt = 0; attempt < kCopyAttempts; ++attempt) {
+    if (platform::CopyFileOverwrite(paths.newBrowser, paths.browser)) return true;
+    platform::SleepMilliseconds(kPauseAfterFailedCopyMs);  // the browser may be closing
+  }
+  return false;
+}
+
+std::wstring WithoutTrailingSeparator(std::wstring path) {
+  if (!path.empty() && path.back() == platform::kSep) path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+LauncherPaths DeriveLauncherPaths(const std::wstring& ownExecutablePath) {
+  LauncherPaths paths;
+  const std::size_t lastSep = ownExecutablePath.rfind(platform::kSep);
+  if (lastSep != std::wstring::npos) paths.programDir = ownExecutablePath.substr(0, lastSep + 1);
+  paths.dataDir = paths.programDir + L"Kivo9Data" + platform::kSep;
+  paths.updateDir = paths.dataDir + L"update" + platform::kSep;
+  paths.browser = paths.dataDir + L"Kivo9.exe";
+  paths.newBrowser = paths.updateDir + L"Kivo9.exe";
+  paths.postUpgradeCopy = paths.dataDir + L"Kivo9PostUpgrade.exe";
+  return paths;
+}
+
+std::wstring CommandLineTail(std::wstring_view commandLine) {
+  std::size_t i = 0;
+  if (!commandLine.empty() && commandLine[0] == L'"') {
+    const std::size_t closing = commandLine.find(L'"', 1);
+    i = closing == std::wstring_view::npos ? commandLine.size() : closing + 1;
+  } else {
+    while (i < commandLine.size() && !IsControlOrBlank(commandLine[i])) ++i;
+  }
+  while (i < commandLine.size() && IsControlOrBlank(commandLine[i])) ++i;
+  return std::wstring(commandLine.substr(i));
+}
+
+std::wstring FirstPlainArgument(const std::vector<std::wstring>& arguments) {
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    const std::wstring& argument = arguments[i];
+    if (!argument.empty() && argument[0] != L'-' && argument[0] != L'/') return argument;
+  }
+  return L"";
+}
+
+std::int64_t LeadingNumber(const std::wstring& argument) {
+  std::string text = platform::ToSystemCodePage(argument);
+  if (text.size() > kNumberBufferBytes - 1) text.resize(kNumberBufferBytes - 1);
+  std::size_t i = 0;
+  while (i < text.size() && IsCRuntimeSpace(text[i])) ++i;
+  const bool negative = i < text.size() && text[i] == '-';
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  std::int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    const int digit = text[i] - '0';
+    value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
+  }
+  return negative ? -value : value;
+}
+
+std::uint32_t WaitMilliseconds(std::int64_t units) {
+  if (units <= 0) return 0;
+  if (units > static_cast<std::int64_t>(kLongestWaitMs / kWaitUnitMs)) return kLongestWaitMs;
+  return static_cast<std::uint32_t>(units) * kWaitUnitMs;
+}
+
+BrowserStart ChooseBrowserStart(std::wstring_view commandLine,
+                                const std::vector<std::wstring>& arguments) {
+  BrowserStart start;
+  const std::wstring firstPlain = FirstPlainArgument(arguments);
+  if (firstPlain.empty()) return start;  // switches alone are not passed on
+  const std::wstring tail = CommandLineTail(commandLine);
+  if (tail.find(kWaitSwitch) != std::wstring::npos) {
+    start.waitMs = WaitMilliseconds(LeadingNumber(firstPlain));
+    return start;
+  }
+  start.parameters = tail;
+  return start;
+}
+
+void InstallPendingUpdate(const LauncherPaths& paths) {
+  // A file named like the directory counts too; every copy from it then fails.
+  if (!platform::PathQuery(WithoutTrailingSeparator(paths.updateDir))) return;
+  if (!ReplaceBrowserExecutable(paths)) return;
+  CDiskObject disk;
+  if (!disk.CopyFolderTree(paths.updateDir, paths.dataDir, true)) return;
+  disk.DeleteFolderTree(paths.updateDir);
+  disk.DeleteSingleFile(paths.postUpgradeCopy);  // whether or not the tree went completely
+}
+
+void RunLauncher(const std::vector<std::wstring>& arguments) {
+  const LauncherPaths paths = DeriveLauncherPaths(platform::OwnExecutablePath());
+  InstallPendingUpdate(paths);
+  const BrowserStart start = ChooseBrowserStart(platform::ProcessCommandLine(), arguments);
+  if (start.waitMs > 0) platform::SleepMilliseconds(start.waitMs);
+  platform::StartProgram(paths.browser, start.parameters, paths.dataDir, false);
+}
+
+}  // namespace launcher
