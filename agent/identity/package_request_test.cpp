@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "agent/run/loopback_test_support.h"
 #include "build_config.h"
 
 namespace {
@@ -30,6 +31,66 @@ TEST(PackageRequest, DownloadServerUrlIsNotCleanedUp) {
   EXPECT_EQ(DownloadServerUrl(L"zhcn"), kDownload + L"/d/uzhcn.jpg");
   EXPECT_EQ(DownloadServerUrl(L""), kDownload + L"/d/u.jpg");
   EXPECT_EQ(DownloadServerUrl(L"/x"), kDownload + L"/d/u/x.jpg");
+}
+
+}  // namespace
+
+namespace {
+
+const std::string kStatsHost = platform::ToUtf8(buildconfig::kStatsHost);
+const std::string kDownloadHost = platform::ToUtf8(buildconfig::kDownloadHost);
+
+std::string Route(const std::string& host, const std::string& path, const std::string& answer) {
+  return "\"" + host + path + "\": [" + answer + "]";
+}
+
+class PackageRequestTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!LoopbackServer::Available()) {
+      GTEST_SKIP() << "needs the loopback server (ctest entry version_and_package)";
+    }
+    ASSERT_FALSE(dir_.path().empty());
+  }
+
+  std::wstring Target() const { return dir_.path() + L"~GF1A.tmp.rar"; }
+
+  LoopbackServer server_;
+  platform::ScopedTempDir dir_;
+};
+
+TEST_F(PackageRequestTest, StatisticsServerAnswersWithThePackage) {
+  const std::string path = "/tg/kivopatch/zhcn/?hardid=001A2B3C4D5E&times=5";
+  server_.Serve(Route(kStatsHost, path, R"({"body": "Rar!package"})"));
+  EXPECT_EQ(DownloadPackageFor({L"zhcn", L"001A2B3C4D5E", 5}, Target()), 1);
+  EXPECT_EQ(platform::ReadWholeFile(Target()), "Rar!package");
+  EXPECT_EQ(server_.RequestedUrls(),
+            std::vector<std::string>{LoopbackServer::Url(buildconfig::kStatsHost, path)});
+}
+
+TEST_F(PackageRequestTest, DownloadServerServesAfterAFailedStatisticsRequest) {
+  for (const std::string failure :
+       {R"({"status": 404})", R"({"body": ""})", R"({"close": true})"}) {
+    server_.Serve(Route(kStatsHost, "/tg/kivopatch/zhcn/?hardid=001A2B3C4D5E&times=5", failure) +
+                  ", " + Route(kDownloadHost, "/d/uzhcn.jpg", R"({"body": "from download"})"));
+    EXPECT_EQ(DownloadPackageFor({L"zhcn", L"001A2B3C4D5E", 5}, Target()), 1) << failure;
+    EXPECT_EQ(platform::ReadWholeFile(Target()), "from download") << failure;
+    EXPECT_EQ(server_.RequestedUrls(),
+              (std::vector<std::string>{
+                  LoopbackServer::Url(buildconfig::kStatsHost,
+                                      "/tg/kivopatch/zhcn/?hardid=001A2B3C4D5E&times=5"),
+                  LoopbackServer::Url(buildconfig::kDownloadHost, "/d/uzhcn.jpg")}))
+        << failure;
+  }
+}
+
+TEST_F(PackageRequestTest, EmptyNameAndNoAdapterShapeTheRequests) {
+  server_.Serve("");
+  EXPECT_EQ(DownloadPackageFor({L"", L"", 0}, Target()), 0);
+  EXPECT_EQ(server_.RequestedUrls(),
+            (std::vector<std::string>{
+                LoopbackServer::Url(buildconfig::kStatsHost, "/tg/kivopatch/?hardid=&times=0"),
+                LoopbackServer::Url(buildconfig::kDownloadHost, "/d/u.jpg")}));
 }
 
 }  // namespace
