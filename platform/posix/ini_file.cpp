@@ -55,10 +55,22 @@ std::string ApplySplices(const std::string& bytes, const std::vector<Splice>& sp
 
 }  // namespace
 
-std::wstring FoldProfileName(std::wstring_view name) {
-  std::wstring folded(name);
-  for (wchar_t& c : folded) c = FoldChar(c);
-  return folded;
+bool SameProfileName(std::wstring_view a, std::wstring_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (FoldChar(a[i]) != FoldChar(b[i])) return false;
+  }
+  return true;
+}
+
+std::size_t IniFile::NameHash::operator()(std::wstring_view name) const {
+  std::size_t hash = 14695981039346656037ull;
+  for (wchar_t c : name) hash = (hash ^ static_cast<std::size_t>(FoldChar(c))) * 1099511628211ull;
+  return hash;
+}
+
+bool IniFile::NameEqual::operator()(std::wstring_view a, std::wstring_view b) const {
+  return SameProfileName(a, b);
 }
 
 IniFile::IniFile(std::string bytes) : bytes_(std::move(bytes)) {
@@ -74,6 +86,7 @@ IniFile::IniFile(std::string bytes) : bytes_(std::move(bytes)) {
     textStart_ = 2;
   }
   SplitLines();
+  DecodeLines();
   Parse();
 }
 
@@ -100,26 +113,36 @@ void IniFile::SplitLines() {
   if (lineBreak_.empty()) lineBreak_ = Encode(L"\r\n");
 }
 
-std::wstring IniFile::LineText(const Line& line) const {
-  if (!IsUtf16(encoding_))
-    return FromUtf8(std::string_view(bytes_).substr(line.begin, line.end - line.begin));
-  std::u16string units;
+void IniFile::DecodeLines() {
+  text_.reserve(bytes_.size() - textStart_);
+  for (Line& line : lines_) {
+    line.textBegin = text_.size();
+    AppendLineText(line);
+    line.textEnd = text_.size();
+  }
+}
+
+void IniFile::AppendLineText(const Line& line) {
+  if (!IsUtf16(encoding_)) {
+    text_ += FromUtf8(std::string_view(bytes_).substr(line.begin, line.end - line.begin));
+    return;
+  }
+  auto unit = [&](std::size_t i) -> char32_t {
+    const auto a = static_cast<unsigned char>(bytes_[i]);
+    const auto b = static_cast<unsigned char>(bytes_[i + 1]);
+    return encoding_ == IniEncoding::kUtf16Le ? a | (b << 8) : (a << 8) | b;
+  };
   for (std::size_t i = line.begin; i + 1 < line.end; i += 2) {
-    const auto lo = static_cast<unsigned char>(bytes_[i]);
-    const auto hi = static_cast<unsigned char>(bytes_[i + 1]);
-    units +=
-        static_cast<char16_t>(encoding_ == IniEncoding::kUtf16Le ? lo | (hi << 8) : (lo << 8) | hi);
-  }
-  std::wstring text;
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    char32_t c = units[i];
-    if (sizeof(wchar_t) == 4 && c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() &&
-        units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
+    char32_t c = unit(i);
+    if (sizeof(wchar_t) == 4 && c >= 0xD800 && c <= 0xDBFF && i + 3 < line.end) {
+      const char32_t low = unit(i + 2);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        i += 2;
+      }
     }
-    text += static_cast<wchar_t>(c);
+    text_ += static_cast<wchar_t>(c);
   }
-  return text;
 }
 
 std::string IniFile::Encode(std::wstring_view text) const {
@@ -149,8 +172,18 @@ std::string IniFile::Encode(std::wstring_view text) const {
 }
 
 void IniFile::Parse() {
-  for (std::size_t i = 0; i < lines_.size(); ++i) ParseLine(i, LineText(lines_[i]));
+  const std::wstring_view all(text_);
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    ParseLine(i, all.substr(lines_[i].textBegin, lines_[i].textEnd - lines_[i].textBegin));
+  }
   if (!sections_.empty()) sections_.back().end = lines_.size();
+  // The indexes are built last: the sections and keys no longer move.
+  for (std::size_t i = 0; i < sections_.size(); ++i) {
+    sectionIndex_.emplace(sections_[i].name, i);
+    Section& s = sections_[i];
+    s.keyIndex.reserve(s.keys.size());
+    for (std::size_t k = 0; k < s.keys.size(); ++k) s.keyIndex.emplace(s.keys[k].name, k);
+  }
 }
 
 void IniFile::ParseLine(std::size_t index, std::wstring_view raw) {
@@ -163,15 +196,11 @@ void IniFile::ParseLine(std::size_t index, std::wstring_view raw) {
     s.name = Trim(text.substr(1, close - 1));
     s.header = s.lastText = index;
     s.hasHeader = true;
-    sectionIndex_.emplace(FoldProfileName(s.name), sections_.size() - 1);
     return;
   }
-  if (sections_.empty()) {
-    sections_.emplace_back().header = index;  // keys above the first header
-    sectionIndex_.emplace(L"", 0);
-  }
+  if (sections_.empty()) sections_.emplace_back().header = index;  // keys above any header
   Section& s = sections_.back();
-  Key key;
+  Key& key = s.keys.emplace_back();
   const std::size_t equals = text.find(L'=');
   key.name = Trim(text.substr(0, equals));
   if (equals != std::wstring_view::npos) {
@@ -180,22 +209,22 @@ void IniFile::ParseLine(std::size_t index, std::wstring_view raw) {
   }
   key.isComment = !key.name.empty() && key.name.front() == L';';
   key.line = s.lastText = index;
-  s.keyIndex.emplace(FoldProfileName(key.name), s.keys.size());
-  s.keys.push_back(std::move(key));
 }
 
 const IniFile::Section* IniFile::FindSection(std::wstring_view name) const {
-  const auto found = sectionIndex_.find(FoldProfileName(Trim(name)));
+  const auto found = sectionIndex_.find(Trim(name));
   return found == sectionIndex_.end() ? nullptr : &sections_[found->second];
 }
 
-const std::wstring* IniFile::FindValue(std::wstring_view section, std::wstring_view key) const {
+std::optional<std::wstring_view> IniFile::FindValue(std::wstring_view section,
+                                                    std::wstring_view key) const {
   const Section* s = FindSection(section);
-  if (s == nullptr) return nullptr;
-  const auto found = s->keyIndex.find(FoldProfileName(Trim(key)));
-  if (found == s->keyIndex.end()) return nullptr;
+  if (s == nullptr) return std::nullopt;
+  const auto found = s->keyIndex.find(Trim(key));
+  if (found == s->keyIndex.end()) return std::nullopt;
   const Key& k = s->keys[found->second];
-  return k.hasValue ? &k.value : nullptr;
+  if (!k.hasValue) return std::nullopt;
+  return k.value;
 }
 
 ProfileEntries IniFile::SectionEntries(std::wstring_view section) const {
@@ -230,7 +259,7 @@ std::string IniFile::WithValue(std::wstring_view section, std::wstring_view key,
                                std::wstring_view value) const {
   const Section* s = FindSection(section);
   if (s == nullptr) return AppendSection(section, KeyLine(key, value) + lineBreak_);
-  const auto found = s->keyIndex.find(FoldProfileName(Trim(key)));
+  const auto found = s->keyIndex.find(Trim(key));
   if (found == s->keyIndex.end()) {
     const std::size_t at = lines_[s->lastText].next;
     return ApplySplices(
@@ -249,10 +278,9 @@ std::string IniFile::WithSection(std::wstring_view section, const ProfileEntries
   }
   const Section* first = FindSection(section);
   if (first == nullptr) return AppendSection(section, body);
-  const std::wstring folded = FoldProfileName(Trim(section));
   std::vector<Splice> splices;
   for (const Section& s : sections_) {
-    if (FoldProfileName(s.name) != folded) continue;
+    if (!SameProfileName(s.name, Trim(section))) continue;
     const std::size_t begin = s.hasHeader ? lines_[s.header].next : lines_[s.header].begin;
     const std::size_t end = s.hasHeader && s.lastText == s.header ? begin : lines_[s.lastText].next;
     std::string text;

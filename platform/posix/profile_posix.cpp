@@ -52,15 +52,20 @@ class Descriptor {
   int fd_;
 };
 
-bool ReadAll(int fd, std::string& out) {
-  char chunk[65536];
+// Reads to the end; sizeHint (the size fstat gave) saves growing the buffer step by step.
+bool ReadAll(int fd, std::size_t sizeHint, std::string& out) {
+  out.resize(sizeHint + 1);
+  std::size_t used = 0;
   for (;;) {
-    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (used == out.size()) out.resize(out.size() * 2);
+    const ssize_t n = read(fd, out.data() + used, out.size() - used);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
-    if (n == 0) return true;
-    out.append(chunk, static_cast<std::size_t>(n));
+    if (n == 0) break;
+    used += static_cast<std::size_t>(n);
   }
+  out.resize(used);
+  return true;
 }
 
 bool WriteAll(int fd, const std::string& bytes) {
@@ -109,7 +114,7 @@ class ProfileCache {
     Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     std::string bytes;
     if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        !ReadAll(fd.get(), bytes)) {
+        !ReadAll(fd.get(), static_cast<std::size_t>(st.st_size), bytes)) {
       return Without(LoadState::kUnreadable);
     }
     result.file = std::make_shared<const IniFile>(std::move(bytes));
@@ -267,8 +272,7 @@ std::wstring ReadProfileString(const std::wstring& section, const std::wstring& 
   const std::lock_guard<std::mutex> hold(ProfileLock());
   const auto file = LoadForReading(path);
   if (!file) return std::wstring(fallback.substr(0, bufferChars - 1));
-  const std::wstring* value = file->FindValue(section, key);
-  return CopyEntry(value ? std::wstring_view(*value) : fallback, bufferChars);
+  return CopyEntry(file->FindValue(section, key).value_or(fallback), bufferChars);
 }
 
 int ReadProfileInt(const std::wstring& section, const std::wstring& key, int defaultValue,

@@ -1,0 +1,84 @@
+// What our own INI code does beyond the shared case table: it edits files in place, so lines
+// it does not touch keep their exact bytes, whatever their spacing, line ends or encoding.
+#include "ini_file.h"
+
+#include <gtest/gtest.h>
+
+namespace platform {
+namespace {
+
+const std::string kIrregular =
+    "; settings of the browser\n"
+    "[A]\n"
+    "  a = 1 \t\n"
+    "\xFF\xFE broken=bytes\n"
+    "\n"
+    "[B]\n"
+    "b=1\n"
+    "\n"
+    "[C]\n"
+    "c = 3";
+
+TEST(IniFile, EditsKeepEveryOtherByte) {
+  const IniFile file(kIrregular);
+  EXPECT_EQ(file.WithValue(L"b", L"B", L"2"),
+            "; settings of the browser\n[A]\n  a = 1 \t\n\xFF\xFE broken=bytes\n\n[B]\nb=2\n\n"
+            "[C]\nc = 3");
+  // A new key goes after the section's last line of text, before its blank lines.
+  EXPECT_EQ(file.WithValue(L"A", L"n", L"x"),
+            "; settings of the browser\n[A]\n  a = 1 \t\n\xFF\xFE broken=bytes\nn=x\n\n[B]\nb=1\n\n"
+            "[C]\nc = 3");
+  EXPECT_EQ(file.WithValue(L"C", L"d", L"4"), kIrregular + "\nd=4\n");
+  EXPECT_EQ(file.WithoutSection(L"B"),
+            "; settings of the browser\n[A]\n  a = 1 \t\n\xFF\xFE broken=bytes\n\n[C]\nc = 3");
+  EXPECT_EQ(file.WithSection(L"A", {{L"k", L"v"}}),
+            "; settings of the browser\n[A]\nk=v\n\n[B]\nb=1\n\n[C]\nc = 3");
+  EXPECT_EQ(file.WithValue(L"A", L"a", L"1"), kIrregular);
+}
+
+TEST(IniFile, ReadsWhatItKeeps) {
+  const IniFile file(kIrregular);
+  ASSERT_TRUE(file.FindValue(L"A", L"a").has_value());
+  EXPECT_EQ(*file.FindValue(L"A", L"a"), L"1");
+  EXPECT_EQ(*file.FindValue(L"A", L"\uFFFD\uFFFD broken"), L"bytes");
+  EXPECT_EQ(*file.FindValue(L"C", L"c"), L"3");
+  EXPECT_FALSE(file.FindValue(L"", L"; settings of the browser").has_value());  // no '='
+}
+
+TEST(IniFile, UnmarkedTextIsUtf8) {
+  const IniFile file("[S\xC3\xA9]\r\nk=\xC3\xA9t\xC3\xA9\r\n");
+  EXPECT_EQ(file.Encoding(), IniEncoding::kUtf8);
+  ASSERT_TRUE(file.FindValue(L"S\u00c9", L"K").has_value());
+  EXPECT_EQ(*file.FindValue(L"S\u00c9", L"K"), L"\u00e9t\u00e9");
+  EXPECT_EQ(file.WithValue(L"S\u00e9", L"n", L"\u4e2d"),
+            "[S\xC3\xA9]\r\nk=\xC3\xA9t\xC3\xA9\r\nn=\xE4\xB8\xAD\r\n");
+}
+
+TEST(IniFile, BigEndianUtf16AndLoneCarriageReturns) {
+  const std::string big("\xFE\xFF\0[\0S\0]\0\r\0k\0=\x4e\x2d\0\r", 18);
+  const IniFile file(big);
+  EXPECT_EQ(file.Encoding(), IniEncoding::kUtf16Be);
+  ASSERT_TRUE(file.FindValue(L"s", L"k").has_value());
+  EXPECT_EQ(*file.FindValue(L"s", L"k"), L"\u4e2d");
+  EXPECT_EQ(file.WithValue(L"S", L"n", L"1"), big + std::string("\0n\0=\0"
+                                                                "1\0\r",
+                                                                8));
+}
+
+TEST(IniFile, NamesFoldBeyondAscii) {
+  EXPECT_TRUE(
+      SameProfileName(L"\u00c4\u00d6X\u0416\u0401\u0391", L"\u00e4\u00f6x\u0436\u0451\u03b1"));
+  EXPECT_FALSE(SameProfileName(L"\u00d7", L"\u00f7"));
+  EXPECT_FALSE(SameProfileName(L"ab", L"abc"));
+}
+
+TEST(IniFile, SurrogatePairsSurviveUtf16) {
+  const IniFile file(std::string("\xFF\xFE", 2));
+  const std::string written = file.WithValue(L"S", L"k", L"\U0001F600");
+  const IniFile reread(written);
+  ASSERT_TRUE(reread.FindValue(L"S", L"k").has_value());
+  EXPECT_EQ(*reread.FindValue(L"S", L"k"), L"\U0001F600");
+}
+
+}  // namespace
+}  // namespace platform
