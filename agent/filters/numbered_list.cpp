@@ -1,0 +1,85 @@
+#include "agent/filters/numbered_list.h"
+
+namespace {
+
+// The characters the profile functions strip from both ends of key names and values (^Z is
+// the end-of-file mark of old DOS files).
+constexpr std::wstring_view kProfileBlanks = L" \t\r\n\v\f\x1a";
+
+std::wstring_view TrimBlanks(std::wstring_view text) {
+  const auto first = text.find_first_not_of(kProfileBlanks);
+  if (first == std::wstring_view::npos) return {};
+  const auto last = text.find_last_not_of(kProfileBlanks);
+  return text.substr(first, last - first + 1);
+}
+
+// A value as the profile read returns it into a buffer of kMaxEntryChars + 1 characters:
+// trimmed, then one pair of enclosing quotes (both '"' or both '\'') taken off. The closing
+// quote goes after the cut to the buffer, so a quoted value that just overfills the buffer
+// loses its last kept character instead, as the Windows read does.
+std::wstring_view EntryFromValue(std::wstring_view raw) {
+  std::wstring_view value = TrimBlanks(raw);
+  const bool quoted = value.size() >= 2 && (value.front() == L'"' || value.front() == L'\'') &&
+                      value.back() == value.front();
+  if (quoted) value.remove_prefix(1);
+  std::wstring_view entry = value.substr(0, kMaxEntryChars);
+  if (quoted && value.size() <= kMaxEntryChars + 1 && !entry.empty()) entry.remove_suffix(1);
+  return entry;
+}
+
+wchar_t FoldAsciiCase(wchar_t c) {
+  return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+bool StartsWithIgnoringCase(std::wstring_view text, std::wstring_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (FoldAsciiCase(text[i]) != FoldAsciiCase(prefix[i])) return false;
+  }
+  return true;
+}
+
+// The index that key names (keyPrefix + decimal without leading zeros), or 0 when it names
+// none or one above maxIndex.
+std::size_t IndexOfKey(std::wstring_view key, std::wstring_view keyPrefix, std::size_t maxIndex) {
+  key = TrimBlanks(key);
+  if (!StartsWithIgnoringCase(key, keyPrefix)) return 0;
+  const std::wstring_view digits = key.substr(keyPrefix.size());
+  if (digits.empty() || digits.front() == L'0') return 0;
+  std::size_t index = 0;
+  for (const wchar_t c : digits) {
+    if (c < L'0' || c > L'9') return 0;
+    index = index * 10 + static_cast<std::size_t>(c - L'0');
+    if (index > maxIndex) return 0;
+  }
+  return index;
+}
+
+}  // namespace
+
+std::wstring NumberedKey(std::wstring_view keyPrefix, std::size_t index) {
+  return std::wstring(keyPrefix) + std::to_wstring(index);
+}
+
+std::vector<std::wstring> NumberedListFromSection(platform::ProfileEntries lines,
+                                                  std::wstring_view keyPrefix) {
+  // The run from 1 can be no longer than the section, so no larger index matters.
+  std::vector<std::wstring*> valueOfIndex(lines.size() + 1, nullptr);
+  for (auto& [key, value] : lines) {
+    const std::size_t index = IndexOfKey(key, keyPrefix, lines.size());
+    if (index != 0 && valueOfIndex[index] == nullptr) valueOfIndex[index] = &value;
+  }
+  std::vector<std::wstring> list;
+  for (std::size_t index = 1; index < valueOfIndex.size() && valueOfIndex[index]; ++index) {
+    std::wstring& value = *valueOfIndex[index];
+    const std::wstring_view entry = EntryFromValue(value);
+    if (entry.empty()) break;
+    // Most values are stored bare: then the entry is the whole value and moves over as it is.
+    if (entry.size() == value.size()) {
+      list.push_back(std::move(value));
+    } else {
+      list.emplace_back(entry);
+    }
+  }
+  return list;
+}
