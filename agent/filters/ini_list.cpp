@@ -1,0 +1,25 @@
+#include "agent/filters/ini_list.h"
+
+#include "agent/filters/numbered_list.h"
+#include "platform/files.h"
+#include "platform/profile.h"
+
+void ReadIniList(const std::wstring& iniPath, const std::wstring& section,
+                 const std::wstring& keyPrefix, CFilterList& list) {
+  if (!platform::PathQuery(iniPath)) return;
+  for (std::wstring& entry :
+       NumberedListFromSection(platform::ReadProfileSection(section, iniPath), keyPrefix)) {
+    if (!list.Contains(entry)) list.AddTail(std::move(entry));
+  }
+}
+
+void WriteIniList(const std::wstring& iniPath, const std::wstring& section,
+                  const std::wstring& keyPrefix, const CFilterList& list) {
+  platform::ProfileEntries keys;
+  keys.reserve(list.GetCount());
+  for (const std::wstring& entry : list) {
+    keys.emplace_back(NumberedKey(keyPrefix, keys.size() + 1), entry);
+  }
+  // One write for the whole section: stopping half way can no longer leave it half written.
+  platform::WriteProfileEntries(section, keys, iniPath);
+}
