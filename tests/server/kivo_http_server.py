@@ -14,8 +14,9 @@ Script (JSON file or Python dict):
     }}
 
 A route key is the host name (lower case, without port) followed by the path with its query,
-as the request names them; "*" instead of a host matches any host. Exact keys win over "*"
-keys. The responses of a route are served in order, one per request; the last one repeats. A
+as the request names them; "*" instead of a host matches any host, and a key ending in "*"
+matches every path that begins with the rest of it (a request whose query the test cannot
+predict). Exact keys win over "*" hosts, and those over prefixes, the longest first. The responses of a route are served in order, one per request; the last one repeats. A
 request without a route gets 404 "no route". Each RESPONSE is an object:
 
     status          any number (default 200)
@@ -141,7 +142,10 @@ class Script:
 
     def next_response(self, host, path):
         with self._lock:
-            for key in (host + path, "*" + path):
+            prefixes = sorted((k for k in self._routes
+                               if k.endswith("*") and (host + path).startswith(k[:-1])),
+                              key=len, reverse=True)
+            for key in [host + path, "*" + path] + prefixes:
                 answers = self._routes.get(key)
                 if answers:
                     n = self._served.get(key, 0)
