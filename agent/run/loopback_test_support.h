@@ -34,7 +34,8 @@ class LoopbackServer {
       const std::string line = log.substr(start, log.find("\r\n", start) - start);
       const std::size_t first = line.find(' ');
       const std::size_t last = line.rfind(' ');
-      urls.push_back(first < last ? line.substr(first + 1, last - first - 1) : line);
+      urls.push_back(
+          WithoutDefaultPort(first < last ? line.substr(first + 1, last - first - 1) : line));
     }
     return urls;
   }
@@ -45,6 +46,15 @@ class LoopbackServer {
   }
 
  private:
+  // WinINet names the default port in proxy requests ("http://host:80/path"); libcurl does not.
+  static std::string WithoutDefaultPort(std::string url) {
+    const std::size_t hostStart = url.rfind("http://", 0) == 0 ? 7 : std::string::npos;
+    if (hostStart == std::string::npos) return url;
+    const std::size_t port = url.find(":80/", hostStart);
+    if (port != std::string::npos && port < url.find('/', hostStart)) url.erase(port, 3);
+    return url;
+  }
+
   static std::wstring FileOf(const char* variable) {
     const char* value = std::getenv(variable);
     return platform::FromUtf8(value != nullptr ? value : "");
