@@ -27,7 +27,8 @@ class HttpError : public std::exception {
   std::wstring description_;
 };
 
-// The request flags of WinINet. Off Windows nothing is cached, so they change nothing there.
+// The request flags of WinINet. Off Windows nothing is cached locally; there the no-cache
+// pragma only adds "Pragma: no-cache" to the request, as WinINet does.
 inline constexpr std::uint32_t kHttpFlagReload = 0x80000000;
 inline constexpr std::uint32_t kHttpFlagExistingConnect = 0x20000000;
 inline constexpr std::uint32_t kHttpFlagNoCacheWrite = 0x04000000;

@@ -302,8 +302,11 @@ struct HttpRequest::Impl {
 };
 
 HttpRequest::HttpRequest(const HttpConnection& connection, const std::wstring& verb,
-                         const std::wstring& object, const std::wstring& httpVersion, std::uint32_t)
+                         const std::wstring& object, const std::wstring& httpVersion,
+                         std::uint32_t flags)
     : impl_(std::make_unique<Impl>()) {
+  // As WinINet does, so that a caching proxy passes the request on.
+  if ((flags & kHttpFlagPragmaNoCache) != 0) impl_->headerLines.push_back("Pragma: no-cache");
   const auto& target = *connection.impl_;
   impl_->url =
       ToUtf8(L"http://" + UrlHost(target.host) + L":" + std::to_wstring(target.port) + object);
