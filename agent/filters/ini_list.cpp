@@ -1,12 +1,12 @@
 #include "agent/filters/ini_list.h"
 
 #include "agent/filters/numbered_list.h"
-#include "platform/files.h"
+#include "agent/run/layout.h"
 #include "platform/profile.h"
 
 void ReadIniList(const std::wstring& iniPath, const std::wstring& section,
                  const std::wstring& keyPrefix, CFilterList& list) {
-  if (!platform::PathQuery(iniPath)) return;
+  if (!PathExists(iniPath)) return;
   for (std::wstring& entry :
        NumberedListFromSection(platform::ReadProfileSection(section, iniPath), keyPrefix)) {
     if (!list.Contains(entry)) list.AddTail(std::move(entry));
