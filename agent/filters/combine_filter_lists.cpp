@@ -1,5 +1,4 @@
 #include "agent/filters/filter_combiner.h"
-
 #include "agent/run/layout.h"
 #include "platform/profile.h"
 #include "platform/text.h"
