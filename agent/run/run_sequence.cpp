@@ -1,0 +1,93 @@
+#include "agent/run/run_sequence.h"
+
+#include <string>
+
+#include "agent/filters/filter_combiner.h"
+#include "agent/run/console_mode.h"
+#include "agent/run/layout.h"
+#include "agent/run/messages.h"
+#include "agent/run/upgrade_session.h"
+#include "agent/run/version_check.h"
+#include "platform/console.h"
+#include "platform/process.h"
+#include "platform/profile.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr int kTreeWaitAttempts = 5;
+constexpr unsigned kTreeWaitIntervalMs = 1000;
+
+enum Message { kUpToDate = 1, kBanner1, kBanner2, kNotFetched, kTreeWaitOver, kUnpacking,
+               kGoodbye, kFetching };
+
+// A partner installation updates itself only when a person asks for it.
+bool PartnerGateClosed() {
+  return !ConsoleMode &&
+         platform::ReadProfileInt(L"Settings", L"IsZezaZa", 0, GetPartnerIniPath()) != 0;
+}
+
+void StartPostUpgradeProgram() {
+  const std::wstring program = GetUpdateDir() + L"Kivo9PostUpgrade.exe";
+  if (PathExists(program)) platform::StartProgram(program, L"", L"", /*hidden=*/true);
+}
+
+// The extractor runs on its own; its version file tells that the tree has arrived. The
+// merge and the post-upgrade program act on the tree as soon as that file exists.
+void AwaitUnpackedTree() {
+  PrintMessage(kUnpacking);
+  const std::wstring marker = GetUpdateDir() + platform::NativePath(L"Resource\\version.ini");
+  for (int attempt = 0; attempt < kTreeWaitAttempts; ++attempt) {
+    platform::SleepMilliseconds(kTreeWaitIntervalMs);
+    if (PathExists(marker)) {
+      if (ConsoleMode) CombineFilterLists();
+      StartPostUpgradeProgram();
+      break;
+    }
+  }
+  PrintMessage(kTreeWaitOver);
+}
+
+}  // namespace
+
+void PrintBanner() {
+  PrintMessage(kBanner1);
+  PrintMessage(kBanner2);
+}
+
+int FinishRun() {
+  if (ConsoleMode) {
+    PrintMessage(kGoodbye);
+    platform::WaitForKey();
+  }
+  return 1;
+}
+
+int RunAgent(int argc) {
+  platform::SetConsoleLocale();
+  InitPaths();
+  ConsoleMode = argc <= 1;
+  PrintBanner();
+  UpgradeSession session;
+  // The version page is asked for in every mode, before the partner gate: the request is
+  // how the vendor counts installations.
+  const VersionCheckResult rc = CheckVersion(ConsoleMode);
+  if (PartnerGateClosed()) return FinishRun();
+  switch (rc) {
+    case VersionCheckResult::UpToDate:
+      PrintVersionMessage(GetInstalledVersion());
+      break;
+    case VersionCheckResult::CheckFailed:
+      PrintMessage(kNotFetched);
+      break;
+    case VersionCheckResult::UpdateAvailable:
+      PrintMessage(kFetching);
+      if (session.DownloadAndUnpack() == 0) {
+        PrintMessage(kNotFetched);
+      } else {
+        AwaitUnpackedTree();
+      }
+      break;
+  }
+  return FinishRun();
+}
