@@ -1,0 +1,3 @@
+#include "agent/run/console_mode.h"
+
+bool ConsoleMode = false;

@@ -1,0 +1,141 @@
+#include "agent/run/layout.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/process.h"
+#include "platform/profile.h"
+#include "platform/test_support.h"
+
+namespace {
+
+using platform::kSep;
+using platform::NativePath;
+
+class LayoutTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(temp_.path().empty());
+    InitPaths(temp_.path());
+  }
+  void TearDown() override { InitPaths(L""); }
+
+  std::wstring In(const std::wstring& relative) const {
+    return temp_.path() + NativePath(relative);
+  }
+
+  platform::ScopedTempDir temp_;
+};
+
+TEST_F(LayoutTest, PathsDeriveFromTheAgentDirectory) {
+  EXPECT_EQ(AgentDir, temp_.path());
+  EXPECT_EQ(UserDir, In(L"User\\"));
+  EXPECT_EQ(ResourceDir, In(L"Resource\\"));
+  EXPECT_EQ(GetVersionIniPath(), In(L"Resource\\version.ini"));
+  EXPECT_EQ(GetPartnerIniPath(), In(L"Resource\\Partner.ini"));
+  EXPECT_EQ(GetUpdateDir(), In(L"update\\"));
+  EXPECT_EQ(GetUserConfigPath(), In(L"User\\UserConfig.ini"));
+}
+
+TEST_F(LayoutTest, AgentDirIsTheExecutablesDirectory) {
+  const std::wstring exe = platform::OwnExecutablePath();
+  const std::wstring dir = GetAgentDir();
+  ASSERT_FALSE(dir.empty());
+  EXPECT_EQ(dir.back(), kSep);
+  EXPECT_EQ(dir + exe.substr(dir.size()), exe);
+  EXPECT_EQ(exe.find(kSep, dir.size()), std::wstring::npos);
+}
+
+TEST_F(LayoutTest, LanguageFileIsChosenOncePerRun) {
+  EXPECT_EQ(GetLanguageFileName(), L"English.ini");  // no user settings at all
+  EXPECT_EQ(GetLanguageFilePath(), In(L"Language\\English.ini"));
+
+  InitPaths(temp_.path());
+  CreateDirectoryChain(UserDir);
+  ASSERT_TRUE(
+      platform::WriteProfileValue(L"Settings", L"LngFile", L"German.ini", GetUserConfigPath()));
+  EXPECT_EQ(GetLanguageFilePath(), In(L"Language\\German.ini"));
+  ASSERT_TRUE(
+      platform::WriteProfileValue(L"settings", L"lngfile", L"French.ini", GetUserConfigPath()));
+  EXPECT_EQ(GetLanguageFileName(), L"French.ini");
+  EXPECT_EQ(GetLanguageFilePath(), In(L"Language\\German.ini"));  // until the next run
+
+  InitPaths(temp_.path());
+  EXPECT_EQ(GetLanguageFilePath(), In(L"Language\\French.ini"));
+  ASSERT_TRUE(platform::WriteProfileValue(L"Settings", L"LngFile", std::wstring(300, L'x'),
+                                          GetUserConfigPath()));
+  EXPECT_EQ(GetLanguageFileName(), std::wstring(255, L'x'));
+}
+
+TEST_F(LayoutTest, InstalledVersionIsReadUntrimmed) {
+  EXPECT_EQ(GetInstalledVersion(), L"");
+  CreateDirectoryChain(ResourceDir);
+  ASSERT_TRUE(
+      platform::WriteProfileValue(L"Version", L"update", L"\" 9.1.2 \"", GetVersionIniPath()));
+  EXPECT_EQ(GetInstalledVersion(), L" 9.1.2 ");
+  ASSERT_TRUE(platform::WriteProfileValue(L"Version", L"update", std::wstring(400, L'7'),
+                                          GetVersionIniPath()));
+  EXPECT_EQ(GetInstalledVersion(), std::wstring(259, L'7'));
+}
+
+TEST_F(LayoutTest, PathExists) {
+  ASSERT_TRUE(platform::WriteWholeFile(In(L"a.txt"), "x"));
+  EXPECT_EQ(PathExists(In(L"a.txt")), 1);
+  EXPECT_EQ(PathExists(temp_.path()), 1);  // ends in a separator
+  EXPECT_EQ(PathExists(temp_.path() + L"a.txt" + kSep), 1);
+  EXPECT_EQ(PathExists(In(L"b.txt")), 0);
+  EXPECT_EQ(PathExists(In(L"*.txt")), 0);  // wildcards never match
+  EXPECT_EQ(PathExists(In(L"?.txt")), 0);
+  EXPECT_EQ(PathExists(L""), 0);
+}
+
+TEST_F(LayoutTest, CreateDirectoryChainCreatesEachMissingLevel) {
+  CreateDirectoryChain(In(L"a\\b\\c\\"));
+  EXPECT_EQ(PathExists(In(L"a\\b\\c")), 1);
+  CreateDirectoryChain(In(L"a\\x\\y"));  // a exists; x and y are added below it
+  EXPECT_EQ(PathExists(In(L"a\\x\\y\\")), 1);
+  CreateDirectoryChain(In(L"a\\x\\y"));  // nothing left to do
+  EXPECT_EQ(PathExists(In(L"a\\x\\y\\")), 1);
+}
+
+TEST_F(LayoutTest, CreateDirectoryChainStopsAtTheFirstFailure) {
+  // A file where a directory should be: nothing can be created below it.
+  ASSERT_TRUE(platform::WriteWholeFile(In(L"file"), "x"));
+  CreateDirectoryChain(In(L"file\\b\\c"));
+  EXPECT_EQ(PathExists(In(L"file\\b")), 0);
+  EXPECT_EQ(platform::ReadWholeFile(In(L"file")), "x");
+}
+
+TEST_F(LayoutTest, CreateDirectoryChainNeverCutsANameShort) {
+  // Levels beyond 259 characters are not created, and no level is created under a
+  // shortened name.
+  const std::wstring top = In(L"top");
+  const std::wstring part(80, L'd');
+  std::wstring path = top;
+  while (path.size() < 400) path += kSep + part;
+  CreateDirectoryChain(path);
+  std::wstring deepest = top;
+  while (deepest.size() + 1 + part.size() <= 259) deepest += kSep + part;
+  EXPECT_EQ(PathExists(deepest), 1);
+  platform::DirectorySearch search(deepest + kSep);
+  platform::DirectoryEntry entry;
+  while (search.Next(entry)) {
+    EXPECT_TRUE(entry.name == L"." || entry.name == L"..") << platform::ToUtf8(entry.name);
+  }
+}
+
+TEST_F(LayoutTest, TempFilesAreNewAndEmpty) {
+  const std::wstring dir = GetTempDir();
+  ASSERT_FALSE(dir.empty());
+  EXPECT_EQ(dir.back(), kSep);
+  const std::wstring first = MakeTempFileName();
+  const std::wstring second = MakeTempFileName();
+  ASSERT_FALSE(first.empty());
+  EXPECT_NE(first, second);
+  EXPECT_EQ(first.substr(0, dir.size() + 3), dir + L"~GF");
+  EXPECT_EQ(PathExists(first), 1);
+  EXPECT_EQ(platform::ReadWholeFile(first), "");
+  platform::RemoveFile(first);
+  platform::RemoveFile(second);
+}
+
+}  // namespace

@@ -1,0 +1,87 @@
+#include "agent/run/messages.h"
+
+#include <gtest/gtest.h>
+
+#include "agent/run/console_mode.h"
+#include "agent/run/layout.h"
+#include "platform/profile.h"
+#include "platform/test_support.h"
+
+namespace {
+
+using Pieces = std::vector<std::wstring>;
+
+TEST(SplitString, LineMarkers) {
+  auto lines = [](std::wstring_view text) { return SplitString(text, kLineMarker, false, false); };
+  EXPECT_EQ(lines(L"one\\ntwo"), (Pieces{L"one", L"two"}));
+  EXPECT_EQ(lines(L"one\\n"), (Pieces{L"one"}));  // no empty line at the end
+  EXPECT_EQ(lines(L"one\\n\\ntwo"), (Pieces{L"one", L"", L"two"}));
+  EXPECT_EQ(lines(L"\\none"), (Pieces{L"", L"one"}));
+  EXPECT_EQ(lines(L" one \\n two "), (Pieces{L" one ", L" two "}));
+  EXPECT_EQ(lines(L"one\\Ntwo\\"), (Pieces{L"one\\Ntwo\\"}));  // upper case is text
+  EXPECT_EQ(lines(L""), Pieces{});
+}
+
+TEST(SplitString, TrimAndSkipEmpty) {
+  EXPECT_EQ(SplitString(L" a ,, b ,", L",", true, false), (Pieces{L"a", L"", L"b"}));
+  EXPECT_EQ(SplitString(L" a , ,b", L",", true, true), (Pieces{L"a", L"b"}));
+  EXPECT_EQ(SplitString(L"a<>b<><>", L"<>", false, true), (Pieces{L"a", L"b"}));
+  EXPECT_EQ(SplitString(L"abc", L"", false, false), (Pieces{L"abc"}));
+}
+
+TEST(FormatVersionMessage, OnlyTheFirstPlaceholderIsFilled) {
+  EXPECT_EQ(FormatVersionMessage(L"Build %s is current.", L"9.1"), L"Build 9.1 is current.");
+  EXPECT_EQ(FormatVersionMessage(L"%s and %s", L"9.1"), L"9.1 and %s");
+  EXPECT_EQ(FormatVersionMessage(L"%n%d%x %s", L"9.1"), L"%n%d%x 9.1");
+  EXPECT_EQ(FormatVersionMessage(L"100%% sure: %s", L"9.1"), L"100% sure: 9.1");
+  EXPECT_EQ(FormatVersionMessage(L"%%s %s", L"9.1"), L"%s 9.1");
+  EXPECT_EQ(FormatVersionMessage(L"50% %", L"9.1"), L"50% %");
+  EXPECT_EQ(FormatVersionMessage(L"no placeholder", L"9.1"), L"no placeholder");
+  // The version itself is never read as a format either.
+  EXPECT_EQ(FormatVersionMessage(L"v%s!", L"%s%n"), L"v%s%n!");
+}
+
+class MessagesTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(temp_.path().empty());
+    InitPaths(temp_.path());
+    CreateDirectoryChain(temp_.path() + platform::NativePath(L"Language\\"));
+  }
+  void TearDown() override {
+    InitPaths(L"");
+    ConsoleMode = false;
+  }
+  void SetMessage(const std::wstring& file, int n, const std::wstring& text) {
+    const std::wstring path = temp_.path() + platform::NativePath(L"Language\\") + file;
+    ASSERT_TRUE(platform::WriteProfileValue(L"UpgradeExe", std::to_wstring(n), text, path));
+  }
+
+  platform::ScopedTempDir temp_;
+};
+
+TEST_F(MessagesTest, LoadMessageFallsBackToTheNumber) {
+  EXPECT_EQ(LoadMessage(4), L"4");  // no language file
+  SetMessage(L"English.ini", 2, L"Upgrade Agent");
+  SetMessage(L"English.ini", 6, L"");
+  SetMessage(L"English.ini", 7, std::wstring(300, L'z'));
+  EXPECT_EQ(LoadMessage(2), L"Upgrade Agent");
+  EXPECT_EQ(LoadMessage(6), L"");
+  EXPECT_EQ(LoadMessage(7), std::wstring(255, L'z'));
+  EXPECT_EQ(LoadMessage(8), L"8");
+}
+
+TEST_F(MessagesTest, SilentRunDoesNotEvenLookUpTheLanguageFile) {
+  ConsoleMode = false;
+  PrintMessage(2);
+  PrintVersionMessage(L"9.1");
+  // The language file is chosen at the first lookup; none happened, so a setting made now
+  // still counts.
+  CreateDirectoryChain(UserDir);
+  ASSERT_TRUE(
+      platform::WriteProfileValue(L"Settings", L"LngFile", L"German.ini", GetUserConfigPath()));
+  SetMessage(L"German.ini", 2, L"Aktualisierung");
+  EXPECT_EQ(LoadMessage(2), L"Aktualisierung");
+}
+
+}  // namespace
