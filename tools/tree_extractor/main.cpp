@@ -1,0 +1,208 @@
+// tree_extractor: stands in for the extractor (Resource/UnPack.exe) where no real one runs,
+// such as the Windows programs under an emulator. It takes the extractor's command line
+// x -o+ -y "ARCHIVE" "DEST" but does not read the archive: it copies a prepared tree into
+// DEST and records how it was started.
+//
+// Its settings lie beside it in "<own executable path>.tree", one "key=value" per line (UTF-8):
+//
+//   source=DIR            the tree to lay out in DEST (required)
+//   marker_after_ms=N     write the marker Resource/version.ini N ms after the archive was
+//                         last written (the moment the agent finished its download); default 0
+//   no_marker=1           never write the marker
+//
+// Every file except the marker is copied at once; the marker comes last and appears in one
+// step (written beside, then renamed), so whoever sees it finds the rest of the tree complete.
+//
+// At the end it appends one record to "<own executable path>.record", in the recorder's
+// format, with the parameters as it understood them, the archive's size and the outcome:
+//
+//   record
+//   cmdline "<the process command line>"
+//   arg "<parameter>"             (one line for each)
+//   archive_size <bytes, -1 when the archive could not be read>
+//   result "<ok, or what failed>"
+//   end
+//
+// Exit code 0 when the tree was laid out, 1 otherwise.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "platform/entry.h"
+#include "platform/process.h"
+#include "platform/text.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Settings {
+  fs::path source;
+  long markerAfterMs = 0;
+  bool noMarker = false;
+};
+
+// Paths go through UTF-8, which the library reads as UTF-8 on every platform.
+fs::path PathOf(const std::wstring& text) {
+  const std::string utf8 = platform::ToUtf8(text);
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+const fs::path& MarkerName() {
+  static const fs::path marker = fs::path(L"Resource") / L"version.ini";
+  return marker;
+}
+
+// The parameters after the program name, split the way the RAR tools split them: blanks
+// separate, double quotes group, and a backslash is an ordinary character, so that a quoted
+// destination ending in a backslash ("C:\dir\") stays one parameter.
+std::vector<std::wstring> ExtractorParameters(std::wstring_view commandLine) {
+  std::size_t i = 0;
+  if (!commandLine.empty() && commandLine[0] == L'"') {
+    const std::size_t close = commandLine.find(L'"', 1);
+    i = close == std::wstring_view::npos ? commandLine.size() : close + 1;
+  }
+  while (i < commandLine.size() && commandLine[i] != L' ' && commandLine[i] != L'\t') ++i;
+  std::vector<std::wstring> parameters;
+  while (i < commandLine.size()) {
+    while (i < commandLine.size() && (commandLine[i] == L' ' || commandLine[i] == L'\t')) ++i;
+    if (i == commandLine.size()) break;
+    std::wstring parameter;
+    bool quoted = false;
+    for (;
+         i < commandLine.size() && (quoted || (commandLine[i] != L' ' && commandLine[i] != L'\t'));
+         ++i) {
+      if (commandLine[i] == L'"') {
+        quoted = !quoted;
+      } else {
+        parameter += commandLine[i];
+      }
+    }
+    parameters.push_back(parameter);
+  }
+  return parameters;
+}
+
+bool IsExtractCommand(const std::vector<std::wstring>& p) {
+  return p.size() == 5 && p[0] == L"x" && p[1] == L"-o+" && p[2] == L"-y" && !p[3].empty() &&
+         !p[4].empty();
+}
+
+bool ReadSettings(const fs::path& file, Settings& settings) {
+  std::ifstream in(file, std::ios::binary);
+  std::map<std::string, std::string> values;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::size_t equals = line.find('=');
+    if (equals != std::string::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
+  }
+  if (values["source"].empty()) return false;
+  settings.source = PathOf(platform::FromUtf8(values["source"]));
+  settings.markerAfterMs = std::atol(values["marker_after_ms"].c_str());
+  settings.noMarker = values["no_marker"] == "1";
+  return true;
+}
+
+// Copies every file and directory of source into dest, the marker excepted.
+bool CopyTreeWithoutMarker(const fs::path& source, const fs::path& dest, std::error_code& ec) {
+  fs::create_directories(dest, ec);
+  for (fs::recursive_directory_iterator it(source, ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::path relative = it->path().lexically_relative(source);
+    if (relative == MarkerName()) continue;
+    if (it->is_directory()) {
+      fs::create_directories(dest / relative, ec);
+    } else {
+      fs::copy_file(it->path(), dest / relative, fs::copy_options::overwrite_existing, ec);
+    }
+  }
+  return !ec;
+}
+
+void WaitForMarkerTime(const fs::path& archive, long markerAfterMs) {
+  std::error_code ec;
+  const auto written = fs::last_write_time(archive, ec);
+  auto remaining = std::chrono::milliseconds(markerAfterMs);
+  if (!ec) {
+    const auto age = fs::file_time_type::clock::now() - written;
+    if (age > decltype(age)::zero()) {
+      remaining -= std::chrono::duration_cast<std::chrono::milliseconds>(age);
+    }
+  }
+  if (remaining.count() > 0) std::this_thread::sleep_for(remaining);
+}
+
+bool WriteMarker(const fs::path& source, const fs::path& dest, std::error_code& ec) {
+  const fs::path target = dest / MarkerName();
+  fs::path partial = target;
+  partial += L".part";
+  fs::create_directories(target.parent_path(), ec);
+  if (!ec) fs::copy_file(source / MarkerName(), partial, fs::copy_options::overwrite_existing, ec);
+  if (!ec) fs::rename(partial, target, ec);
+  return !ec;
+}
+
+std::string Quoted(const std::wstring& text) {
+  std::string out = "\"";
+  for (const char c : platform::ToUtf8(text)) {
+    if (c == '"' || c == '\\') out += '\\';
+    if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+void AppendRecord(const std::vector<std::wstring>& parameters, long long archiveSize,
+                  const std::wstring& result) {
+  std::string record = "record\ncmdline " + Quoted(platform::ProcessCommandLine()) + "\n";
+  for (const auto& parameter : parameters) record += "arg " + Quoted(parameter) + "\n";
+  record += "archive_size " + std::to_string(archiveSize) + "\n";
+  record += "result " + Quoted(result) + "\nend\n";
+  std::ofstream out(PathOf(platform::OwnExecutablePath() + L".record"),
+                    std::ios::binary | std::ios::app);
+  out.write(record.data(), static_cast<std::streamsize>(record.size()));
+}
+
+std::wstring LayOutTree(const std::vector<std::wstring>& parameters) {
+  if (!IsExtractCommand(parameters)) return L"usage: x -o+ -y ARCHIVE DEST";
+  Settings settings;
+  if (!ReadSettings(PathOf(platform::OwnExecutablePath() + L".tree"), settings)) {
+    return L"no source in the .tree settings";
+  }
+  const fs::path archive = PathOf(parameters[3]);
+  const fs::path dest = PathOf(parameters[4]);
+  std::error_code ec;
+  if (!CopyTreeWithoutMarker(settings.source, dest, ec)) {
+    return L"copy failed: " + platform::FromUtf8(ec.message());
+  }
+  if (settings.noMarker) return L"ok";
+  WaitForMarkerTime(archive, settings.markerAfterMs);
+  if (!WriteMarker(settings.source, dest, ec)) {
+    return L"marker failed: " + platform::FromUtf8(ec.message());
+  }
+  return L"ok";
+}
+
+}  // namespace
+
+int ProgramMain(int, wchar_t**) {
+  const std::vector<std::wstring> parameters = ExtractorParameters(platform::ProcessCommandLine());
+  const std::wstring result = LayOutTree(parameters);
+  std::error_code ec;
+  const auto size = parameters.size() == 5 ? fs::file_size(PathOf(parameters[3]), ec) : 0;
+  AppendRecord(parameters, parameters.size() == 5 && !ec ? static_cast<long long>(size) : -1,
+               result);
+  return result == L"ok" ? 0 : 1;
+}
