@@ -2,6 +2,7 @@
 #include "agent/run/version_check.h"
 
 #include "agent/http/http_downloader.h"
+#include "agent/run/layout.h"
 #include "build_config.h"
 
 std::wstring VersionPageUrl(bool fallbackServer, bool testPages) {
@@ -11,6 +12,10 @@ std::wstring VersionPageUrl(bool fallbackServer, bool testPages) {
   }
   return std::wstring(L"http://") + buildconfig::kVersionHost +
          (testPages ? L"/kivover/testver.htm" : L"/kivover/ver.htm");
+}
+
+VersionCheckResult CheckVersion(bool testPages) {
+  return CheckVersionOf(GetInstalledVersion(), testPages);
 }
 
 VersionCheckResult CheckVersionOf(const std::wstring& installedVersion, bool testPages) {

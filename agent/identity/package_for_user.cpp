@@ -1,0 +1,16 @@
+// The package request as a run makes it: for the machine and the user of this installation.
+#include "agent/identity/hardware_id.h"
+#include "agent/identity/package_request.h"
+#include "agent/run/layout.h"
+#include "agent/run/upgrade_session.h"
+#include "platform/profile.h"
+
+PackageRequest MakePackageRequest(const std::wstring& name) {
+  return PackageRequest{
+      name, GetHardwareId(),
+      platform::ReadProfileInt(L"Settings", L"UsedTimes", 0, GetUserConfigPath())};
+}
+
+int UpgradeSession::DownloadPackage(const std::wstring& name, const std::wstring& targetPath) {
+  return DownloadPackageFor(MakePackageRequest(name), targetPath);
+}

@@ -1,0 +1,56 @@
+#include "agent/run/upgrade_session.h"
+
+#include <cwctype>
+
+#include "agent/run/layout.h"
+#include "platform/locale.h"
+#include "platform/process.h"
+#include "platform/text.h"
+
+namespace {
+
+std::wstring LowerCase(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(static_cast<std::wint_t>(c)));
+  return text;
+}
+
+}  // namespace
+
+std::wstring GetLangCountryName() {
+  return LowerCase(platform::UserLanguageName() + platform::UserCountryName());
+}
+
+std::wstring GetLangName() { return LowerCase(platform::UserLanguageName()); }
+
+std::optional<std::wstring> ExtractorParameters(const std::wstring& packagePath,
+                                                const std::wstring& updateDir) {
+  if (packagePath.find(L'"') != std::wstring::npos) return std::nullopt;
+  if (updateDir.find(L'"') != std::wstring::npos) return std::nullopt;
+  return L"x -o+ -y \"" + packagePath + L"\" \"" + updateDir + L"\"";
+}
+
+int UpgradeSession::DownloadAndUnpack() {
+  return DownloadAndUnpackFor({GetLangCountryName(), GetLangName(), L""}, GetAgentDir());
+}
+
+int UpgradeSession::DownloadAndUnpackFor(const PackageNames& names, const std::wstring& agentDir) {
+  const std::wstring packagePath = MakeTempFileName() + L".rar";
+  const std::wstring updateDir = agentDir + platform::NativePath(L"update\\");
+  // Checked before any request: a package that cannot be handed over is not worth fetching.
+  const auto parameters = ExtractorParameters(packagePath, updateDir);
+  if (!parameters) return 0;
+  bool downloaded = false;
+  for (const std::wstring& name : names) {
+    if (DownloadPackage(name, packagePath) != 0) {
+      downloaded = true;
+      break;
+    }
+  }
+  if (!downloaded) return 0;
+  CreateDirectoryChain(updateDir);
+  // Neither the start nor the extractor's result is looked at: the run sequence waits for
+  // the unpacked tree itself.
+  platform::StartProgram(agentDir + platform::NativePath(L"Resource\\UnPack.exe"), *parameters, L"",
+                         true);
+  return 1;
+}

@@ -1,0 +1,40 @@
+// The package step of a run: download the update package for the user's language and have
+// the extractor unpack it into the update directory.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+
+// The package names in the order they are tried: language and country, language, generic.
+using PackageNames = std::array<std::wstring, 3>;
+
+class UpgradeSession {
+ public:
+  virtual ~UpgradeSession() = default;
+
+  // Downloads the package under the first of the user's package names that yields one and
+  // starts the extractor on it, hidden and without waiting. Returns 1 when that start was
+  // asked for, 0 when no name yielded a package or a path cannot be passed to the extractor
+  // (then no directory is created and nothing is started).
+  int DownloadAndUnpack();
+
+  // DownloadAndUnpack with the given names and agent directory (ending with a separator).
+  int DownloadAndUnpackFor(const PackageNames& names, const std::wstring& agentDir);
+
+  // Fetches the package of name into targetPath. Returns 1 when package data was stored, else
+  // 0. Defined with the package request (agent/identity/package_request.cpp).
+  int DownloadPackage(const std::wstring& name, const std::wstring& targetPath);
+};
+
+// The user default language's ISO 639 name followed by its ISO 3166 country name, in lower
+// case ("zhcn"); a part that is not known contributes "".
+std::wstring GetLangCountryName();
+
+// The user default language's ISO 639 name in lower case ("zh"); "" when not known.
+std::wstring GetLangName();
+
+// The extractor's parameters x -o+ -y "packagePath" "updateDir". nullopt when either path
+// holds a double quote, which would end its quoted argument early.
+std::optional<std::wstring> ExtractorParameters(const std::wstring& packagePath,
+                                                const std::wstring& updateDir);
