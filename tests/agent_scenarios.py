@@ -1,0 +1,500 @@
+"""Scenarios of UpgradeAgent and of the whole update cycle, on a temporary installation.
+
+Each test lays out an installation: the launcher Kivo9 at the root and, in Kivo9Data/, the
+agent, its settings and language file, an extractor as Resource/UnPack.exe and the recording
+browser as Kivo9.exe. A scripted loopback server plays the version, statistics and download
+servers under their real host names; the agent reaches it through http_proxy.
+
+The extractor is the libarchive one on Linux and tree_extractor (which lays out the package's
+prepared tree instead of reading the archive) for the Windows programs; the scenarios that
+decide when the unpacked tree's marker appears use tree_extractor everywhere.
+
+The package request carries this machine's hardware identifier, so the exact request paths
+are learned once from a silent run that finds no package (test_silent_no_package).
+"""
+
+import configparser
+import io
+import os
+import pty
+import re
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import urllib.parse
+import zipfile
+
+import kivo_scenario as ks
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "server"))
+from kivo_http_server import ScriptedServer  # noqa: E402
+
+PRIMARY, FALLBACK = "version.kivo9.example", "version2.kivo9.example"
+STATS, DOWNLOAD = "stats.kivo9.example", "download.kivo9.example"
+INSTALLED, NEWER = "1203", "1204"
+USED_TIMES = 7
+OLD_BROWSER, NEW_BROWSER = b"\nbrowser 1203", b"\nbrowser 1204"
+STATUS_404 = "Status Code of Download is 404"
+
+USER_FILTER = """[UrlFilter]
+url1=beta
+url2=gamma
+url3=Beta
+[UrlUnFilter]
+url1=safe.example
+[PopFilter]
+pop1=pop-mine
+[PopUnFilter]
+pop1=pop-allowed
+"""
+USER_FILTER_FLY = "[FlyFilter]\nurl1=epsilon\nurl2=*\n[FlyUnFilter]\nurl1=fly-mine\n"
+PACKAGE_FILES = {
+    "Resource/version.ini": "[Version]\nupdate=%s\ncombineFilter=1\n" % NEWER,
+    "Resource/2Filter.ini": "[UrlFilter]\nurl1=alpha\nurl2=beta\nurl3=alpha\n"
+                            "[PopFilter]\npop1=pop-new\npop2=pop-mine\n",
+    "Resource/FilterFly.ini": "[FlyFilter]\nurl1=*\nurl2=delta\n",
+    "Resource/2FilterFly.ini": "[FlyUnFilter]\nurl1=*\n",
+    "Plugins/readme.txt": "build %s\n" % NEWER,
+}
+# The user's lists after the merge with the package's lists above.
+MERGED_LISTS = {
+    ("Filter.ini", "UrlFilter", "url"): ["alpha", "beta", "gamma", "Beta"],
+    ("Filter.ini", "UrlUnFilter", "url"): ["safe.example"],
+    ("Filter.ini", "PopFilter", "pop"): ["pop-new", "pop-mine"],
+    ("Filter.ini", "PopUnFilter", "pop"): ["pop-allowed"],
+    ("FilterFly.ini", "FlyFilter", "url"): ["delta", "epsilon", "*"],
+    ("FilterFly.ini", "FlyUnFilter", "url"): ["*", "fly-mine"],
+}
+
+server = None
+
+
+def setUpModule():
+    global server
+    server = ScriptedServer()
+    server.start()
+
+
+def tearDownModule():
+    server.stop()
+
+
+def version_page(version):
+    return {"body": "<html><p>Kivo9Version:%s:Kivo9VersionEnd</p></html>\n" % version}
+
+
+def version_route(console, host=PRIMARY):
+    page = "testver.htm" if console else "ver.htm"
+    return host + ("/kivover/" if host == PRIMARY else "/d/") + page
+
+
+def lines(data):
+    """Output bytes as lines, whatever line ends the platform's runtime wrote."""
+    text = data.decode("utf-8", "replace").replace("\r\n", "\n")
+    return text.split("\n")[:-1] if text.endswith("\n") or not text else text.split("\n")
+
+
+def host_and_path(request):
+    """(host, path with query) of a logged proxy request."""
+    parts = urllib.parse.urlsplit(request["line"].split(" ")[1])
+    return parts.hostname, parts.path + ("?" + parts.query if parts.query else "")
+
+
+def unix_path(windows_path):
+    """Where a path that a Windows program reported lies on this machine, or None."""
+    if windows_path[:3].upper() == "Z:\\":
+        return windows_path[2:].replace("\\", "/")
+    if windows_path[:3].upper() == "C:\\":
+        prefix = os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine"))
+        return os.path.join(prefix, "drive_c", *windows_path[3:].split("\\"))
+    return None
+
+
+class AgentInstallation(ks.Installation):
+    """Kivo9 at the root, Kivo9Data/ with the agent, build 1203, and a package of build 1204
+    prepared in package/ (outside the installation proper)."""
+
+    def __init__(self, tree_extractor):
+        super().__init__(prefix="kivo-agent-")
+        suffix = ks._config.suffix
+        self.launcher = self.install_program("Kivo9", "Kivo9" + suffix)
+        self.agent = self.install_program("UpgradeAgent", "Kivo9Data/UpgradeAgent" + suffix)
+        self.tree_extractor = tree_extractor or ks.is_windows()
+        self.extractor = self.install_program(
+            "tree_extractor" if self.tree_extractor else "extractor",
+            "Kivo9Data/Resource/UnPack.exe")
+        self.install_program("recorder", "Kivo9Data/Kivo9.exe", OLD_BROWSER)
+        self.write("Kivo9Data/Resource/version.ini", "[Version]\nupdate=%s\n" % INSTALLED)
+        language = os.path.join(ks._config.bin_dir, "Language", "English.ini")
+        with open(language, "rb") as f:
+            self.write("Kivo9Data/Language/English.ini", f.read())
+        self.write("Kivo9Data/User/UserConfig.ini",
+                   "[Settings]\nLngFile=English.ini\nUsedTimes=%d\n" % USED_TIMES)
+        self.write("Kivo9Data/User/Filter.ini", USER_FILTER)
+        self.write("Kivo9Data/User/FilterFly.ini", USER_FILTER_FLY)
+        self.mkdir("tmp")
+        for name, content in PACKAGE_FILES.items():
+            self.write("package/" + name, content)
+        self.install_program("recorder", "package/Kivo9.exe", NEW_BROWSER)
+        self.install_program("recorder", "package/Kivo9PostUpgrade.exe")
+        self.set_marker(after_ms=0)
+
+    def set_marker(self, after_ms=0, never=False):
+        """When tree_extractor writes the marker: after_ms after the download, or never."""
+        settings = "source=%s\nmarker_after_ms=%d\n" % (ks.program_path(self.path("package")),
+                                                        after_ms)
+        self.write("Kivo9Data/Resource/UnPack.exe.tree", settings + ("no_marker=1\n" * never))
+
+    def package_archive(self):
+        """The package as a zip of package/, executables marked as such."""
+        data = io.BytesIO()
+        with zipfile.ZipFile(data, "w", zipfile.ZIP_DEFLATED) as archive:
+            for name in self.files("package"):
+                if name.endswith("/"):
+                    continue
+                info = zipfile.ZipInfo(name)
+                executable = os.access(self.path("package/" + name), os.X_OK)
+                info.external_attr = (0o755 if executable else 0o644) << 16
+                archive.writestr(info, self.read("package/" + name))
+        return data.getvalue()
+
+    def messages(self):
+        parser = configparser.ConfigParser(interpolation=None)
+        parser.read(self.path("Kivo9Data/Language/English.ini"), encoding="utf-8")
+        return parser["UpgradeExe"]
+
+    def filter_lists(self):
+        """The user's six lists as {(file, section, prefix): [entries]}."""
+        lists = {}
+        for file, section, prefix in MERGED_LISTS:
+            parser = configparser.ConfigParser(interpolation=None, strict=False)
+            parser.read(self.path("Kivo9Data/User/" + file), encoding="utf-8")
+            values = parser[section] if parser.has_section(section) else {}
+            entries = []
+            while values.get("%s%d" % (prefix, len(entries) + 1)):
+                entries.append(values["%s%d" % (prefix, len(entries) + 1)])
+            lists[(file, section, prefix)] = entries
+        return lists
+
+
+class AgentScenarios(unittest.TestCase):
+    learned = None  # the silent no-package run: (result, requests)
+
+    def setUp(self):
+        self.inst = self.make_installation()
+
+    def make_installation(self, tree_extractor=False):
+        inst = AgentInstallation(tree_extractor)
+        self.addCleanup(inst.cleanup)
+        # Programs that the agent and the launcher start run on after them.
+        for program in ("Kivo9Data/Resource/UnPack.exe", "Kivo9Data/update/Kivo9PostUpgrade.exe",
+                        "Kivo9Data/Kivo9.exe"):
+            self.addCleanup(ks.wait_until_gone, inst.path(program))
+        return inst
+
+    # ---- running the agent ----
+
+    def environment(self, inst):
+        # Wine's WinINet knows no no_proxy: every request goes through the proxy anyway.
+        return {"http_proxy": server.proxy_url, "no_proxy": "", "NO_PROXY": "",
+                "TMPDIR": inst.path("tmp")}
+
+    def serve(self, routes):
+        server.set_script({"routes": routes})
+        self.requests_before = len(server.requests())
+
+    def requests(self):
+        return [host_and_path(r) for r in server.requests()[self.requests_before:]]
+
+    def run_agent(self, *args, inst=None):
+        inst = inst or self.inst
+        result = ks.run(inst.agent, args, cwd=inst.path("tmp"), env=self.environment(inst))
+        self.assertEqual(result.returncode, 1, result.stderr)
+        return result
+
+    def expected(self, *numbers, version=None):
+        """The lines that the messages print, message 1 filled with version."""
+        texts = self.inst.messages()
+        out = []
+        for n in numbers:
+            if n == 1:
+                out.append(texts["1"] % version)
+            elif texts[str(n)]:
+                out += texts[str(n)].split("\\n")
+        return out
+
+    def assert_messages(self, result, *numbers, version=None, stderr=()):
+        self.assertEqual(lines(result.stdout), self.expected(*numbers, version=version))
+        self.assertEqual(lines(result.stderr), list(stderr))
+
+    def assert_silent(self, result, stderr=()):
+        self.assertEqual(result.stdout, b"")
+        self.assertEqual(lines(result.stderr), list(stderr))
+
+    def assert_nothing_unpacked(self, inst=None):
+        inst = inst or self.inst
+        self.assertFalse(inst.exists("Kivo9Data/update"))
+        self.assertFalse(inst.exists("Kivo9Data/Resource/UnPack.exe.record"))
+
+    # ---- the package requests of this machine ----
+
+    def learn_package_requests(self):
+        """Runs the agent silently with a newer build and no package anywhere, once."""
+        if AgentScenarios.learned is None:
+            inst = self.make_installation()
+            self.serve({version_route(False): [version_page(NEWER)]})
+            result = self.run_agent("silent", inst=inst)
+            AgentScenarios.learned = (result, self.requests(), inst.files())
+        return AgentScenarios.learned
+
+    def package_paths(self):
+        """[(statistics path, download path)] for the three package names in their order."""
+        requests = self.learn_package_requests()[1][1:]
+        return [(requests[i][1], requests[i + 1][1]) for i in range(0, len(requests), 2)]
+
+    def serve_package(self, console, from_statistics=True):
+        package = {"body_hex": self.inst.package_archive().hex()}
+        stats_path, download_path = self.package_paths()[0]
+        route = STATS + stats_path if from_statistics else DOWNLOAD + download_path
+        self.serve({version_route(console): [version_page(NEWER)], route: [package]})
+        return package
+
+    # ---- what the agent left ----
+
+    def post_upgrade_records(self, inst=None):
+        inst = inst or self.inst
+        return ks.read_records(inst.path("Kivo9Data/update/Kivo9PostUpgrade.exe.record"))
+
+    def await_post_upgrade(self):
+        records = ks.wait_for(self.post_upgrade_records)
+        self.assertEqual(len(records), 1, "the post-upgrade program was not started once")
+        self.assertEqual(records[0]["args"], [])
+        self.assertTrue(ks.wait_until_gone(self.inst.path("Kivo9Data/update/Kivo9PostUpgrade.exe")))
+
+    def extractor_record(self):
+        record_file = self.inst.path("Kivo9Data/Resource/UnPack.exe.record")
+        records = ks.wait_for(lambda: ks.read_records(record_file))
+        self.assertEqual(len(records), 1, "the extractor was not started once")
+        if ks.is_windows() and len(records[0]["args"]) == 5:
+            # The agent never removes its archive and the empty name it was made from; under
+            # the emulator they lie in the emulated system's temporary directory.
+            archive = unix_path(records[0]["args"][3])
+            for leftover in (archive, archive and archive[:-len(".rar")]):
+                if leftover:
+                    self.addCleanup(lambda p=leftover: os.path.exists(p) and os.remove(p))
+        return records[0]
+
+    def assert_extractor_started(self, package):
+        record = self.extractor_record()
+        self.assertEqual(record["result"], "ok")
+        separator = "\\" if ks.is_windows() else "/"
+        update_dir = ks.program_path(self.inst.path("Kivo9Data")) + separator + "update" + separator
+        self.assertEqual(len(record["args"]), 5, record["args"])
+        self.assertEqual(record["args"][:3], ["x", "-o+", "-y"])
+        self.assertTrue(record["args"][3].endswith(".tmp.rar"), record["args"][3])
+        self.assertEqual(record["args"][4], update_dir)
+        self.assertEqual(record["archive_size"], len(package["body_hex"]) // 2)
+        if ks.is_windows():
+            # The destination keeps its trailing backslash inside the quotes.
+            self.assertEqual(ks.command_line_tail(record["cmdline"]),
+                             'x -o+ -y "%s" "%s"' % (record["args"][3], update_dir))
+
+    # ---- the four outcomes, console and silent ----
+
+    def test_console_up_to_date_with_stdin_left_open(self):
+        self.serve({version_route(True): [version_page(INSTALLED)]})
+        # Standard input is a pipe that stays open: not a console, so no key is awaited.
+        command = ([ks._config.emulator] if ks._config.emulator else []) + [self.inst.agent]
+        environment = dict(os.environ, **ks.WINE_ENVIRONMENT, **self.environment(self.inst))
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=out, stderr=err,
+                                       cwd=self.inst.path("tmp"), env=environment)
+            try:
+                returncode = process.wait(timeout=120)
+            finally:
+                process.stdin.close()
+                if process.poll() is None:
+                    process.kill()
+            out.seek(0)
+            err.seek(0)
+            result = ks.Result(returncode, out.read(), err.read())
+        self.assertEqual(result.returncode, 1)
+        self.assert_messages(result, 2, 3, 1, 7, version=INSTALLED)
+        self.assertEqual(self.requests(), [(PRIMARY, "/kivover/testver.htm")])
+        self.assert_nothing_unpacked()
+
+    @unittest.skipIf(ks.is_windows(), "a terminal as standard input is a Linux matter")
+    def test_console_waits_for_a_key_on_a_terminal(self):
+        self.serve({version_route(True): [version_page(INSTALLED)]})
+        master, slave = pty.openpty()
+        self.addCleanup(os.close, master)
+        out_path = self.inst.path("tmp/out.txt")
+        with open(out_path, "wb") as out:
+            process = subprocess.Popen([self.inst.agent], stdin=slave, stdout=out,
+                                       stderr=subprocess.DEVNULL, cwd=self.inst.path("tmp"),
+                                       env=dict(os.environ, **self.environment(self.inst)))
+        os.close(slave)
+        self.addCleanup(lambda: process.poll() is None and process.kill())
+        goodbye = self.expected(7)[-1].encode()
+        self.assertTrue(ks.wait_for(lambda: goodbye in self.inst.read("tmp/out.txt")))
+        time.sleep(0.3)
+        self.assertIsNone(process.poll(), "the agent did not wait for a key")
+        os.write(master, b"\n")
+        self.assertEqual(process.wait(timeout=60), 1)
+
+    def test_silent_up_to_date_with_an_older_build_on_the_server(self):
+        self.inst.write("Kivo9Data/Resource/version.ini", "[Version]\nupdate=%s\n" % NEWER)
+        self.serve({version_route(False): [version_page(INSTALLED)]})
+        self.assert_silent(self.run_agent("silent"))
+        self.assertEqual(self.requests(), [(PRIMARY, "/kivover/ver.htm")])
+        self.assert_nothing_unpacked()
+
+    def test_console_check_failed(self):
+        # The primary server drops the connection; the fallback page holds no version.
+        self.serve({version_route(True): [{"close": True}],
+                    version_route(True, FALLBACK): [{"body": "<html>maintenance</html>"}]})
+        result = self.run_agent()
+        out = lines(result.stdout)
+        # The download client reports the dropped connection on standard output, as a
+        # number and the system's text for it, between the banner and message 4.
+        self.assertEqual(out[:2], self.expected(2, 3))
+        self.assertRegex(out[2], r"^Error Code: \d+$")
+        self.assertEqual(out[-2:], self.expected(4, 7))
+        self.assertGreaterEqual(len(out), 6, out)
+        self.assertEqual(lines(result.stderr), [])
+        self.assertEqual(self.requests(), [(PRIMARY, "/kivover/testver.htm"),
+                                           (FALLBACK, "/d/testver.htm")])
+        self.assert_nothing_unpacked()
+
+    def test_silent_check_failed(self):
+        self.serve({version_route(False, FALLBACK): [{"body": "Kivo9Version: \n:Kivo9VersionEnd"}]})
+        self.assert_silent(self.run_agent(""), stderr=[STATUS_404])
+        self.assertEqual(self.requests(), [(PRIMARY, "/kivover/ver.htm"), (FALLBACK, "/d/ver.htm")])
+        self.assert_nothing_unpacked()
+
+    def test_silent_no_package(self):
+        result, requests, files = self.learn_package_requests()
+        self.assertEqual(result.returncode, 1)
+        self.assert_silent(result, stderr=[STATUS_404] * 6)
+        self.assertEqual(requests[0], (PRIMARY, "/kivover/ver.htm"))
+        self.assertEqual([host for host, _ in requests[1:]], [STATS, DOWNLOAD] * 3)
+        # Language and country, language, generic: each name asked of both servers.
+        names = [re.fullmatch(r"/d/u(.*)\.jpg", download).group(1)
+                 for _, download in self.package_paths()]
+        self.assertEqual(names[2], "")
+        self.assertTrue(names[0].startswith(names[1]) and len(names[0]) > len(names[1]), names)
+        hardware_ids = set()
+        for name, (stats, _) in zip(names, self.package_paths()):
+            match = re.fullmatch(r"/tg/kivopatch/%s\?hardid=([0-9A-F]{12}|)&times=%d" %
+                                 (re.escape(name + "/" if name else ""), USED_TIMES), stats)
+            self.assertIsNotNone(match, stats)
+            hardware_ids.add(match.group(1))
+        self.assertEqual(len(hardware_ids), 1)
+        self.assertNotIn("Kivo9Data/update/", files)
+
+    def test_console_no_package_partner_gate_ignored(self):
+        self.inst.write("Kivo9Data/Resource/Partner.ini", "[Settings]\nIsZezaZa=1\n")
+        paths = self.package_paths()
+        self.serve({version_route(True): [version_page(NEWER)]})
+        result = self.run_agent()
+        self.assert_messages(result, 2, 3, 8, 4, 7, stderr=[STATUS_404] * 6)
+        expected = [(PRIMARY, "/kivover/testver.htm")]
+        for stats, download in paths:
+            expected += [(STATS, stats), (DOWNLOAD, download)]
+        self.assertEqual(self.requests(), expected)
+        self.assert_nothing_unpacked()
+
+    def test_silent_partner_gate_closed(self):
+        self.inst.write("Kivo9Data/Resource/Partner.ini", "[Settings]\nIsZezaZa=-1\n")
+        self.serve_package(console=False)
+        self.assert_silent(self.run_agent("silent"))
+        # The version page is asked for all the same; nothing else happens.
+        self.assertEqual(self.requests(), [(PRIMARY, "/kivover/ver.htm")])
+        self.assert_nothing_unpacked()
+        self.assertEqual(self.inst.read("Kivo9Data/User/Filter.ini"), USER_FILTER.encode())
+
+    def test_silent_package_downloaded_is_not_merged(self):
+        package = self.serve_package(console=False, from_statistics=False)
+        self.assert_silent(self.run_agent("silent"), stderr=[STATUS_404])
+        stats, download = self.package_paths()[0]
+        self.assertEqual(self.requests(), [(PRIMARY, "/kivover/ver.htm"), (STATS, stats),
+                                           (DOWNLOAD, download)])
+        self.await_post_upgrade()
+        self.assertEqual(self.inst.read("Kivo9Data/update/Resource/version.ini"),
+                         PACKAGE_FILES["Resource/version.ini"].encode())
+        self.assertEqual(self.inst.read("Kivo9Data/User/Filter.ini"), USER_FILTER.encode())
+        self.assertEqual(self.inst.read("Kivo9Data/User/FilterFly.ini"), USER_FILTER_FLY.encode())
+        if self.inst.tree_extractor:
+            self.assert_extractor_started(package)
+
+    # ---- when the unpacked tree arrives ----
+
+    def test_marker_after_the_second_test_is_merged_and_started(self):
+        self.inst = self.make_installation(tree_extractor=True)
+        # Written 2.5 s after the download: between the wait's second and third test.
+        self.inst.set_marker(after_ms=2500)
+        package = self.serve_package(console=True)
+        result = self.run_agent()
+        self.assert_messages(result, 2, 3, 8, 6, 5, 7)
+        self.assert_extractor_started(package)
+        self.assertEqual(self.inst.filter_lists(), MERGED_LISTS)
+        self.await_post_upgrade()
+
+    def test_marker_that_never_appears(self):
+        self.inst = self.make_installation(tree_extractor=True)
+        self.inst.set_marker(never=True)
+        package = self.serve_package(console=True)
+        result = self.run_agent()
+        self.assert_messages(result, 2, 3, 8, 6, 5, 7)
+        self.assert_extractor_started(package)
+        # The rest of the tree is there, the post-upgrade program too, but without the
+        # marker the agent merged nothing and started nothing.
+        self.assertTrue(self.inst.exists("Kivo9Data/update/Kivo9PostUpgrade.exe"))
+        self.assertFalse(self.inst.exists("Kivo9Data/update/Resource/version.ini"))
+        self.assertEqual(self.post_upgrade_records(), [])
+        self.assertEqual(self.inst.read("Kivo9Data/User/Filter.ini"), USER_FILTER.encode())
+        self.assertEqual(self.inst.read("Kivo9Data/User/FilterFly.ini"), USER_FILTER_FLY.encode())
+
+    # ---- the whole cycle ----
+
+    def test_full_cycle(self):
+        package = self.serve_package(console=True)
+        result = self.run_agent()
+        self.assert_messages(result, 2, 3, 8, 6, 5, 7)
+        stats, _ = self.package_paths()[0]
+        self.assertEqual(self.requests(), [(PRIMARY, "/kivover/testver.htm"), (STATS, stats)])
+        if self.inst.tree_extractor:
+            self.assert_extractor_started(package)
+        else:
+            # The archive and the empty name it was made from stay in the temporary directory.
+            left = self.inst.files("tmp")
+            self.assertEqual(len(left), 2, left)
+            self.assertTrue(left[0].startswith("~GF") and left[1] == left[0] + ".rar", left)
+            self.assertEqual(self.inst.read("tmp/" + left[0]), b"")
+            self.assertEqual(self.inst.read("tmp/" + left[1]).hex(), package["body_hex"])
+        self.await_post_upgrade()
+        self.assertEqual(self.inst.filter_lists(), MERGED_LISTS)
+        os.remove(self.inst.path("Kivo9Data/update/Kivo9PostUpgrade.exe.record"))
+
+        # The launcher installs the tree and starts the new browser.
+        self.assertEqual(ks.run(self.inst.launcher, ["https://example.org/"],
+                                cwd=self.inst.path("tmp")).returncode, 0)
+        browser = ks.wait_for(lambda: ks.read_records(self.inst.path("Kivo9Data/Kivo9.exe.record")))
+        self.assertEqual([r["args"] for r in browser], [["https://example.org/"]])
+        self.assertTrue(ks.wait_until_gone(self.inst.path("Kivo9Data/Kivo9.exe")))
+        self.assertTrue(self.inst.read("Kivo9Data/Kivo9.exe").endswith(NEW_BROWSER))
+        self.assertFalse(self.inst.exists("Kivo9Data/update"))
+        self.assertFalse(self.inst.exists("Kivo9Data/Kivo9PostUpgrade.exe"))
+        for name, content in PACKAGE_FILES.items():
+            self.assertEqual(self.inst.read("Kivo9Data/" + name), content.encode(), name)
+
+        # The next run finds the installed build current.
+        self.serve({version_route(True): [version_page(NEWER)]})
+        self.assert_messages(self.run_agent(), 2, 3, 1, 7, version=NEWER)
+        self.assertEqual(self.requests(), [(PRIMARY, "/kivover/testver.htm")])
+
+
+if __name__ == "__main__":
+    ks.main()
