@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <functional>
 #include <string>
 #include <vector>
@@ -37,60 +38,53 @@ std::string WithoutCarriageReturnsBeforeLineFeeds(const std::string& text) {
   return Replaced(text, "\r\n", "\n");
 }
 
-// What one call wrote to standard output and standard error (file descriptors 1 and 2).
+// What one call wrote to standard output and standard error.
 struct Streams {
   std::string out;
   std::string err;
 };
 
-class StreamCapture {
+// One standard stream sent into a file for a while. The stream is reopened on the file, so
+// that output of either width works whatever the test framework wrote to it before.
+class RedirectedStream {
  public:
-  explicit StreamCapture(const std::wstring& dir) {
-    out_ = std::fopen(platform::ToSystemCodePage(dir + L"out.txt").c_str(), "w+b");
-    err_ = std::fopen(platform::ToSystemCodePage(dir + L"err.txt").c_str(), "w+b");
-    std::fflush(stdout);
-    std::fflush(stderr);
-    savedOut_ = dup(1);
-    savedErr_ = dup(2);
-    dup2(fileno(out_), 1);
-    dup2(fileno(err_), 2);
+  RedirectedStream(FILE* stream, const std::wstring& path)
+      : stream_(stream), path_(platform::ToSystemCodePage(path)) {
+    std::fflush(stream_);
+    saved_ = dup(fileno(stream_));
+    redirected_ = std::freopen(path_.c_str(), "w", stream_) != nullptr;
   }
-  ~StreamCapture() {
-    Restore();
-    std::fclose(out_);
-    std::fclose(err_);
-  }
-  StreamCapture(const StreamCapture&) = delete;
-  StreamCapture& operator=(const StreamCapture&) = delete;
+  ~RedirectedStream() { Restore(); }
+  RedirectedStream(const RedirectedStream&) = delete;
+  RedirectedStream& operator=(const RedirectedStream&) = delete;
 
-  Streams Finish() {
+  // Ends the redirection and returns what was written, line breaks as "\n".
+  std::string Finish() {
     Restore();
-    return {WithoutCarriageReturnsBeforeLineFeeds(Contents(out_)),
-            WithoutCarriageReturnsBeforeLineFeeds(Contents(err_))};
+    std::string text;
+    if (FILE* file = std::fopen(path_.c_str(), "r")) {
+      for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) text += static_cast<char>(c);
+      std::fclose(file);
+    }
+    return WithoutCarriageReturnsBeforeLineFeeds(text);
   }
 
  private:
   void Restore() {
-    if (savedOut_ < 0) return;
-    std::fflush(stdout);
-    std::fflush(stderr);
-    dup2(savedOut_, 1);
-    dup2(savedErr_, 2);
-    close(savedOut_);
-    close(savedErr_);
-    savedOut_ = savedErr_ = -1;
-  }
-  static std::string Contents(FILE* file) {
-    std::string text;
-    std::rewind(file);
-    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) text += static_cast<char>(c);
-    return text;
+    if (saved_ < 0) return;
+    std::fflush(stream_);
+    dup2(saved_, fileno(stream_));
+    close(saved_);
+    saved_ = -1;
+    // Where the C library keeps a stream's width (glibc), wide output would leave it unusable
+    // for the framework's narrow output; reopening the same descriptor clears it.
+    if (redirected_ && std::fwide(stream_, 0) > 0) std::freopen(nullptr, "a", stream_);
   }
 
-  FILE* out_;
-  FILE* err_;
-  int savedOut_ = -1;
-  int savedErr_ = -1;
+  FILE* stream_;
+  std::string path_;
+  int saved_ = -1;
+  bool redirected_ = false;
 };
 
 struct Request {
@@ -125,9 +119,14 @@ class HttpDownloaderTest : public ::testing::Test {
   // Runs a fetch with both streams captured; the requests it caused land in requests_.
   Streams Run(const std::function<void()>& fetch) {
     const std::size_t logStart = platform::ReadWholeFile(LogPath(L"KIVO_HTTP_LOG")).size();
-    StreamCapture capture(dir_.path());
-    fetch();
-    Streams streams = capture.Finish();
+    Streams streams;
+    {
+      RedirectedStream out(stdout, dir_.path() + L"out.txt");
+      RedirectedStream err(stderr, dir_.path() + L"err.txt");
+      fetch();
+      streams.err = err.Finish();
+      streams.out = out.Finish();
+    }
     requests_ = ParseLog(platform::ReadWholeFile(LogPath(L"KIVO_HTTP_LOG")).substr(logStart));
     return streams;
   }
