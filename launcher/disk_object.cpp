@@ -90,7 +90,10 @@ std::wstring CDiskObject::AbsoluteFromCurrent(std::wstring path) {
     return launcher::SplitPath(platform::CurrentDirectory()).drive + path;
   }
   if (path.rfind(launcher::ParentGroup(), 0) == 0) return ClimbParentGroups(path);
-  return launcher::JoinToDirectory(platform::CurrentDirectory(), path);
+  const std::wstring current = platform::CurrentDirectory();
+  // Unknown (too long, or gone): the path stays relative rather than land at the root.
+  if (current.empty()) return path;
+  return launcher::JoinToDirectory(current, path);
 }
 
 // Each leading "..<sep>" moves one directory up from the current one; the system resolves
@@ -98,11 +101,14 @@ std::wstring CDiskObject::AbsoluteFromCurrent(std::wstring path) {
 std::wstring CDiskObject::ClimbParentGroups(std::wstring path) {
   const std::wstring group = launcher::ParentGroup();
   CurrentDirectoryKeeper keeper;
-  while (path.rfind(group, 0) == 0) {
+  std::wstring rest = path;
+  while (rest.rfind(group, 0) == 0) {
     platform::ChangeDirectory(L"..");
-    path.erase(0, group.size());
+    rest.erase(0, group.size());
   }
-  return launcher::JoinToDirectory(platform::CurrentDirectory(), path);
+  const std::wstring current = platform::CurrentDirectory();
+  if (current.empty()) return path;
+  return launcher::JoinToDirectory(current, rest);
 }
 
 // ---- Listing ----

@@ -254,6 +254,19 @@ TEST_F(DiskObjectTest, RelativePathsAreMadeAbsoluteFromTheCurrentDirectory) {
   EXPECT_EQ(after, cwd);  // climbing put the current directory back
 }
 
+TEST_F(DiskObjectTest, UnknownCurrentDirectoryLeavesPathsRelative) {
+  Dir(L"gone");
+  const std::wstring before = platform::CurrentDirectory();
+  ASSERT_TRUE(platform::ChangeDirectory(At(L"gone")));
+  const bool removed = platform::RemoveEmptyDirectory(At(L"gone"));
+  std::wstring path = L"x.txt";
+  const int ok = disk_.NormalizeFilePath(path);
+  platform::ChangeDirectory(before);
+  if (!removed) GTEST_SKIP() << "the current directory cannot be removed here (Windows)";
+  EXPECT_NE(ok, 0);
+  EXPECT_EQ(path, L"x.txt");  // not put at the root
+}
+
 TEST_F(DiskObjectTest, ReservedCharactersAreParameterErrors) {
   for (const wchar_t* bad : {L"a*b.txt", L"dir?/x", L"x.t?t"}) {
     std::wstring path = At(bad);
