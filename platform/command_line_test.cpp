@@ -21,8 +21,9 @@ TEST(CommandLine, SplitsByTheRuntimeRules) {
 }
 
 TEST(CommandLine, QuotedArgumentsSplitBackUnchanged) {
-  const Args awkward = {L"plain", L"", L"two words", L"tail\\", L"in\"side", L"\\\\\"",
-                        L"C:\\dir with space\\", L"-wkivo ", L"\t"};
+  const Args awkward = {
+      L"plain",   L"",  L"two words", L"tail\\", L"in\"side", L"\\\\\"", L"C:\\dir with space\\",
+      L"-wkivo ", L"\t"};
   EXPECT_EQ(SplitParameters(JoinArguments(awkward)), awkward);
   EXPECT_EQ(QuoteArgument(L"plain"), L"plain");
   EXPECT_EQ(QuoteArgument(L"a b\\"), L"\"a b\\\\\"");
