@@ -198,8 +198,12 @@ class AgentScenarios(unittest.TestCase):
 
     def environment(self, inst):
         # Wine's WinINet knows no no_proxy: every request goes through the proxy anyway.
-        return {"http_proxy": server.proxy_url, "no_proxy": "", "NO_PROXY": "",
-                "TMPDIR": inst.path("tmp")}
+        environment = {"http_proxy": server.proxy_url, "no_proxy": "", "NO_PROXY": ""}
+        if not ks.is_windows():
+            # The agent's archives land in the installation. (The emulator takes its
+            # temporary directory from its own settings, and would move its server there.)
+            environment["TMPDIR"] = inst.path("tmp")
+        return environment
 
     def serve(self, routes):
         server.set_script({"routes": routes})
