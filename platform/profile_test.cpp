@@ -4,43 +4,18 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
+
+#include "platform/test_support.h"
 
 namespace platform {
 namespace {
 
-namespace fs = std::filesystem;
-
-class ScopedTempDir {
- public:
-  ScopedTempDir() {
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    path_ = fs::temp_directory_path() / ("kivo-profile-" + std::to_string(stamp));
-    fs::create_directories(path_);
-  }
-  ~ScopedTempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-std::optional<std::string> ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
+// The bytes of the file at path; nothing when there is no file.
+std::optional<std::string> FileBytes(const std::wstring& path) {
+  if (!PathQuery(path)) return std::nullopt;
+  return ReadWholeFile(path);
 }
 
 // A UTF-16LE file with its byte-order mark.
@@ -249,20 +224,24 @@ std::wstring RunCase(const ProfileCase& c, const std::wstring& path) {
 
 TEST(Profile, CaseTable) {
   ScopedTempDir dir;
+  ASSERT_FALSE(dir.path().empty());
   int index = 0;
   for (const ProfileCase& c : kCases) {
     SCOPED_TRACE(c.name);
-    const fs::path path = dir.path() / ("case" + std::to_string(++index) + ".ini");
-    if (c.file) WriteBytes(path, *c.file);
-    EXPECT_EQ(RunCase(c, path.wstring()), c.expect);
+    // A new name for each case: the system's profile functions keep files cached by name.
+    const std::wstring path = dir.path() + L"case" + std::to_wstring(++index) + L".ini";
+    if (c.file) {
+      ASSERT_TRUE(WriteWholeFile(path, *c.file));
+    }
+    EXPECT_EQ(RunCase(c, path), c.expect);
     const bool writes = c.op == Op::kWrite || c.op == Op::kWriteSection;
-    EXPECT_EQ(ReadBytes(path), writes ? c.after : c.file);
+    EXPECT_EQ(FileBytes(path), writes ? c.after : c.file);
   }
 }
 
 TEST(Profile, WrittenValuesReadBack) {
   ScopedTempDir dir;
-  const std::wstring path = (dir.path() / "back.ini").wstring();
+  const std::wstring path = dir.path() + L"back.ini";
   ASSERT_TRUE(WriteProfileEntries(L"List", {{L"a", L"1"}, {L"b", L"\"two\""}}, path));
   ASSERT_TRUE(WriteProfileValue(L"Settings", L"LngFile", L"German.ini", path));
   ASSERT_TRUE(WriteProfileValue(L"settings", L"lngfile", L"French.ini", path));
@@ -276,10 +255,10 @@ TEST(Profile, WrittenValuesReadBack) {
 
 TEST(Profile, WriteIntoMissingDirectoryFails) {
   ScopedTempDir dir;
-  const fs::path path = dir.path() / "missing" / "x.ini";
-  EXPECT_FALSE(WriteProfileValue(L"S", L"k", L"v", path.wstring()));
-  EXPECT_FALSE(WriteProfileEntries(L"S", {{L"k", L"v"}}, path.wstring()));
-  EXPECT_FALSE(fs::exists(path));
+  const std::wstring path = dir.path() + L"missing" + kSep + L"x.ini";
+  EXPECT_FALSE(WriteProfileValue(L"S", L"k", L"v", path));
+  EXPECT_FALSE(WriteProfileEntries(L"S", {{L"k", L"v"}}, path));
+  EXPECT_FALSE(PathQuery(path));
 }
 
 }  // namespace
