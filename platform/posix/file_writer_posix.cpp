@@ -1,30 +1,45 @@
 #include <cstdio>
+#include <memory>
 
 #include "platform/file_writer.h"
 #include "platform/text.h"
 
 namespace platform {
 namespace {
-FILE* Stream(void* handle) { return static_cast<FILE*>(handle); }
+
+// The stream with a buffer of its own: the C library would size one by the file system's
+// block, and a download's small chunks would then go out in many small writes.
+struct OpenFile {
+  static constexpr std::size_t kBufferBytes = 64 * 1024;
+  FILE* stream = nullptr;
+  char buffer[kBufferBytes];
+};
+
+OpenFile* File(void* handle) { return static_cast<OpenFile*>(handle); }
+
 }  // namespace
 
 FileWriter::~FileWriter() { Close(); }
 
 bool FileWriter::Create(const std::wstring& path) {
   Close();
-  handle_ = std::fopen(ToUtf8(path).c_str(), "wbe");
-  return handle_ != nullptr;
+  auto file = std::make_unique<OpenFile>();
+  file->stream = std::fopen(ToUtf8(path).c_str(), "wbe");
+  if (file->stream == nullptr) return false;
+  std::setvbuf(file->stream, file->buffer, _IOFBF, sizeof(file->buffer));
+  handle_ = file.release();
+  return true;
 }
 
 bool FileWriter::Write(const char* data, std::size_t size) {
-  return handle_ != nullptr && std::fwrite(data, 1, size, Stream(handle_)) == size;
+  return handle_ != nullptr && std::fwrite(data, 1, size, File(handle_)->stream) == size;
 }
 
 bool FileWriter::Close() {
   if (handle_ == nullptr) return false;
-  const bool closed = std::fclose(Stream(handle_)) == 0;
+  std::unique_ptr<OpenFile> file(File(handle_));
   handle_ = nullptr;
-  return closed;
+  return std::fclose(file->stream) == 0;  // writes out what is left in the buffer
 }
 
 }  // namespace platform

@@ -1,7 +1,7 @@
 // The HTTP transport on libcurl, driven so that the caller pulls the exchange as from WinINet:
 // send, status, raw headers, then the body in small chunks. The multi interface runs the
 // transfer only while the caller waits for data, and the write callback pauses the transfer
-// while the last block is still unread, so memory stays flat whatever the body's size.
+// while a few blocks are still unread, so memory stays flat whatever the body's size.
 #include <curl/curl.h>
 #include <strings.h>
 
@@ -25,6 +25,10 @@ constexpr std::uint32_t kErrorCannotConnect = 12029;
 constexpr std::uint32_t kErrorConnectionAborted = 12030;
 constexpr std::uint32_t kErrorInvalidServerResponse = 12152;
 constexpr long kPollMilliseconds = 1000;
+// Body bytes taken from libcurl ahead of the reader: enough to keep the transfer moving in
+// large steps, little enough to keep memory flat.
+constexpr long kReceiveBufferBytes = 64 * 1024;
+constexpr std::size_t kBufferedBodyLimit = 256 * 1024;
 
 std::uint32_t WinInetNumber(CURLcode code) {
   switch (code) {
@@ -227,12 +231,14 @@ struct HttpRequest::Impl {
 
   static std::size_t OnBody(char* data, std::size_t, std::size_t size, void* self) {
     auto* impl = static_cast<Impl*>(self);
-    if (impl->HasUnreadBody()) {
+    const std::size_t unread = impl->block.size() - impl->blockOffset;
+    if (unread > 0 && unread + size > kBufferedBodyLimit) {
       impl->paused = true;
       return CURL_WRITEFUNC_PAUSE;
     }
-    impl->block.assign(data, size);
+    impl->block.erase(0, impl->blockOffset);
     impl->blockOffset = 0;
+    impl->block.append(data, size);
     impl->headComplete = true;  // a body implies its head, even a malformed one
     return size;
   }
@@ -266,6 +272,7 @@ struct HttpRequest::Impl {
     curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Impl::OnBody);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
     if (httpVersion == L"HTTP/1.0") {
       curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
     }
