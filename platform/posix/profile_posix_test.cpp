@@ -1,7 +1,7 @@
 // The file handling around our INI code: the parse cache must notice every change made by
 // others, and a write that fails must leave the old file whole.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
