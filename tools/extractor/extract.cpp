@@ -98,19 +98,18 @@ bool WriteEntry(archive* reader, archive* writer, archive_entry* entry) {
 }  // namespace
 
 ExtractStatus ExtractArchive(const std::string& archivePath, const std::string& destination) {
-  std::error_code error;
-  const fs::path archiveFile = fs::absolute(archivePath, error);
-  fs::create_directories(destination, error);
+  ArchiveReader reader;
+  if (archive_read_open_filename(reader.Get(), archivePath.c_str(), 64 * 1024) != ARCHIVE_OK) {
+    std::fprintf(stderr, "extractor: cannot open \"%s\": %s\n", archivePath.c_str(),
+                 Text(archive_error_string(reader.Get())).c_str());
+    return kExtractUnreadable;
+  }
+  std::error_code ignored;  // a destination that cannot be made is reported by chdir
+  fs::create_directories(destination, ignored);
   // Entries are written relative to the destination, so that libarchive's own refusal of
   // absolute paths stays in force.
   if (chdir(destination.c_str()) != 0) {
     std::fprintf(stderr, "extractor: cannot enter \"%s\"\n", destination.c_str());
-    return kExtractUnreadable;
-  }
-  ArchiveReader reader;
-  if (archive_read_open_filename(reader.Get(), archiveFile.c_str(), 64 * 1024) != ARCHIVE_OK) {
-    std::fprintf(stderr, "extractor: cannot open \"%s\": %s\n", archivePath.c_str(),
-                 Text(archive_error_string(reader.Get())).c_str());
     return kExtractUnreadable;
   }
   DiskWriter writer;

@@ -183,6 +183,7 @@ TEST(Extractor, RefusesOtherCommandLinesAndBrokenArchives) {
   const ExtractorRun run = Extract(temp.Path() / "not-an-archive.rar", temp.Path() / "d", errors);
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_NE(run.errors.find("not-an-archive.rar"), std::string::npos) << run.errors;
+  EXPECT_FALSE(fs::exists(temp.Path() / "d"));
   EXPECT_EQ(Extract(temp.Path() / "missing.rar", temp.Path() / "d", errors).exitCode, 2);
 }
 
