@@ -444,7 +444,8 @@ class AgentScenarios(unittest.TestCase):
 
     def test_marker_after_the_second_test_is_merged_and_started(self):
         self.inst = self.make_installation(tree_extractor=True)
-        # Written 2.5 s after the download: between the wait's second and third test.
+        # Written 2.5 s after the download: between the wait's second and third test (to
+        # within half a second under the emulator, whose file times count whole seconds).
         self.inst.set_marker(after_ms=2500)
         package = self.serve_package(console=True)
         result = self.run_agent()

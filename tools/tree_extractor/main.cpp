@@ -7,7 +7,9 @@
 //
 //   source=DIR            the tree to lay out in DEST (required)
 //   marker_after_ms=N     write the marker Resource/version.ini N ms after the archive was
-//                         last written (the moment the agent finished its download); default 0
+//                         last written (the moment the agent finished its download, to
+//                         within half a second where file times count whole seconds);
+//                         default 0
 //   no_marker=1           never write the marker
 //
 // Every file except the marker is copied at once; the marker comes last and appears in one
@@ -126,16 +128,21 @@ bool CopyTreeWithoutMarker(const fs::path& source, const fs::path& dest, std::er
   return !ec;
 }
 
+// Waits until markerAfterMs have passed since the archive was last written. A file time on
+// a whole second most likely had its fraction cut off (the Windows runtime's file status
+// counts whole seconds), so it is taken to lie half a second later: the middle of the
+// second it stands for.
 void WaitForMarkerTime(const fs::path& archive, long markerAfterMs) {
+  using std::chrono::milliseconds;
   std::error_code ec;
-  const auto written = fs::last_write_time(archive, ec);
-  auto remaining = std::chrono::milliseconds(markerAfterMs);
-  if (!ec) {
-    const auto age = fs::file_time_type::clock::now() - written;
-    if (age > decltype(age)::zero()) {
-      remaining -= std::chrono::duration_cast<std::chrono::milliseconds>(age);
-    }
+  auto written = fs::last_write_time(archive, ec);
+  if (ec) written = fs::file_time_type::clock::now();
+  if (written.time_since_epoch() % std::chrono::seconds(1) == decltype(written)::duration::zero()) {
+    written += milliseconds(500);
   }
+  const auto age = fs::file_time_type::clock::now() - written;
+  const auto remaining =
+      milliseconds(markerAfterMs) - std::chrono::duration_cast<milliseconds>(age);
   if (remaining.count() > 0) std::this_thread::sleep_for(remaining);
 }
 
