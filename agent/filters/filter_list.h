@@ -30,6 +30,9 @@ class CFilterList {
   // Removes the first entry equal to value; does nothing when there is none.
   void RemoveValue(std::wstring_view value);
 
+  // Makes room for count distinct values, so that filling the list does not rehash.
+  void Reserve(std::size_t count) { counts_.reserve(count); }
+
   std::size_t GetCount() const { return entries_.size(); }
   bool IsEmpty() const { return entries_.empty(); }
 

@@ -1,5 +1,7 @@
 #include "agent/filters/ini_list.h"
 
+#include <vector>
+
 #include "agent/filters/numbered_list.h"
 #include "agent/run/layout.h"
 #include "platform/profile.h"
@@ -7,8 +9,10 @@
 void ReadIniList(const std::wstring& iniPath, const std::wstring& section,
                  const std::wstring& keyPrefix, CFilterList& list) {
   if (!PathExists(iniPath)) return;
-  for (std::wstring& entry :
-       NumberedListFromSection(platform::ReadProfileSection(section, iniPath), keyPrefix)) {
+  std::vector<std::wstring> entries =
+      NumberedListFromSection(platform::ReadProfileSection(section, iniPath), keyPrefix);
+  list.Reserve(list.GetCount() + entries.size());
+  for (std::wstring& entry : entries) {
     if (!list.Contains(entry)) list.AddTail(std::move(entry));
   }
 }
