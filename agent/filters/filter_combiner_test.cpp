@@ -146,9 +146,8 @@ class FailedWriteTest : public FilterCombinerTest {
     Put(package_ + L"2Filter.ini", Section("UrlFilter", "url", {"small"}));
     Put(user_ + L"FilterFly.ini", before_);
   }
-  void ExpectFlyUnchangedAndFilterMerged() {
+  void ExpectFlyUnchanged() {
     EXPECT_EQ(platform::ReadWholeFile(user_ + L"FilterFly.ini"), before_);
-    EXPECT_EQ(Stored(L"Filter.ini", L"UrlFilter"), Keys(L"url", {"small"}));
   }
 
   const std::string before_ =
@@ -158,12 +157,12 @@ class FailedWriteTest : public FilterCombinerTest {
 TEST_F(FailedWriteTest, AFileThatCannotBeReplacedStaysAsItWas) {
   {
     // A file that cannot be deleted cannot be replaced or rewritten either: it is immutable,
-    // or held open without sharing write and delete access.
+    // held open without sharing write and delete access, or in a read-only directory.
     platform::DeletionBlocker blocker(user_ + L"FilterFly.ini");
     if (!blocker.active()) GTEST_SKIP() << "no way to keep a file from change here";
     CombineAll();
   }
-  ExpectFlyUnchangedAndFilterMerged();
+  ExpectFlyUnchanged();
 }
 
 #if __has_include(<sys/resource.h>)
@@ -178,7 +177,8 @@ TEST_F(FailedWriteTest, ADiskThatFillsUpHalfWayLeavesTheFileAsItWas) {
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
   CombineAll();
   setrlimit(RLIMIT_FSIZE, &saved);
-  ExpectFlyUnchangedAndFilterMerged();
+  ExpectFlyUnchanged();
+  EXPECT_EQ(Stored(L"Filter.ini", L"UrlFilter"), Keys(L"url", {"small"}));
 }
 #endif
 
