@@ -31,13 +31,6 @@ TEST(ExtractorParameters, APathWithAQuoteIsRefused) {
   EXPECT_EQ(ExtractorParameters(L"\"", L"\""), std::nullopt);
 }
 
-TEST(PackageNames, LowerCaseLanguageFirst) {
-  const std::wstring language = GetLangName();
-  const std::wstring both = GetLangCountryName();
-  EXPECT_EQ(both.substr(0, language.size()), language);
-  for (const wchar_t c : both) EXPECT_FALSE(c >= L'A' && c <= L'Z') << both;
-}
-
 }  // namespace
 
 namespace {
