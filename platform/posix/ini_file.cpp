@@ -8,7 +8,7 @@ namespace platform {
 namespace {
 
 // The white space of the profile functions; ^Z is the end-of-file mark of old DOS files.
-bool IsProfileSpace(wchar_t c) { return (c >= 0x09 && c <= 0x0d) || c == 0x1a || c == 0x20; }
+bool IsProfileSpace(char32_t c) { return (c >= 0x09 && c <= 0x0d) || c == 0x1a || c == 0x20; }
 
 std::wstring_view Trim(std::wstring_view text) {
   while (!text.empty() && IsProfileSpace(text.front())) text.remove_prefix(1);
@@ -29,8 +29,20 @@ wchar_t FoldChar(wchar_t c) {
   return c;
 }
 
-bool IsUtf16(IniEncoding encoding) {
-  return encoding == IniEncoding::kUtf16Le || encoding == IniEncoding::kUtf16Be;
+constexpr std::size_t kHashSeed = 14695981039346656037ull;
+
+std::size_t Mix(std::size_t hash, char32_t c) {
+  return (hash ^ static_cast<std::size_t>(FoldChar(static_cast<wchar_t>(c)))) * 1099511628211ull;
+}
+
+// Only ASCII characters enter the hash: they are the same in every encoding, however broken
+// the bytes around them, so a name hashes alike in the file and in a request.
+std::size_t NameHash(std::wstring_view name) {
+  std::size_t hash = kHashSeed;
+  for (wchar_t c : name) {
+    if (static_cast<char32_t>(c) < 0x80) hash = Mix(hash, static_cast<char32_t>(c));
+  }
+  return hash;
 }
 
 struct Splice {
@@ -41,8 +53,10 @@ struct Splice {
 
 // Splices must be in file order and must not overlap.
 std::string ApplySplices(const std::string& bytes, const std::vector<Splice>& splices) {
+  std::size_t size = bytes.size();
+  for (const Splice& s : splices) size += s.text.size() - (s.end - s.begin);
   std::string out;
-  out.reserve(bytes.size());
+  out.reserve(size);
   std::size_t copied = 0;
   for (const Splice& s : splices) {
     out.append(bytes, copied, s.begin - copied);
@@ -63,16 +77,6 @@ bool SameProfileName(std::wstring_view a, std::wstring_view b) {
   return true;
 }
 
-std::size_t IniFile::NameHash::operator()(std::wstring_view name) const {
-  std::size_t hash = 14695981039346656037ull;
-  for (wchar_t c : name) hash = (hash ^ static_cast<std::size_t>(FoldChar(c))) * 1099511628211ull;
-  return hash;
-}
-
-bool IniFile::NameEqual::operator()(std::wstring_view a, std::wstring_view b) const {
-  return SameProfileName(a, b);
-}
-
 IniFile::IniFile(std::string bytes) : bytes_(std::move(bytes)) {
   auto starts = [&](std::string_view mark) { return bytes_.starts_with(mark); };
   if (starts("\xEF\xBB\xBF")) {
@@ -80,74 +84,209 @@ IniFile::IniFile(std::string bytes) : bytes_(std::move(bytes)) {
     textStart_ = 3;
   } else if (starts("\xFF\xFE")) {
     encoding_ = IniEncoding::kUtf16Le;
-    textStart_ = 2;
+    textStart_ = unit_ = 2;
   } else if (starts("\xFE\xFF")) {
     encoding_ = IniEncoding::kUtf16Be;
-    textStart_ = 2;
+    textStart_ = unit_ = 2;
   }
   SplitLines();
-  DecodeLines();
   Parse();
 }
 
-void IniFile::SplitLines() {
-  const std::size_t unit = IsUtf16(encoding_) ? 2 : 1;
-  const std::size_t usable = textStart_ + (bytes_.size() - textStart_) / unit * unit;
-  auto at = [&](std::size_t i) -> unsigned {
-    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(bytes_[k]); };
-    if (unit == 1) return b(i);
-    return encoding_ == IniEncoding::kUtf16Le ? b(i) | (b(i + 1) << 8) : (b(i) << 8) | b(i + 1);
-  };
-  std::size_t start = textStart_;
-  for (std::size_t i = textStart_; i < usable; i += unit) {
-    const unsigned c = at(i);
-    if (c != '\r' && c != '\n') continue;
-    std::size_t next = i + unit;
-    if (c == '\r' && next < usable && at(next) == '\n') next += unit;
-    if (lineBreak_.empty()) lineBreak_ = bytes_.substr(i, next - i);
-    lines_.push_back({start, i, next});
-    start = next;
-    i = next - unit;
+char32_t IniFile::Unit(std::size_t at) const {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(bytes_[k]); };
+  if (unit_ == 1) return byte(at);
+  if (encoding_ == IniEncoding::kUtf16Le) return byte(at) | (byte(at + 1) << 8);
+  return (byte(at) << 8) | byte(at + 1);
+}
+
+IniFile::Span IniFile::TrimmedLeft(Span span) const {
+  while (span.begin < span.end && IsProfileSpace(Unit(span.begin))) span.begin += unit_;
+  return span;
+}
+
+IniFile::Span IniFile::Trimmed(Span span) const {
+  span = TrimmedLeft(span);
+  while (span.end > span.begin && IsProfileSpace(Unit(span.end - unit_))) span.end -= unit_;
+  return span;
+}
+
+std::wstring IniFile::Decode(Span span) const {
+  if (unit_ == 1)
+    return FromUtf8(std::string_view(bytes_).substr(span.begin, span.end - span.begin));
+  std::wstring text;
+  text.reserve((span.end - span.begin) / 2);
+  for (std::size_t at = span.begin; at < span.end; at += 2) {
+    char32_t c = Unit(at);
+    if (sizeof(wchar_t) == 4 && c >= 0xD800 && c <= 0xDBFF && at + 2 < span.end) {
+      const char32_t low = Unit(at + 2);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        at += 2;
+      }
+    }
+    text += static_cast<wchar_t>(c);
   }
-  if (start < bytes_.size()) lines_.push_back({start, bytes_.size(), bytes_.size()});
+  return text;
+}
+
+std::size_t IniFile::HashOf(Span span) const {
+  std::size_t hash = kHashSeed;
+  for (std::size_t at = span.begin; at < span.end; at += unit_) {
+    const char32_t c = Unit(at);
+    if (c < 0x80) hash = Mix(hash, c);
+  }
+  return hash;
+}
+
+bool IniFile::NameIs(Span span, std::wstring_view name) const {
+  // Names are nearly always ASCII: compare them in place, decoding only the others.
+  std::size_t i = 0;
+  for (std::size_t at = span.begin; at < span.end; at += unit_, ++i) {
+    const char32_t c = Unit(at);
+    if (c >= 0x80) return SameProfileName(Decode(span), name);
+    if (i >= name.size() || FoldChar(static_cast<wchar_t>(c)) != FoldChar(name[i])) return false;
+  }
+  return i == name.size();
+}
+
+void IniFile::SplitLines() {
+  lines_.reserve(std::count(bytes_.begin(), bytes_.end(), '\n') + 1);
+  const std::size_t usable = textStart_ + (bytes_.size() - textStart_) / unit_ * unit_;
+  std::size_t start = textStart_;
+  for (std::size_t at = textStart_; at < usable; at += unit_) {
+    const char32_t c = Unit(at);
+    if (c != '\r' && c != '\n') continue;
+    std::size_t next = at + unit_;
+    if (c == '\r' && next < usable && Unit(next) == '\n') next += unit_;
+    if (lineBreak_.empty()) lineBreak_ = bytes_.substr(at, next - at);
+    lines_.push_back({start, at, next});
+    start = next;
+    at = next - unit_;
+  }
+  if (start < usable) lines_.push_back({start, usable, bytes_.size()});
   if (lineBreak_.empty()) lineBreak_ = Encode(L"\r\n");
 }
 
-void IniFile::DecodeLines() {
-  text_.reserve(bytes_.size() - textStart_);
-  for (Line& line : lines_) {
-    line.textBegin = text_.size();
-    AppendLineText(line);
-    line.textEnd = text_.size();
+void IniFile::Parse() {
+  keys_.reserve(lines_.size());
+  for (std::size_t i = 0; i < lines_.size(); ++i) ParseLine(i);
+  if (!sections_.empty()) sections_.back().end = lines_.size();
+  BuildIndexes();
+}
+
+void IniFile::ParseLine(std::size_t index) {
+  const Span text = Trimmed({lines_[index].begin, lines_[index].end});
+  if (text.begin == text.end) return;
+  if (Unit(text.begin) == '[') {
+    std::size_t close = text.end - unit_;
+    while (close > text.begin && Unit(close) != ']') close -= unit_;
+    if (close > text.begin) {
+      if (!sections_.empty()) sections_.back().end = index;
+      Section& s = sections_.emplace_back();
+      s.name = Trimmed({text.begin + unit_, close});
+      s.header = s.lastText = index;
+      s.hasHeader = true;
+      s.firstKey = keys_.size();
+      return;
+    }
+  }
+  if (sections_.empty()) sections_.emplace_back().header = index;  // keys above any header
+  Section& s = sections_.back();
+  Key& key = keys_.emplace_back();
+  ++s.keyCount;
+  std::size_t equals = text.begin;
+  while (equals < text.end && Unit(equals) != '=') equals += unit_;
+  key.name = Trimmed({text.begin, equals});
+  if (equals < text.end) {
+    key.value = TrimmedLeft({equals + unit_, text.end});
+    key.hasValue = true;
+  }
+  key.isComment = key.name.begin < key.name.end && Unit(key.name.begin) == ';';
+  key.line = s.lastText = index;
+}
+
+void IniFile::NameTable::Build(std::size_t count) {
+  std::size_t size = 8;
+  while (size < 2 * count) size *= 2;
+  slots_.assign(size, Slot());
+}
+
+void IniFile::NameTable::Insert(std::size_t hash, std::size_t position) {
+  if (position >= UINT32_MAX) return;  // beyond any file that fits in memory
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = hash & mask;
+  while (slots_[i].position != 0) i = (i + 1) & mask;
+  slots_[i] = {static_cast<std::uint32_t>(hash), static_cast<std::uint32_t>(position + 1)};
+}
+
+void IniFile::BuildIndexes() {
+  sectionIndex_.Build(sections_.size());
+  for (std::size_t i = 0; i < sections_.size(); ++i) {
+    Section& s = sections_[i];
+    sectionIndex_.Insert(HashOf(s.name), i);
+    s.keyIndex.Build(s.keyCount);
+    for (std::size_t k = 0; k < s.keyCount; ++k) {
+      s.keyIndex.Insert(HashOf(keys_[s.firstKey + k].name), k);
+    }
   }
 }
 
-void IniFile::AppendLineText(const Line& line) {
-  if (!IsUtf16(encoding_)) {
-    text_ += FromUtf8(std::string_view(bytes_).substr(line.begin, line.end - line.begin));
-    return;
+const IniFile::Section* IniFile::FindSection(std::wstring_view name) const {
+  name = Trim(name);
+  const std::size_t found = sectionIndex_.Find(
+      NameHash(name), [&](std::size_t i) { return NameIs(sections_[i].name, name); });
+  return found == NameTable::npos ? nullptr : &sections_[found];
+}
+
+const IniFile::Key* IniFile::FindKey(const Section& section, std::wstring_view name) const {
+  name = Trim(name);
+  const std::size_t found = section.keyIndex.Find(NameHash(name), [&](std::size_t k) {
+    return NameIs(keys_[section.firstKey + k].name, name);
+  });
+  return found == NameTable::npos ? nullptr : &keys_[section.firstKey + found];
+}
+
+std::optional<std::wstring> IniFile::FindValue(std::wstring_view section,
+                                               std::wstring_view key) const {
+  const Section* s = FindSection(section);
+  const Key* k = s == nullptr ? nullptr : FindKey(*s, key);
+  if (k == nullptr || !k->hasValue) return std::nullopt;
+  return Decode(k->value);
+}
+
+ProfileEntries IniFile::SectionEntries(std::wstring_view section) const {
+  ProfileEntries entries;
+  const Section* s = FindSection(section);
+  if (s == nullptr) return entries;
+  entries.reserve(s->keyCount);
+  for (std::size_t i = s->firstKey; i < s->firstKey + s->keyCount; ++i) {
+    const Key& k = keys_[i];
+    if (!k.isComment) entries.emplace_back(Decode(k.name), Decode(k.value));
   }
-  auto unit = [&](std::size_t i) -> char32_t {
-    const auto a = static_cast<unsigned char>(bytes_[i]);
-    const auto b = static_cast<unsigned char>(bytes_[i + 1]);
-    return encoding_ == IniEncoding::kUtf16Le ? a | (b << 8) : (a << 8) | b;
-  };
-  for (std::size_t i = line.begin; i + 1 < line.end; i += 2) {
-    char32_t c = unit(i);
-    if (sizeof(wchar_t) == 4 && c >= 0xD800 && c <= 0xDBFF && i + 3 < line.end) {
-      const char32_t low = unit(i + 2);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-        i += 2;
-      }
-    }
-    text_ += static_cast<wchar_t>(c);
-  }
+  return entries;
 }
 
 std::string IniFile::Encode(std::wstring_view text) const {
-  if (!IsUtf16(encoding_)) return ToUtf8(text);
   std::string out;
+  AppendEncoded(out, text);
+  return out;
+}
+
+void IniFile::AppendEncoded(std::string& out, std::wstring_view text) const {
+  if (unit_ == 1) {
+    // ASCII goes straight in; only the runs of other characters need converting.
+    for (std::size_t i = 0; i < text.size();) {
+      std::size_t j = i;
+      while (j < text.size() && static_cast<char32_t>(text[j]) < 0x80)
+        out += static_cast<char>(text[j++]);
+      i = j;
+      while (j < text.size() && static_cast<char32_t>(text[j]) >= 0x80) ++j;
+      if (j > i) out += ToUtf8(text.substr(i, j - i));
+      i = j;
+    }
+    return;
+  }
   auto put = [&](char32_t unit) {
     const char lo = static_cast<char>(unit & 0xFF);
     const char hi = static_cast<char>(unit >> 8);
@@ -168,74 +307,6 @@ std::string IniFile::Encode(std::wstring_view text) const {
       put(c > 0x10FFFF ? 0xFFFD : c);
     }
   }
-  return out;
-}
-
-void IniFile::Parse() {
-  const std::wstring_view all(text_);
-  for (std::size_t i = 0; i < lines_.size(); ++i) {
-    ParseLine(i, all.substr(lines_[i].textBegin, lines_[i].textEnd - lines_[i].textBegin));
-  }
-  if (!sections_.empty()) sections_.back().end = lines_.size();
-  // The indexes are built last: the sections and keys no longer move.
-  for (std::size_t i = 0; i < sections_.size(); ++i) {
-    sectionIndex_.emplace(sections_[i].name, i);
-    Section& s = sections_[i];
-    s.keyIndex.reserve(s.keys.size());
-    for (std::size_t k = 0; k < s.keys.size(); ++k) s.keyIndex.emplace(s.keys[k].name, k);
-  }
-}
-
-void IniFile::ParseLine(std::size_t index, std::wstring_view raw) {
-  const std::wstring_view text = Trim(raw);
-  if (text.empty()) return;
-  const std::size_t close = text.rfind(L']');
-  if (text.front() == L'[' && close != std::wstring_view::npos && close > 0) {
-    if (!sections_.empty()) sections_.back().end = index;
-    Section& s = sections_.emplace_back();
-    s.name = Trim(text.substr(1, close - 1));
-    s.header = s.lastText = index;
-    s.hasHeader = true;
-    return;
-  }
-  if (sections_.empty()) sections_.emplace_back().header = index;  // keys above any header
-  Section& s = sections_.back();
-  Key& key = s.keys.emplace_back();
-  const std::size_t equals = text.find(L'=');
-  key.name = Trim(text.substr(0, equals));
-  if (equals != std::wstring_view::npos) {
-    key.value = TrimLeft(text.substr(equals + 1));
-    key.hasValue = true;
-  }
-  key.isComment = !key.name.empty() && key.name.front() == L';';
-  key.line = s.lastText = index;
-}
-
-const IniFile::Section* IniFile::FindSection(std::wstring_view name) const {
-  const auto found = sectionIndex_.find(Trim(name));
-  return found == sectionIndex_.end() ? nullptr : &sections_[found->second];
-}
-
-std::optional<std::wstring_view> IniFile::FindValue(std::wstring_view section,
-                                                    std::wstring_view key) const {
-  const Section* s = FindSection(section);
-  if (s == nullptr) return std::nullopt;
-  const auto found = s->keyIndex.find(Trim(key));
-  if (found == s->keyIndex.end()) return std::nullopt;
-  const Key& k = s->keys[found->second];
-  if (!k.hasValue) return std::nullopt;
-  return k.value;
-}
-
-ProfileEntries IniFile::SectionEntries(std::wstring_view section) const {
-  ProfileEntries entries;
-  const Section* s = FindSection(section);
-  if (s == nullptr) return entries;
-  entries.reserve(s->keys.size());
-  for (const Key& k : s->keys) {
-    if (!k.isComment) entries.emplace_back(k.name, k.value);
-  }
-  return entries;
 }
 
 std::string IniFile::BreakIfUnterminated(std::size_t lineIndex) const {
@@ -243,51 +314,82 @@ std::string IniFile::BreakIfUnterminated(std::size_t lineIndex) const {
   return line.next == line.end ? lineBreak_ : std::string();
 }
 
-std::string IniFile::AppendSection(std::wstring_view section, const std::string& body) const {
-  std::string out = bytes_;
+std::string IniFile::WithNewSection(std::wstring_view section, std::size_t room) const {
+  std::string out;
+  out.reserve(bytes_.size() + room + 64);
+  out = bytes_;
   if (!lines_.empty()) out += BreakIfUnterminated(lines_.size() - 1);
-  out += Encode(L"[" + std::wstring(TrimLeft(section)) + L"]") + lineBreak_ + body;
+  out += Encode(L"[" + std::wstring(TrimLeft(section)) + L"]");
+  out += lineBreak_;
   return out;
+}
+
+void IniFile::AppendEntries(std::string& out, const ProfileEntries& entries) const {
+  for (const auto& [key, value] : entries) {
+    AppendKeyLine(out, key, value);
+    out += lineBreak_;
+  }
 }
 
 // New lines carry names as given less leading white space, as the profile functions write them.
 std::string IniFile::KeyLine(std::wstring_view key, std::wstring_view value) const {
-  return Encode(std::wstring(TrimLeft(key)) + L"=" + std::wstring(TrimLeft(value)));
+  std::string line;
+  AppendKeyLine(line, key, value);
+  return line;
+}
+
+void IniFile::AppendKeyLine(std::string& out, std::wstring_view key,
+                            std::wstring_view value) const {
+  AppendEncoded(out, TrimLeft(key));
+  AppendEncoded(out, L"=");
+  AppendEncoded(out, TrimLeft(value));
 }
 
 std::string IniFile::WithValue(std::wstring_view section, std::wstring_view key,
                                std::wstring_view value) const {
   const Section* s = FindSection(section);
-  if (s == nullptr) return AppendSection(section, KeyLine(key, value) + lineBreak_);
-  const auto found = s->keyIndex.find(Trim(key));
-  if (found == s->keyIndex.end()) {
+  if (s == nullptr) {
+    std::string out = WithNewSection(section, (key.size() + value.size() + 3) * unit_);
+    out += KeyLine(key, value) + lineBreak_;
+    return out;
+  }
+  const Key* k = FindKey(*s, key);
+  if (k == nullptr) {
     const std::size_t at = lines_[s->lastText].next;
     return ApplySplices(
         bytes_, {{at, at, BreakIfUnterminated(s->lastText) + KeyLine(key, value) + lineBreak_}});
   }
-  const Key& k = s->keys[found->second];
-  if (k.hasValue && k.value == TrimLeft(value)) return bytes_;
-  const Line& line = lines_[k.line];
-  return ApplySplices(bytes_, {{line.begin, line.end, KeyLine(k.name, value)}});
+  if (k->hasValue && Decode(k->value) == TrimLeft(value)) return bytes_;
+  const Line& line = lines_[k->line];
+  return ApplySplices(bytes_, {{line.begin, line.end, KeyLine(Decode(k->name), value)}});
 }
 
 std::string IniFile::WithSection(std::wstring_view section, const ProfileEntries& entries) const {
-  std::string body;
-  for (const auto& [key, value] : entries) {
-    body += KeyLine(key, value) + lineBreak_;
-  }
+  // One buffer for the whole result: large files should be copied once, not twice.
+  std::size_t room = 0;
+  for (const auto& [key, value] : entries) room += (key.size() + value.size() + 3) * unit_;
   const Section* first = FindSection(section);
-  if (first == nullptr) return AppendSection(section, body);
-  std::vector<Splice> splices;
+  if (first == nullptr) {
+    std::string out = WithNewSection(section, room);
+    AppendEntries(out, entries);
+    return out;
+  }
+  std::string out;
+  out.reserve(bytes_.size() + room);
+  std::size_t copied = 0;
   for (const Section& s : sections_) {
-    if (!SameProfileName(s.name, Trim(section))) continue;
+    if (!NameIs(s.name, Trim(section))) continue;
     const std::size_t begin = s.hasHeader ? lines_[s.header].next : lines_[s.header].begin;
     const std::size_t end = s.hasHeader && s.lastText == s.header ? begin : lines_[s.lastText].next;
-    std::string text;
-    if (&s == first) text = (s.hasHeader ? BreakIfUnterminated(s.header) : std::string()) + body;
-    splices.push_back({begin, end, std::move(text)});
+    out.append(bytes_, copied, begin - copied);
+    if (&s == first) {
+      if (s.hasHeader) out += BreakIfUnterminated(s.header);
+      AppendEntries(out, entries);
+    }
+    copied = end;
   }
-  return ApplySplices(bytes_, splices);
+  out.append(bytes_, copied, std::string::npos);
+  return out;
 }
 
 std::string IniFile::WithoutSection(std::wstring_view section) const {

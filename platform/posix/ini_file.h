@@ -4,10 +4,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/profile.h"
@@ -23,17 +23,13 @@ class IniFile {
   explicit IniFile(std::string bytes);
   // A file that does not exist yet: UTF-8 without a byte-order mark, CR LF line ends.
   IniFile() : IniFile(std::string()) {}
-  // Names and values are views of text_, so an IniFile stays where it was made.
-  IniFile(const IniFile&) = delete;
-  IniFile& operator=(const IniFile&) = delete;
 
   const std::string& Bytes() const { return bytes_; }
   IniEncoding Encoding() const { return encoding_; }
 
   // The stored value (white space trimmed, quotes kept) of the first key named key in the
   // first section named section; nothing when either is missing or the key line has no '='.
-  std::optional<std::wstring_view> FindValue(std::wstring_view section,
-                                             std::wstring_view key) const;
+  std::optional<std::wstring> FindValue(std::wstring_view section, std::wstring_view key) const;
 
   // The lines of the first section named section, without comments and blank lines; a line
   // without '=' gives its text as key and an empty value. Empty when the section is missing.
@@ -51,58 +47,97 @@ class IniFile {
   std::string WithoutSection(std::wstring_view section) const;
 
  private:
+  // Names and values are kept as byte ranges of the file and decoded only when asked for:
+  // every character that the syntax gives a meaning ('[', ']', '=', ';', white space, line
+  // breaks) is ASCII, so the file can be parsed in its own encoding.
+  struct Span {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+  };
   struct Line {
-    std::size_t begin = 0;      // first byte of the text
-    std::size_t end = 0;        // byte after the text, where the line break starts
-    std::size_t next = 0;       // first byte of the following line
-    std::size_t textBegin = 0;  // the decoded text in text_
-    std::size_t textEnd = 0;
+    std::size_t begin = 0;  // first byte of the text
+    std::size_t end = 0;    // byte after the text, where the line break starts
+    std::size_t next = 0;   // first byte of the following line
   };
-  // Hashing and equality of names without regard to case, without folded copies.
-  struct NameHash {
-    std::size_t operator()(std::wstring_view name) const;
-  };
-  struct NameEqual {
-    bool operator()(std::wstring_view a, std::wstring_view b) const;
-  };
-  using NameIndex = std::unordered_map<std::wstring_view, std::size_t, NameHash, NameEqual>;
   struct Key {
-    std::wstring_view name;
-    std::wstring_view value;
+    Span name;
+    Span value;
     bool hasValue = false;
     bool isComment = false;
     std::size_t line = 0;
   };
+  // From name hash to position, by open addressing. Of equal names the one inserted first is
+  // found first, so inserting in file order makes the first in the file win. Names that
+  // differ only outside ASCII share a hash; match tells them apart.
+  class NameTable {
+   public:
+    void Build(std::size_t count);
+    void Insert(std::size_t hash, std::size_t position);
+    // The first position of the given hash that match accepts; npos when there is none.
+    template <typename Match>
+    std::size_t Find(std::size_t hash, Match match) const {
+      if (slots_.empty()) return npos;
+      const std::size_t mask = slots_.size() - 1;
+      for (std::size_t i = hash & mask; slots_[i].position != 0; i = (i + 1) & mask) {
+        const Slot& slot = slots_[i];
+        if (slot.hash == static_cast<std::uint32_t>(hash) && match(slot.position - 1)) {
+          return slot.position - 1;
+        }
+      }
+      return npos;
+    }
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+   private:
+    struct Slot {
+      std::uint32_t hash = 0;
+      std::uint32_t position = 0;  // position + 1; 0 marks a free slot
+    };
+    std::vector<Slot> slots_;
+  };
   struct Section {
-    std::wstring_view name;
+    Span name;
     std::size_t header = 0;  // line index of "[name]"; the nameless head has none
     bool hasHeader = false;
     std::size_t lastText = 0;  // last line of the section that is not blank
     std::size_t end = 0;       // line index after the section
-    std::vector<Key> keys;
-    NameIndex keyIndex;  // name -> first key of that name
+    std::size_t firstKey = 0;  // the section's keys in keys_
+    std::size_t keyCount = 0;
+    NameTable keyIndex;  // name -> key number within the section
   };
 
+  char32_t Unit(std::size_t at) const;
+  Span Trimmed(Span span) const;
+  Span TrimmedLeft(Span span) const;
+  std::wstring Decode(Span span) const;
+  std::size_t HashOf(Span span) const;
+  bool NameIs(Span span, std::wstring_view name) const;
   void SplitLines();
-  void DecodeLines();
   void Parse();
-  void ParseLine(std::size_t index, std::wstring_view text);
+  void ParseLine(std::size_t index);
+  void BuildIndexes();
   const Section* FindSection(std::wstring_view name) const;
-  void AppendLineText(const Line& line);
+  const Key* FindKey(const Section& section, std::wstring_view name) const;
   std::string Encode(std::wstring_view text) const;
+  void AppendEncoded(std::string& out, std::wstring_view text) const;
   // A line break when line lineIndex ends the file without one, else nothing.
   std::string BreakIfUnterminated(std::size_t lineIndex) const;
+  // "key=value" with leading white space taken off both, encoded.
   std::string KeyLine(std::wstring_view key, std::wstring_view value) const;
-  std::string AppendSection(std::wstring_view section, const std::string& body) const;
+  void AppendKeyLine(std::string& out, std::wstring_view key, std::wstring_view value) const;
+  // The file with a header for section added at its end, with room for keys to follow.
+  std::string WithNewSection(std::wstring_view section, std::size_t room) const;
+  void AppendEntries(std::string& out, const ProfileEntries& entries) const;
 
   std::string bytes_;
   IniEncoding encoding_ = IniEncoding::kUtf8;
+  std::size_t unit_ = 1;       // bytes per code unit
   std::size_t textStart_ = 0;  // after the byte-order mark
-  std::string lineBreak_;      // as the file writes it, "\r\n" for a new file (in UTF-8)
+  std::string lineBreak_;      // as the file writes it, "\r\n" for a new file
   std::vector<Line> lines_;
-  std::wstring text_;  // every line's text, decoded
   std::vector<Section> sections_;
-  NameIndex sectionIndex_;  // name -> first section of that name
+  std::vector<Key> keys_;  // of every section, in file order
+  NameTable sectionIndex_;
 };
 
 // Name comparison of the profile functions: case is ignored, independent of the locale.

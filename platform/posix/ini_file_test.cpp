@@ -80,5 +80,29 @@ TEST(IniFile, SurrogatePairsSurviveUtf16) {
   EXPECT_EQ(*reread.FindValue(L"S", L"k"), L"\U0001F600");
 }
 
+TEST(IniFile, NamesSharingAHashStayApart) {
+  // Only ASCII enters the hash, so these names collide and must be told apart by their text.
+  const IniFile file(
+      "[S]\nk\xC3\x84=1\nk\xC3\x96=2\nK\xC3\xA4=3\n[\xC3\x84]\na=4\n[\xC3\x96]\na=5\n");
+  EXPECT_EQ(file.FindValue(L"S", L"k\u00c4").value_or(L"-"), L"1");
+  EXPECT_EQ(file.FindValue(L"S", L"k\u00d6").value_or(L"-"), L"2");
+  EXPECT_EQ(file.FindValue(L"S", L"k\u00dc").value_or(L"-"), L"-");
+  EXPECT_EQ(file.FindValue(L"\u00f6", L"a").value_or(L"-"), L"5");
+}
+
+TEST(IniFile, ManyKeysWithDuplicates) {
+  std::string text = "[S]\n";
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < 3000; ++i)
+      text += "key" + std::to_string(i) + "=" + std::to_string(round) + "\n";
+  }
+  const IniFile file(text);
+  for (int i = 0; i < 3000; i += 7) {
+    EXPECT_EQ(file.FindValue(L"s", L"KEY" + std::to_wstring(i)).value_or(L"-"), L"0");
+  }
+  EXPECT_FALSE(file.FindValue(L"S", L"key3000").has_value());
+  EXPECT_EQ(file.SectionEntries(L"S").size(), 6000u);
+}
+
 }  // namespace
 }  // namespace platform

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 
 #include "ini_file.h"
@@ -122,6 +123,8 @@ class ProfileCache {
     return result;
   }
 
+  void Forget(const std::string& path) { entries_.erase(path); }
+
   void Store(const std::string& path, const FileStamp& stamp, std::shared_ptr<const IniFile> file) {
     if (entries_.size() >= kMaxFiles && !entries_.contains(path)) entries_.clear();
     entries_[path] = {stamp, std::move(file)};
@@ -155,9 +158,8 @@ std::string WriteTarget(const std::string& path) {
 }
 
 // Writes bytes to a new file beside target and renames it over target, so that readers see
-// the old file or the new one and never a part. Returns the stamp of the new file.
-bool ReplaceFile(const std::string& target, const std::string& bytes, const Loaded& old,
-                 FileStamp& stamp) {
+// the old file or the new one and never a part.
+bool ReplaceFile(const std::string& target, const std::string& bytes, const Loaded& old) {
   const std::size_t slash = target.rfind('/');
   const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
   const std::string base = target.substr(dir.size());
@@ -177,14 +179,11 @@ bool ReplaceFile(const std::string& target, const std::string& bytes, const Load
     }
     fchmod(fd.get(), old.mode & 07777);
   }
-  struct stat st;
-  const bool ok = WriteAll(fd.get(), bytes) && fsync(fd.get()) == 0 &&
-                  rename(temp.c_str(), target.c_str()) == 0 && fstat(fd.get(), &st) == 0;
-  if (!fd.Close() || !ok) {
+  const bool written = WriteAll(fd.get(), bytes) && fsync(fd.get()) == 0;
+  if (!fd.Close() || !written || rename(temp.c_str(), target.c_str()) != 0) {
     unlink(temp.c_str());
     return false;
   }
-  stamp = StampOf(st);
   return true;
 }
 
@@ -205,10 +204,9 @@ bool EditProfile(const std::wstring& path, Edit edit) {
   std::string bytes = edit(file);
   if (bytes == file.Bytes() && (old.state == LoadState::kLoaded || bytes.empty())) return true;
   const std::string target = WriteTarget(native);
-  FileStamp stamp;
-  if (target.empty() || !ReplaceFile(target, bytes, old, stamp)) return false;
-  Cache().Store(native, stamp, std::make_shared<const IniFile>(std::move(bytes)));
-  return true;
+  // The old parse goes at once; the new file is parsed when it is next read.
+  Cache().Forget(native);
+  return !target.empty() && ReplaceFile(target, bytes, old);
 }
 
 std::shared_ptr<const IniFile> LoadForReading(const std::wstring& path) {
@@ -272,7 +270,8 @@ std::wstring ReadProfileString(const std::wstring& section, const std::wstring& 
   const std::lock_guard<std::mutex> hold(ProfileLock());
   const auto file = LoadForReading(path);
   if (!file) return std::wstring(fallback.substr(0, bufferChars - 1));
-  return CopyEntry(file->FindValue(section, key).value_or(fallback), bufferChars);
+  const std::optional<std::wstring> value = file->FindValue(section, key);
+  return CopyEntry(value ? std::wstring_view(*value) : fallback, bufferChars);
 }
 
 int ReadProfileInt(const std::wstring& section, const std::wstring& key, int defaultValue,
