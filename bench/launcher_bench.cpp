@@ -7,9 +7,10 @@
 //    as wall time and as the CPU time of the process (which load on the machine disturbs less);
 // 2. the pause of the wait switch ("-wkivo 1");
 // 3. the install of an update tree of the given size: the launcher's whole run with the
-//    tree pending, beside `cp -a` plus `rm -rf` of the same tree on the same disk, and the
-//    tree copy and tree removal of CDiskObject on their own beside `cp -a` and `rm -rf`.
-//    Every copy reads the same cached source and writes new files; the disk is synced first.
+//    tree pending, beside `cp -a` of the update tree into the data directory plus `rm -rf` of
+//    the update tree on the same disk, and the tree copy and tree removal of CDiskObject on
+//    their own beside `cp -a` and `rm -rf`. Each starts from a freshly staged update tree
+//    (cached, synced); the copies write new files.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -166,13 +167,21 @@ struct Bench {
     }
   }
 
+  // Puts a fresh update tree in place and lets the disk settle, so that every measured step
+  // starts from the same state: source cached, nothing left to write.
+  void StageUpdate(const fs::path& master, const fs::path& update) {
+    Shell("cp -a '" + master.string() + "' '" + update.string() + "'");
+    Sync();
+  }
+
+  // Each step does what the install does: copy from the update tree into the data
+  // directory, then remove the update tree, with no sync in between.
   void Install(const fs::path& master, int rounds, int files, int megabytes) {
     const fs::path update = data / "update";
-    const fs::path copy = work / "cp-target";
+    const std::string quotedUpdate = "'" + update.string() + "'";
     std::vector<double> whole, cpRm, cp, rm, treeCopy, treeDelete;
     for (int round = 0; round < rounds; ++round) {
-      Shell("cp -a '" + master.string() + "' '" + update.string() + "'");
-      Sync();
+      StageUpdate(master, update);
       whole.push_back(Launch({}).wallMs);
       if (fs::exists(update)) {
         std::fprintf(stderr, "the install did not complete\n");
@@ -181,25 +190,29 @@ struct Bench {
       SettleBrowsers();
       ClearInstalledTree();
 
-      Sync();
-      cp.push_back(Shell("cp -a '" + master.string() + "' '" + copy.string() + "'"));
-      Sync();
-      rm.push_back(Shell("rm -rf '" + copy.string() + "'"));
+      StageUpdate(master, update);
+      cp.push_back(Shell("cp -a " + quotedUpdate + "/. '" + data.string() + "'"));
+      rm.push_back(Shell("rm -rf " + quotedUpdate));
       cpRm.push_back(cp.back() + rm.back());
+      ClearInstalledTree();
 
-      // The tree utility alone, in this process.
-      Shell("cp -a '" + master.string() + "' '" + update.string() + "'");
-      Sync();
+      StageUpdate(master, update);  // the tree utility alone, in this process
       CDiskObject disk;
+      const std::wstring from = platform::FromUtf8(update.string());
       auto start = Clock::now();
-      disk.CopyFolderTree(platform::FromUtf8(update.string()), platform::FromUtf8(data.string()),
-                          true);
+      disk.CopyFolderTree(from, platform::FromUtf8(data.string()), true);
       treeCopy.push_back(Milliseconds(Clock::now() - start));
-      Sync();
       start = Clock::now();
-      disk.DeleteFolderTree(platform::FromUtf8(update.string()));
+      disk.DeleteFolderTree(from);
       treeDelete.push_back(Milliseconds(Clock::now() - start));
       ClearInstalledTree();
+    }
+    // The disk's own state (write-back, discard) makes single rounds vary; all are shown.
+    for (std::size_t i = 0; i < whole.size(); ++i) {
+      std::printf(
+          "  round %zu: install %.0f, cp -a %.0f + rm -rf %.0f, CopyFolderTree %.0f, "
+          "DeleteFolderTree %.0f ms\n",
+          i + 1, whole[i], cp[i], rm[i], treeCopy[i], treeDelete[i]);
     }
     std::printf("update tree: %d files, %d MB; medians of %d rounds\n", files, megabytes, rounds);
     std::printf("  install (whole launcher run) %.0f ms vs cp -a + rm -rf %.0f ms: ratio %.2f\n",
