@@ -11,32 +11,12 @@
 
 #include "platform/files.h"
 #include "platform/text.h"
+#include "unique_fd.h"
 
 namespace platform {
 namespace {
 
 std::string Narrow(const std::wstring& path) { return ToUtf8(path); }
-
-// A file descriptor that closes itself.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  // Closes now and reports whether the close (and so the last writes) succeeded.
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
@@ -104,10 +84,10 @@ bool CopyFileOverwrite(const std::wstring& from, const std::wstring& to) {
   int sourceFd = -1;
   struct stat info;
   const bool opened = OpenCopySource(from, sourceFd, info);
-  Fd source(sourceFd);
+  UniqueFd source(sourceFd);
   if (!opened) return false;
   // Truncating in place, as CopyFileW does: a target that is running or locked refuses.
-  Fd target(open(Narrow(to).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  UniqueFd target(open(Narrow(to).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
   if (target.get() < 0) return false;
   if (!CopyContents(source.get(), target.get(), info.st_size)) return false;
   // CopyFileW keeps the attributes and the last write time; here that means mode and mtime.

@@ -14,6 +14,7 @@
 #include "ini_file.h"
 #include "platform/profile.h"
 #include "platform/text.h"
+#include "unique_fd.h"
 
 namespace platform {
 namespace {
@@ -32,26 +33,6 @@ FileStamp StampOf(const struct stat& st) {
   return {st.st_dev, st.st_ino, st.st_size,
           static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
 }
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  // Closes now, so that a failure of the final write-back is seen.
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 // Reads to the end; sizeHint (the size fstat gave) saves growing the buffer step by step.
 bool ReadAll(int fd, std::size_t sizeHint, std::string& out) {
@@ -112,7 +93,7 @@ class ProfileCache {
       result.file = cached->second.file;
       return result;
     }
-    Descriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     std::string bytes;
     if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
         !ReadAll(fd.get(), static_cast<std::size_t>(st.st_size), bytes)) {
@@ -171,7 +152,7 @@ bool ReplaceFile(const std::string& target, const std::string& bytes, const Load
     raw = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (raw < 0 && errno != EEXIST) return false;
   }
-  Descriptor fd(raw);
+  UniqueFd fd(raw);
   if (fd.get() < 0) return false;
   if (old.state == LoadState::kLoaded) {
     if (fchown(fd.get(), old.owner, old.group) != 0) {
