@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the builds and tests need on Debian 12 (run as root). Quiet when all is there.
 set -euo pipefail
-packages=(cmake make g++ googletest libcurl4-openssl-dev libarchive-dev python3 file zip
+packages=(cmake make g++ googletest clang-format libcurl4-openssl-dev libarchive-dev python3 file zip
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 curl)
 missing=()
 for p in "${packages[@]}"; do

@@ -15,3 +15,5 @@ for preset in linux linux-asan windows-x64; do
   echo "== test $preset"
   ctest --preset "$preset"
 done
+echo "== format"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror

@@ -18,8 +18,16 @@ namespace {
 constexpr int kTreeWaitAttempts = 5;
 constexpr unsigned kTreeWaitIntervalMs = 1000;
 
-enum Message { kUpToDate = 1, kBanner1, kBanner2, kNotFetched, kTreeWaitOver, kUnpacking,
-               kGoodbye, kFetching };
+enum Message {
+  kUpToDate = 1,
+  kBanner1,
+  kBanner2,
+  kNotFetched,
+  kTreeWaitOver,
+  kUnpacking,
+  kGoodbye,
+  kFetching
+};
 
 // A partner installation updates itself only when a person asks for it.
 bool PartnerGateClosed() {

@@ -10,7 +10,7 @@ enum ExtractStatus {
 };
 
 // Extracts every entry of archivePath with its relative path below destination (created when
-// missing, once the archive has opened), overwriting existing files. Refused and failed entries are named on standard
-// error and skipped; the others are still extracted. Makes destination the current
-// directory of the process.
+// missing, once the archive has opened), overwriting existing files. Refused and failed entries are
+// named on standard error and skipped; the others are still extracted. Makes destination the
+// current directory of the process.
 ExtractStatus ExtractArchive(const std::string& archivePath, const std::string& destination);
