@@ -58,6 +58,13 @@ void CDiskObject::SetSystemErrorText(std::uint32_t code, const std::wstring& det
 
 void CDiskObject::SetParameterErrorText() { errorText_ = kParameterError; }
 
+bool CDiskObject::StartWithPath(const std::wstring& path) {
+  ResetErrorText();
+  if (!path.empty()) return true;
+  SetParameterErrorText();
+  return false;
+}
+
 // ---- Path normalization ----
 
 bool CDiskObject::HasNoReservedChars(const std::wstring& part) {
@@ -114,11 +121,7 @@ std::wstring CDiskObject::ClimbParentGroups(std::wstring path) {
 // ---- Listing ----
 
 int CDiskObject::FolderExists(std::wstring directory) {
-  ResetErrorText();
-  if (directory.empty()) {
-    SetParameterErrorText();
-    return 0;
-  }
+  if (!StartWithPath(directory)) return 0;
   if (!NormalizeFolderPath(directory)) return 0;
   CurrentDirectoryKeeper keeper;
   return platform::ChangeDirectory(directory) ? 1 : 0;
@@ -183,11 +186,7 @@ int CDiskObject::CollectSubfolders(std::wstring directory, StringList& list) {
 // ---- Creating ----
 
 int CDiskObject::MakeFolderPath(std::wstring directory) {
-  ResetErrorText();
-  if (directory.empty()) {
-    SetParameterErrorText();
-    return 0;
-  }
+  if (!StartWithPath(directory)) return 0;
   if (!NormalizeFolderPath(directory)) return 0;
   CurrentDirectoryKeeper keeper;
   const launcher::RootAndParts split = launcher::SplitRoot(directory);
@@ -238,11 +237,7 @@ int CDiskObject::CopyFolderFiles(std::wstring source, std::wstring target, bool 
 // ---- Deleting ----
 
 int CDiskObject::DeleteFolderTree(std::wstring directory) {
-  ResetErrorText();
-  if (directory.empty()) {
-    SetParameterErrorText();
-    return 0;
-  }
+  if (!StartWithPath(directory)) return 0;
   if (!NormalizeFolderPath(directory)) return 0;
   StringList subfolders;
   if (!ListSubfolderTree(directory, subfolders)) return 0;
@@ -254,11 +249,7 @@ int CDiskObject::DeleteFolderTree(std::wstring directory) {
 }
 
 int CDiskObject::DeleteFolder(std::wstring directory) {
-  ResetErrorText();
-  if (directory.empty()) {
-    SetParameterErrorText();
-    return 0;
-  }
+  if (!StartWithPath(directory)) return 0;
   if (!NormalizeFolderPath(directory)) return 0;
   if (!DeleteFolderFiles(directory)) return 0;
   if (!platform::RemoveEmptyDirectory(directory)) {
@@ -286,11 +277,7 @@ int CDiskObject::DeleteFolderFiles(std::wstring directory) {
 }
 
 int CDiskObject::DeleteSingleFile(std::wstring path) {
-  ResetErrorText();
-  if (path.empty()) {
-    SetParameterErrorText();
-    return 0;
-  }
+  if (!StartWithPath(path)) return 0;
   if (!NormalizeFilePath(path)) return 0;
   if (!platform::RemoveFile(path)) {
     SetSystemErrorText(platform::LastErrorCode(), path);

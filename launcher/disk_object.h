@@ -68,6 +68,9 @@ class CDiskObject {
   void ResetErrorText();
   void SetSystemErrorText(std::uint32_t code, const std::wstring& detail);
   void SetParameterErrorText();
+  // Begins an operation that needs a path: resets the error text; an empty path sets the
+  // parameter error text and gives false.
+  bool StartWithPath(const std::wstring& path);
   static bool HasNoReservedChars(const std::wstring& part);
   int CollectSubfolders(std::wstring directory, StringList& list);
   int ListFolderEntries(std::wstring directory, bool withLinks, std::vector<Entry>& entries);
