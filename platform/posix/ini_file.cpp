@@ -1,6 +1,7 @@
 #include "ini_file.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/text.h"
 
@@ -31,8 +32,10 @@ wchar_t FoldChar(wchar_t c) {
 
 constexpr std::size_t kHashSeed = 14695981039346656037ull;
 
+// c must be ASCII, where folding is only A-Z to a-z.
 std::size_t Mix(std::size_t hash, char32_t c) {
-  return (hash ^ static_cast<std::size_t>(FoldChar(static_cast<wchar_t>(c)))) * 1099511628211ull;
+  const char32_t folded = c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+  return (hash ^ static_cast<std::size_t>(folded)) * 1099511628211ull;
 }
 
 // Only ASCII characters enter the hash: they are the same in every encoding, however broken
@@ -93,11 +96,16 @@ IniFile::IniFile(std::string bytes) : bytes_(std::move(bytes)) {
   Parse();
 }
 
-char32_t IniFile::Unit(std::size_t at) const {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(bytes_[k]); };
-  if (unit_ == 1) return byte(at);
-  if (encoding_ == IniEncoding::kUtf16Le) return byte(at) | (byte(at + 1) << 8);
-  return (byte(at) << 8) | byte(at + 1);
+std::size_t IniFile::FindUnit(std::size_t from, std::size_t to, char32_t c) const {
+  if (from >= to) return to;
+  if (unit_ == 1) {
+    const void* found = std::memchr(bytes_.data() + from, static_cast<int>(c), to - from);
+    return found == nullptr
+               ? to
+               : static_cast<std::size_t>(static_cast<const char*>(found) - bytes_.data());
+  }
+  while (from < to && Unit(from) != c) from += unit_;
+  return from;
 }
 
 IniFile::Span IniFile::TrimmedLeft(Span span) const {
@@ -154,15 +162,17 @@ void IniFile::SplitLines() {
   lines_.reserve(std::count(bytes_.begin(), bytes_.end(), '\n') + 1);
   const std::size_t usable = textStart_ + (bytes_.size() - textStart_) / unit_ * unit_;
   std::size_t start = textStart_;
-  for (std::size_t at = textStart_; at < usable; at += unit_) {
-    const char32_t c = Unit(at);
-    if (c != '\r' && c != '\n') continue;
-    std::size_t next = at + unit_;
-    if (c == '\r' && next < usable && Unit(next) == '\n') next += unit_;
-    if (lineBreak_.empty()) lineBreak_ = bytes_.substr(at, next - at);
-    lines_.push_back({start, at, next});
+  // The next '\n' at or after start; found once and kept while lines end before it.
+  std::size_t newline = FindUnit(start, usable, '\n');
+  while (start < usable) {
+    if (newline < start) newline = FindUnit(start, usable, '\n');
+    const std::size_t cr = FindUnit(start, newline, '\r');
+    if (cr == usable) break;  // no break after start: newline and cr are both usable
+    std::size_t next = cr + unit_;
+    if (cr < newline && next == newline && newline < usable) next += unit_;  // CR LF
+    if (lineBreak_.empty()) lineBreak_ = bytes_.substr(cr, next - cr);
+    lines_.push_back({start, cr, next});
     start = next;
-    at = next - unit_;
   }
   if (start < usable) lines_.push_back({start, usable, bytes_.size()});
   if (lineBreak_.empty()) lineBreak_ = Encode(L"\r\n");
@@ -195,8 +205,7 @@ void IniFile::ParseLine(std::size_t index) {
   Section& s = sections_.back();
   Key& key = keys_.emplace_back();
   ++s.keyCount;
-  std::size_t equals = text.begin;
-  while (equals < text.end && Unit(equals) != '=') equals += unit_;
+  const std::size_t equals = FindUnit(text.begin, text.end, '=');
   key.name = Trimmed({text.begin, equals});
   if (equals < text.end) {
     key.value = TrimmedLeft({equals + unit_, text.end});

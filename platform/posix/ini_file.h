@@ -106,7 +106,15 @@ class IniFile {
     NameTable keyIndex;  // name -> key number within the section
   };
 
-  char32_t Unit(std::size_t at) const;
+  // Inline: the parse calls it for every code unit of the file.
+  char32_t Unit(std::size_t at) const {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes_.data()) + at;
+    if (unit_ == 1) return p[0];
+    return encoding_ == IniEncoding::kUtf16Le ? char32_t{p[0]} | char32_t{p[1]} << 8
+                                              : char32_t{p[0]} << 8 | char32_t{p[1]};
+  }
+  // The first code unit equal to c in [from, to); to when there is none.
+  std::size_t FindUnit(std::size_t from, std::size_t to, char32_t c) const;
   Span Trimmed(Span span) const;
   Span TrimmedLeft(Span span) const;
   std::wstring Decode(Span span) const;

@@ -65,6 +65,17 @@ TEST(IniFile, BigEndianUtf16AndLoneCarriageReturns) {
                                                                 8));
 }
 
+TEST(IniFile, MixedLineEndsInUtf8) {
+  // CR, LF, CR LF and LF CR, and a lone CR as the file's last byte.
+  const std::string mixed = "[S]\ra=1\r\nb=2\nc=3\n\rd=4\r";
+  const IniFile file(mixed);
+  const ProfileEntries expected = {{L"a", L"1"}, {L"b", L"2"}, {L"c", L"3"}, {L"d", L"4"}};
+  EXPECT_EQ(file.SectionEntries(L"s"), expected);
+  // The first break of the file is the one new lines get.
+  EXPECT_EQ(file.WithValue(L"S", L"e", L"5"), mixed + "e=5\r");
+  EXPECT_EQ(file.WithValue(L"S", L"b", L"x"), "[S]\ra=1\r\nb=x\nc=3\n\rd=4\r");
+}
+
 TEST(IniFile, NamesFoldBeyondAscii) {
   EXPECT_TRUE(
       SameProfileName(L"\u00c4\u00d6X\u0416\u0401\u0391", L"\u00e4\u00f6x\u0436\u0451\u03b1"));
