@@ -120,8 +120,13 @@ IniFile::Span IniFile::Trimmed(Span span) const {
 }
 
 std::wstring IniFile::Decode(Span span) const {
-  if (unit_ == 1)
-    return FromUtf8(std::string_view(bytes_).substr(span.begin, span.end - span.begin));
+  if (unit_ == 1) {
+    const std::string_view raw = std::string_view(bytes_).substr(span.begin, span.end - span.begin);
+    // ASCII, nearly every name and value, stands for itself.
+    const bool ascii = std::all_of(raw.begin(), raw.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return ascii ? std::wstring(raw.begin(), raw.end()) : FromUtf8(raw);
+  }
   std::wstring text;
   text.reserve((span.end - span.begin) / 2);
   for (std::size_t at = span.begin; at < span.end; at += 2) {
