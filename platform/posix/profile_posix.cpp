@@ -90,7 +90,9 @@ class ProfileCache {
     Loaded result{LoadState::kLoaded, nullptr, st.st_mode, st.st_uid, st.st_gid};
     const auto cached = entries_.find(path);
     if (cached != entries_.end() && cached->second.stamp == StampOf(st)) {
-      result.file = cached->second.file;
+      Entry& entry = cached->second;
+      if (!entry.file) entry.file = std::make_shared<const IniFile>(std::move(entry.written));
+      result.file = entry.file;
       return result;
     }
     UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -107,16 +109,28 @@ class ProfileCache {
   void Forget(const std::string& path) { entries_.erase(path); }
 
   void Store(const std::string& path, const FileStamp& stamp, std::shared_ptr<const IniFile> file) {
-    if (entries_.size() >= kMaxFiles && !entries_.contains(path)) entries_.clear();
-    entries_[path] = {stamp, std::move(file)};
+    Put(path, {stamp, std::move(file), std::string()});
+  }
+
+  // The bytes we have just written as the file of the given stamp; parsed when next read, so
+  // a file written and not read again costs no parse.
+  void StoreWritten(const std::string& path, const FileStamp& stamp, std::string bytes) {
+    Put(path, {stamp, nullptr, std::move(bytes)});
   }
 
  private:
   static constexpr std::size_t kMaxFiles = 32;
   struct Entry {
     FileStamp stamp;
-    std::shared_ptr<const IniFile> file;
+    std::shared_ptr<const IniFile> file;  // null until written is first read
+    std::string written;
   };
+
+  void Put(const std::string& path, Entry entry) {
+    if (entries_.size() >= kMaxFiles && !entries_.contains(path)) entries_.clear();
+    entries_[path] = std::move(entry);
+  }
+
   std::unordered_map<std::string, Entry> entries_;
 };
 
@@ -139,8 +153,9 @@ std::string WriteTarget(const std::string& path) {
 }
 
 // Writes bytes to a new file beside target and renames it over target, so that readers see
-// the old file or the new one and never a part.
-bool ReplaceFile(const std::string& target, const std::string& bytes, const Loaded& old) {
+// the old file or the new one and never a part. On success written is the new file's stamp.
+bool ReplaceFile(const std::string& target, const std::string& bytes, const Loaded& old,
+                 FileStamp& written) {
   const std::size_t slash = target.rfind('/');
   const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
   const std::string base = target.substr(dir.size());
@@ -160,11 +175,14 @@ bool ReplaceFile(const std::string& target, const std::string& bytes, const Load
     }
     fchmod(fd.get(), old.mode & 07777);
   }
-  const bool written = WriteAll(fd.get(), bytes) && fsync(fd.get()) == 0;
-  if (!fd.Close() || !written || rename(temp.c_str(), target.c_str()) != 0) {
+  // The stamp is taken from the descriptor: the rename changes none of its fields.
+  struct stat st;
+  const bool done = WriteAll(fd.get(), bytes) && fsync(fd.get()) == 0 && fstat(fd.get(), &st) == 0;
+  if (!fd.Close() || !done || rename(temp.c_str(), target.c_str()) != 0) {
     unlink(temp.c_str());
     return false;
   }
+  written = StampOf(st);
   return true;
 }
 
@@ -185,9 +203,13 @@ bool EditProfile(const std::wstring& path, Edit edit) {
   std::string bytes = edit(file);
   if (bytes == file.Bytes() && (old.state == LoadState::kLoaded || bytes.empty())) return true;
   const std::string target = WriteTarget(native);
-  // The old parse goes at once; the new file is parsed when it is next read.
   Cache().Forget(native);
-  return !target.empty() && ReplaceFile(target, bytes, old);
+  FileStamp written;
+  if (target.empty() || !ReplaceFile(target, bytes, old, written)) return false;
+  // What we wrote is what a read would find, unless someone changes the file before then:
+  // the stamp tells, as for any other cached file.
+  Cache().StoreWritten(native, written, std::move(bytes));
+  return true;
 }
 
 std::shared_ptr<const IniFile> LoadForReading(const std::wstring& path) {

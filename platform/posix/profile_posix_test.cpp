@@ -62,6 +62,15 @@ TEST_F(ProfileFileTest, CacheNoticesChangesOfEveryKind) {
   EXPECT_EQ(Read(L"k"), L"-");
   ASSERT_TRUE(WriteProfileValue(L"S", L"k", L"4", path_.wstring()));
   EXPECT_EQ(Read(L"k"), L"4");
+  // Our own write is kept for the next read; a change by others after it still shows.
+  ASSERT_TRUE(WriteProfileValue(L"S", L"k", L"5", path_.wstring()));
+  Put(path_, "[S]\nk=6\n");
+  ASSERT_EQ(utimensat(AT_FDCWD, path_.c_str(), later, 0), 0);
+  EXPECT_EQ(Read(L"k"), L"6");
+  ASSERT_TRUE(WriteProfileValue(L"S", L"k", L"7", path_.wstring()));
+  Put(other, "[S]\nk=8\n");
+  fs::rename(other, path_);
+  EXPECT_EQ(Read(L"k"), L"8");
 }
 
 TEST_F(ProfileFileTest, FailedWriteLeavesTheOldFile) {
@@ -92,6 +101,8 @@ TEST_F(ProfileFileTest, WriteKeepsModeAndLinks) {
   ASSERT_TRUE(WriteProfileValue(L"S", L"k", L"2", link.wstring()));
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(Get(path_), "[S]\nk=2\n");
+  EXPECT_EQ(Read(L"k"), L"2");
+  EXPECT_EQ(ReadProfileString(L"S", L"k", L"-", 256, link.wstring()), L"2");
   EXPECT_EQ(fs::status(path_).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
