@@ -5,7 +5,7 @@
 #include <list>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 // Entries are equal when they hold the same code units in the same order; case counts.
 // Beside the ordered entries the list counts each distinct value, so the question "is this
@@ -31,7 +31,7 @@ class CFilterList {
   void RemoveValue(std::wstring_view value);
 
   // Makes room for count distinct values, so that filling the list does not rehash.
-  void Reserve(std::size_t count) { counts_.reserve(count); }
+  void Reserve(std::size_t count);
 
   std::size_t GetCount() const { return entries_.size(); }
   bool IsEmpty() const { return entries_.empty(); }
@@ -41,8 +41,21 @@ class CFilterList {
   const_iterator end() const { return entries_.end(); }
 
  private:
-  std::list<std::wstring> entries_;
   // Each distinct value, viewed in one of its entries (list nodes never move), with the
-  // number of entries that hold it.
-  std::unordered_map<std::wstring_view, std::size_t> counts_;
+  // number of entries that hold it. Kept in one flat table probed linearly: a lookup
+  // touches one slot and, on a hash match, the entry's text, and adding costs no allocation.
+  struct Slot {
+    std::size_t hash = 0;
+    std::wstring_view value;  // data() null marks a free slot
+    std::size_t count = 0;
+  };
+
+  // The slot holding value, or the free slot where it would go.
+  std::size_t SlotOf(std::wstring_view value, std::size_t hash) const;
+  void Rehash(std::size_t slotCount);
+  void FreeSlot(std::size_t slot);
+
+  std::list<std::wstring> entries_;
+  std::vector<Slot> slots_;  // a power of two in size, never more than half full
+  std::size_t distinct_ = 0;
 };

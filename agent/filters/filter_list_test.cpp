@@ -39,4 +39,23 @@ TEST(FilterList, RemoveValueTakesTheFirstEqualEntryOnly) {
   EXPECT_EQ(list.Find(L"*"), std::prev(list.end()));
 }
 
+TEST(FilterList, ManyValuesGrowAndRemoveWithoutLosingOthers) {
+  CFilterList list;
+  constexpr int kCount = 5000;
+  for (int i = 0; i < kCount; ++i) list.AddTail(std::to_wstring(i));
+  list.AddTail(L"");
+  list.AddTail(L"17");
+  for (int i = 0; i < kCount; i += 2) list.RemoveValue(std::to_wstring(i));
+  EXPECT_EQ(list.GetCount(), static_cast<std::size_t>(kCount / 2 + 2));
+  for (int i = 0; i < kCount; ++i) {
+    ASSERT_EQ(list.Contains(std::to_wstring(i)), i % 2 == 1) << i;
+  }
+  EXPECT_TRUE(list.Contains(L""));
+  list.RemoveValue(L"17");
+  list.RemoveValue(L"");
+  EXPECT_TRUE(list.Contains(L"17"));  // its second entry stays
+  EXPECT_FALSE(list.Contains(L""));
+  EXPECT_EQ(*std::prev(list.end()), L"17");
+}
+
 }  // namespace
