@@ -236,14 +236,20 @@ void IniFile::NameTable::Insert(std::size_t hash, std::size_t position) {
 
 void IniFile::BuildIndexes() {
   sectionIndex_.Build(sections_.size());
-  for (std::size_t i = 0; i < sections_.size(); ++i) {
-    Section& s = sections_[i];
-    sectionIndex_.Insert(HashOf(s.name), i);
-    s.keyIndex.Build(s.keyCount);
-    for (std::size_t k = 0; k < s.keyCount; ++k) {
-      s.keyIndex.Insert(HashOf(keys_[s.firstKey + k].name), k);
+  for (std::size_t i = 0; i < sections_.size(); ++i)
+    sectionIndex_.Insert(HashOf(sections_[i].name), i);
+}
+
+const IniFile::NameTable& IniFile::KeyIndex(const Section& section) const {
+  const std::lock_guard<std::mutex> hold(keyIndexLock_);
+  if (!section.keyIndexBuilt) {
+    section.keyIndex.Build(section.keyCount);
+    for (std::size_t k = 0; k < section.keyCount; ++k) {
+      section.keyIndex.Insert(HashOf(keys_[section.firstKey + k].name), k);
     }
+    section.keyIndexBuilt = true;
   }
+  return section.keyIndex;
 }
 
 const IniFile::Section* IniFile::FindSection(std::wstring_view name) const {
@@ -255,7 +261,7 @@ const IniFile::Section* IniFile::FindSection(std::wstring_view name) const {
 
 const IniFile::Key* IniFile::FindKey(const Section& section, std::wstring_view name) const {
   name = Trim(name);
-  const std::size_t found = section.keyIndex.Find(NameHash(name), [&](std::size_t k) {
+  const std::size_t found = KeyIndex(section).Find(NameHash(name), [&](std::size_t k) {
     return NameIs(keys_[section.firstKey + k].name, name);
   });
   return found == NameTable::npos ? nullptr : &keys_[section.firstKey + found];

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -103,7 +104,10 @@ class IniFile {
     std::size_t end = 0;       // line index after the section
     std::size_t firstKey = 0;  // the section's keys in keys_
     std::size_t keyCount = 0;
-    NameTable keyIndex;  // name -> key number within the section
+    // Name -> key number within the section, built on the first lookup of one of its keys:
+    // reading or replacing a whole section needs no index.
+    mutable NameTable keyIndex;
+    mutable bool keyIndexBuilt = false;
   };
 
   // Inline: the parse calls it for every code unit of the file.
@@ -124,6 +128,7 @@ class IniFile {
   void Parse();
   void ParseLine(std::size_t index);
   void BuildIndexes();
+  const NameTable& KeyIndex(const Section& section) const;
   const Section* FindSection(std::wstring_view name) const;
   const Key* FindKey(const Section& section, std::wstring_view name) const;
   std::string Encode(std::wstring_view text) const;
@@ -146,6 +151,7 @@ class IniFile {
   std::vector<Section> sections_;
   std::vector<Key> keys_;  // of every section, in file order
   NameTable sectionIndex_;
+  mutable std::mutex keyIndexLock_;  // readers may share one parse
 };
 
 // Name comparison of the profile functions: case is ignored, independent of the locale.
