@@ -298,8 +298,11 @@ void IniFile::AppendEncoded(std::string& out, std::wstring_view text) const {
     // ASCII goes straight in; only the runs of other characters need converting.
     for (std::size_t i = 0; i < text.size();) {
       std::size_t j = i;
-      while (j < text.size() && static_cast<char32_t>(text[j]) < 0x80)
-        out += static_cast<char>(text[j++]);
+      while (j < text.size() && static_cast<char32_t>(text[j]) < 0x80) ++j;
+      const std::size_t at = out.size();
+      out.resize(at + (j - i));
+      std::transform(text.begin() + i, text.begin() + j, out.begin() + at,
+                     [](wchar_t c) { return static_cast<char>(c); });
       i = j;
       while (j < text.size() && static_cast<char32_t>(text[j]) >= 0x80) ++j;
       if (j > i) out += ToUtf8(text.substr(i, j - i));
