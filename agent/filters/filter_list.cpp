@@ -8,14 +8,12 @@ namespace {
 
 std::size_t HashOf(std::wstring_view value) { return std::hash<std::wstring_view>()(value); }
 
-bool IsFree(std::wstring_view view) { return view.data() == nullptr; }
-
 }  // namespace
 
 std::size_t CFilterList::SlotOf(std::wstring_view value, std::size_t hash) const {
   const std::size_t mask = slots_.size() - 1;
   std::size_t i = hash & mask;
-  while (!IsFree(slots_[i].value) && (slots_[i].hash != hash || slots_[i].value != value)) {
+  while (slots_[i].entry != nullptr && (slots_[i].hash != hash || *slots_[i].entry != value)) {
     i = (i + 1) & mask;
   }
   return i;
@@ -25,7 +23,7 @@ void CFilterList::Rehash(std::size_t slotCount) {
   std::vector<Slot> old(slotCount);
   old.swap(slots_);
   for (const Slot& slot : old) {
-    if (!IsFree(slot.value)) slots_[SlotOf(slot.value, slot.hash)] = slot;
+    if (slot.entry != nullptr) slots_[SlotOf(*slot.entry, slot.hash)] = slot;
   }
 }
 
@@ -40,7 +38,7 @@ void CFilterList::Reserve(std::size_t count) {
 void CFilterList::FreeSlot(std::size_t slot) {
   const std::size_t mask = slots_.size() - 1;
   std::size_t gap = slot;
-  for (std::size_t i = (gap + 1) & mask; !IsFree(slots_[i].value); i = (i + 1) & mask) {
+  for (std::size_t i = (gap + 1) & mask; slots_[i].entry != nullptr; i = (i + 1) & mask) {
     const std::size_t home = slots_[i].hash & mask;
     // The slot may fill the gap when its home is not cyclically within (gap, i].
     const bool homeBetween = gap <= i ? (gap < home && home <= i) : (gap < home || home <= i);
@@ -55,14 +53,13 @@ void CFilterList::FreeSlot(std::size_t slot) {
 void CFilterList::AddTail(std::wstring value) {
   entries_.push_back(std::move(value));
   if (2 * (distinct_ + 1) > slots_.size()) Reserve(distinct_ + 1);
-  const std::wstring_view added = entries_.back();
+  const std::wstring& added = entries_.back();
   const std::size_t hash = HashOf(added);
   Slot& slot = slots_[SlotOf(added, hash)];
-  if (IsFree(slot.value)) {
-    slot = {hash, added, 0};  // a std::wstring's data is never null, even when empty
+  if (slot.entry == nullptr) {
+    slot = {hash, &added};
     ++distinct_;
   }
-  ++slot.count;
 }
 
 CFilterList::const_iterator CFilterList::Find(std::wstring_view value) const {
@@ -71,20 +68,20 @@ CFilterList::const_iterator CFilterList::Find(std::wstring_view value) const {
 }
 
 bool CFilterList::Contains(std::wstring_view value) const {
-  return !slots_.empty() && !IsFree(slots_[SlotOf(value, HashOf(value))].value);
+  return !slots_.empty() && slots_[SlotOf(value, HashOf(value))].entry != nullptr;
 }
 
 void CFilterList::RemoveValue(std::wstring_view value) {
   if (slots_.empty()) return;
   const std::size_t at = SlotOf(value, HashOf(value));
   Slot& slot = slots_[at];
-  if (IsFree(slot.value)) return;
+  if (slot.entry == nullptr) return;
   const auto first = std::find(entries_.begin(), entries_.end(), value);
-  if (--slot.count == 0) {
+  const auto twin = std::find(std::next(first), entries_.end(), value);
+  if (twin == entries_.end()) {
     FreeSlot(at);
-  } else if (slot.value.data() == first->data()) {
-    // The slot views the entry about to go: let it view an equal entry that stays.
-    slot.value = *std::find(std::next(first), entries_.end(), value);
+  } else if (slot.entry == &*first) {
+    slot.entry = &*twin;  // the entry about to go gives way to an equal one that stays
   }
   entries_.erase(first);
 }

@@ -41,13 +41,12 @@ class CFilterList {
   const_iterator end() const { return entries_.end(); }
 
  private:
-  // Each distinct value, viewed in one of its entries (list nodes never move), with the
-  // number of entries that hold it. Kept in one flat table probed linearly: a lookup
-  // touches one slot and, on a hash match, the entry's text, and adding costs no allocation.
+  // Each distinct value, as one of its entries (list nodes never move). Kept in one flat
+  // table probed linearly: a lookup touches one slot and, on a hash match, the entry's text,
+  // and adding costs no allocation.
   struct Slot {
     std::size_t hash = 0;
-    std::wstring_view value;  // data() null marks a free slot
-    std::size_t count = 0;
+    const std::wstring* entry = nullptr;  // null marks a free slot
   };
 
   // The slot holding value, or the free slot where it would go.
