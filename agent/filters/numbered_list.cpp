@@ -58,7 +58,18 @@ std::size_t IndexOfKey(std::wstring_view key, std::wstring_view keyPrefix, std::
 }  // namespace
 
 std::wstring NumberedKey(std::wstring_view keyPrefix, std::size_t index) {
-  return std::wstring(keyPrefix) + std::to_wstring(index);
+  // Built in place: one allocation per key counts when a list has tens of thousands.
+  wchar_t digits[20];
+  std::size_t count = 0;
+  do {
+    digits[count++] = static_cast<wchar_t>(L'0' + index % 10);
+    index /= 10;
+  } while (index != 0);
+  std::wstring key;
+  key.reserve(keyPrefix.size() + count);
+  key += keyPrefix;
+  while (count > 0) key += digits[--count];
+  return key;
 }
 
 std::vector<std::wstring> NumberedListFromSection(platform::ProfileEntries lines,

@@ -79,4 +79,13 @@ TEST(NumberedList, SectionReadEqualsKeyByKeyRead) {
   EXPECT_EQ(longEntries[5], std::wstring(kMaxEntryChars, L'f'));
 }
 
+TEST(NumberedList, KeysCarryTheIndexInDecimal) {
+  EXPECT_EQ(NumberedKey(L"url", 1), L"url1");
+  EXPECT_EQ(NumberedKey(L"pop", 10), L"pop10");
+  EXPECT_EQ(NumberedKey(L"url", 50000), L"url50000");
+  EXPECT_EQ(NumberedKey(L"", 0), L"0");
+  EXPECT_EQ(NumberedKey(L"u", static_cast<std::size_t>(-1)),
+            L"u" + std::to_wstring(static_cast<std::size_t>(-1)));
+}
+
 }  // namespace
