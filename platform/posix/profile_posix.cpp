@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -186,8 +187,9 @@ bool ReplaceFile(const std::string& target, const std::string& bytes, const Load
   return true;
 }
 
+// One pass over the text; find_first_of would search the set anew for every character.
 bool HasLineBreak(const std::wstring& text) {
-  return text.find_first_of(L"\r\n") != std::wstring::npos;
+  return std::any_of(text.begin(), text.end(), [](wchar_t c) { return c == L'\r' || c == L'\n'; });
 }
 
 // Applies edit to the file (an empty one when it does not exist) and writes the result
