@@ -116,5 +116,14 @@ TEST_F(ProfileFileTest, DirectoryInPlaceOfTheFile) {
   EXPECT_TRUE(fs::is_directory(path_));
 }
 
+TEST_F(ProfileFileTest, SectionWithALineBreakIsRefusedWhole) {
+  const std::string old = "[S]\nk=1\n";
+  Put(path_, old);
+  EXPECT_FALSE(WriteProfileEntries(L"S", {{L"a", L"1"}, {L"b", L"2\n[T]"}}, path_.wstring()));
+  EXPECT_FALSE(WriteProfileEntries(L"S", {{L"a\rb", L"1"}}, path_.wstring()));
+  EXPECT_FALSE(WriteProfileEntries(L"S\n", {{L"a", L"1"}}, path_.wstring()));
+  EXPECT_EQ(Get(path_), old);
+}
+
 }  // namespace
 }  // namespace platform
