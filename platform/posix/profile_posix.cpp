@@ -91,9 +91,15 @@ class ProfileCache {
     Loaded result{LoadState::kLoaded, nullptr, st.st_mode, st.st_uid, st.st_gid};
     const auto cached = entries_.find(path);
     if (cached != entries_.end() && cached->second.stamp == StampOf(st)) {
-      Entry& entry = cached->second;
-      if (!entry.file) entry.file = std::make_shared<const IniFile>(std::move(entry.written));
-      result.file = entry.file;
+      if (!cached->second.file) {
+        // Out of the cache while parsing: should the parse throw, the next read goes to disk.
+        std::string written = std::move(cached->second.written);
+        entries_.erase(cached);
+        result.file = std::make_shared<const IniFile>(std::move(written));
+        Store(path, StampOf(st), result.file);
+        return result;
+      }
+      result.file = cached->second.file;
       return result;
     }
     UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
