@@ -1,5 +1,7 @@
 #include "agent/filters/filter_combiner.h"
 
+#include <utility>
+
 #include "agent/filters/filter_list.h"
 #include "agent/filters/ini_list.h"
 
@@ -32,7 +34,7 @@ void CFilterCombiner::CombineSection(const std::wstring& fileName, const std::ws
   CFilterList list;
   ReadIniList(packageResourceDir_ + kPackagePrefix + fileName, section, keyPrefix, list);
   ReadIniList(userDir_ + fileName, section, keyPrefix, list);
-  WriteIniList(userDir_ + fileName, section, keyPrefix, list);
+  WriteIniList(userDir_ + fileName, section, keyPrefix, std::move(list));
 }
 
 void CFilterCombiner::CombineFlyFilter() {
@@ -41,7 +43,7 @@ void CFilterCombiner::CombineFlyFilter() {
   ReadIniList(packageResourceDir_ + kFilterFlyFile, section, kUrlKey, list);
   list.RemoveValue(kAnyEntry);
   ReadIniList(userDir_ + kFilterFlyFile, section, kUrlKey, list);
-  WriteIniList(userDir_ + kFilterFlyFile, section, kUrlKey, list);
+  WriteIniList(userDir_ + kFilterFlyFile, section, kUrlKey, std::move(list));
 }
 
 void CFilterCombiner::CombineUrlUnFilter() { CombineSection(kFilterFile, L"UrlUnFilter", kUrlKey); }

@@ -62,6 +62,14 @@ void CFilterList::AddTail(std::wstring value) {
   }
 }
 
+std::list<std::wstring> CFilterList::TakeEntries() {
+  slots_.clear();
+  distinct_ = 0;
+  std::list<std::wstring> taken;
+  taken.swap(entries_);
+  return taken;
+}
+
 CFilterList::const_iterator CFilterList::Find(std::wstring_view value) const {
   if (!Contains(value)) return entries_.end();
   return std::find(entries_.begin(), entries_.end(), value);

@@ -33,6 +33,9 @@ class CFilterList {
   // Makes room for count distinct values, so that filling the list does not rehash.
   void Reserve(std::size_t count);
 
+  // Empties the list, handing its entries over in order.
+  std::list<std::wstring> TakeEntries();
+
   std::size_t GetCount() const { return entries_.size(); }
   bool IsEmpty() const { return entries_.empty(); }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <iterator>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,18 @@ TEST(FilterList, ManyValuesGrowAndRemoveWithoutLosingOthers) {
   EXPECT_TRUE(list.Contains(L"17"));  // its second entry stays
   EXPECT_FALSE(list.Contains(L""));
   EXPECT_EQ(*std::prev(list.end()), L"17");
+}
+
+TEST(FilterList, TakenEntriesLeaveAnEmptyListThatRefills) {
+  CFilterList list;
+  for (const wchar_t* entry : {L"a", L"b", L"a"}) list.AddTail(entry);
+  const std::list<std::wstring> taken = list.TakeEntries();
+  EXPECT_EQ(taken, (std::list<std::wstring>{L"a", L"b", L"a"}));
+  EXPECT_TRUE(list.IsEmpty());
+  EXPECT_FALSE(list.Contains(L"a"));
+  list.AddTail(L"b");
+  EXPECT_TRUE(list.Contains(L"b"));
+  EXPECT_EQ(Entries(list), (std::vector<std::wstring>{L"b"}));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "agent/filters/ini_list.h"
 
+#include <utility>
 #include <vector>
 
 #include "agent/filters/numbered_list.h"
@@ -18,11 +19,11 @@ void ReadIniList(const std::wstring& iniPath, const std::wstring& section,
 }
 
 void WriteIniList(const std::wstring& iniPath, const std::wstring& section,
-                  const std::wstring& keyPrefix, const CFilterList& list) {
+                  const std::wstring& keyPrefix, CFilterList&& list) {
   platform::ProfileEntries keys;
   keys.reserve(list.GetCount());
-  for (const std::wstring& entry : list) {
-    keys.emplace_back(NumberedKey(keyPrefix, keys.size() + 1), entry);
+  for (std::wstring& entry : list.TakeEntries()) {
+    keys.emplace_back(NumberedKey(keyPrefix, keys.size() + 1), std::move(entry));
   }
   // One write for the whole section: stopping half way can no longer leave it half written.
   platform::WriteProfileEntries(section, keys, iniPath);

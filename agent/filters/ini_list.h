@@ -13,6 +13,7 @@ void ReadIniList(const std::wstring& iniPath, const std::wstring& section,
 
 // Replaces section in iniPath, in one write, by the keys prefix1 .. prefixN holding list's
 // entries in order; an empty list removes the section. The section goes from the old list
-// to the new one in that single write; a failure is not reported.
+// to the new one in that single write; a failure is not reported. The entries move into the
+// write, which leaves list empty.
 void WriteIniList(const std::wstring& iniPath, const std::wstring& section,
-                  const std::wstring& keyPrefix, const CFilterList& list);
+                  const std::wstring& keyPrefix, CFilterList&& list);
