@@ -17,6 +17,9 @@
 namespace platform {
 namespace {
 
+// How long a server may stay silent in the middle of an exchange.
+constexpr long kSilentServerSeconds = 60;
+
 // WinINet's numbers for the failures that have one.
 constexpr std::uint32_t kErrorTimeout = 12002;
 constexpr std::uint32_t kErrorInternal = 12004;
@@ -273,6 +276,10 @@ struct HttpRequest::Impl {
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Impl::OnBody);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+    // WinINet gives up on a server that goes silent after its receive time-out; libcurl
+    // would wait for ever. A transfer that moves nothing for a minute fails as a time-out.
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, kSilentServerSeconds);
     if (httpVersion == L"HTTP/1.0") {
       curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
     }
