@@ -65,6 +65,13 @@ bool CDiskObject::StartWithPath(const std::wstring& path) {
   return false;
 }
 
+bool CDiskObject::SearchStarted(const platform::DirectorySearch& search,
+                                const std::wstring& directory) {
+  if (search.IsOpen()) return true;
+  SetSystemErrorText(platform::LastErrorCode(), directory + kSearchPattern);
+  return false;
+}
+
 // ---- Path normalization ----
 
 bool CDiskObject::HasNoReservedChars(const std::wstring& part) {
@@ -135,10 +142,7 @@ int CDiskObject::ListFolderEntries(std::wstring directory, bool withLinks,
   if (!NormalizeFolderPath(directory)) return 0;
   if (!FolderExists(directory)) return 1;
   platform::DirectorySearch search(directory);
-  if (!search.IsOpen()) {
-    SetSystemErrorText(platform::LastErrorCode(), directory + kSearchPattern);
-    return 0;
-  }
+  if (!SearchStarted(search, directory)) return 0;
   platform::DirectoryEntry found;
   while (search.Next(found)) {
     if (found.isDirectory || (found.isLink && !withLinks)) continue;
@@ -169,10 +173,7 @@ int CDiskObject::CollectSubfolders(std::wstring directory, StringList& list) {
   ResetErrorText();
   if (!NormalizeFolderPath(directory)) return 0;
   platform::DirectorySearch search(directory);
-  if (!search.IsOpen()) {
-    SetSystemErrorText(platform::LastErrorCode(), directory + kSearchPattern);
-    return 0;
-  }
+  if (!SearchStarted(search, directory)) return 0;
   platform::DirectoryEntry found;
   while (search.Next(found)) {
     // Links are not entered: the tree ends at its own directories.

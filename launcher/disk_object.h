@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
+
 class CDiskObject {
  public:
   using StringList = std::vector<std::wstring>;
@@ -71,6 +73,8 @@ class CDiskObject {
   // Begins an operation that needs a path: resets the error text; an empty path sets the
   // parameter error text and gives false.
   bool StartWithPath(const std::wstring& path);
+  // Whether a search of directory started; if not, the error text tells why.
+  bool SearchStarted(const platform::DirectorySearch& search, const std::wstring& directory);
   static bool HasNoReservedChars(const std::wstring& part);
   int CollectSubfolders(std::wstring directory, StringList& list);
   int ListFolderEntries(std::wstring directory, bool withLinks, std::vector<Entry>& entries);
