@@ -3,7 +3,9 @@
 // package's list, so every merged list ends with 1.5 n entries.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "agent/filters/filter_combiner.h"
 #include "agent/filters/numbered_list.h"
@@ -80,10 +82,14 @@ bool Measure(std::size_t n) {
 
 }  // namespace
 
-int main() {
+// Arguments, when given, are the list sizes to measure.
+int main(int argc, char** argv) {
+  std::vector<std::size_t> sizes = {1000, 10000, 50000};
+  if (argc > 1) sizes.clear();
+  for (int i = 1; i < argc; ++i) sizes.push_back(std::strtoul(argv[i], nullptr, 10));
   std::printf("six lists, package and user half overlapping\n");
   std::printf("%8s %12s %14s\n", "entries", "merge (s)", "per entry (us)");
-  for (const std::size_t n : {1000, 10000, 50000}) {
+  for (const std::size_t n : sizes) {
     if (!Measure(n)) {
       std::printf("%8zu failed: the merged lists are not as expected\n", n);
       return 1;

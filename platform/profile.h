@@ -1,10 +1,12 @@
 // INI profile files, with the semantics of the Windows profile functions: section and key
 // names match without regard to case, values lose surrounding white space, lines starting
-// with ';' are comments, the first of duplicate sections or keys wins. Files may be UTF-8
-// (with or without a byte-order mark) or UTF-16 with a byte-order mark; a write keeps the
-// file's encoding. On Windows, paths must be absolute (a bare name lands in the Windows
-// directory). The writers are not called WriteProfileString / WriteProfileSection because
-// <windows.h> defines those names as macros.
+// with ';' are comments, the first of duplicate sections or keys wins. Files may be in the
+// system's code page (UTF-8 on Linux, ANSI on Windows), UTF-8 with a byte-order mark or
+// UTF-16 with one; a write keeps the file's encoding. On Windows, single keys go through the
+// system's profile functions and whole sections through our own INI code, which reads and
+// writes what those functions do. Paths must be absolute (on Windows a bare name would land
+// in the Windows directory). The writers are not called WriteProfileString / WriteProfileSection
+// because <windows.h> defines those names as macros.
 #pragma once
 
 #include <cstddef>
@@ -36,13 +38,13 @@ int ReadProfileInt(const std::wstring& section, const std::wstring& key, int def
 bool WriteProfileValue(const std::wstring& section, const std::wstring& key,
                        const std::wstring& value, const std::wstring& path);
 
-// GetPrivateProfileSectionW: every line of the first section named section, in file order,
+// As GetPrivateProfileSectionW: every line of the first section named section, in file order,
 // comments left out, split at the first '=' (a line without one gives an empty value); keys
 // and values trimmed of white space but not unquoted. Empty when the file or section is
 // missing. One read of the file, however long the section.
 ProfileEntries ReadProfileSection(const std::wstring& section, const std::wstring& path);
 
-// WritePrivateProfileSectionW: replaces every key of the section by entries in one write of
+// As WritePrivateProfileSectionW: replaces every key of the section by entries in one write of
 // the file (a missing section is added at the end); with no entries the section is removed
 // with all its lines. Keys must not hold '='. The rest of the file is left as it was.
 // Returns false when the file cannot be written (it is then left as it was) or when a text

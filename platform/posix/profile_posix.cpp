@@ -12,7 +12,7 @@
 #include <optional>
 #include <unordered_map>
 
-#include "ini_file.h"
+#include "platform/ini_file.h"
 #include "platform/profile.h"
 #include "platform/text.h"
 #include "unique_fd.h"
@@ -193,11 +193,6 @@ bool ReplaceFile(const std::string& target, const std::string& bytes, const Load
   return true;
 }
 
-// One pass over the text; find_first_of would search the set anew for every character.
-bool HasLineBreak(const std::wstring& text) {
-  return std::any_of(text.begin(), text.end(), [](wchar_t c) { return c == L'\r' || c == L'\n'; });
-}
-
 // Applies edit to the file (an empty one when it does not exist) and writes the result
 // when it differs. An unreadable file is never replaced.
 template <typename Edit>
@@ -306,10 +301,7 @@ ProfileEntries ReadProfileSection(const std::wstring& section, const std::wstrin
 
 bool WriteProfileEntries(const std::wstring& section, const ProfileEntries& entries,
                          const std::wstring& path) {
-  if (HasLineBreak(section)) return false;
-  for (const auto& [key, value] : entries) {
-    if (HasLineBreak(key) || HasLineBreak(value)) return false;
-  }
+  if (HasLineBreak(section, entries)) return false;
   return EditProfile(path, [&](const IniFile& file) {
     return entries.empty() ? file.WithoutSection(section) : file.WithSection(section, entries);
   });

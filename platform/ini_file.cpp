@@ -1,4 +1,4 @@
-#include "ini_file.h"
+#include "platform/ini_file.h"
 
 #include <algorithm>
 #include <cstring>
@@ -38,12 +38,14 @@ std::size_t Mix(std::size_t hash, char32_t c) {
   return (hash ^ static_cast<std::size_t>(folded)) * 1099511628211ull;
 }
 
-// Only ASCII characters enter the hash: they are the same in every encoding, however broken
-// the bytes around them, so a name hashes alike in the file and in a request.
+// Only the ASCII characters before the first other one enter the hash: they are the same in
+// every encoding, however broken the bytes around them, so a name hashes alike in the file
+// and in a request. Later ASCII bytes could be the second half of a double-byte character.
 std::size_t NameHash(std::wstring_view name) {
   std::size_t hash = kHashSeed;
   for (wchar_t c : name) {
-    if (static_cast<char32_t>(c) < 0x80) hash = Mix(hash, static_cast<char32_t>(c));
+    if (static_cast<char32_t>(c) >= 0x80) break;
+    hash = Mix(hash, static_cast<char32_t>(c));
   }
   return hash;
 }
@@ -72,6 +74,18 @@ std::string ApplySplices(const std::string& bytes, const std::vector<Splice>& sp
 
 }  // namespace
 
+bool HasLineBreak(std::wstring_view text) {
+  // One pass; find_first_of would search the set anew for every character.
+  return std::any_of(text.begin(), text.end(), [](wchar_t c) { return c == L'\r' || c == L'\n'; });
+}
+
+bool HasLineBreak(std::wstring_view section, const ProfileEntries& entries) {
+  return HasLineBreak(section) ||
+         std::any_of(entries.begin(), entries.end(), [](const auto& entry) {
+           return HasLineBreak(entry.first) || HasLineBreak(entry.second);
+         });
+}
+
 bool SameProfileName(std::wstring_view a, std::wstring_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -80,7 +94,9 @@ bool SameProfileName(std::wstring_view a, std::wstring_view b) {
   return true;
 }
 
-IniFile::IniFile(std::string bytes) : bytes_(std::move(bytes)) {
+IniFile::IniFile(std::string bytes) : bytes_(std::move(bytes)) { DetectEncodingAndParse(); }
+
+void IniFile::DetectEncodingAndParse() {
   auto starts = [&](std::string_view mark) { return bytes_.starts_with(mark); };
   if (starts("\xEF\xBB\xBF")) {
     encoding_ = IniEncoding::kUtf8Bom;
@@ -92,7 +108,9 @@ IniFile::IniFile(std::string bytes) : bytes_(std::move(bytes)) {
     encoding_ = IniEncoding::kUtf16Be;
     textStart_ = unit_ = 2;
   }
-  SplitLines();
+  lines_.reserve(std::count(bytes_.begin(), bytes_.end(), '\n') + 1);
+  SplitLines(textStart_, textStart_ + (bytes_.size() - textStart_) / unit_ * unit_);
+  if (lineBreak_.empty()) lineBreak_ = Encode(L"\r\n");
   Parse();
 }
 
@@ -125,7 +143,8 @@ std::wstring IniFile::Decode(Span span) const {
     // ASCII, nearly every name and value, stands for itself.
     const bool ascii = std::all_of(raw.begin(), raw.end(),
                                    [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    return ascii ? std::wstring(raw.begin(), raw.end()) : FromUtf8(raw);
+    if (ascii) return std::wstring(raw.begin(), raw.end());
+    return encoding_ == IniEncoding::kUtf8Bom ? FromUtf8(raw) : FromSystemCodePage(raw);
   }
   std::wstring text;
   text.reserve((span.end - span.begin) / 2);
@@ -147,7 +166,8 @@ std::size_t IniFile::HashOf(Span span) const {
   std::size_t hash = kHashSeed;
   for (std::size_t at = span.begin; at < span.end; at += unit_) {
     const char32_t c = Unit(at);
-    if (c < 0x80) hash = Mix(hash, c);
+    if (c >= 0x80) break;
+    hash = Mix(hash, c);
   }
   return hash;
 }
@@ -163,10 +183,8 @@ bool IniFile::NameIs(Span span, std::wstring_view name) const {
   return i == name.size();
 }
 
-void IniFile::SplitLines() {
-  lines_.reserve(std::count(bytes_.begin(), bytes_.end(), '\n') + 1);
-  const std::size_t usable = textStart_ + (bytes_.size() - textStart_) / unit_ * unit_;
-  std::size_t start = textStart_;
+void IniFile::SplitLines(std::size_t from, std::size_t usable) {
+  std::size_t start = from;
   // The next '\n' at or after start; found once and kept while lines end before it.
   std::size_t newline = FindUnit(start, usable, '\n');
   while (start < usable) {
@@ -180,7 +198,6 @@ void IniFile::SplitLines() {
     start = next;
   }
   if (start < usable) lines_.push_back({start, usable, bytes_.size()});
-  if (lineBreak_.empty()) lineBreak_ = Encode(L"\r\n");
 }
 
 void IniFile::Parse() {
@@ -305,7 +322,10 @@ void IniFile::AppendEncoded(std::string& out, std::wstring_view text) const {
                      [](wchar_t c) { return static_cast<char>(c); });
       i = j;
       while (j < text.size() && static_cast<char32_t>(text[j]) >= 0x80) ++j;
-      if (j > i) out += ToUtf8(text.substr(i, j - i));
+      if (j > i) {
+        const std::wstring_view other = text.substr(i, j - i);
+        out += encoding_ == IniEncoding::kUtf8Bom ? ToUtf8(other) : ToSystemCodePage(other);
+      }
       i = j;
     }
     return;

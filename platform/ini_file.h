@@ -15,14 +15,16 @@
 
 namespace platform {
 
-enum class IniEncoding { kUtf8, kUtf8Bom, kUtf16Le, kUtf16Be };
+// kCodePage: no byte-order mark, text in the system's single-byte code page (UTF-8 on
+// Linux, the ANSI code page on Windows, as the Windows profile functions read such files).
+enum class IniEncoding { kCodePage, kUtf8Bom, kUtf16Le, kUtf16Be };
 
 class IniFile {
  public:
   // Never fails: bytes that are not text of the detected encoding read as U+FFFD and are
   // written back unchanged.
   explicit IniFile(std::string bytes);
-  // A file that does not exist yet: UTF-8 without a byte-order mark, CR LF line ends.
+  // A file that does not exist yet: no byte-order mark, CR LF line ends.
   IniFile() : IniFile(std::string()) {}
 
   const std::string& Bytes() const { return bytes_; }
@@ -96,7 +98,7 @@ class IniFile {
     };
     std::vector<Slot> slots_;
   };
-  struct Section {
+  struct SectionPlace {
     Span name;
     std::size_t header = 0;  // line index of "[name]"; the nameless head has none
     bool hasHeader = false;
@@ -104,8 +106,13 @@ class IniFile {
     std::size_t end = 0;       // line index after the section
     std::size_t firstKey = 0;  // the section's keys in keys_
     std::size_t keyCount = 0;
+  };
+  struct Section : SectionPlace {
+    Section() = default;
+    explicit Section(const SectionPlace& place) : SectionPlace(place) {}
     // Name -> key number within the section, built on the first lookup of one of its keys:
-    // reading or replacing a whole section needs no index.
+    // reading or replacing a whole section needs no index. Never copied from another file,
+    // whose readers may be building it.
     mutable NameTable keyIndex;
     mutable bool keyIndexBuilt = false;
   };
@@ -124,7 +131,9 @@ class IniFile {
   std::wstring Decode(Span span) const;
   std::size_t HashOf(Span span) const;
   bool NameIs(Span span, std::wstring_view name) const;
-  void SplitLines();
+  void DetectEncodingAndParse();
+  // Adds the lines starting in [from, usable) to lines_.
+  void SplitLines(std::size_t from, std::size_t usable);
   void Parse();
   void ParseLine(std::size_t index);
   void BuildIndexes();
@@ -143,7 +152,7 @@ class IniFile {
   void AppendEntries(std::string& out, const ProfileEntries& entries) const;
 
   std::string bytes_;
-  IniEncoding encoding_ = IniEncoding::kUtf8;
+  IniEncoding encoding_ = IniEncoding::kCodePage;
   std::size_t unit_ = 1;       // bytes per code unit
   std::size_t textStart_ = 0;  // after the byte-order mark
   std::string lineBreak_;      // as the file writes it, "\r\n" for a new file
@@ -153,6 +162,11 @@ class IniFile {
   NameTable sectionIndex_;
   mutable std::mutex keyIndexLock_;  // readers may share one parse
 };
+
+// True when text holds CR or LF: written into a profile file, it would start lines of its own.
+bool HasLineBreak(std::wstring_view text);
+// True when the section name or any key or value of entries has a line break.
+bool HasLineBreak(std::wstring_view section, const ProfileEntries& entries);
 
 // Name comparison of the profile functions: case is ignored, independent of the locale.
 bool SameProfileName(std::wstring_view a, std::wstring_view b);

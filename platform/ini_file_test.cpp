@@ -1,8 +1,10 @@
 // What our own INI code does beyond the shared case table: it edits files in place, so lines
 // it does not touch keep their exact bytes, whatever their spacing, line ends or encoding.
-#include "ini_file.h"
+#include "platform/ini_file.h"
 
 #include <gtest/gtest.h>
+
+#include "platform/text.h"
 
 namespace platform {
 namespace {
@@ -40,18 +42,27 @@ TEST(IniFile, ReadsWhatItKeeps) {
   const IniFile file(kIrregular);
   ASSERT_TRUE(file.FindValue(L"A", L"a").has_value());
   EXPECT_EQ(*file.FindValue(L"A", L"a"), L"1");
-  EXPECT_EQ(*file.FindValue(L"A", L"\uFFFD\uFFFD broken"), L"bytes");
+  EXPECT_EQ(*file.FindValue(L"A", FromSystemCodePage("\xFF\xFE") + L" broken"), L"bytes");
   EXPECT_EQ(*file.FindValue(L"C", L"c"), L"3");
   EXPECT_FALSE(file.FindValue(L"", L"; settings of the browser").has_value());  // no '='
 }
 
-TEST(IniFile, UnmarkedTextIsUtf8) {
-  const IniFile file("[S\xC3\xA9]\r\nk=\xC3\xA9t\xC3\xA9\r\n");
-  EXPECT_EQ(file.Encoding(), IniEncoding::kUtf8);
+TEST(IniFile, UnmarkedTextIsInTheSystemCodePage) {
+  const std::string e = ToSystemCodePage(L"\u00e9");  // UTF-8 on Linux, ANSI on Windows
+  const IniFile file("[S" + e + "]\r\nk=" + e + "t" + e + "\r\n");
+  EXPECT_EQ(file.Encoding(), IniEncoding::kCodePage);
   ASSERT_TRUE(file.FindValue(L"S\u00c9", L"K").has_value());
   EXPECT_EQ(*file.FindValue(L"S\u00c9", L"K"), L"\u00e9t\u00e9");
+  EXPECT_EQ(file.WithValue(L"S\u00e9", L"n", L"\u00e9"),
+            "[S" + e + "]\r\nk=" + e + "t" + e + "\r\nn=" + e + "\r\n");
+}
+
+TEST(IniFile, MarkedTextIsUtf8) {
+  const IniFile file("\xEF\xBB\xBF[S\xC3\xA9]\r\nk=\xC3\xA9t\xC3\xA9\r\n");
+  EXPECT_EQ(file.Encoding(), IniEncoding::kUtf8Bom);
+  EXPECT_EQ(file.FindValue(L"S\u00c9", L"K").value_or(L"-"), L"\u00e9t\u00e9");
   EXPECT_EQ(file.WithValue(L"S\u00e9", L"n", L"\u4e2d"),
-            "[S\xC3\xA9]\r\nk=\xC3\xA9t\xC3\xA9\r\nn=\xE4\xB8\xAD\r\n");
+            "\xEF\xBB\xBF[S\xC3\xA9]\r\nk=\xC3\xA9t\xC3\xA9\r\nn=\xE4\xB8\xAD\r\n");
 }
 
 TEST(IniFile, BigEndianUtf16AndLoneCarriageReturns) {
@@ -94,7 +105,7 @@ TEST(IniFile, SurrogatePairsSurviveUtf16) {
 TEST(IniFile, NamesSharingAHashStayApart) {
   // Only ASCII enters the hash, so these names collide and must be told apart by their text.
   const IniFile file(
-      "[S]\nk\xC3\x84=1\nk\xC3\x96=2\nK\xC3\xA4=3\n[\xC3\x84]\na=4\n[\xC3\x96]\na=5\n");
+      "\xEF\xBB\xBF[S]\nk\xC3\x84=1\nk\xC3\x96=2\nK\xC3\xA4=3\n[\xC3\x84]\na=4\n[\xC3\x96]\na=5\n");
   EXPECT_EQ(file.FindValue(L"S", L"k\u00c4").value_or(L"-"), L"1");
   EXPECT_EQ(file.FindValue(L"S", L"k\u00d6").value_or(L"-"), L"2");
   EXPECT_EQ(file.FindValue(L"S", L"k\u00dc").value_or(L"-"), L"-");
