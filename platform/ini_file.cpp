@@ -96,6 +96,21 @@ bool SameProfileName(std::wstring_view a, std::wstring_view b) {
 
 IniFile::IniFile(std::string bytes) : bytes_(std::move(bytes)) { DetectEncodingAndParse(); }
 
+IniFile::IniFile(const IniFile& old, std::wstring_view section, const ProfileEntries& entries)
+    : encoding_(old.encoding_),
+      unit_(old.unit_),
+      textStart_(old.textStart_),
+      lineBreak_(old.lineBreak_) {
+  const Section* s = old.FindSection(section);
+  if (s != nullptr && old.CanReplaceInPlace(Trim(section), *s, entries)) {
+    ReplaceSectionOf(old, *s, entries);
+  } else {
+    bytes_ = old.WithSection(section, entries);
+    lineBreak_.clear();
+    DetectEncodingAndParse();
+  }
+}
+
 void IniFile::DetectEncodingAndParse() {
   auto starts = [&](std::string_view mark) { return bytes_.starts_with(mark); };
   if (starts("\xEF\xBB\xBF")) {
@@ -112,6 +127,87 @@ void IniFile::DetectEncodingAndParse() {
   SplitLines(textStart_, textStart_ + (bytes_.size() - textStart_) / unit_ * unit_);
   if (lineBreak_.empty()) lineBreak_ = Encode(L"\r\n");
   Parse();
+}
+
+bool IniFile::CanReplaceInPlace(std::wstring_view name, const Section& s,
+                                const ProfileEntries& entries) const {
+  // The nameless head, a header that ends the file without a break, and a name that heads
+  // more than one section are left to the whole parse.
+  if (!s.hasHeader || lines_[s.header].next == lines_[s.header].end) return false;
+  const std::size_t named =
+      std::count_if(sections_.begin(), sections_.end(),
+                    [&](const Section& other) { return NameIs(other.name, name); });
+  if (named != 1) return false;
+  // A key line starting with '[' could read as a header.
+  for (const auto& entry : entries) {
+    const std::wstring_view key = TrimLeft(entry.first);
+    if (!key.empty() && key.front() == L'[') return false;
+  }
+  // After a file's first break was a lone CR, the new lines end with one: a line feed
+  // right after them would join it into one CR LF break.
+  const std::size_t tailLine = (s.lastText == s.header ? s.header : s.lastText) + 1;
+  return !(lineBreak_ == Encode(L"\r") && tailLine < lines_.size() &&
+           lines_[tailLine].begin + unit_ <= bytes_.size() && Unit(lines_[tailLine].begin) == '\n');
+}
+
+void IniFile::ReplaceSectionOf(const IniFile& old, const Section& s,
+                               const ProfileEntries& entries) {
+  const std::size_t tailLine = (s.lastText == s.header ? s.header : s.lastText) + 1;
+  const std::size_t begin = old.lines_[s.header].next;
+  const std::size_t end = tailLine == s.header + 1 ? begin : old.lines_[s.lastText].next;
+  std::size_t room = 0;
+  for (const auto& [key, value] : entries) room += (key.size() + value.size() + 3) * unit_;
+  bytes_.reserve(old.bytes_.size() - (end - begin) + room);
+  bytes_.append(old.bytes_, 0, begin);
+  AppendEntries(bytes_, entries);
+  const std::size_t newEnd = bytes_.size();
+  bytes_.append(old.bytes_, end, std::string::npos);
+  // Positions after the section move by the change in its size; unsigned arithmetic wraps
+  // back correctly when it shrinks.
+  auto moved = [&](std::size_t at) { return at - end + newEnd; };
+
+  // The lines, keys and sections before the section's body stay as they were.
+  const std::size_t sectionIndex = static_cast<std::size_t>(&s - old.sections_.data());
+  lines_.reserve(old.lines_.size() + entries.size());
+  lines_.assign(old.lines_.begin(), old.lines_.begin() + static_cast<std::ptrdiff_t>(s.header) + 1);
+  keys_.reserve(old.keys_.size() + entries.size());
+  keys_.assign(old.keys_.begin(), old.keys_.begin() + static_cast<std::ptrdiff_t>(s.firstKey));
+  sections_.reserve(old.sections_.size());
+  for (std::size_t i = 0; i <= sectionIndex; ++i) {
+    sections_.emplace_back(static_cast<const SectionPlace&>(old.sections_[i]));
+  }
+  Section& replaced = sections_.back();
+  replaced.keyCount = 0;
+  replaced.lastText = replaced.header;
+
+  // The new body is parsed; it holds keys only.
+  SplitLines(begin, newEnd);
+  for (std::size_t i = s.header + 1; i < lines_.size(); ++i) ParseLine(i);
+
+  // Everything after it moves.
+  const std::size_t lineShift = lines_.size() - tailLine;  // wraps like moved
+  for (std::size_t i = tailLine; i < old.lines_.size(); ++i) {
+    const Line& line = old.lines_[i];
+    lines_.push_back({moved(line.begin), moved(line.end), moved(line.next)});
+  }
+  const std::size_t keyShift = keys_.size() - (s.firstKey + s.keyCount);
+  for (std::size_t i = s.firstKey + s.keyCount; i < old.keys_.size(); ++i) {
+    Key key = old.keys_[i];
+    key.name = {moved(key.name.begin), moved(key.name.end)};
+    key.value = {moved(key.value.begin), moved(key.value.end)};
+    key.line += lineShift;
+    keys_.push_back(key);
+  }
+  replaced.end = s.end + lineShift;
+  for (std::size_t i = sectionIndex + 1; i < old.sections_.size(); ++i) {
+    Section& next = sections_.emplace_back(static_cast<const SectionPlace&>(old.sections_[i]));
+    next.name = {moved(next.name.begin), moved(next.name.end)};
+    next.header += lineShift;
+    next.lastText += lineShift;
+    next.end += lineShift;
+    next.firstKey += keyShift;
+  }
+  sectionIndex_ = old.sectionIndex_;  // same sections, same names, same order
 }
 
 std::size_t IniFile::FindUnit(std::size_t from, std::size_t to, char32_t c) const {

@@ -24,6 +24,9 @@ class IniFile {
   // Never fails: bytes that are not text of the detected encoding read as U+FFFD and are
   // written back unchanged.
   explicit IniFile(std::string bytes);
+  // old.WithSection(section, entries), parsed. Only the new lines are parsed; the index of
+  // the others is carried over from old, which saves most of the work in a large file.
+  IniFile(const IniFile& old, std::wstring_view section, const ProfileEntries& entries);
   // A file that does not exist yet: no byte-order mark, CR LF line ends.
   IniFile() : IniFile(std::string()) {}
 
@@ -135,6 +138,9 @@ class IniFile {
   // Adds the lines starting in [from, usable) to lines_.
   void SplitLines(std::size_t from, std::size_t usable);
   void Parse();
+  bool CanReplaceInPlace(std::wstring_view name, const Section& s,
+                         const ProfileEntries& entries) const;
+  void ReplaceSectionOf(const IniFile& old, const Section& s, const ProfileEntries& entries);
   void ParseLine(std::size_t index);
   void BuildIndexes();
   const NameTable& KeyIndex(const Section& section) const;

@@ -126,5 +126,46 @@ TEST(IniFile, ManyKeysWithDuplicates) {
   EXPECT_EQ(file.SectionEntries(L"S").size(), 6000u);
 }
 
+// Replacing a section in a parsed file carries the index of the other lines over; the result
+// must be the same file, in every lookup and every later edit, as parsing the new bytes anew.
+TEST(IniFile, ReplacedSectionReadsAsAFreshParse) {
+  const std::string files[] = {
+      "[A]\r\na=1\r\n\r\n[B]\r\nb=1\r\n; note\r\n\r\nb2=2\r\n\r\n[C]\r\nc=1",
+      "top=1\n[A]\n[B]\n  b = 1  \n[C]\nc=1\n[b]\nlater=2\n",
+      "[A]\ra=1\r\n\n[B]\rb=1\r",  // first break a lone CR, an LF after the section
+      std::string("\xFF\xFE[\0A\0]\0\r\0\n\0a\0=\0\x31\0\r\0\n\0[\0B\0]\0", 28),
+      "[A]\r\na=1\r\n[B]",  // a header that ends the file
+  };
+  const ProfileEntries writes[] = {
+      {{L"k", L"v"}, {L"  lead", L" spaced "}, {L";note", L"x"}},
+      {{L"url1", L"x"}, {L"url2", L"y"}, {L"url3", L"z"}, {L"url4", L"w"}},
+      {{L"[x]", L"looks like a header"}},
+  };
+  const wchar_t* const names[] = {L"A", L"b", L"C", L"", L"new"};
+  for (const std::string& bytes : files) {
+    const IniFile old(bytes);
+    for (const ProfileEntries& entries : writes) {
+      for (const wchar_t* section : names) {
+        SCOPED_TRACE(testing::Message() << "file " << &bytes - files << ", section "
+                                        << ToUtf8(section) << ", " << ToUtf8(entries[0].first));
+        const IniFile replaced(old, section, entries);
+        const IniFile parsed(old.WithSection(section, entries));
+        ASSERT_EQ(replaced.Bytes(), parsed.Bytes());
+        for (const wchar_t* probe : names) {
+          EXPECT_EQ(replaced.SectionEntries(probe), parsed.SectionEntries(probe));
+          for (const wchar_t* key : {L"a", L"B", L"c", L"k", L"lead", L"url4", L"later"}) {
+            EXPECT_EQ(replaced.FindValue(probe, key), parsed.FindValue(probe, key));
+          }
+          EXPECT_EQ(replaced.WithValue(probe, L"n", L"1"), parsed.WithValue(probe, L"n", L"1"));
+          EXPECT_EQ(replaced.WithValue(probe, L"c", L"2"), parsed.WithValue(probe, L"c", L"2"));
+          EXPECT_EQ(replaced.WithoutSection(probe), parsed.WithoutSection(probe));
+          EXPECT_EQ(IniFile(replaced, probe, {{L"z", L"9"}}).Bytes(),
+                    parsed.WithSection(probe, {{L"z", L"9"}}));
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace platform

@@ -91,14 +91,6 @@ class ProfileCache {
     Loaded result{LoadState::kLoaded, nullptr, st.st_mode, st.st_uid, st.st_gid};
     const auto cached = entries_.find(path);
     if (cached != entries_.end() && cached->second.stamp == StampOf(st)) {
-      if (!cached->second.file) {
-        // Out of the cache while parsing: should the parse throw, the next read goes to disk.
-        std::string written = std::move(cached->second.written);
-        entries_.erase(cached);
-        result.file = std::make_shared<const IniFile>(std::move(written));
-        Store(path, StampOf(st), result.file);
-        return result;
-      }
       result.file = cached->second.file;
       return result;
     }
@@ -116,27 +108,16 @@ class ProfileCache {
   void Forget(const std::string& path) { entries_.erase(path); }
 
   void Store(const std::string& path, const FileStamp& stamp, std::shared_ptr<const IniFile> file) {
-    Put(path, {stamp, std::move(file), std::string()});
-  }
-
-  // The bytes we have just written as the file of the given stamp; parsed when next read, so
-  // a file written and not read again costs no parse.
-  void StoreWritten(const std::string& path, const FileStamp& stamp, std::string bytes) {
-    Put(path, {stamp, nullptr, std::move(bytes)});
+    if (entries_.size() >= kMaxFiles && !entries_.contains(path)) entries_.clear();
+    entries_[path] = {stamp, std::move(file)};
   }
 
  private:
   static constexpr std::size_t kMaxFiles = 32;
   struct Entry {
     FileStamp stamp;
-    std::shared_ptr<const IniFile> file;  // null until written is first read
-    std::string written;
+    std::shared_ptr<const IniFile> file;
   };
-
-  void Put(const std::string& path, Entry entry) {
-    if (entries_.size() >= kMaxFiles && !entries_.contains(path)) entries_.clear();
-    entries_[path] = std::move(entry);
-  }
 
   std::unordered_map<std::string, Entry> entries_;
 };
@@ -203,15 +184,16 @@ bool EditProfile(const std::wstring& path, Edit edit) {
   if (old.state == LoadState::kUnreadable) return false;
   const IniFile empty;
   const IniFile& file = old.file ? *old.file : empty;
-  std::string bytes = edit(file);
+  std::shared_ptr<const IniFile> edited = edit(file);
+  const std::string& bytes = edited->Bytes();
   if (bytes == file.Bytes() && (old.state == LoadState::kLoaded || bytes.empty())) return true;
   const std::string target = WriteTarget(native);
   Cache().Forget(native);
   FileStamp written;
   if (target.empty() || !ReplaceFile(target, bytes, old, written)) return false;
-  // What we wrote is what a read would find, unless someone changes the file before then:
+  // The edited file is what a read would find, unless someone changes the file before then:
   // the stamp tells, as for any other cached file.
-  Cache().StoreWritten(native, written, std::move(bytes));
+  Cache().Store(native, written, std::move(edited));
   return true;
 }
 
@@ -289,8 +271,9 @@ int ReadProfileInt(const std::wstring& section, const std::wstring& key, int def
 bool WriteProfileValue(const std::wstring& section, const std::wstring& key,
                        const std::wstring& value, const std::wstring& path) {
   if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) return false;
-  return EditProfile(path,
-                     [&](const IniFile& file) { return file.WithValue(section, key, value); });
+  return EditProfile(path, [&](const IniFile& file) {
+    return std::make_shared<const IniFile>(file.WithValue(section, key, value));
+  });
 }
 
 ProfileEntries ReadProfileSection(const std::wstring& section, const std::wstring& path) {
@@ -303,7 +286,8 @@ bool WriteProfileEntries(const std::wstring& section, const ProfileEntries& entr
                          const std::wstring& path) {
   if (HasLineBreak(section, entries)) return false;
   return EditProfile(path, [&](const IniFile& file) {
-    return entries.empty() ? file.WithoutSection(section) : file.WithSection(section, entries);
+    return entries.empty() ? std::make_shared<const IniFile>(file.WithoutSection(section))
+                           : std::make_shared<const IniFile>(file, section, entries);
   });
 }
 
