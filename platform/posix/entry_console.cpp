@@ -6,6 +6,7 @@
 #include "platform/text.h"
 
 int main(int argc, char** argv) {
+  platform::KeepFreedMemoryForReuse();
   platform::RememberArguments(argc, argv);
   std::vector<std::wstring> wide;
   wide.reserve(argc);

@@ -1,4 +1,7 @@
 // Wide entry point of a console program.
 #include "platform/entry.h"
 
-int wmain(int argc, wchar_t** argv) { return ProgramMain(argc, argv); }
+int wmain(int argc, wchar_t** argv) {
+  platform::KeepFreedMemoryForReuse();
+  return ProgramMain(argc, argv);
+}

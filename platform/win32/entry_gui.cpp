@@ -5,4 +5,7 @@
 
 #include "platform/entry.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return ProgramMain(__argc, __wargv); }
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  platform::KeepFreedMemoryForReuse();
+  return ProgramMain(__argc, __wargv);
+}
