@@ -45,16 +45,23 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 }
 
 // Writes bytes to a new file beside path and renames it over path, so that a reader finds
-// the old file or the new one and never a part. A file that is read-only or open without
-// delete sharing cannot be replaced and stays as it was. (ReplaceFileW, which would keep the
-// old file's security, can leave neither file under the old name when it fails half way.)
+// the old file or the new one and never a part. A read-only file, or one open without delete
+// sharing, stays as it was. (ReplaceFileW, which would also keep the old file's security, can
+// leave neither file under the old name when it fails half way.)
 bool ReplaceWholeFile(const std::wstring& path, const std::string& bytes) {
   const std::size_t slash = path.find_last_of(L"\\/");
   const std::wstring dir = slash == std::wstring::npos ? L"." : path.substr(0, slash + 1);
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    SetLastError(ERROR_ACCESS_DENIED);  // a rename would not ask, under some systems
+    return false;
+  }
   const std::wstring temp = CreateTempFileName(dir, L"kvi");
   if (temp.empty()) return false;
+  // The new file keeps the old one's attributes (hidden, say); its security is the folder's.
   const bool replaced =
       WriteFileBytes(temp, bytes) &&
+      (attributes == INVALID_FILE_ATTRIBUTES || SetFileAttributesW(temp.c_str(), attributes)) &&
       MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   if (!replaced) DeleteFileW(temp.c_str());
   return replaced;

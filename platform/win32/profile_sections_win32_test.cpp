@@ -122,5 +122,23 @@ TEST_F(ProfileSections, WrittenAsTheSystemWritesThem) {
   }
 }
 
+TEST_F(ProfileSections, AReplacedFileKeepsItsAttributes) {
+  const std::wstring path = NewFile("[Lists]\r\nurl1=mine\r\n");
+  ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN));
+  ASSERT_TRUE(WriteProfileEntries(L"Lists", {{L"url1", L"theirs"}}, path));
+  EXPECT_EQ(ReadWholeFile(path), "[Lists]\r\nurl1=theirs\r\n");
+  EXPECT_NE(GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+}
+
+TEST_F(ProfileSections, AReadOnlyFileIsNotReplaced) {
+  const std::string bytes = "[Lists]\r\nurl1=mine\r\n";
+  const std::wstring path = NewFile(bytes);
+  ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(WriteProfileEntries(L"Lists", {{L"url1", L"theirs"}}, path));
+  EXPECT_FALSE(WriteProfileEntries(L"Lists", {}, path));
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(ReadWholeFile(path), bytes);
+}
+
 }  // namespace
 }  // namespace platform
