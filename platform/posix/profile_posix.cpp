@@ -10,29 +10,20 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <unordered_map>
 
 #include "platform/ini_file.h"
 #include "platform/profile.h"
+#include "platform/profile_cache.h"
 #include "platform/text.h"
 #include "unique_fd.h"
 
 namespace platform {
 namespace {
 
-// Identifies one version of a file: a rewrite in place changes size or time, a replacement
-// by rename changes the inode.
-struct FileStamp {
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  long long mtimeNs = 0;
-  bool operator==(const FileStamp&) const = default;
-};
-
 FileStamp StampOf(const struct stat& st) {
-  return {st.st_dev, st.st_ino, st.st_size,
-          static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
+  return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+          static_cast<std::uint64_t>(st.st_size),
+          static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
 // Reads to the end; sizeHint (the size fstat gave) saves growing the buffer step by step.
@@ -78,50 +69,6 @@ Loaded Without(LoadState state) {
   return result;
 }
 
-// Parsed files by path. An entry serves only while the file keeps the stamp it was parsed
-// with, so a file changed by anyone else is parsed again.
-class ProfileCache {
- public:
-  Loaded Load(const std::string& path) {
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) {
-      return Without(errno == ENOENT || errno == ENOTDIR ? LoadState::kMissing
-                                                         : LoadState::kUnreadable);
-    }
-    Loaded result{LoadState::kLoaded, nullptr, st.st_mode, st.st_uid, st.st_gid};
-    const auto cached = entries_.find(path);
-    if (cached != entries_.end() && cached->second.stamp == StampOf(st)) {
-      result.file = cached->second.file;
-      return result;
-    }
-    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    std::string bytes;
-    if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        !ReadAll(fd.get(), static_cast<std::size_t>(st.st_size), bytes)) {
-      return Without(LoadState::kUnreadable);
-    }
-    result.file = std::make_shared<const IniFile>(std::move(bytes));
-    Store(path, StampOf(st), result.file);
-    return result;
-  }
-
-  void Forget(const std::string& path) { entries_.erase(path); }
-
-  void Store(const std::string& path, const FileStamp& stamp, std::shared_ptr<const IniFile> file) {
-    if (entries_.size() >= kMaxFiles && !entries_.contains(path)) entries_.clear();
-    entries_[path] = {stamp, std::move(file)};
-  }
-
- private:
-  static constexpr std::size_t kMaxFiles = 32;
-  struct Entry {
-    FileStamp stamp;
-    std::shared_ptr<const IniFile> file;
-  };
-
-  std::unordered_map<std::string, Entry> entries_;
-};
-
 std::mutex& ProfileLock() {
   static std::mutex lock;
   return lock;
@@ -130,6 +77,28 @@ std::mutex& ProfileLock() {
 ProfileCache& Cache() {
   static ProfileCache cache;
   return cache;
+}
+
+// The file at path, from the cache while it has not changed.
+Loaded Load(const std::wstring& path) {
+  const std::string native = ToUtf8(path);
+  struct stat st;
+  if (stat(native.c_str(), &st) != 0) {
+    return Without(errno == ENOENT || errno == ENOTDIR ? LoadState::kMissing
+                                                       : LoadState::kUnreadable);
+  }
+  Loaded result{LoadState::kLoaded, Cache().Find(path, StampOf(st)), st.st_mode, st.st_uid,
+                st.st_gid};
+  if (result.file) return result;
+  UniqueFd fd(open(native.c_str(), O_RDONLY | O_CLOEXEC));
+  std::string bytes;
+  if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      !ReadAll(fd.get(), static_cast<std::size_t>(st.st_size), bytes)) {
+    return Without(LoadState::kUnreadable);
+  }
+  result.file = std::make_shared<const IniFile>(std::move(bytes));
+  Cache().Store(path, StampOf(st), result.file);
+  return result;
 }
 
 // The file a write must replace: the target of a symbolic link rather than the link.
@@ -180,7 +149,7 @@ template <typename Edit>
 bool EditProfile(const std::wstring& path, Edit edit) {
   const std::string native = ToUtf8(path);
   const std::lock_guard<std::mutex> hold(ProfileLock());
-  const Loaded old = Cache().Load(native);
+  const Loaded old = Load(path);
   if (old.state == LoadState::kUnreadable) return false;
   const IniFile empty;
   const IniFile& file = old.file ? *old.file : empty;
@@ -188,18 +157,16 @@ bool EditProfile(const std::wstring& path, Edit edit) {
   const std::string& bytes = edited->Bytes();
   if (bytes == file.Bytes() && (old.state == LoadState::kLoaded || bytes.empty())) return true;
   const std::string target = WriteTarget(native);
-  Cache().Forget(native);
+  Cache().Forget(path);
   FileStamp written;
   if (target.empty() || !ReplaceFile(target, bytes, old, written)) return false;
   // The edited file is what a read would find, unless someone changes the file before then:
   // the stamp tells, as for any other cached file.
-  Cache().Store(native, written, std::move(edited));
+  Cache().Store(path, written, std::move(edited));
   return true;
 }
 
-std::shared_ptr<const IniFile> LoadForReading(const std::wstring& path) {
-  return Cache().Load(ToUtf8(path)).file;
-}
+std::shared_ptr<const IniFile> LoadForReading(const std::wstring& path) { return Load(path).file; }
 
 // The copy into the caller's buffer: one pair of enclosing quotes goes, and the text is cut
 // to bufferChars - 1 characters. The quote is taken off after the cut, as Windows does.

@@ -5,50 +5,96 @@
 // the profile functions read them in: ANSI, or Unicode after a byte-order mark.
 #include <windows.h>
 
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/files.h"
 #include "platform/ini_file.h"
 #include "platform/profile.h"
+#include "platform/profile_cache.h"
 
 namespace platform {
 namespace {
 
-// The whole file into bytes; false when it exists and cannot be read (a missing file reads
-// as empty, and missing says so).
-bool ReadFileBytes(const std::wstring& path, std::string& bytes, bool& missing) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  missing = file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND;
-  if (file == INVALID_HANDLE_VALUE) return missing;
-  LARGE_INTEGER size{};
-  bool done = GetFileSizeEx(file, &size) != FALSE && size.QuadPart < MAXLONG;
-  if (done) bytes.resize(static_cast<std::size_t>(size.QuadPart));
-  DWORD got = 0;
-  done = done && ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) &&
-         got == bytes.size();
-  CloseHandle(file);
-  return done;
+std::mutex& SectionLock() {
+  static std::mutex lock;
+  return lock;
 }
 
-bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+ProfileCache& Cache() {
+  static ProfileCache cache;
+  return cache;
+}
+
+bool StampOf(HANDLE file, FileStamp& stamp) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info)) return false;
+  auto join = [](DWORD high, DWORD low) { return std::uint64_t{high} << 32 | low; };
+  stamp = {info.dwVolumeSerialNumber, join(info.nFileIndexHigh, info.nFileIndexLow),
+           join(info.nFileSizeHigh, info.nFileSizeLow),
+           static_cast<std::int64_t>(
+               join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime))};
+  return true;
+}
+
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  ~Handle() { Close(); }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  HANDLE get() const { return handle_; }
+  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+  bool Close() {
+    const bool closed = !IsOpen() || CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+    return closed;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+// The parsed file, from the cache while it has not changed; null when the file is missing
+// (missing is then set) or cannot be read.
+std::shared_ptr<const IniFile> Load(const std::wstring& path, bool& missing) {
+  Handle file(CreateFileW(path.c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  missing = !file.IsOpen() && GetLastError() == ERROR_FILE_NOT_FOUND;
+  FileStamp stamp;
+  if (!file.IsOpen() || !StampOf(file.get(), stamp) || stamp.size >= MAXLONG) return nullptr;
+  if (auto cached = Cache().Find(path, stamp)) return cached;
+  std::string bytes(static_cast<std::size_t>(stamp.size), '\0');
+  DWORD got = 0;
+  if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) ||
+      got != bytes.size()) {
+    return nullptr;
+  }
+  auto parsed = std::make_shared<const IniFile>(std::move(bytes));
+  Cache().Store(path, stamp, parsed);
+  return parsed;
+}
+
+// Writes bytes into the existing empty file at path; stamp is then the file's stamp, which
+// a rename leaves as it is.
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes, FileStamp& stamp) {
+  Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
   const bool done =
-      bytes.size() < MAXLONG &&
-      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-      written == bytes.size() && FlushFileBuffers(file);
-  return CloseHandle(file) && done;
+      file.IsOpen() && bytes.size() < MAXLONG &&
+      WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+      written == bytes.size() && FlushFileBuffers(file.get()) && StampOf(file.get(), stamp);
+  return file.Close() && done;
 }
 
 // Writes bytes to a new file beside path and renames it over path, so that a reader finds
 // the old file or the new one and never a part. A read-only file, or one open without delete
 // sharing, stays as it was. (ReplaceFileW, which would also keep the old file's security, can
 // leave neither file under the old name when it fails half way.)
-bool ReplaceWholeFile(const std::wstring& path, const std::string& bytes) {
+bool ReplaceWholeFile(const std::wstring& path, const std::string& bytes, FileStamp& stamp) {
   const std::size_t slash = path.find_last_of(L"\\/");
   const std::wstring dir = slash == std::wstring::npos ? L"." : path.substr(0, slash + 1);
   const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -60,7 +106,7 @@ bool ReplaceWholeFile(const std::wstring& path, const std::string& bytes) {
   if (temp.empty()) return false;
   // The new file keeps the old one's attributes (hidden, say); its security is the folder's.
   const bool replaced =
-      WriteFileBytes(temp, bytes) &&
+      WriteFileBytes(temp, bytes, stamp) &&
       (attributes == INVALID_FILE_ATTRIBUTES || SetFileAttributesW(temp.c_str(), attributes)) &&
       MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   if (!replaced) DeleteFileW(temp.c_str());
@@ -70,23 +116,29 @@ bool ReplaceWholeFile(const std::wstring& path, const std::string& bytes) {
 }  // namespace
 
 ProfileEntries ReadProfileSection(const std::wstring& section, const std::wstring& path) {
-  std::string bytes;
+  const std::lock_guard<std::mutex> hold(SectionLock());
   bool missing = false;
-  if (!ReadFileBytes(path, bytes, missing) || missing) return {};
-  return IniFile(std::move(bytes)).SectionEntries(section);
+  const auto file = Load(path, missing);
+  return file ? file->SectionEntries(section) : ProfileEntries();
 }
 
 bool WriteProfileEntries(const std::wstring& section, const ProfileEntries& entries,
                          const std::wstring& path) {
   if (HasLineBreak(section, entries)) return false;
-  std::string old;
+  const std::lock_guard<std::mutex> hold(SectionLock());
   bool missing = false;
-  if (!ReadFileBytes(path, old, missing)) return false;
-  const IniFile file(std::move(old));
-  const std::string bytes =
-      entries.empty() ? file.WithoutSection(section) : file.WithSection(section, entries);
-  if (bytes == file.Bytes() && (!missing || bytes.empty())) return true;
-  return ReplaceWholeFile(path, bytes);
+  auto old = Load(path, missing);
+  if (!old && !missing) return false;  // never replace a file that could not be read
+  if (!old) old = std::make_shared<const IniFile>();
+  auto edited = entries.empty() ? std::make_shared<const IniFile>(old->WithoutSection(section))
+                                : std::make_shared<const IniFile>(*old, section, entries);
+  const std::string& bytes = edited->Bytes();
+  if (bytes == old->Bytes() && (!missing || bytes.empty())) return true;
+  Cache().Forget(path);
+  FileStamp written;
+  if (!ReplaceWholeFile(path, bytes, written)) return false;
+  Cache().Store(path, written, std::move(edited));
+  return true;
 }
 
 }  // namespace platform

@@ -122,6 +122,40 @@ TEST_F(ProfileSections, WrittenAsTheSystemWritesThem) {
   }
 }
 
+// Sets the file's last write time to a fixed moment.
+void SetWriteTime(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  const FILETIME moment{0x12345678, 0x01d00000};
+  EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &moment));
+  CloseHandle(file);
+}
+
+TEST_F(ProfileSections, ChangesByOthersAreSeen) {
+  auto value = [&](const std::wstring& path) {
+    return ReadProfileSection(L"L", path).at(0).second;
+  };
+  const std::wstring path = NewFile("[L]\r\nk=1\r\n");
+  SetWriteTime(path);
+  EXPECT_EQ(value(path), L"1");
+  // Same size, rewritten in place: only the write time tells.
+  ASSERT_TRUE(WriteWholeFile(path, "[L]\r\nk=2\r\n"));
+  EXPECT_EQ(value(path), L"2");
+  // Same size and time, but another file renamed over it.
+  SetWriteTime(path);
+  EXPECT_EQ(value(path), L"2");
+  const std::wstring other = NewFile("[L]\r\nk=3\r\n");
+  SetWriteTime(other);
+  ASSERT_TRUE(MoveFileExW(other.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(value(path), L"3");
+  // Our own write is kept for the next read; a change by others after it still shows.
+  ASSERT_TRUE(WriteProfileEntries(L"L", {{L"k", L"4"}}, path));
+  EXPECT_EQ(value(path), L"4");
+  ASSERT_TRUE(WriteWholeFile(path, "[L]\r\nk=5\r\n"));
+  EXPECT_EQ(value(path), L"5");
+}
+
 TEST_F(ProfileSections, AReplacedFileKeepsItsAttributes) {
   const std::wstring path = NewFile("[Lists]\r\nurl1=mine\r\n");
   ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN));
