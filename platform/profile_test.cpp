@@ -18,16 +18,6 @@ std::optional<std::string> FileBytes(const std::wstring& path) {
   return ReadWholeFile(path);
 }
 
-// A UTF-16LE file with its byte-order mark.
-std::string Utf16(std::u16string_view text) {
-  std::string bytes = "\xFF\xFE";
-  for (char16_t c : text) {
-    bytes += static_cast<char>(c & 0xFF);
-    bytes += static_cast<char>(c >> 8);
-  }
-  return bytes;
-}
-
 const std::string kBom = "\xEF\xBB\xBF";
 const std::optional<std::string> kNoFile;
 
@@ -105,8 +95,8 @@ const ProfileCase kCases[] = {
     // Encodings.
     {"UTF-8 with byte-order mark", kBom + "[S]\r\nk=\xC3\xA9t\xC3\xA9\r\n", Op::kString, L"S", L"k",
      L"-", 256, L"\u00e9t\u00e9"},
-    {"UTF-16 file", Utf16(u"[S]\r\nk=\u00e9\u4e2d\r\n"), Op::kString, L"s", L"K", L"-", 256,
-     L"\u00e9\u4e2d"},
+    {"UTF-16 file", Utf16FileBytes(u"[S]\r\nk=\u00e9\u4e2d\r\n"), Op::kString, L"s", L"K", L"-",
+     256, L"\u00e9\u4e2d"},
     // Integers.
     {"integer: leading digits", kNumbers, Op::kInt, L"N", L"trail", L"5", 0, L"12"},
     {"integer: negative", kNumbers, Op::kInt, L"N", L"neg", L"5", 0, L"-3"},
@@ -130,8 +120,8 @@ const ProfileCase kCases[] = {
     // Whole sections.
     {"section listing", kListed, Op::kSection, L"s", L"", L"", 0, L"k1=v1|k2=\"q\"|bare=|k1=dup"},
     {"section listing: missing", kListed, Op::kSection, L"X", L"", L"", 0, L""},
-    {"section listing: UTF-16", Utf16(u"[S]\r\na=\u4e2d\r\nb=2\r\n"), Op::kSection, L"S", L"", L"",
-     0, L"a=\u4e2d|b=2"},
+    {"section listing: UTF-16", Utf16FileBytes(u"[S]\r\na=\u4e2d\r\nb=2\r\n"), Op::kSection, L"S",
+     L"", L"", 0, L"a=\u4e2d|b=2"},
     {"section listing: bare lines", "[A]\r\nbare\r\n=x\r\n", Op::kSection, L"A", L"", L"", 0,
      L"bare=|=x"},
     {"section listing: nameless section", kMixed, Op::kSection, L"", L"", L"", 0, L"top=above"},
@@ -149,8 +139,8 @@ const ProfileCase kCases[] = {
      "[A]\r\na=1\r\nb=2\r\n"},
     {"write keeps comments", "; head\r\n[A]\r\n;c\r\na=1\r\n", Op::kWrite, L"A", L"a", L"2", 0,
      L"ok", "; head\r\n[A]\r\n;c\r\na=2\r\n"},
-    {"write keeps UTF-16", Utf16(u"[A]\r\na=\u4e2d\r\n"), Op::kWrite, L"A", L"b", L"\u00e9", 0,
-     L"ok", Utf16(u"[A]\r\na=\u4e2d\r\nb=\u00e9\r\n")},
+    {"write keeps UTF-16", Utf16FileBytes(u"[A]\r\na=\u4e2d\r\n"), Op::kWrite, L"A", L"b",
+     L"\u00e9", 0, L"ok", Utf16FileBytes(u"[A]\r\na=\u4e2d\r\nb=\u00e9\r\n")},
     {"write keeps the UTF-8 mark", kBom + "[A]\r\na=1\r\n", Op::kWrite, L"A", L"b", L"\u00e9", 0,
      L"ok", kBom + "[A]\r\na=1\r\nb=\xC3\xA9\r\n"},
     {"write to an empty file", "", Op::kWrite, L"A", L"k", L"v", 0, L"ok", "[A]\r\nk=v\r\n"},

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <string_view>
 
 #include "platform/files.h"
 #include "platform/text.h"
@@ -24,6 +25,16 @@ inline bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
   std::ofstream out(FileSystemPath(path), std::ios::binary | std::ios::trunc);
   out << bytes;
   return static_cast<bool>(out);
+}
+
+// The bytes of a UTF-16LE text file with its byte-order mark.
+inline std::string Utf16FileBytes(std::u16string_view text) {
+  std::string bytes = "\xFF\xFE";
+  for (char16_t c : text) {
+    bytes += static_cast<char>(c & 0xFF);
+    bytes += static_cast<char>(c >> 8);
+  }
+  return bytes;
 }
 
 // The bytes of a file; "" when it cannot be read.

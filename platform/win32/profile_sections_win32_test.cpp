@@ -14,15 +14,6 @@
 namespace platform {
 namespace {
 
-std::string Utf16(std::u16string_view text) {
-  std::string bytes = "\xFF\xFE";
-  for (char16_t c : text) {
-    bytes += static_cast<char>(c & 0xFF);
-    bytes += static_cast<char>(c >> 8);
-  }
-  return bytes;
-}
-
 const std::string kFiles[] = {
     // Blanks around names and values, quotes, comments, lines without '=' or without a
     // name, an empty value, keys above the first header, and a section that comes twice.
@@ -33,7 +24,7 @@ const std::string kFiles[] = {
     // ANSI text beyond ASCII.
     "[Lists]\r\nn\xE9=\xE9t\xE9\r\n[Caf\xE9]\r\nk=v\r\n",
     // Unicode after a byte-order mark.
-    Utf16(u"[Lists]\r\nk=\u4e2d\u6587\r\n[Other]\r\nk=2\r\n"),
+    Utf16FileBytes(u"[Lists]\r\nk=\u4e2d\u6587\r\n[Other]\r\nk=2\r\n"),
     // A value longer than the 32,767 characters of one section read buffer.
     "[Lists]\r\nlong=" + std::string(40000, 'x') + "\r\nafter=1\r\n",
 };
