@@ -15,14 +15,14 @@
 
 namespace platform {
 
-// kCodePage: no byte-order mark, text in the system's single-byte code page (UTF-8 on
+// kCodePage: no byte-order mark, text in the system's code page for 8-bit text (UTF-8 on
 // Linux, the ANSI code page on Windows, as the Windows profile functions read such files).
 enum class IniEncoding { kCodePage, kUtf8Bom, kUtf16Le, kUtf16Be };
 
 class IniFile {
  public:
-  // Never fails: bytes that are not text of the detected encoding read as U+FFFD and are
-  // written back unchanged.
+  // Never fails: bytes that are not text of the detected encoding read as replacement
+  // characters and are written back unchanged.
   explicit IniFile(std::string bytes);
   // old.WithSection(section, entries), parsed. Only the new lines are parsed; the index of
   // the others is carried over from old, which saves most of the work in a large file.
@@ -168,6 +168,14 @@ class IniFile {
   NameTable sectionIndex_;
   mutable std::mutex keyIndexLock_;  // readers may share one parse
 };
+
+// The white space of the profile functions; ^Z is the end-of-file mark of old DOS files.
+inline bool IsProfileSpace(char32_t c) {
+  return (c >= 0x09 && c <= 0x0d) || c == 0x1a || c == 0x20;
+}
+// text without the profile functions' white space at both ends, or at its start.
+std::wstring_view TrimProfileSpace(std::wstring_view text);
+std::wstring_view TrimProfileSpaceLeft(std::wstring_view text);
 
 // True when text holds CR or LF: written into a profile file, it would start lines of its own.
 bool HasLineBreak(std::wstring_view text);
