@@ -16,19 +16,19 @@ wchar_t FoldChar(wchar_t c) {
   return c;
 }
 
-constexpr std::size_t kHashSeed = 14695981039346656037ull;
+constexpr std::uint64_t kHashSeed = 14695981039346656037ull;
 
 // c must be ASCII, where folding is only A-Z to a-z.
-std::size_t Mix(std::size_t hash, char32_t c) {
+std::uint64_t Mix(std::uint64_t hash, char32_t c) {
   const char32_t folded = c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
-  return (hash ^ static_cast<std::size_t>(folded)) * 1099511628211ull;
+  return (hash ^ folded) * 1099511628211ull;
 }
 
 // Only the ASCII characters before the first other one enter the hash: they are the same in
 // every encoding, however broken the bytes around them, so a name hashes alike in the file
 // and in a request. Later ASCII bytes could be the second half of a double-byte character.
-std::size_t NameHash(std::wstring_view name) {
-  std::size_t hash = kHashSeed;
+std::uint64_t NameHash(std::wstring_view name) {
+  std::uint64_t hash = kHashSeed;
   for (wchar_t c : name) {
     if (static_cast<char32_t>(c) >= 0x80) break;
     hash = Mix(hash, static_cast<char32_t>(c));
@@ -137,8 +137,8 @@ std::wstring IniFile::Decode(Span span) const {
   return text;
 }
 
-std::size_t IniFile::HashOf(Span span) const {
-  std::size_t hash = kHashSeed;
+std::uint64_t IniFile::HashOf(Span span) const {
+  std::uint64_t hash = kHashSeed;
   for (std::size_t at = span.begin; at < span.end; at += unit_) {
     const char32_t c = Unit(at);
     if (c >= 0x80) break;
@@ -218,12 +218,12 @@ void IniFile::NameTable::Build(std::size_t count) {
   slots_.assign(size, Slot());
 }
 
-void IniFile::NameTable::Insert(std::size_t hash, std::size_t position) {
+void IniFile::NameTable::Insert(std::uint64_t hash, std::size_t position) {
   if (position >= UINT32_MAX) return;  // beyond any file that fits in memory
   const std::size_t mask = slots_.size() - 1;
-  std::size_t i = hash & mask;
+  std::size_t i = static_cast<std::size_t>(hash) & mask;
   while (slots_[i].position != 0) i = (i + 1) & mask;
-  slots_[i] = {static_cast<std::uint32_t>(hash), static_cast<std::uint32_t>(position + 1)};
+  slots_[i] = {Tag(hash), static_cast<std::uint32_t>(position + 1)};
 }
 
 void IniFile::BuildIndexes() {

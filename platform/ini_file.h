@@ -74,29 +74,31 @@ class IniFile {
   };
   // From name hash to position, by open addressing. Of equal names the one inserted first is
   // found first, so inserting in file order makes the first in the file win. Names that
-  // differ only outside ASCII share a hash; match tells them apart.
+  // agree up to their first character beyond ASCII share a hash; match tells them apart.
   class NameTable {
    public:
     void Build(std::size_t count);
-    void Insert(std::size_t hash, std::size_t position);
+    void Insert(std::uint64_t hash, std::size_t position);
     // The first position of the given hash that match accepts; npos when there is none.
     template <typename Match>
-    std::size_t Find(std::size_t hash, Match match) const {
+    std::size_t Find(std::uint64_t hash, Match match) const {
       if (slots_.empty()) return npos;
       const std::size_t mask = slots_.size() - 1;
-      for (std::size_t i = hash & mask; slots_[i].position != 0; i = (i + 1) & mask) {
+      for (std::size_t i = static_cast<std::size_t>(hash) & mask; slots_[i].position != 0;
+           i = (i + 1) & mask) {
         const Slot& slot = slots_[i];
-        if (slot.hash == static_cast<std::uint32_t>(hash) && match(slot.position - 1)) {
+        if (slot.tag == Tag(hash) && match(slot.position - 1)) {
           return slot.position - 1;
         }
       }
       return npos;
     }
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+    static std::uint32_t Tag(std::uint64_t hash) { return static_cast<std::uint32_t>(hash >> 32); }
 
    private:
     struct Slot {
-      std::uint32_t hash = 0;
+      std::uint32_t tag = 0;       // the hash bits the slot number does not use
       std::uint32_t position = 0;  // position + 1; 0 marks a free slot
     };
     std::vector<Slot> slots_;
@@ -132,7 +134,7 @@ class IniFile {
   Span Trimmed(Span span) const;
   Span TrimmedLeft(Span span) const;
   std::wstring Decode(Span span) const;
-  std::size_t HashOf(Span span) const;
+  std::uint64_t HashOf(Span span) const;
   bool NameIs(Span span, std::wstring_view name) const;
   void DetectEncodingAndParse();
   // Adds the lines starting in [from, usable) to lines_.
