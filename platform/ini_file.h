@@ -155,6 +155,8 @@ class IniFile {
   // "key=value" with leading white space taken off both, encoded.
   std::string KeyLine(std::wstring_view key, std::wstring_view value) const;
   void AppendKeyLine(std::string& out, std::wstring_view key, std::wstring_view value) const;
+  // The bytes entries take as new lines, near enough to reserve them in advance.
+  std::size_t RoomFor(const ProfileEntries& entries) const;
   // The file with a header for section added at its end, with room for keys to follow.
   std::string WithNewSection(std::wstring_view section, std::size_t room) const;
   void AppendEntries(std::string& out, const ProfileEntries& entries) const;

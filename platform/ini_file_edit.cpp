@@ -74,9 +74,7 @@ void IniFile::ReplaceSectionOf(const IniFile& old, const Section& s,
   const std::size_t tailLine = (s.lastText == s.header ? s.header : s.lastText) + 1;
   const std::size_t begin = old.lines_[s.header].next;
   const std::size_t end = tailLine == s.header + 1 ? begin : old.lines_[s.lastText].next;
-  std::size_t room = 0;
-  for (const auto& [key, value] : entries) room += (key.size() + value.size() + 3) * unit_;
-  bytes_.reserve(old.bytes_.size() - (end - begin) + room);
+  bytes_.reserve(old.bytes_.size() - (end - begin) + RoomFor(entries));
   bytes_.append(old.bytes_, 0, begin);
   AppendEntries(bytes_, entries);
   const std::size_t newEnd = bytes_.size();
@@ -182,6 +180,12 @@ std::string IniFile::BreakIfUnterminated(std::size_t lineIndex) const {
   return line.next == line.end ? lineBreak_ : std::string();
 }
 
+std::size_t IniFile::RoomFor(const ProfileEntries& entries) const {
+  std::size_t room = 0;
+  for (const auto& [key, value] : entries) room += (key.size() + value.size() + 3) * unit_;
+  return room;
+}
+
 std::string IniFile::WithNewSection(std::wstring_view section, std::size_t room) const {
   std::string out;
   out.reserve(bytes_.size() + room + 64);
@@ -234,8 +238,7 @@ std::string IniFile::WithValue(std::wstring_view section, std::wstring_view key,
 
 std::string IniFile::WithSection(std::wstring_view section, const ProfileEntries& entries) const {
   // One buffer for the whole result: large files should be copied once, not twice.
-  std::size_t room = 0;
-  for (const auto& [key, value] : entries) room += (key.size() + value.size() + 3) * unit_;
+  const std::size_t room = RoomFor(entries);
   const Section* first = FindSection(section);
   if (first == nullptr) {
     std::string out = WithNewSection(section, room);
