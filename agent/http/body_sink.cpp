@@ -50,14 +50,16 @@ bool FileSink::Open(std::optional<std::uint64_t> declaredLength) {
 }
 
 bool FileSink::Take(const char* data, std::size_t size) {
-  if (received_ + size > limitBytes_) {
+  const std::uint64_t room = limitBytes_ - received_;
+  const std::size_t kept = size < room ? size : static_cast<std::size_t>(room);
+  if (!file_.Write(data, kept)) return Refuse("the file could not be written");
+  if (hash_) hash_->Update(data, kept);
+  received_ += kept;
+  if (kept < size) {
     return Refuse(expected_ && limitBytes_ == expected_->size
                       ? "longer than the signed " + Count(expected_->size)
                       : "longer than the limit of " + Count(limitBytes_));
   }
-  if (!file_.Write(data, size)) return Refuse("the file could not be written");
-  if (hash_) hash_->Update(data, size);
-  received_ += size;
   if (progress_ != nullptr) progress_->Update(received_, declared_);
   return !TooSlow();
 }

@@ -88,7 +88,11 @@ void ReportPlatformFailure(const platform::HttpError& error) {
 
 // Reads the body into sink; 1 when all of it, at least one byte, was taken and accepted.
 int ReadBody(platform::HttpRequest& request, BodySink& sink) {
-  const auto declared = DeclaredContentLength(request.RawHeaders());
+  const std::wstring head = request.RawHeaders();
+  if (LengthsContradict(head)) {
+    Fail(CTearException::kBadStatus, L"Error: the answer declares two different lengths\n");
+  }
+  const auto declared = DeclaredContentLength(head);
   if (!sink.Open(declared)) throw CTearException(CTearException::kFileNotCreated);
   std::array<char, kChunkBytes + 1> buffer;
   std::uint64_t received = 0;

@@ -44,10 +44,12 @@ int DownloadPackageFor(const PackageRequest& request, const std::wstring& target
   const std::wstring directory = targetPath.substr(0, targetPath.find_last_of(L"\\/") + 1);
   const std::uint64_t limit = PackageSizeLimit(directory);
   for (const std::wstring& url : {StatisticsRequestUrl(request), DownloadServerUrl(request.name)}) {
-    FileSink file(targetPath, limit,
-                  terms.expected != nullptr ? std::optional(*terms.expected) : std::nullopt,
-                  terms.progress);
-    if (CHttpDownloader().Fetch(url, file) != 0) return 1;
+    {
+      FileSink file(targetPath, limit,
+                    terms.expected != nullptr ? std::optional(*terms.expected) : std::nullopt,
+                    terms.progress);
+      if (CHttpDownloader().Fetch(url, file) != 0) return 1;
+    }  // closed before it goes: an open file cannot be removed everywhere
     platform::RemoveFile(targetPath);
   }
   return 0;
