@@ -6,6 +6,11 @@ namespace {
 
 std::string Count(std::uint64_t bytes) { return std::to_string(bytes) + " bytes"; }
 
+std::string Duration(std::chrono::steady_clock::duration duration) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(duration).count();
+  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
 }  // namespace
 
 bool TextSink::Open(std::optional<std::uint64_t> /*declaredLength*/) {
@@ -15,9 +20,7 @@ bool TextSink::Open(std::optional<std::uint64_t> /*declaredLength*/) {
 
 bool TextSink::Take(const char* data, std::size_t size) {
   if (std::chrono::steady_clock::now() - start_ > deadline_) {
-    return Refuse(
-        "the page did not end within " +
-        std::to_string(std::chrono::duration_cast<std::chrono::seconds>(deadline_).count()) + " s");
+    return Refuse("the page did not end within " + Duration(deadline_));
   }
   const std::size_t room = limitBytes_ - bytes_.size();
   bytes_.append(data, size < room ? size : room);
@@ -35,11 +38,13 @@ std::wstring TextSink::Text() const {
 }
 
 FileSink::FileSink(std::wstring path, std::uint64_t limitBytes,
-                   std::optional<ExpectedFile> expected, DownloadProgress* progress)
+                   std::optional<ExpectedFile> expected, DownloadProgress* progress,
+                   RateFloor floor)
     : path_(std::move(path)),
       limitBytes_(expected && expected->size < limitBytes ? expected->size : limitBytes),
       expected_(expected),
-      progress_(progress) {}
+      progress_(progress),
+      floor_(floor) {}
 
 bool FileSink::Open(std::optional<std::uint64_t> declaredLength) {
   declared_ = declaredLength;
@@ -66,10 +71,9 @@ bool FileSink::Take(const char* data, std::size_t size) {
 
 bool FileSink::TooSlow() {
   const auto now = std::chrono::steady_clock::now();
-  if (now - windowStart_ < RateFloor::kFloorWindow) return false;
-  if (received_ - windowStartBytes_ < RateFloor::kFloorBytes) {
-    Refuse("slower than " + Count(RateFloor::kFloorBytes) + " in " +
-           std::to_string(RateFloor::kFloorWindow.count()) + " s");
+  if (now - windowStart_ < floor_.window) return false;
+  if (received_ - windowStartBytes_ < floor_.bytes) {
+    Refuse("slower than " + Count(floor_.bytes) + " in " + Duration(floor_.window));
     return true;
   }
   windowStart_ = now;

@@ -78,11 +78,11 @@ class DownloadProgress {
   virtual void Finish() = 0;
 };
 
-// How long a download may crawl: a body is refused when fewer than kFloorBytes arrive in any
-// window of kFloorWindow, so that a server dripping bytes cannot hold the run for good.
+// How long a download may crawl: a body is refused when fewer than bytes arrive in a window
+// of that length, so that a server dripping bytes cannot hold the run for good.
 struct RateFloor {
-  static constexpr std::uint64_t kFloorBytes = 16 * 1024;
-  static constexpr std::chrono::seconds kFloorWindow{30};
+  std::uint64_t bytes = 16 * 1024;
+  std::chrono::steady_clock::duration window = std::chrono::seconds(30);
 };
 
 // A body written into a file (created, or truncated, when the answer is accepted). It
@@ -93,7 +93,7 @@ class FileSink : public BodySink {
  public:
   explicit FileSink(std::wstring path, std::uint64_t limitBytes = UINT64_MAX,
                     std::optional<ExpectedFile> expected = std::nullopt,
-                    DownloadProgress* progress = nullptr);
+                    DownloadProgress* progress = nullptr, RateFloor floor = {});
   ~FileSink() override;
   FileSink(const FileSink&) = delete;
   FileSink& operator=(const FileSink&) = delete;
@@ -109,6 +109,7 @@ class FileSink : public BodySink {
   std::uint64_t limitBytes_;
   std::optional<ExpectedFile> expected_;
   DownloadProgress* progress_;
+  RateFloor floor_;
   std::optional<std::uint64_t> declared_;
   std::optional<platform::Sha256> hash_;
   platform::FileWriter file_;

@@ -321,6 +321,20 @@ TEST_F(HttpDownloaderTest, SinksTakeNoMoreThanTheirBoundsAndCheckWhatTheyKeep) {
   EXPECT_EQ(platform::ReadWholeFile(Target()).size(), 5000u) << "cut where the signed size ends";
 }
 
+TEST_F(HttpDownloaderTest, ADrippingServerCannotHoldAFetch) {
+  Serve(R"("*/drip": [{"body_size": 100000, "drip_ms": 20}])");
+  using std::chrono::milliseconds;
+  TextSink page(TextSink::kPageLimitBytes, milliseconds(300));
+  Streams streams = Run([&] { EXPECT_EQ(CHttpDownloader().Fetch(Url("/drip"), page), 0); });
+  EXPECT_EQ(page.Refusal(), "the page did not end within 300 ms");
+  EXPECT_LT(page.Bytes().size(), 100u);
+  {
+    FileSink file(Target(), UINT64_MAX, std::nullopt, nullptr, RateFloor{100, milliseconds(500)});
+    streams = Run([&] { EXPECT_EQ(CHttpDownloader().Fetch(Url("/drip"), file), 0); });
+    EXPECT_EQ(file.Refusal(), "slower than 100 bytes in 500 ms");
+  }
+}
+
 TEST_F(HttpDownloaderTest, OneObjectServesSeveralTextFetches) {
   Serve(R"("*/first": [{"body": "one"}], "*/second": [{"status": 404}])");
   CHttpDownloader downloader;

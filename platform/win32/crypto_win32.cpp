@@ -1,7 +1,8 @@
 // SHA-256 and ECDSA P-256 on CNG, with the calls Windows 7 already has: hashes through
 // BCryptCreateHash with memory CNG manages, every handle from an opened provider.
-#include <bcrypt.h>
 #include <windows.h>
+// bcrypt.h needs the types of windows.h.
+#include <bcrypt.h>
 
 #include <cstring>
 #include <stdexcept>
