@@ -10,6 +10,14 @@
 #include "platform/console.h"
 #include "platform/text.h"
 
+namespace {
+
+void Refuse(const std::wstring& url, const std::string& why) {
+  platform::WriteErr(L"Refused " + url + L": " + platform::FromUtf8(why) + L"\n");
+}
+
+}  // namespace
+
 std::wstring VersionPageUrl(bool fallbackServer, bool testPages) {
   if (fallbackServer) {
     return std::wstring(L"http://") + buildconfig::kVersionFallbackHost +
@@ -40,13 +48,16 @@ VersionCheck CheckVersionTrusting(const std::wstring& installedVersion, bool tes
     const bool whole = downloader.Fetch(url, page) != 0;
     std::wstring version = PageVersion(page.Text());
     if (!keys.RequireSignatures() || version.empty()) return version;
-    std::string why = "the page did not arrive whole";
-    auto fields = whole
-                      ? TrustedPageFields(page.Bytes(),
-                                          {testPages ? "testver" : "ver", version, now}, keys, why)
-                      : std::nullopt;
+    // A page cut short is no page; the client has said why when it cut it itself.
+    if (!whole) {
+      if (page.Refusal().empty()) Refuse(url, "the page did not arrive whole");
+      return std::wstring();
+    }
+    std::string why;
+    auto fields =
+        TrustedPageFields(page.Bytes(), {testPages ? "testver" : "ver", version, now}, keys, why);
     if (!fields) {
-      platform::WriteErr(L"Refused " + url + L": " + platform::FromUtf8(why) + L"\n");
+      Refuse(url, why);
       return std::wstring();
     }
     check.release = std::move(fields);
