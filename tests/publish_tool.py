@@ -153,6 +153,36 @@ class PublishTool(unittest.TestCase):
                 self.assertRegex(result.stdout, r"FAULT [^\n]*%s" % re.escape(named))
         self.assertEqual(self.release.tool("verify").returncode, 0)
 
+    def test_promote_next_release_and_resign(self):
+        self.release.tool("promote")
+        promoted = self.read("d/ver.htm")
+        self.assertIn(b"\nchan=ver\nv=1204\n", promoted)
+        self.assertEqual(promoted, self.read("kivover/ver.htm"))
+        too_old = rf.run_tool("release", "--out", self.server, "--version", "1203", "--key",
+                              self.release.key, "--tree", "zh=" + self.trees["zh"], check=False)
+        self.assertEqual(too_old.returncode, 1)
+        # 1205 drops the zh package: d/ no longer serves it, meta/1204/ keeps it for ver.htm.
+        self.release.publish("1205", {"zhcn": self.trees["zhcn"], "-": self.trees["-"]})
+        self.assertFalse(os.path.exists(self.path("d/uzh.jpg")))
+        self.assertEqual(self.read("d/ver.htm"), promoted)
+        result = self.release.tool("verify")
+        self.assertIn("checked against meta/1204/", result.stdout)
+        os.remove(self.path("meta/1204/uzh.jpg"))
+        self.assertRegex(self.release.tool("verify", check=False).stdout,
+                         r"FAULT meta/1204/uzh.jpg: missing")
+        os.remove(self.path("kivover/ver.htm"))
+        os.remove(self.path("d/ver.htm"))
+
+        old = self.read("d/testver.htm")
+        self.release.tool("resign", "--expires-days", "2")
+        new = self.read("d/testver.htm")
+        fields = [re.compile(rb"^(seq|exp)=.*\n", re.M), re.compile(rb"^Kivo9Sig:.*\n", re.M)]
+        strip = lambda page: fields[1].sub(b"", fields[0].sub(b"", page))  # noqa: E731
+        self.assertEqual(strip(new), strip(old))
+        seq = lambda page: int(re.search(rb"^seq=(\d+)$", page, re.M).group(1))  # noqa: E731
+        self.assertGreater(seq(new), seq(old))
+        self.assertEqual(self.release.tool("verify").returncode, 0)
+
     def test_refused_trees_leave_the_release_served(self):
         outside = os.path.join(self.release.root, "outside.txt")
         write_tree(self.release.root, {"outside.txt": "secret"})
