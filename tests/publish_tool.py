@@ -195,9 +195,9 @@ class PublishTool(unittest.TestCase):
             "names apart only by case": lambda d: write_tree(d, {"kivo9.EXE": "x"}),
         }
         before = snapshot(self.server)
-        for label, spoil in cases.items():
+        for number, (label, spoil) in enumerate(cases.items()):
             with self.subTest(label):
-                bad = os.path.join(self.release.root, "bad-" + str(len(os.listdir(self.release.root))))
+                bad = os.path.join(self.release.root, "bad-%d" % number)
                 shutil.copytree(self.trees["zhcn"], bad)
                 spoil(bad)
                 result = rf.run_tool("release", "--out", self.server, "--version", "1205",

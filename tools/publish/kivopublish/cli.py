@@ -59,7 +59,8 @@ def _run(args):
             print("note: " + note)
         for fault in report.faults:
             print("FAULT " + fault)
-        print("%d fault(s)" % len(report.faults) if report.faults else "all pages and packages hold")
+        print("%d fault(s)" % len(report.faults) if report.faults
+              else "all pages and packages hold")
         return 1 if report.faults else 0
     from . import publishing
     if args.command == "release":

@@ -8,6 +8,7 @@ Resource/version.ini only after the rest of the tree.
 """
 
 import hashlib
+import os
 import zipfile
 
 from . import tree_scan
@@ -88,13 +89,18 @@ def build(tree, target, version, combine_filter, label):
     return file_list
 
 
-def sha256_of(path):
-    """(size, sha256 hex) of the file at path."""
+def sha256_of(path, label=None):
+    """(size, sha256 hex) of the file at path; with a label, progress on a terminal."""
     digest, size = hashlib.sha256(), 0
+    progress = Progress(label, os.path.getsize(path)) if label else None
     with open(path, "rb") as f:
         for chunk in iter(lambda: f.read(CHUNK), b""):
             digest.update(chunk)
             size += len(chunk)
+            if progress:
+                progress.advance(len(chunk))
+    if progress:
+        progress.finish()
     return size, digest.hexdigest()
 
 

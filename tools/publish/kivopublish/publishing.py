@@ -101,7 +101,8 @@ def release(root, version, key_path, slot, tree_specs, combine_filter, expires_d
                                           "packing " + name)
             except OSError as e:
                 raise PublishError("packing %s: %s" % (name, e)) from None
-            entries.append((name, temp) + package.sha256_of(temp) + (file_list,))
+            entries.append((name, temp) + package.sha256_of(temp, "hashing " + name) +
+                           (file_list,))
         _stage_meta(staged, root, version, entries)
         lines = [(name, size, digest) for name, _, size, digest, _ in entries]
         block = signed_page.Block("testver", version, server_tree.next_seq(root, now),

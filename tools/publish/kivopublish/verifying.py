@@ -109,7 +109,7 @@ def _check_package(root, version, line, served, report):
     if not os.path.isfile(path):
         report.fault(where, "missing")
         return
-    if package.sha256_of(path) != (size, digest):
+    if package.sha256_of(path, "hashing " + where) != (size, digest):
         report.fault(where, "size or hash differs from the pkg=%s line" % name)
         return
     for fault in package.check(path, version):
