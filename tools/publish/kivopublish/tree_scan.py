@@ -35,6 +35,8 @@ def check_name(name):
             return "a name with an empty, '.' or '..' part"
         if WINDOWS_RESERVED_CHARS.search(part):
             return "a character Windows refuses in file names"
+        if len(part.encode("utf-16-le")) > 2 * 255:
+            return "a name part longer than the 255 characters Windows allows"
         if part[-1] in ". ":
             return "a name part ending in a dot or a blank, which Windows drops"
         if WINDOWS_DEVICE_NAMES.fullmatch(part):
@@ -48,7 +50,7 @@ def scan(root):
         raise PublishError("tree %s is not a directory" % root)
     real_root = os.path.realpath(root)
     files, folded = [], {}
-    for dirpath, dirnames, filenames in os.walk(root):
+    for dirpath, dirnames, filenames in os.walk(root, onerror=_refuse_unreadable):
         dirnames.sort()
         for entry in sorted(dirnames + filenames):
             path = os.path.join(dirpath, entry)
@@ -59,6 +61,11 @@ def scan(root):
                 files.append(TreeFile(name, path, info.st_size, bool(info.st_mode & 0o111)))
     files.sort(key=lambda f: f.name.encode("utf-8"))
     return files
+
+
+def _refuse_unreadable(error):
+    # A folder that cannot be listed would silently go missing from the package.
+    raise PublishError("%s: %s" % (error.filename, error.strerror))
 
 
 def _name_of(relative, path):
