@@ -30,13 +30,13 @@ def expiry(days, now):
     return moment + datetime.timedelta(days=days)
 
 
-def parse_trees(specs):
+def parse_trees(texts):
     """[(name, dir)] of the --tree NAME=DIR texts; PublishError for a bad or repeated name."""
     trees = []
-    for spec in specs:
-        name, equals, folder = spec.partition("=")
+    for text in texts:
+        name, equals, folder = text.partition("=")
         if not equals or not folder:
-            raise PublishError("--tree %r: want NAME=DIR" % spec)
+            raise PublishError("--tree %r: want NAME=DIR" % text)
         if not PACKAGE_NAME.fullmatch(name):
             raise PublishError("package name %r: want lower-case letters and digits, or -"
                                % name)
@@ -78,10 +78,10 @@ def _stage_meta(staged, root, version, entries):
     staged.add(folder, server_tree.meta_dir(root, version))
 
 
-def release(root, version, key_path, slot, tree_specs, combine_filter, expires_days):
+def release(root, version, key_path, slot, tree_texts, combine_filter, expires_days):
     """Publishes the trees as the test release version; returns the pkg lines written."""
     check_version(version)
-    trees = parse_trees(tree_specs)
+    trees = parse_trees(tree_texts)
     key = keys.load_private(key_path)
     now = time.time()
     expires = expiry(expires_days, now)
