@@ -95,6 +95,9 @@ def _check_copy(where, chan, page, key, now, report):
         faults.append("the version marker appears %d times" % text.count(signed_page.START_MARKER))
     if block.expires <= now:
         faults.append("expired at %s" % block.expires.strftime(signed_page.TIME_FORMAT))
+    elif block.expires - now < datetime.timedelta(days=7):
+        report.notes.append("%s expires at %s: run resign" % (
+            where, block.expires.strftime(signed_page.TIME_FORMAT)))
     for fault in faults:
         report.fault(where, fault)
     return None if faults else block
