@@ -48,13 +48,15 @@ def free_port():
 class ReleaseServer:
     """A key pair, a server tree and its nginx, all inside one temporary folder."""
 
-    def __init__(self):
+    def __init__(self, key=None, pubkey=None):
+        """key and pubkey: a key pair to publish with (PEM paths); a new one when not given."""
         self.root = os.path.realpath(tempfile.mkdtemp(prefix="kivo-release-"))
         self.server_dir = os.path.join(self.root, "server")
         self.log_dir = os.path.join(self.root, "log")
         os.makedirs(self.server_dir)
-        lines = run_tool("keygen", "--out", os.path.join(self.root, "key")).stdout.split()
-        self.key, self.pubkey = lines
+        if key is None:
+            key, pubkey = run_tool("keygen", "--out", os.path.join(self.root, "key")).stdout.split()
+        self.key, self.pubkey = key, pubkey
         self.stats_log = os.path.join(self.log_dir, "stats.log")
         self.access_log = os.path.join(self.log_dir, "access.log")
         self.error_log = os.path.join(self.log_dir, "error.log")

@@ -322,16 +322,18 @@ TEST_F(HttpDownloaderTest, SinksTakeNoMoreThanTheirBoundsAndCheckWhatTheyKeep) {
 }
 
 TEST_F(HttpDownloaderTest, ADrippingServerCannotHoldAFetch) {
-  Serve(R"("*/drip": [{"body_size": 100000, "drip_ms": 20}])");
+  // WinINet reads until its buffer is full, libcurl hands on every byte: the bounds hold for
+  // both, whether checked after one byte or after a whole chunk.
+  Serve(R"("*/drip": [{"body_size": 100000, "drip_ms": 2}])");
   using std::chrono::milliseconds;
   TextSink page(TextSink::kPageLimitBytes, milliseconds(300));
   Streams streams = Run([&] { EXPECT_EQ(CHttpDownloader().Fetch(Url("/drip"), page), 0); });
   EXPECT_EQ(page.Refusal(), "the page did not end within 300 ms");
-  EXPECT_LT(page.Bytes().size(), 100u);
+  EXPECT_LE(page.Bytes().size(), 1024u);
   {
-    FileSink file(Target(), UINT64_MAX, std::nullopt, nullptr, RateFloor{100, milliseconds(500)});
+    FileSink file(Target(), UINT64_MAX, std::nullopt, nullptr, RateFloor{4096, milliseconds(500)});
     streams = Run([&] { EXPECT_EQ(CHttpDownloader().Fetch(Url("/drip"), file), 0); });
-    EXPECT_EQ(file.Refusal(), "slower than 100 bytes in 500 ms");
+    EXPECT_EQ(file.Refusal(), "slower than 4096 bytes in 500 ms");
   }
 }
 
