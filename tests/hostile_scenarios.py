@@ -1,10 +1,12 @@
 """The agent where its own machine is against it: no usable temporary directory, an
 installation path longer than the platform's buffer. Each run ends as a failed package step
 (message 4) with no program started and no package left anywhere, or, where the platform has
-no such limit, works as usual.
+no such limit, works as usual. Also: the download progress that only a terminal shows.
 """
 
 import os
+import pty
+import subprocess
 import sys
 import unittest
 
@@ -107,6 +109,35 @@ class HostileScenarios(unittest.TestCase):
             records = ks.wait_for(
                 lambda: ks.read_records(inst.path("Kivo9Data/Resource/UnPack.exe.record")))
             self.assertEqual(len(records), 1)
+
+    def test_download_progress_shows_on_a_terminal_only(self):
+        if ks.is_windows():
+            self.skipTest("a terminal as standard output is a Linux matter")
+        inst = self.make_installation(AgentInstallation(tree_extractor=True))
+        self.serve_release(inst)
+        master, slave = pty.openpty()
+        self.addCleanup(os.close, master)
+        environment = dict(os.environ, **LOCALE, http_proxy=server.proxy_url, no_proxy="",
+                           TMPDIR=inst.path("tmp"))
+        process = subprocess.Popen([inst.agent], stdin=subprocess.DEVNULL, stdout=slave,
+                                   stderr=subprocess.DEVNULL, cwd=inst.path("tmp"),
+                                   env=environment)
+        os.close(slave)
+        shown = b""
+        while True:  # read until the agent has closed its side
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            shown += chunk
+        self.assertEqual(process.wait(timeout=60), 1)
+        size = len(inst.package_archive()) / (1024 * 1024)
+        self.assertRegex(shown, rb"\r%.1f MB of %.1f MB" % (size, size))
+        # Without a terminal, the same run prints the messages alone.
+        result = self.run_agent(inst, inst.path("tmp"), {"TMPDIR": inst.path("tmp")})
+        self.assertEqual(lines(result.stdout), self.expected(inst, 2, 3, 8, 6, 5, 7))
 
 
 if __name__ == "__main__":

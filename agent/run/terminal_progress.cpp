@@ -21,25 +21,37 @@ class TerminalProgress : public DownloadProgress {
  public:
   void Update(std::uint64_t received, std::optional<std::uint64_t> total) override {
     const auto now = Clock::now();
-    if (shown_ && now - lastDraw_ < kRedrawInterval) return;
+    received_ = received;
+    total_ = total;
     if (!shown_) start_ = now;
-    shown_ = true;
-    lastDraw_ = now;
-    const double seconds = std::chrono::duration<double>(now - start_).count();
-    std::wstring line = L"\r" + Megabytes(received);
-    if (total) line += L" of " + Megabytes(*total);
-    if (seconds > 0.5)
-      line += L", " + Megabytes(static_cast<std::uint64_t>(received / seconds)) + L"/s";
-    platform::WriteOut(line + L"    ");
+    if (shown_ && now - lastDraw_ < kRedrawInterval) return;
+    Draw(now);
   }
 
+  // The line ends with the figures as they are at the end, not as last drawn.
   void Finish() override {
-    if (shown_) platform::WriteOut(L"\n");
+    if (!shown_) return;
+    Draw(Clock::now());
+    platform::WriteOut(L"\n");
     shown_ = false;
   }
 
  private:
+  void Draw(Clock::time_point now) {
+    shown_ = true;
+    lastDraw_ = now;
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    std::wstring line = L"\r" + Megabytes(received_);
+    if (total_) line += L" of " + Megabytes(*total_);
+    if (seconds > 0.5) {
+      line += L", " + Megabytes(static_cast<std::uint64_t>(received_ / seconds)) + L"/s";
+    }
+    platform::WriteOut(line + L"    ");
+  }
+
   bool shown_ = false;
+  std::uint64_t received_ = 0;
+  std::optional<std::uint64_t> total_;
   Clock::time_point start_;
   Clock::time_point lastDraw_;
 };
