@@ -55,7 +55,9 @@ int UpgradeSession::DownloadAndUnpackFor(const PackageNames& names, const std::w
     if (release != nullptr) {
       const SignedPackage* package = release->Package(name);
       if (package == nullptr) {
-        platform::WriteErr(L"Refused package \"" + name + L"\": the signed release has none\n");
+        const std::wstring which =
+            name.empty() ? L"the generic package" : L"package \"" + name + L"\"";
+        platform::WriteErr(L"Refused " + which + L": the signed release has none\n");
         continue;
       }
       expected = ExpectedFile{package->size, package->sha256};
