@@ -42,6 +42,11 @@ class Sha256 {
 // The digest as 64 lower-case hexadecimal digits.
 std::string HexDigest(const Sha256Digest& digest);
 
+// Does the crypto library's one-time set-up now (loading its algorithms costs about a
+// millisecond at their first use), so that it can overlap other work. Safe on any thread,
+// any number of times; failures are left for the real calls to meet.
+void PrepareCrypto();
+
 // True when signature is a valid ECDSA signature with SHA-256 of message under the public
 // key. False for a wrong signature, a point that is not on the curve, and any platform
 // failure: the caller cannot tell these apart and must not need to.

@@ -2,12 +2,14 @@
 #include "agent/run/version_check.h"
 
 #include <chrono>
+#include <future>
 
 #include "agent/http/http_downloader.h"
 #include "agent/run/layout.h"
 #include "agent/trust/page_trust.h"
 #include "build_config.h"
 #include "platform/console.h"
+#include "platform/crypto.h"
 #include "platform/text.h"
 
 namespace {
@@ -40,6 +42,10 @@ VersionCheckResult CheckVersionOf(const std::wstring& installedVersion, bool tes
 VersionCheck CheckVersionTrusting(const std::wstring& installedVersion, bool testPages,
                                   const ReleaseKeys& keys, std::int64_t now) {
   VersionCheck check;
+  // The crypto library sets itself up while the page travels; joined when this returns.
+  std::future<void> cryptoReady;
+  if (keys.RequireSignatures())
+    cryptoReady = std::async(std::launch::async, platform::PrepareCrypto);
   // One downloader serves both pages.
   CHttpDownloader downloader;
   auto versionOf = [&](bool fallbackServer) {

@@ -88,6 +88,12 @@ Sha256Digest Sha256::Finish() {
   return digest;
 }
 
+void PrepareCrypto() {
+  MdContext digest(EVP_MD_CTX_new());
+  if (digest) EVP_DigestInit_ex(digest.get(), EVP_sha256(), nullptr);
+  PkeyContext key(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
+}
+
 bool VerifyP256Signature(const P256PublicPoint& publicKey, std::string_view message,
                          const P256Signature& signature) {
   const Pkey key = ImportPublicKey(publicKey);

@@ -105,6 +105,12 @@ Sha256Digest Sha256::Finish() {
   return digest;
 }
 
+void PrepareCrypto() {
+  // Opening the providers loads the primitives library; later openings find it loaded.
+  const Provider hash(BCRYPT_SHA256_ALGORITHM);
+  const Provider signature(BCRYPT_ECDSA_P256_ALGORITHM);
+}
+
 bool VerifyP256Signature(const P256PublicPoint& publicKey, std::string_view message,
                          const P256Signature& signature) {
   if (publicKey[0] != 0x04) return false;
