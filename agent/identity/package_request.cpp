@@ -31,12 +31,11 @@ std::wstring DownloadServerUrl(std::wstring_view name) {
 }
 
 std::uint64_t PackageSizeLimit(const std::wstring& directory) {
-  std::uint64_t limit = buildconfig::kPackageLimitBytes;
   const auto free = platform::FreeDiskBytes(directory);
-  if (free)
-    limit =
-        std::min(limit, *free > kPackageFreeSpaceReserve ? *free - kPackageFreeSpaceReserve : 0);
-  return limit;
+  const std::uint64_t room = !free                              ? UINT64_MAX
+                             : *free > kPackageFreeSpaceReserve ? *free - kPackageFreeSpaceReserve
+                                                                : 0;
+  return std::min<std::uint64_t>(buildconfig::kPackageLimitBytes, room);
 }
 
 int DownloadPackageFor(const PackageRequest& request, const std::wstring& targetPath,

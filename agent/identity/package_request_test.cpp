@@ -4,6 +4,9 @@
 
 #include "agent/run/loopback_test_support.h"
 #include "build_config.h"
+#include "platform/disk_space.h"
+#include "platform/test_support.h"
+#include "platform_native.h"
 
 namespace {
 
@@ -31,6 +34,18 @@ TEST(PackageRequest, DownloadServerUrlIsNotCleanedUp) {
   EXPECT_EQ(DownloadServerUrl(L"zhcn"), kDownload + L"/d/uzhcn.jpg");
   EXPECT_EQ(DownloadServerUrl(L""), kDownload + L"/d/u.jpg");
   EXPECT_EQ(DownloadServerUrl(L"/x"), kDownload + L"/d/u/x.jpg");
+}
+
+TEST(PackageRequest, UnsignedPackagesLeaveRoomOnTheirVolume) {
+  const platform::ScopedTempDir dir;
+  const auto free = platform::FreeDiskBytes(dir.path());
+  ASSERT_TRUE(free);
+  const std::uint64_t limit = PackageSizeLimit(dir.path());
+  EXPECT_LE(limit, buildconfig::kPackageLimitBytes);
+  EXPECT_LE(limit, *free > kPackageFreeSpaceReserve ? *free - kPackageFreeSpaceReserve : 0);
+  EXPECT_EQ(PackageSizeLimit(dir.path() + L"missing" + platform::kSep),
+            buildconfig::kPackageLimitBytes)
+      << "a volume that cannot be asked leaves the build's limit";
 }
 
 }  // namespace
