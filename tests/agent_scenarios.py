@@ -295,7 +295,9 @@ class AgentScenarios(unittest.TestCase):
         record = self.extractor_record()
         self.assertEqual(record["result"], "ok")
         separator = "\\" if ks.is_windows() else "/"
-        update_dir = ks.program_path(self.inst.path("Kivo9Data")) + separator + "update" + separator
+        # The extractor writes beside update/; the whole tree is renamed once it has ended.
+        update_dir = (ks.program_path(self.inst.path("Kivo9Data")) + separator + "update.partial" +
+                      separator)
         self.assertEqual(len(record["args"]), 5, record["args"])
         self.assertEqual(record["args"][:3], ["x", "-o+", "-y"])
         self.assertTrue(record["args"][3].endswith(".tmp.rar"), record["args"][3])

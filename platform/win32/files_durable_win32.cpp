@@ -1,0 +1,103 @@
+// The file services an install that must survive interruption needs, on Windows: one-step
+// renames written through to disk, flushed copies, and questions about what a path is.
+#include <windows.h>
+
+#include "platform/files.h"
+
+namespace platform {
+namespace {
+
+// Closes a file handle.
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  ~Handle() {
+    if (IsOpen()) CloseHandle(handle_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+bool FlushFile(const std::wstring& path) {
+  Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file.IsOpen() && FlushFileBuffers(file.get()) != 0;
+}
+
+}  // namespace
+
+PathInfo QueryPath(const std::wstring& path) {
+  PathInfo result;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (path.empty() || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+    return result;
+  }
+  const DWORD attributes = data.dwFileAttributes;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    result.kind = PathKind::Link;
+  } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    result.kind = PathKind::Directory;
+  } else if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+    result.kind = PathKind::Other;
+  } else {
+    result.kind = PathKind::File;
+    result.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  }
+  return result;
+}
+
+bool MovePath(const std::wstring& from, const std::wstring& to) {
+  // Without MOVEFILE_COPY_ALLOWED a move across volumes fails (ERROR_NOT_SAME_DEVICE).
+  return MoveFileExW(from.c_str(), to.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool IsCrossVolumeError(std::uint32_t code) { return code == ERROR_NOT_SAME_DEVICE; }
+
+bool CopyFileFlushed(const std::wstring& from, const std::wstring& to) {
+  return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0 && FlushFile(to);
+}
+
+bool FlushDirectory(const std::wstring&) { return true; }
+
+bool WriteFileFlushed(const std::wstring& path, const std::string& bytes, bool append) {
+  Handle file(CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, 0, nullptr,
+                          append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsOpen()) return false;
+  DWORD written = 0;
+  if (!bytes.empty() &&
+      (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+       written != bytes.size())) {
+    return false;
+  }
+  return FlushFileBuffers(file.get()) != 0;
+}
+
+bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
+  Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsOpen()) return false;
+  bytes.clear();
+  char buffer[1 << 14];
+  for (;;) {
+    DWORD n = 0;
+    if (!ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr)) return false;
+    if (n == 0) return true;
+    bytes.append(buffer, n);
+  }
+}
+
+// A running program's file, or one held open by another process, refuses a handle that
+// shares nothing.
+bool CanOpenForWriting(const std::wstring& path) {
+  Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file.IsOpen();
+}
+
+}  // namespace platform
