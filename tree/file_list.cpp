@@ -44,8 +44,7 @@ bool StaysInside(const std::string& path) {
 
 std::wstring FileListPath() { return platform::NativePath(L"Resource\\files.lst"); }
 
-bool ParseFileList(const std::string& text, std::vector<ListedFile>& files,
-                   std::wstring& problem) {
+bool ParseFileList(const std::string& text, std::vector<ListedFile>& files, std::wstring& problem) {
   files.clear();
   std::set<std::string> seen;
   std::size_t start = 0;

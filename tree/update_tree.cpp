@@ -14,8 +14,8 @@ constexpr wchar_t kReplacementCharacter = 0xFFFD;
 bool IsAcceptableName(const std::wstring& name) {
   for (const wchar_t c : name) {
     if (static_cast<std::uint32_t>(c) < 0x20 || c == platform::kOtherSep ||
-        c == kReplacementCharacter || std::wstring_view(platform::kReservedPathChars).find(c) !=
-                                          std::wstring_view::npos) {
+        c == kReplacementCharacter ||
+        std::wstring_view(platform::kReservedPathChars).find(c) != std::wstring_view::npos) {
       return false;
     }
   }
