@@ -155,7 +155,8 @@ bool Apply(const InstallPlaces& places, const InstallJournal& journal) {
   }
   const std::wstring backup = BackupDir(places);
   std::set<std::wstring> backupDirs;
-  if (!platform::MakeDirectory(tree::WithoutSeparator(backup)) && !Exists(tree::WithoutSeparator(backup))) {
+  if (!platform::MakeDirectory(tree::WithoutSeparator(backup)) &&
+      !Exists(tree::WithoutSeparator(backup))) {
     return false;
   }
   for (const auto& file : journal.files) {

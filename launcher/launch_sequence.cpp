@@ -95,8 +95,7 @@ BrowserStart ChooseBrowserStart(std::wstring_view commandLine,
 }
 
 void InstallPendingUpdate(const LauncherPaths& paths) {
-  const InstallPlaces places{paths.dataDir, paths.updateDir, paths.browser,
-                             paths.postUpgradeCopy};
+  const InstallPlaces places{paths.dataDir, paths.updateDir, paths.browser, paths.postUpgradeCopy};
   // An install that was interrupted is finished or undone before anything else.
   if (!RecoverInterruptedInstall(places)) return;
   // A file named like the directory counts too; it is never installed.
