@@ -54,7 +54,8 @@ std::wstring StagingDirFor(const std::wstring& updateDir) {
 }
 
 bool PrepareStaging(const std::wstring& stagingDir) {
-  return tree::RemoveTree(stagingDir) && platform::MakeDirectory(tree::WithoutSeparator(stagingDir));
+  return tree::RemoveTree(stagingDir) &&
+         platform::MakeDirectory(tree::WithoutSeparator(stagingDir));
 }
 
 bool StartExtractor(const std::wstring& extractor, const std::wstring& parameters,

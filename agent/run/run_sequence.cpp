@@ -3,8 +3,8 @@
 #include <string>
 
 #include "agent/filters/filter_combiner.h"
-#include "agent/run/hand_over.h"
 #include "agent/run/console_mode.h"
+#include "agent/run/hand_over.h"
 #include "agent/run/layout.h"
 #include "agent/run/messages.h"
 #include "agent/run/upgrade_session.h"
