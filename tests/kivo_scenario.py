@@ -118,8 +118,8 @@ def wait_until_gone(program, timeout=60.0):
 class Installation:
     """A temporary directory tree to install programs and files into; removed by cleanup()."""
 
-    def __init__(self, prefix="kivo-"):
-        self.root = os.path.realpath(tempfile.mkdtemp(prefix=prefix))
+    def __init__(self, prefix="kivo-", parent=None):
+        self.root = os.path.realpath(tempfile.mkdtemp(prefix=prefix, dir=parent))
 
     def cleanup(self):
         shutil.rmtree(self.root, ignore_errors=True)
