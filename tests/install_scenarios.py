@@ -4,7 +4,6 @@ preloaded library that counts them) or at a sample of moments (under the emulato
 followed by an uninterrupted start that must end in the old or the new tree, byte for byte.
 """
 
-import hashlib
 import os
 import shutil
 import signal
@@ -18,23 +17,6 @@ import kivo_scenario as ks
 
 OLD_BROWSER, NEW_BROWSER = b"\nold browser", b"\nnew browser"
 USER_FILES = {"User/UserConfig.ini": b"[Settings]\nUsedTimes=3\n", "User/mine.txt": b"mine"}
-
-
-def write_file_list(root):
-    """Writes root/Resource/files.lst for every file below root, as the publisher does."""
-    lines = []
-    for dirpath, _, filenames in os.walk(root):
-        for name in filenames:
-            path = os.path.join(dirpath, name)
-            relative = os.path.relpath(path, root).replace(os.sep, "/")
-            if relative == "Resource/files.lst":
-                continue
-            with open(path, "rb") as f:
-                data = f.read()
-            lines.append("%s %d %s\n" % (hashlib.sha256(data).hexdigest(), len(data), relative))
-    os.makedirs(os.path.join(root, "Resource"), exist_ok=True)
-    with open(os.path.join(root, "Resource", "files.lst"), "w", encoding="utf-8") as f:
-        f.writelines(sorted(lines))
 
 
 def read_bytes(path):
@@ -74,7 +56,7 @@ class InstallCase:
         shutil.copyfile(ks.built_program("recorder"), os.path.join(template, "recorder"))
         self.lay_out(old, update, files)
         if with_list:
-            write_file_list(update)
+            ks.write_file_list(update)
         self.template = template
         self.reset()
         self.old = snapshot(self.data())
@@ -211,11 +193,11 @@ class InstallScenarios(unittest.TestCase):
 
         def no_new_browser(c):
             os.remove(c.data("update/Kivo9.exe"))
-            write_file_list(c.data("update"))
+            ks.write_file_list(c.data("update"))
 
         def work_name_in_tree(c):
             c.inst.write("Kivo9Data/update/install.journal", b"kivo9-install 1\nend\n")
-            write_file_list(c.data("update"))
+            ks.write_file_list(c.data("update"))
 
         cases = [fifo, socket_file, link_in_tree, refused_name, directory_for_file,
                  file_for_directory, listed_size_differs, unlisted_file, listed_file_missing,
