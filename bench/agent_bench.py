@@ -10,7 +10,9 @@ build. Each run is one process, timed from its start to its exit (wall) and by t
 the kernel accounts to it (user + sys, from wait4). Silent mode (one argument) and console
 mode (messages printed, standard input not a console, so no key wait) are measured apart.
 The recording program's run, a process that does next to nothing, is shown as the floor
-that starting any program costs here.
+that starting any program costs here. The page is a release published with the publish tool
+and the build folder's throw-away key, so that the agent built with that key
+(UpgradeAgentSigned, which checks the page's signature) runs beside the one without a key.
 """
 
 import argparse
@@ -28,9 +30,21 @@ from kivo_http_server import ScriptedServer  # noqa: E402
 BUILD = "1203"
 
 
-def make_installation():
+def signed_page(inst, key_dir):
+    """The normal page of a release of BUILD signed with the slot-1 test key."""
+    import release_fixture as rf
+    inst.write("release-tree/readme.txt", "build %s\n" % BUILD)
+    with rf.ReleaseServer(key=os.path.join(key_dir, "slot1", "release-key.pem"),
+                          pubkey=os.path.join(key_dir, "slot1", "release-key.pub.pem")) as release:
+        release.publish(BUILD, {"-": inst.path("release-tree")})
+        release.tool("promote")
+        with open(os.path.join(release.server_dir, "kivover", "ver.htm"), encoding="ascii") as f:
+            return f.read()
+
+
+def make_installation(program="UpgradeAgent"):
     inst = ks.Installation(prefix="kivo-agent-bench-")
-    agent = inst.install_program("UpgradeAgent", "Kivo9Data/UpgradeAgent")
+    agent = inst.install_program(program, "Kivo9Data/UpgradeAgent")
     inst.write("Kivo9Data/Resource/version.ini", "[Version]\nupdate=%s\n" % BUILD)
     with open(os.path.join(ks._config.bin_dir, "Language", "English.ini"), "rb") as f:
         inst.write("Kivo9Data/Language/English.ini", f.read())
@@ -75,7 +89,10 @@ def main():
     args = parser.parse_args()
     ks._config.bin_dir = os.path.realpath(args.bin_dir)
     inst, agent, recorder = make_installation()
-    page = {"body": "<html>Kivo9Version:%s:Kivo9VersionEnd</html>\n" % BUILD}
+    key_dir = os.path.join(ks._config.bin_dir, "..", "test-release-keys")
+    signed = make_installation("UpgradeAgentSigned") if os.path.isdir(key_dir) else None
+    page = {"body": signed_page(inst, key_dir) if signed else
+            "<html>Kivo9Version:%s:Kivo9VersionEnd</html>\n" % BUILD}
     routes = {"version.kivo9.example/kivover/ver.htm": [page],
               "version.kivo9.example/kivover/testver.htm": [page]}
     try:
@@ -86,10 +103,18 @@ def main():
             report("start floor (recording program)", *measure([recorder], env, args.runs))
             report("agent, silent (one argument)", *measure([agent, "silent"], env, args.runs))
             report("agent, console (no key wait)", *measure([agent], env, args.runs))
+            if signed:
+                check = subprocess.run([signed[1], "silent"], env=env, capture_output=True)
+                print("signed agent's own words on the page: %r" % check.stderr.decode())
+                report("signed agent, silent", *measure([signed[1], "silent"], env, args.runs))
+                # Interleaved again, so that a drift of the machine shows as a drift of both.
+                report("agent, silent (again)", *measure([agent, "silent"], env, args.runs))
             requests = len(server.requests())
             print("version page requests served: %d" % requests)
     finally:
         inst.cleanup()
+        if signed:
+            signed[0].cleanup()
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
 // Downloads one large body from a loopback server into a file, with the agent's download
-// client and with `curl -o`, and prints both times, their ratio and the agent's peak memory.
+// client (plain, and checked against a signed size and SHA-256 as it streams) and with
+// `curl -o`, and prints the times, their ratios to curl and the agent's peak memory.
 //
 //   http_bench [megabytes [directory]]      (default 256 MB, in the temporary directory)
 #include <signal.h>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "agent/http/http_downloader.h"
+#include "platform/crypto.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -88,6 +90,27 @@ Timing AgentDownload(const std::string& url, const std::string& path) {
   });
 }
 
+Timing VerifiedDownload(const std::string& url, const std::string& path,
+                        const ExpectedFile& expected) {
+  return Measure(RUSAGE_SELF, [&] {
+    FileSink file(platform::FromUtf8(path), UINT64_MAX, expected);
+    return CHttpDownloader().Fetch(platform::FromUtf8(url), file) == 1;
+  });
+}
+
+// The size and hash of the body the loopback server makes: its fill repeated, anew in
+// every block of 1 MiB.
+ExpectedFile ServedBody(long long bytes) {
+  constexpr long long kBlock = 1 << 20;
+  std::string block;
+  while (static_cast<long long>(block.size()) < kBlock) block += "0123456789";
+  platform::Sha256 hash;
+  for (long long left = bytes; left > 0; left -= kBlock) {
+    hash.Update(block.data(), static_cast<std::size_t>(left < kBlock ? left : kBlock));
+  }
+  return ExpectedFile{static_cast<std::uint64_t>(bytes), hash.Finish()};
+}
+
 // curl is a child process: its processor time shows among the waited-for children.
 Timing CurlDownload(const std::string& url, const std::string& path) {
   return Measure(RUSAGE_CHILDREN, [&] {
@@ -116,16 +139,21 @@ int main(int argc, char** argv) {
   unsetenv("http_proxy");  // loopback, straight to the server
   const std::string url = "http://127.0.0.1:" + port + "/package.rar";
   constexpr int kRounds = 3;
+  const ExpectedFile expected = ServedBody(bytes);
   Timing agent;
+  Timing verified;
   Timing curl;
   for (int round = 0; round < kRounds && !port.empty(); ++round) {
     // Each goes first in turn: the write-back of the last big file slows the next download.
-    std::remove((dir + "/agent.rar").c_str());
-    std::remove((dir + "/curl.rar").c_str());
+    for (const char* name : {"/agent.rar", "/verified.rar", "/curl.rar"}) {
+      std::remove((dir + name).c_str());
+    }
     if (round % 2 == 1) KeepBest(curl, CurlDownload(url, dir + "/curl.rar"));
     KeepBest(agent, AgentDownload(url, dir + "/agent.rar"));
+    KeepBest(verified, VerifiedDownload(url, dir + "/verified.rar", expected));
     if (round % 2 == 0) KeepBest(curl, CurlDownload(url, dir + "/curl.rar"));
-    if (FileSize(dir + "/agent.rar") != bytes || FileSize(dir + "/curl.rar") != bytes) {
+    if (FileSize(dir + "/agent.rar") != bytes || FileSize(dir + "/curl.rar") != bytes ||
+        verified.wall < 0) {
       agent.wall = -1;
       break;
     }
@@ -134,7 +162,7 @@ int main(int argc, char** argv) {
     kill(server, SIGTERM);
     Wait(server);
   }
-  for (const char* name : {"/agent.rar", "/curl.rar", "/script.json", "/port"}) {
+  for (const char* name : {"/agent.rar", "/verified.rar", "/curl.rar", "/script.json", "/port"}) {
     std::remove((dir + name).c_str());
   }
   rmdir(dir.c_str());
@@ -147,10 +175,14 @@ int main(int argc, char** argv) {
   std::printf("body %lld MB, best of %d rounds        wall      processor\n", megabytes, kRounds);
   std::printf("DownloadToFile                     %7.3f s  %7.3f s  (%.0f MB/s)\n", agent.wall,
               agent.cpu, megabytes / agent.wall);
+  std::printf("Fetch, signed size and SHA-256     %7.3f s  %7.3f s  (%.0f MB/s)\n", verified.wall,
+              verified.cpu, megabytes / verified.wall);
   std::printf("curl -o                            %7.3f s  %7.3f s  (%.0f MB/s)\n", curl.wall,
               curl.cpu, megabytes / curl.wall);
   std::printf("ratio agent/curl                   %7.2f    %7.2f\n", agent.wall / curl.wall,
               agent.cpu / curl.cpu);
+  std::printf("ratio signed/curl                  %7.2f    %7.2f\n", verified.wall / curl.wall,
+              verified.cpu / curl.cpu);
   std::printf("agent peak memory (ru_maxrss)      %.1f MB\n", usage.ru_maxrss / 1024.0);
   return 0;
 }

@@ -95,16 +95,21 @@ bool Plan(const InstallPlaces& places, InstallJournal& journal) {
   tree::TreeListing listing;
   std::wstring problem;
   if (!tree::ListTree(places.updateDir, listing, problem)) return false;
-  bool hasBrowser = false;
-  bool hasFileList = false;
   const std::set<std::wstring> workNames = {L"update", kJournalName, kBackupName, kPartialName,
                                             std::wstring(kJournalName) + L".new"};
-  for (const tree::TreeFile& file : listing.files) {
-    hasBrowser = hasBrowser || file.path == kBrowserName;
-    hasFileList = hasFileList || file.path == tree::FileListPath();
+  const auto has = [&listing](const std::wstring& path) {
+    for (const tree::TreeFile& file : listing.files) {
+      if (file.path == path) return true;
+    }
+    return false;
+  };
+  // With a list, the package is what it lists; whatever else lies in the tree stays out.
+  if (has(tree::FileListPath())) {
+    std::vector<tree::TreeFile> listed;
+    if (!tree::CheckAgainstFileList(places.updateDir, listing, listed, problem)) return false;
+    listing.files = std::move(listed);
   }
-  if (!hasBrowser) return false;
-  if (hasFileList && !tree::TreeMatchesFileList(places.updateDir, listing, problem)) return false;
+  if (!has(kBrowserName)) return false;
   for (const std::wstring& dir : listing.directories) {
     if (workNames.count(FirstPart(dir)) != 0) return false;
     const platform::PathKind kind = platform::QueryPath(places.dataDir + dir).kind;

@@ -45,6 +45,9 @@ bool IsCrossVolumeError(std::uint32_t code);
 // written.
 bool CopyFileFlushed(const std::wstring& from, const std::wstring& to);
 
+// Flushes the data of an existing regular file written by whoever to disk. False on failure.
+bool FlushFile(const std::wstring& path);
+
 // Makes the entries of directory (created, renamed, removed) durable. True where the system
 // has nothing to do for it (Windows).
 bool FlushDirectory(const std::wstring& directory);
@@ -52,6 +55,23 @@ bool FlushDirectory(const std::wstring& directory);
 // Writes bytes as the whole new content of path (created or truncated), flushed to disk;
 // with append, adds them at the end instead. False on failure.
 bool WriteFileFlushed(const std::wstring& path, const std::string& bytes, bool append);
+
+// A regular file read from start to end in pieces. Closes itself.
+class FileReader {
+ public:
+  FileReader() = default;
+  ~FileReader();
+  FileReader(const FileReader&) = delete;
+  FileReader& operator=(const FileReader&) = delete;
+
+  // False when path is missing, not a regular file or cannot be opened.
+  bool Open(const std::wstring& path);
+  // Reads up to size bytes; got is 0 at the end. False on a read error.
+  bool Read(char* data, std::size_t size, std::size_t& got);
+
+ private:
+  std::intptr_t handle_ = -1;
+};
 
 // Reads a whole file; false when it cannot be read (missing included).
 bool ReadWholeFile(const std::wstring& path, std::string& bytes);

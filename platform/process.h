@@ -6,8 +6,9 @@
 
 namespace platform {
 
-// Full path of the running executable; "" when it cannot be determined (a path of 260 or
-// more characters counts as undeterminable, as with a 260-character buffer on Windows).
+// Full path of the running executable; "" when it cannot be determined. On Windows a path
+// of 260 or more characters counts as undeterminable (the 260-character buffer); elsewhere
+// paths have no such limit.
 std::wstring OwnExecutablePath();
 
 // The process command line as one text: on Windows GetCommandLineW; elsewhere the program

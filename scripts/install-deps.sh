@@ -2,7 +2,8 @@
 # Installs what the builds and tests need on Debian 12 (run as root). Quiet when all is there.
 set -euo pipefail
 packages=(cmake make g++ googletest clang-format libcurl4-openssl-dev libarchive-dev python3 file zip
-          g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 curl)
+          g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 curl libssl-dev libgnutls30
+          python3-cryptography nginx-light apache2-utils openssl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

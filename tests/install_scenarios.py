@@ -181,8 +181,11 @@ class InstallScenarios(unittest.TestCase):
             with open(c.data("update/lib/d0/s0/f0.dat"), "ab") as f:
                 f.write(b"!")
 
-        def unlisted_file(c):
-            c.inst.write("Kivo9Data/update/extra.txt", b"not listed")
+        def listed_content_differs(c):
+            path = c.data("update/lib/d0/s0/f0.dat")
+            data = read_bytes(path)
+            with open(path, "wb") as f:
+                f.write(data[:-1] + (b"?" if data[-1:] != b"?" else b"!"))
 
         def listed_file_missing(c):
             os.remove(c.data("update/lib/d1/s1/f1.dat"))
@@ -200,7 +203,7 @@ class InstallScenarios(unittest.TestCase):
             ks.write_file_list(c.data("update"))
 
         cases = [fifo, socket_file, link_in_tree, refused_name, directory_for_file,
-                 file_for_directory, listed_size_differs, unlisted_file, listed_file_missing,
+                 file_for_directory, listed_size_differs, listed_content_differs, listed_file_missing,
                  bad_list_line, no_new_browser, work_name_in_tree]
         case = self.case(files=12)
         for spoil in cases:
@@ -221,6 +224,7 @@ class InstallScenarios(unittest.TestCase):
     # ---- what the install never writes through ----
 
     def test_links_open_files_and_read_only_targets_are_replaced_not_written(self):
+        # Beside them, a file the list does not name, which stays out of the installation.
         case = self.case(files=12)
         outside = case.inst.write("outside.txt", b"outside")
         hard = case.inst.write("hard.txt", b"hard")
@@ -232,6 +236,7 @@ class InstallScenarios(unittest.TestCase):
         held = open(case.data("lib/d6/s0/f6.dat"), "rb")
         self.addCleanup(held.close)
         held_before = read_bytes(case.data("lib/d6/s0/f6.dat"))
+        case.inst.write("Kivo9Data/update/not-listed.log", b"no part of the package")
         case.old = snapshot(case.data())
         self.assertEqual(case.start(), (0, True))
         self.assertEqual(case.state(), "new")
@@ -259,17 +264,21 @@ class InstallScenarios(unittest.TestCase):
         self.assertEqual(case.start(), (0, True))
         self.assertEqual(case.state(), "new")
 
-    def test_a_path_beyond_the_platform_limit_touches_nothing(self):
+    def test_a_path_beyond_the_platform_buffer_is_never_taken_from_the_current_directory(self):
         case = self.case(files=3)
         deep_root = os.path.join(case.inst.root, *["long-directory-name"] * 14)
-        shutil.copytree(case.data(), os.path.join(deep_root, "Kivo9Data"), symlinks=True)
+        deep_data = os.path.join(deep_root, "Kivo9Data")
+        shutil.copytree(case.data(), deep_data, symlinks=True)
         launcher = os.path.join(deep_root, os.path.basename(case.launcher))
         shutil.copy2(case.launcher, launcher)
-        before, before_here = snapshot(deep_root), snapshot(case.data())
-        # Started from the short installation: nothing may be taken relative to it either.
+        before, before_here = snapshot(deep_data), snapshot(case.data())
+        # Started from the short installation, which must stay as it is.
         self.assertEqual(ks.run(launcher, [], cwd=case.inst.root).returncode, 0)
-        self.assertEqual(snapshot(deep_root), before)
         self.assertEqual(snapshot(case.data()), before_here)
+        # Installed where the platform knows such a path, untouched where it does not.
+        ks.wait_for(lambda: os.path.exists(os.path.join(deep_data, "Kivo9.exe.record")), 5)
+        ks.wait_until_gone(os.path.join(deep_data, "Kivo9.exe"))
+        self.assertIn(snapshot(deep_data), (before, case.new))
 
     # ---- a kill at every file operation ----
 

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <vector>
 
+#include "platform/crypto.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -40,6 +42,21 @@ bool StaysInside(const std::string& path) {
   }
 }
 
+// The file's SHA-256 as lower-case hex; "" when it cannot be read whole.
+std::string HashOfFile(const std::wstring& path) {
+  platform::FileReader reader;
+  if (!reader.Open(path)) return "";
+  platform::Sha256 hash;
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    std::size_t n = 0;
+    if (!reader.Read(buffer.data(), buffer.size(), n)) return "";
+    if (n == 0) break;
+    hash.Update(buffer.data(), n);
+  }
+  return platform::HexDigest(hash.Finish());
+}
+
 }  // namespace
 
 std::wstring FileListPath() { return platform::NativePath(L"Resource\\files.lst"); }
@@ -73,34 +90,38 @@ bool ParseFileList(const std::string& text, std::vector<ListedFile>& files, std:
   return true;
 }
 
-bool TreeMatchesFileList(const std::wstring& root, const TreeListing& listing,
-                         std::wstring& problem) {
+bool CheckAgainstFileList(const std::wstring& root, const TreeListing& listing,
+                          std::vector<TreeFile>& listed, std::wstring& problem) {
+  listed.clear();
   std::string text;
   if (!platform::ReadWholeFile(root + FileListPath(), text)) {
     problem = L"cannot read " + root + FileListPath();
     return false;
   }
-  std::vector<ListedFile> listed;
-  if (!ParseFileList(text, listed, problem)) return false;
+  std::vector<ListedFile> entries;
+  if (!ParseFileList(text, entries, problem)) return false;
   std::map<std::string, const ListedFile*> byPath;
-  for (const ListedFile& file : listed) byPath[file.path] = &file;
+  for (const ListedFile& entry : entries) byPath[entry.path] = &entry;
   const std::string listItself = ListPath(FileListPath());
-  std::size_t matched = 0;
   for (const TreeFile& file : listing.files) {
     const std::string path = ListPath(file.path);
-    if (path == listItself) continue;
-    const auto found = byPath.find(path);
-    if (found == byPath.end()) {
-      problem = L"not in the file list: " + file.path;
-      return false;
+    if (path == listItself) {
+      listed.push_back(file);
+      continue;
     }
+    const auto found = byPath.find(path);
+    if (found == byPath.end()) continue;
     if (found->second->size != file.size) {
       problem = L"size differs from the file list: " + file.path;
       return false;
     }
-    ++matched;
+    if (HashOfFile(root + file.path) != found->second->sha256) {
+      problem = L"content differs from the file list: " + file.path;
+      return false;
+    }
+    listed.push_back(file);
   }
-  if (matched != listed.size()) {
+  if (listed.size() != entries.size() + 1) {
     problem = L"a listed file is missing";
     return false;
   }

@@ -25,10 +25,13 @@ struct ListedFile {
 // twice.
 bool ParseFileList(const std::string& text, std::vector<ListedFile>& files, std::wstring& problem);
 
-// Whether the tree at root (ending with a separator), as listing describes it, holds exactly
-// the files its list names (the list itself aside), each with its size and hash. False, with
-// the first difference in problem, otherwise and when the list cannot be read or parsed.
-bool TreeMatchesFileList(const std::wstring& root, const TreeListing& listing,
-                         std::wstring& problem);
+// Whether the tree at root (ending with a separator), as listing describes it, holds every
+// file its list names with its size and hash. Files the list does not name (a log the
+// post-upgrade program wrote, say) are no part of the package: listed gets the files that
+// are, the list itself included, in listing's order. False, with the first difference in
+// problem, for a listed file missing, of another size or content, and when the list cannot
+// be read or parsed.
+bool CheckAgainstFileList(const std::wstring& root, const TreeListing& listing,
+                          std::vector<TreeFile>& listed, std::wstring& problem);
 
 }  // namespace tree

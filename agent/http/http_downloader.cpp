@@ -7,7 +7,6 @@
 #include "agent/http/response_head.h"
 #include "agent/http/tear_exception.h"
 #include "platform/console.h"
-#include "platform/file_writer.h"
 #include "platform/http.h"
 #include "platform/text.h"
 
@@ -87,39 +86,45 @@ void ReportPlatformFailure(const platform::HttpError& error) {
   platform::WriteOut(error.Description() + L"\n");
 }
 
-// Zero bytes carry no text; the rest is decoded as a whole, so that no character is split.
-void AppendText(std::string& textBytes, const char* data, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i) {
-    if (data[i] != '\0') textBytes += data[i];
+// Reads the body into sink; 1 when all of it, at least one byte, was taken and accepted.
+int ReadBody(platform::HttpRequest& request, BodySink& sink) {
+  const std::wstring head = request.RawHeaders();
+  if (LengthsContradict(head)) {
+    Fail(CTearException::kBadStatus, L"Error: the answer declares two different lengths\n");
   }
+  const auto declared = DeclaredContentLength(head);
+  if (!sink.Open(declared)) throw CTearException(CTearException::kFileNotCreated);
+  std::array<char, kChunkBytes + 1> buffer;
+  std::uint64_t received = 0;
+  for (;;) {
+    const std::size_t size = request.ReadChunk(buffer.data(), kChunkBytes);
+    if (size == 0) break;
+    if (!sink.Take(buffer.data(), size)) return 0;
+    received += size;
+  }
+  if (!sink.Close()) return 0;
+  const bool complete = !declared || received >= *declared;  // else the body was cut short
+  return complete && received > 0 ? 1 : 0;
 }
 
 }  // namespace
 
 std::wstring CHttpDownloader::DownloadToString(const std::wstring& url) {
-  textMode_ = 1;
-  text_.clear();
-  url_ = url.c_str();
-  Fetch();
-  url_ = nullptr;
-  return text_;
+  TextSink page;
+  Fetch(url, page);
+  return page.Text();
 }
 
 int CHttpDownloader::DownloadToFile(const std::wstring& url, const std::wstring& path) {
-  targetPath_ = path;
-  url_ = url.c_str();
-  const int result = Fetch();
-  url_ = nullptr;
-  return result;
+  FileSink file(path);
+  return Fetch(url, file);
 }
 
-int CHttpDownloader::Fetch() {
-  const std::wstring url = url_ != nullptr ? url_ : L"";
+int CHttpDownloader::Fetch(const std::wstring& url, BodySink& sink) {
   platform::ForgetCachedUrl(url);
   const platform::HttpSession session(kAgentName);
   Connection connection;
   Request request;
-  std::string textBytes;
   int result = 0;
   try {
     platform::HttpUrl parts;
@@ -128,7 +133,7 @@ int CHttpDownloader::Fetch() {
     }
     const int status = Exchange(session, parts, connection, request, true);
     AcceptStatus(status, session, connection, request);
-    result = ReadBody(*request, textBytes);
+    result = ReadBody(*request, sink);
   } catch (const CTearException&) {
     result = 0;
   } catch (const platform::HttpError& error) {
@@ -137,32 +142,10 @@ int CHttpDownloader::Fetch() {
   } catch (const std::exception&) {
     result = 0;
   }
-  if (textMode_ != 0) text_ += platform::FromSystemCodePage(textBytes);
   request.reset();
   connection.reset();
+  if (!sink.Refusal().empty()) {
+    platform::WriteErr(L"Refused " + url + L": " + platform::FromUtf8(sink.Refusal()) + L"\n");
+  }
   return result;
-}
-
-int CHttpDownloader::ReadBody(platform::HttpRequest& request, std::string& textBytes) {
-  const auto declared = DeclaredContentLength(request.RawHeaders());
-  platform::FileWriter file;
-  if (textMode_ == 0 && !file.Create(targetPath_)) {
-    throw CTearException(CTearException::kFileNotCreated);
-  }
-  std::array<char, kChunkBytes + 1> buffer;
-  std::uint64_t received = 0;
-  for (;;) {
-    buffer.fill('\0');
-    const std::size_t size = request.ReadChunk(buffer.data(), kChunkBytes);
-    if (size == 0) break;
-    if (textMode_ != 0) {
-      AppendText(textBytes, buffer.data(), size);
-    } else if (!file.Write(buffer.data(), size)) {
-      return 0;
-    }
-    received += size;
-  }
-  if (textMode_ == 0 && !file.Close()) return 0;
-  const bool complete = !declared || received >= *declared;  // else the body was cut short
-  return complete && received > 0 ? 1 : 0;
 }

@@ -1,6 +1,7 @@
 #include "agent/http/response_head.h"
 
 #include <cwctype>
+#include <vector>
 
 namespace {
 
@@ -42,7 +43,11 @@ int StatusNumber(const std::wstring& text) {
 }
 
 bool FindRedirectLocation(const std::wstring& rawHeaders, std::wstring& location) {
-  const std::size_t found = rawHeaders.find(kLocation);
+  // Only a header line named so counts, not the same text inside another header's value.
+  std::size_t found = rawHeaders.find(kLocation);
+  while (found != std::wstring::npos && found != 0 && rawHeaders[found - 1] != L'\n') {
+    found = rawHeaders.find(kLocation, found + 1);
+  }
   if (found == std::wstring::npos) return false;
   location = rawHeaders.substr(found + kLocationLength);
   const std::size_t lineFeed = location.find(L'\n');
@@ -50,15 +55,35 @@ bool FindRedirectLocation(const std::wstring& rawHeaders, std::wstring& location
   return true;
 }
 
-std::optional<std::uint64_t> DeclaredContentLength(const std::wstring& rawHeaders) {
+namespace {
+
+// The values of every Content-Length line, as the lines give them (not yet read as numbers).
+std::vector<std::wstring> ContentLengthValues(const std::wstring& rawHeaders) {
   static const std::wstring kName = L"Content-Length:";
+  std::vector<std::wstring> values;
   std::size_t start = rawHeaders.find(L'\n');  // the status line declares nothing
   while (start != std::wstring::npos && start + 1 < rawHeaders.size()) {
     const std::size_t end = rawHeaders.find(L'\n', start + 1);
     const std::wstring line = rawHeaders.substr(
         start + 1, end == std::wstring::npos ? std::wstring::npos : end - start - 1);
-    if (StartsWithNoCase(line, kName)) return ParseLength(line.substr(kName.size()));
+    if (StartsWithNoCase(line, kName)) values.push_back(line.substr(kName.size()));
     start = end;
   }
-  return std::nullopt;
+  return values;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> DeclaredContentLength(const std::wstring& rawHeaders) {
+  const auto values = ContentLengthValues(rawHeaders);
+  if (values.empty()) return std::nullopt;
+  return ParseLength(values.front());
+}
+
+bool LengthsContradict(const std::wstring& rawHeaders) {
+  const auto values = ContentLengthValues(rawHeaders);
+  for (const std::wstring& value : values) {
+    if (ParseLength(value) != ParseLength(values.front())) return true;
+  }
+  return false;
 }

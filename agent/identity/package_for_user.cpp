@@ -11,6 +11,7 @@ PackageRequest MakePackageRequest(const std::wstring& name) {
       platform::ReadProfileInt(L"Settings", L"UsedTimes", 0, GetUserConfigPath())};
 }
 
-int UpgradeSession::DownloadPackage(const std::wstring& name, const std::wstring& targetPath) {
-  return DownloadPackageFor(MakePackageRequest(name), targetPath);
+int UpgradeSession::DownloadPackage(const std::wstring& name, const std::wstring& targetPath,
+                                    const PackageTerms& terms) {
+  return DownloadPackageFor(MakePackageRequest(name), targetPath, terms);
 }

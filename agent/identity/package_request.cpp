@@ -1,7 +1,11 @@
 #include "agent/identity/package_request.h"
 
+#include <algorithm>
+
 #include "agent/http/http_downloader.h"
 #include "build_config.h"
+#include "platform/disk_space.h"
+#include "platform/files.h"
 
 std::wstring CollapseDoubleSlashes(std::wstring_view text) {
   std::wstring result;
@@ -26,11 +30,27 @@ std::wstring DownloadServerUrl(std::wstring_view name) {
          L".jpg";
 }
 
-int DownloadPackageFor(const PackageRequest& request, const std::wstring& targetPath) {
-  {
-    CHttpDownloader statistics;
-    if (statistics.DownloadToFile(StatisticsRequestUrl(request), targetPath) != 0) return 1;
+std::uint64_t PackageSizeLimit(const std::wstring& directory) {
+  std::uint64_t limit = buildconfig::kPackageLimitBytes;
+  const auto free = platform::FreeDiskBytes(directory);
+  if (free)
+    limit =
+        std::min(limit, *free > kPackageFreeSpaceReserve ? *free - kPackageFreeSpaceReserve : 0);
+  return limit;
+}
+
+int DownloadPackageFor(const PackageRequest& request, const std::wstring& targetPath,
+                       const PackageTerms& terms) {
+  const std::wstring directory = targetPath.substr(0, targetPath.find_last_of(L"\\/") + 1);
+  const std::uint64_t limit = PackageSizeLimit(directory);
+  for (const std::wstring& url : {StatisticsRequestUrl(request), DownloadServerUrl(request.name)}) {
+    {
+      FileSink file(targetPath, limit,
+                    terms.expected != nullptr ? std::optional(*terms.expected) : std::nullopt,
+                    terms.progress);
+      if (CHttpDownloader().Fetch(url, file) != 0) return 1;
+    }  // closed before it goes: an open file cannot be removed everywhere
+    platform::RemoveFile(targetPath);
   }
-  CHttpDownloader download;
-  return download.DownloadToFile(DownloadServerUrl(request.name), targetPath) != 0 ? 1 : 0;
+  return 0;
 }

@@ -2,8 +2,11 @@
 // machine's identifier and use counter on the way; the download server is the fallback.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "agent/http/body_sink.h"
 
 struct PackageRequest {
   std::wstring name;        // package name, lower case, possibly empty
@@ -25,7 +28,19 @@ std::wstring DownloadServerUrl(std::wstring_view name);
 // of section "Settings" in the user configuration (0 when missing), both read afresh.
 PackageRequest MakePackageRequest(const std::wstring& name);
 
+// What a package download must respect besides the answer itself.
+struct PackageTerms {
+  const ExpectedFile* expected = nullptr;  // signed size and hash; nullptr: any body
+  DownloadProgress* progress = nullptr;    // told as the package arrives; may be nullptr
+};
+
+// The most bytes a package of unknown size may take in directory: the build's limit, and
+// no more than leaves kPackageFreeSpaceReserve free on its volume.
+std::uint64_t PackageSizeLimit(const std::wstring& directory);
+inline constexpr std::uint64_t kPackageFreeSpaceReserve = 64ull << 20;
+
 // Fetches the package into targetPath from the statistics server, else from the download
-// server. Returns 1 when either stored data in the file, 0 when neither did (the file then
-// stays as the last request left it).
-int DownloadPackageFor(const PackageRequest& request, const std::wstring& targetPath);
+// server. Returns 1 when either stored a whole body that met the terms, 0 when neither did;
+// a failed or refused download removes what it wrote, so no partial package stays behind.
+int DownloadPackageFor(const PackageRequest& request, const std::wstring& targetPath,
+                       const PackageTerms& terms = {});

@@ -1,5 +1,7 @@
 #include "agent/run/hand_over.h"
 
+#include <vector>
+
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform_native.h"
@@ -24,13 +26,22 @@ bool Exists(const std::wstring& path) {
   return platform::QueryPath(path).kind != platform::PathKind::Missing;
 }
 
-// A tree with a file list must match it; one without (an older publisher) is taken whole.
+// A tree with a file list must hold every listed file as listed; one without (an older publisher)
+// is taken whole. The tree is flushed first: once renamed, it must not turn out torn after a power
+// cut.
 bool TreeIsComplete(const std::wstring& dir) {
   tree::TreeListing listing;
   std::wstring problem;
   if (!tree::ListTree(dir, listing, problem)) return false;
+  for (const tree::TreeFile& file : listing.files) {
+    if (!platform::FlushFile(dir + file.path)) return false;
+  }
+  for (const std::wstring& sub : listing.directories) {
+    if (!platform::FlushDirectory(dir + sub)) return false;
+  }
   if (!Exists(dir + tree::FileListPath())) return true;
-  return tree::TreeMatchesFileList(dir, listing, problem);
+  std::vector<tree::TreeFile> listed;
+  return tree::CheckAgainstFileList(dir, listing, listed, problem);
 }
 
 // The staged tree becomes the update directory; one an earlier run left goes first, aside

@@ -76,9 +76,9 @@ int RunAgent(int argc) {
   UpgradeSession session;
   // The version page is asked for in every mode, before the partner gate: the request is
   // how the vendor counts installations.
-  const VersionCheckResult rc = CheckVersion(ConsoleMode);
+  const VersionCheck check = CheckVersion(ConsoleMode);
   if (PartnerGateClosed()) return FinishRun();
-  switch (rc) {
+  switch (check.result) {
     case VersionCheckResult::UpToDate:
       PrintVersionMessage(GetInstalledVersion());
       break;
@@ -87,7 +87,7 @@ int RunAgent(int argc) {
       break;
     case VersionCheckResult::UpdateAvailable:
       PrintMessage(kFetching);
-      if (session.DownloadAndUnpack() == 0) {
+      if (session.DownloadAndUnpack(check.release ? &*check.release : nullptr) == 0) {
         PrintMessage(kNotFetched);
       } else {
         AwaitUnpackedTree();

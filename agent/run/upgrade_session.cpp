@@ -2,8 +2,11 @@
 
 #include <cwctype>
 
+#include "agent/run/console_mode.h"
 #include "agent/run/hand_over.h"
 #include "agent/run/layout.h"
+#include "agent/run/terminal_progress.h"
+#include "platform/console.h"
 #include "platform/locale.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -30,21 +33,38 @@ std::optional<std::wstring> ExtractorParameters(const std::wstring& packagePath,
   return L"x -o+ -y \"" + packagePath + L"\" \"" + updateDir + L"\"";
 }
 
-int UpgradeSession::DownloadAndUnpack() {
-  return DownloadAndUnpackFor({GetLangCountryName(), GetLangName(), L""}, GetAgentDir());
+int UpgradeSession::DownloadAndUnpack(const SignedFields* release) {
+  return DownloadAndUnpackFor({GetLangCountryName(), GetLangName(), L""}, GetAgentDir(), release);
 }
 
-int UpgradeSession::DownloadAndUnpackFor(const PackageNames& names, const std::wstring& agentDir) {
-  const std::wstring packagePath = MakeTempFileName() + L".rar";
+int UpgradeSession::DownloadAndUnpackFor(const PackageNames& names, const std::wstring& agentDir,
+                                         const SignedFields* release) {
+  // Without its own directory the agent would start whatever extractor the current directory
+  // holds; without a temporary file the package would land in the current directory.
+  if (agentDir.empty()) return 0;
+  const std::wstring tempName = MakeTempFileName();
+  if (tempName.empty()) return 0;
+  const std::wstring packagePath = tempName + L".rar";
   const std::wstring updateDir = agentDir + platform::NativePath(L"update\\");
   // The extractor writes beside the update directory; the hand-over renames the whole tree.
   const std::wstring stagingDir = StagingDirFor(updateDir);
   // Checked before any request: a package that cannot be handed over is not worth fetching.
   const auto parameters = ExtractorParameters(packagePath, stagingDir);
   if (!parameters) return 0;
+  const auto progress = ConsoleMode ? MakeTerminalProgress() : nullptr;
   bool downloaded = false;
   for (const std::wstring& name : names) {
-    if (DownloadPackage(name, packagePath) != 0) {
+    std::optional<ExpectedFile> expected;
+    if (release != nullptr) {
+      const SignedPackage* package = release->Package(name);
+      if (package == nullptr) {
+        platform::WriteErr(L"Refused package \"" + name + L"\": the signed release has none\n");
+        continue;
+      }
+      expected = ExpectedFile{package->size, package->sha256};
+    }
+    if (DownloadPackage(name, packagePath, {expected ? &*expected : nullptr, progress.get()}) !=
+        0) {
       downloaded = true;
       break;
     }

@@ -6,6 +6,9 @@
 #include <optional>
 #include <string>
 
+#include "agent/identity/package_request.h"
+#include "agent/trust/signed_block.h"
+
 // The package names in the order they are tried: language and country, language, generic.
 using PackageNames = std::array<std::wstring, 3>;
 
@@ -15,16 +18,20 @@ class UpgradeSession {
 
   // Downloads the package under the first of the user's package names that yields one and
   // starts the extractor on it, hidden and without waiting. Returns 1 when that start was
-  // asked for, 0 when no name yielded a package or a path cannot be passed to the extractor
-  // (then no directory is created and nothing is started).
-  int DownloadAndUnpack();
+  // asked for, 0 when no name yielded a package, or the agent's own directory or a
+  // temporary file is not to be had, or a path cannot be passed to the extractor (then no
+  // directory is created and nothing is started). With a signed release, a name is tried
+  // only when the release lists it, and only a package of its signed size and hash counts.
+  int DownloadAndUnpack(const SignedFields* release = nullptr);
 
   // DownloadAndUnpack with the given names and agent directory (ending with a separator).
-  int DownloadAndUnpackFor(const PackageNames& names, const std::wstring& agentDir);
+  int DownloadAndUnpackFor(const PackageNames& names, const std::wstring& agentDir,
+                           const SignedFields* release = nullptr);
 
-  // Fetches the package of name into targetPath. Returns 1 when package data was stored, else
-  // 0. Defined with the package request (agent/identity/package_request.cpp).
-  int DownloadPackage(const std::wstring& name, const std::wstring& targetPath);
+  // Fetches the package of name into targetPath on the terms given. Returns 1 when a package
+  // was stored, else 0. Defined with the package request (agent/identity/).
+  int DownloadPackage(const std::wstring& name, const std::wstring& targetPath,
+                      const PackageTerms& terms = {});
 };
 
 // The user default language's ISO 639 name followed by its ISO 3166 country name, in lower

@@ -1,9 +1,22 @@
 // The version check against the primary and fallback version servers.
 #include "agent/run/version_check.h"
 
+#include <chrono>
+
 #include "agent/http/http_downloader.h"
 #include "agent/run/layout.h"
+#include "agent/trust/page_trust.h"
 #include "build_config.h"
+#include "platform/console.h"
+#include "platform/text.h"
+
+namespace {
+
+void Refuse(const std::wstring& url, const std::string& why) {
+  platform::WriteErr(L"Refused " + url + L": " + platform::FromUtf8(why) + L"\n");
+}
+
+}  // namespace
 
 std::wstring VersionPageUrl(bool fallbackServer, bool testPages) {
   if (fallbackServer) {
@@ -14,17 +27,44 @@ std::wstring VersionPageUrl(bool fallbackServer, bool testPages) {
          (testPages ? L"/kivover/testver.htm" : L"/kivover/ver.htm");
 }
 
-VersionCheckResult CheckVersion(bool testPages) {
-  return CheckVersionOf(GetInstalledVersion(), testPages);
+VersionCheck CheckVersion(bool testPages) {
+  const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+      std::chrono::system_clock::now().time_since_epoch());
+  return CheckVersionTrusting(GetInstalledVersion(), testPages, BuiltInReleaseKeys(), now.count());
 }
 
 VersionCheckResult CheckVersionOf(const std::wstring& installedVersion, bool testPages) {
+  return CheckVersionTrusting(installedVersion, testPages, ReleaseKeys{}, 0).result;
+}
+
+VersionCheck CheckVersionTrusting(const std::wstring& installedVersion, bool testPages,
+                                  const ReleaseKeys& keys, std::int64_t now) {
+  VersionCheck check;
   // One downloader serves both pages.
   CHttpDownloader downloader;
-  std::wstring serverVersion =
-      PageVersion(downloader.DownloadToString(VersionPageUrl(false, testPages)));
-  if (serverVersion.empty()) {
-    serverVersion = PageVersion(downloader.DownloadToString(VersionPageUrl(true, testPages)));
-  }
-  return CompareVersions(installedVersion, serverVersion);
+  auto versionOf = [&](bool fallbackServer) {
+    const std::wstring url = VersionPageUrl(fallbackServer, testPages);
+    TextSink page;
+    const bool whole = downloader.Fetch(url, page) != 0;
+    std::wstring version = PageVersion(page.Text());
+    if (!keys.RequireSignatures() || version.empty()) return version;
+    // A page cut short is no page; the client has said why when it cut it itself.
+    if (!whole) {
+      if (page.Refusal().empty()) Refuse(url, "the page did not arrive whole");
+      return std::wstring();
+    }
+    std::string why;
+    auto fields =
+        TrustedPageFields(page.Bytes(), {testPages ? "testver" : "ver", version, now}, keys, why);
+    if (!fields) {
+      Refuse(url, why);
+      return std::wstring();
+    }
+    check.release = std::move(fields);
+    return version;
+  };
+  std::wstring serverVersion = versionOf(false);
+  if (serverVersion.empty()) serverVersion = versionOf(true);
+  check.result = CompareVersions(installedVersion, serverVersion);
+  return check;
 }

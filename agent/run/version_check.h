@@ -2,8 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "agent/trust/release_keys.h"
+#include "agent/trust/signed_block.h"
 
 enum class VersionCheckResult : int {
   UpToDate = 1,         // the installed version is not older than the server's
@@ -14,11 +18,24 @@ enum class VersionCheckResult : int {
 inline constexpr std::wstring_view kVersionStartMarker = L"Kivo9Version:";
 inline constexpr std::wstring_view kVersionEndMarker = L":Kivo9VersionEnd";
 
+struct VersionCheck {
+  VersionCheckResult result = VersionCheckResult::CheckFailed;
+  // The signed fields of the page in use; set only when the agent trusts signed pages alone.
+  std::optional<SignedFields> release;
+};
+
 // Reads the installed version and compares it with the primary version page, or with the
 // fallback page when the primary one yields no version. testPages selects the test pages.
-VersionCheckResult CheckVersion(bool testPages);
+// With built-in release keys a page counts only when it arrived whole and its signed block
+// holds under them; a refused page counts as one without a version, and one line on
+// standard error says why.
+VersionCheck CheckVersion(bool testPages);
 
-// CheckVersion for a given installed version text.
+// CheckVersion for a given installed version text, keys and time (seconds since the epoch).
+VersionCheck CheckVersionTrusting(const std::wstring& installedVersion, bool testPages,
+                                  const ReleaseKeys& keys, std::int64_t now);
+
+// CheckVersion for a given installed version text, trusting any page.
 VersionCheckResult CheckVersionOf(const std::wstring& installedVersion, bool testPages);
 
 // "http://" + host + the page path of the primary or fallback server, test or normal page.

@@ -51,6 +51,11 @@ bool MovePath(const std::wstring& from, const std::wstring& to) {
 
 bool IsCrossVolumeError(std::uint32_t code) { return code == EXDEV; }
 
+bool FlushFile(const std::wstring& path) {
+  UniqueFd fd(open(ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  return fd.get() >= 0 && fsync(fd.get()) == 0;
+}
+
 bool FlushDirectory(const std::wstring& directory) {
   UniqueFd fd(open(ToUtf8(directory).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (fd.get() < 0) return false;
@@ -81,6 +86,37 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
     if (n < 0) return false;
     if (n == 0) return true;
     bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+FileReader::~FileReader() {
+  if (handle_ >= 0) close(static_cast<int>(handle_));
+}
+
+bool FileReader::Open(const std::wstring& path) {
+  if (handle_ >= 0) close(static_cast<int>(handle_));
+  handle_ = -1;
+  const int fd = open(ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+  struct stat info;
+  if (fd < 0) return false;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || fcntl(fd, F_SETFL, 0) != 0) {
+    close(fd);
+    errno = EINVAL;
+    return false;
+  }
+  handle_ = fd;
+  return true;
+}
+
+bool FileReader::Read(char* data, std::size_t size, std::size_t& got) {
+  got = 0;
+  if (handle_ < 0) return false;
+  for (;;) {
+    const ssize_t n = read(static_cast<int>(handle_), data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    got = static_cast<std::size_t>(n);
+    return true;
   }
 }
 

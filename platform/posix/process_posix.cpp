@@ -16,7 +16,6 @@
 namespace platform {
 namespace {
 
-constexpr std::size_t kPathBufferChars = 260;
 
 // Everything the started program needs, prepared before fork: after it, the child may only
 // make system calls.
@@ -76,12 +75,16 @@ bool CollectReport(pid_t middle, int readFd) {
 }  // namespace
 
 std::wstring OwnExecutablePath() {
-  std::vector<char> buffer(4096);
-  const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
-  if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size()) return L"";
-  std::wstring path = FromUtf8(std::string(buffer.data(), static_cast<std::size_t>(n)));
-  if (path.size() >= kPathBufferChars) return L"";
-  return path;
+  // Paths here have no 260-character limit; the buffer grows until the link fits.
+  for (std::size_t size = 4096; size <= (1u << 20); size *= 2) {
+    std::vector<char> buffer(size);
+    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n <= 0) return L"";
+    if (static_cast<std::size_t>(n) < buffer.size()) {
+      return FromUtf8(std::string(buffer.data(), static_cast<std::size_t>(n)));
+    }
+  }
+  return L"";
 }
 
 bool StartProgram(const std::wstring& path, const std::wstring& parameters,

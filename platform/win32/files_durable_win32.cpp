@@ -23,13 +23,19 @@ class Handle {
   HANDLE handle_;
 };
 
-bool FlushFile(const std::wstring& path) {
-  Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
-  return file.IsOpen() && FlushFileBuffers(file.get()) != 0;
-}
-
 }  // namespace
+
+// FlushFileBuffers needs a handle with write access, which a read-only file refuses; such a
+// file is left to the system's own write-back.
+bool FlushFile(const std::wstring& path) {
+  Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsOpen()) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  }
+  return FlushFileBuffers(file.get()) != 0;
+}
 
 PathInfo QueryPath(const std::wstring& path) {
   PathInfo result;
@@ -90,6 +96,35 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
     if (n == 0) return true;
     bytes.append(buffer, n);
   }
+}
+
+FileReader::~FileReader() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+bool FileReader::Open(const std::wstring& path) {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = -1;
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(file);
+  return true;
+}
+
+bool FileReader::Read(char* data, std::size_t size, std::size_t& got) {
+  got = 0;
+  if (handle_ == -1) return false;
+  DWORD n = 0;
+  const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+  if (!ReadFile(reinterpret_cast<HANDLE>(handle_), data, chunk, &n, nullptr)) return false;
+  got = n;
+  return true;
 }
 
 // A running program's file, or one held open by another process, refuses a handle that

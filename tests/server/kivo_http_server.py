@@ -28,6 +28,7 @@ request without a route gets 404 "no route". Each RESPONSE is an object:
     content_length  Content-Length to declare (default: the body's length, unless the headers
                     already hold one in any spelling); false sends none
     truncate_to     send only that many body bytes, then close (the declared length stays)
+    drip_ms         send the body one byte at a time, that many milliseconds apart
     raw             text sent verbatim (latin-1) instead of a composed answer
     close           true: close the connection without any answer
 
@@ -67,6 +68,7 @@ import socket
 import socketserver
 import sys
 import threading
+import time
 import urllib.parse
 
 MAX_HEAD = 64 * 1024
@@ -230,10 +232,17 @@ class Handler(socketserver.StreamRequestHandler):
         length, blocks = body_source(response)
         out.write(compose_head(response, length))
         left = response.get("truncate_to", length)
+        drip = response.get("drip_ms")
         for block in blocks:
             if left <= 0:
                 break
-            out.write(block[:left])
+            if drip is None:
+                out.write(block[:left])
+            else:
+                for byte in block[:left]:
+                    out.write(bytes([byte]))
+                    out.flush()
+                    time.sleep(drip / 1000.0)
             left -= len(block)
 
     def control(self, target, headers):

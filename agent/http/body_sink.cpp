@@ -1,0 +1,96 @@
+#include "agent/http/body_sink.h"
+
+#include "platform/text.h"
+
+namespace {
+
+std::string Count(std::uint64_t bytes) { return std::to_string(bytes) + " bytes"; }
+
+std::string Duration(std::chrono::steady_clock::duration duration) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(duration).count();
+  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
+}  // namespace
+
+bool TextSink::Open(std::optional<std::uint64_t> /*declaredLength*/) {
+  bytes_.clear();
+  return true;
+}
+
+bool TextSink::Take(const char* data, std::size_t size) {
+  if (std::chrono::steady_clock::now() - start_ > deadline_) {
+    return Refuse("the page did not end within " + Duration(deadline_));
+  }
+  const std::size_t room = limitBytes_ - bytes_.size();
+  bytes_.append(data, size < room ? size : room);
+  if (size > room) return Refuse("the page is longer than " + Count(limitBytes_));
+  return true;
+}
+
+std::wstring TextSink::Text() const {
+  std::string text;
+  text.reserve(bytes_.size());
+  for (const char c : bytes_) {
+    if (c != '\0') text += c;
+  }
+  return platform::FromSystemCodePage(text);
+}
+
+FileSink::FileSink(std::wstring path, std::uint64_t limitBytes,
+                   std::optional<ExpectedFile> expected, DownloadProgress* progress,
+                   RateFloor floor)
+    : path_(std::move(path)),
+      limitBytes_(expected && expected->size < limitBytes ? expected->size : limitBytes),
+      expected_(expected),
+      progress_(progress),
+      floor_(floor) {}
+
+bool FileSink::Open(std::optional<std::uint64_t> declaredLength) {
+  declared_ = declaredLength;
+  if (!file_.Create(path_)) return false;
+  if (expected_) hash_.emplace();
+  windowStart_ = std::chrono::steady_clock::now();
+  return true;
+}
+
+bool FileSink::Take(const char* data, std::size_t size) {
+  const std::uint64_t room = limitBytes_ - received_;
+  const std::size_t kept = size < room ? size : static_cast<std::size_t>(room);
+  if (!file_.Write(data, kept)) return Refuse("the file could not be written");
+  if (hash_) hash_->Update(data, kept);
+  received_ += kept;
+  if (kept < size) {
+    return Refuse(expected_ && limitBytes_ == expected_->size
+                      ? "longer than the signed " + Count(expected_->size)
+                      : "longer than the limit of " + Count(limitBytes_));
+  }
+  if (progress_ != nullptr) progress_->Update(received_, declared_);
+  return !TooSlow();
+}
+
+bool FileSink::TooSlow() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now - windowStart_ < floor_.window) return false;
+  if (received_ - windowStartBytes_ < floor_.bytes) {
+    Refuse("slower than " + Count(floor_.bytes) + " in " + Duration(floor_.window));
+    return true;
+  }
+  windowStart_ = now;
+  windowStartBytes_ = received_;
+  return false;
+}
+
+FileSink::~FileSink() {
+  if (progress_ != nullptr) progress_->Finish();
+}
+
+bool FileSink::Close() {
+  if (!file_.Close()) return Refuse("the file could not be written");
+  if (!expected_) return true;
+  if (received_ != expected_->size) {
+    return Refuse(Count(received_) + ", not the signed " + Count(expected_->size));
+  }
+  if (hash_->Finish() != expected_->sha256) return Refuse("SHA-256 differs from the signed one");
+  return true;
+}

@@ -1,0 +1,26 @@
+// Whether a version page may be believed: its signed block, checked under the built-in keys
+// before any of its fields is used, then its fields against the page it came in.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "agent/trust/release_keys.h"
+#include "agent/trust/signed_block.h"
+
+// How late a clock may be against the vendor's before a valid page is refused as expired.
+inline constexpr std::int64_t kClockSkewSeconds = 24 * 60 * 60;
+
+struct PageExpectation {
+  std::string_view channel;         // "ver" for the normal page, "testver" for the test page
+  std::wstring_view markerVersion;  // the version the page's markers carry, trimmed
+  std::int64_t now = 0;             // seconds since the epoch, UTC
+};
+
+// The verified fields of page, or nullopt with why set to a short reason: no signed block,
+// unknown key, bad signature, malformed fields, wrong channel, version mismatch, expired.
+std::optional<SignedFields> TrustedPageFields(std::string_view page,
+                                              const PageExpectation& expected,
+                                              const ReleaseKeys& keys, std::string& why);

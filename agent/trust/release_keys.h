@@ -1,0 +1,31 @@
+// The vendor's public release keys, fixed into the agent when it is built: slot 1 the
+// current key, slot 2 the next one, so that a key can be replaced without a release that no
+// agent could check.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string_view>
+
+#include "platform/crypto.h"
+
+struct ReleaseKeys {
+  std::array<std::optional<platform::P256PublicPoint>, 2> slots;
+
+  // True when the agent was built with at least one key, and so trusts only signed pages.
+  bool RequireSignatures() const { return slots[0] || slots[1]; }
+  // The key of slot 1 or 2; nullptr when that slot is empty or out of range.
+  const platform::P256PublicPoint* Slot(int slot) const;
+};
+
+// The public point of a P-256 key given as the base64 text of its SubjectPublicKeyInfo (the
+// body of a "PUBLIC KEY" PEM file, without line breaks). nullopt for any other key.
+std::optional<platform::P256PublicPoint> PointFromPublicKeyInfo(std::string_view base64);
+
+// Keys from two such texts; an empty text leaves its slot empty. Throws std::invalid_argument
+// for a text that is not a P-256 key (the build checks the keys before it fixes them in).
+ReleaseKeys ReleaseKeysFrom(std::string_view slot1, std::string_view slot2);
+
+// The keys this program was built with. Defined by the build (cmake/release_keys.cpp.in), so
+// that a program with test keys differs from the product only in that one object.
+const ReleaseKeys& BuiltInReleaseKeys();

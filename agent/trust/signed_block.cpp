@@ -1,0 +1,190 @@
+#include "agent/trust/signed_block.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "agent/trust/base64.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr std::string_view kBlockStart = "Kivo9Signed:1\n";
+constexpr std::string_view kSignatureStart = "\nKivo9Sig:k";
+constexpr std::string_view kBlockEnd = "\n:Kivo9SignedEnd";
+
+bool IsDigits(std::string_view text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A decimal number without sign; nullopt when it does not fit 64 bits.
+std::optional<std::uint64_t> ParseCount(std::string_view text) {
+  if (!IsDigits(text) || text.size() > 20) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;  // upper case is not the form the block is written in
+}
+
+std::optional<platform::Sha256Digest> ParseDigest(std::string_view hex) {
+  platform::Sha256Digest digest{};
+  if (hex.size() != digest.size() * 2) return std::nullopt;
+  for (std::size_t i = 0; i < digest.size(); ++i) {
+    const int high = HexValue(hex[2 * i]);
+    const int low = HexValue(hex[2 * i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    digest[i] = static_cast<std::uint8_t>(high << 4 | low);
+  }
+  return digest;
+}
+
+bool IsPackageNameChar(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
+
+// "name size sha256", name "-" for the generic package.
+std::optional<SignedPackage> ParsePackageLine(std::string_view value) {
+  const std::size_t first = value.find(' ');
+  const std::size_t second = first == std::string_view::npos ? first : value.find(' ', first + 1);
+  if (second == std::string_view::npos) return std::nullopt;
+  const std::string_view name = value.substr(0, first);
+  const auto size = ParseCount(value.substr(first + 1, second - first - 1));
+  const auto digest = ParseDigest(value.substr(second + 1));
+  if (name.empty() || !size || !digest) return std::nullopt;
+  if (name != "-" && !std::all_of(name.begin(), name.end(), IsPackageNameChar)) {
+    return std::nullopt;
+  }
+  return SignedPackage{name == "-" ? L"" : platform::FromUtf8(name), *size, *digest};
+}
+
+int DaysFromCivil(int year, int month, int day) {
+  // Howard Hinnant's days_from_civil, for the proleptic Gregorian calendar.
+  year -= month <= 2 ? 1 : 0;
+  const int era = (year >= 0 ? year : year - 399) / 400;
+  const int yearOfEra = year - era * 400;
+  const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int DaysInMonth(int year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// Stores a once-only field; false when it was set before.
+bool SetOnce(std::optional<std::string>& field, std::string_view value) {
+  if (field) return false;
+  field.emplace(value);
+  return true;
+}
+
+}  // namespace
+
+std::optional<SignedBlock> FindSignedBlock(std::string_view page, std::string& why) {
+  const std::size_t start = page.find(kBlockStart);
+  if (start == std::string_view::npos) {
+    why = "no signed block";
+    return std::nullopt;
+  }
+  const std::size_t signature = page.find(kSignatureStart, start + kBlockStart.size() - 1);
+  const std::size_t end = signature == std::string_view::npos
+                              ? signature
+                              : page.find(kBlockEnd, signature + kSignatureStart.size());
+  if (end == std::string_view::npos) {
+    why = "signed block without signature or end";
+    return std::nullopt;
+  }
+  // "k1:<base64>" between the signature's start and the block's end, on one line.
+  const std::string_view line =
+      page.substr(signature + kSignatureStart.size(), end - signature - kSignatureStart.size());
+  SignedBlock block;
+  block.signedBytes = std::string(page.substr(start, signature + 1 - start));
+  block.keySlot =
+      line.size() >= 2 && line[1] == ':' && (line[0] == '1' || line[0] == '2') ? line[0] - '0' : 0;
+  const auto raw = block.keySlot != 0 ? DecodeBase64(line.substr(2)) : std::nullopt;
+  if (!raw || raw->size() != block.signature.size()) {
+    why = "malformed signature line";
+    return std::nullopt;
+  }
+  std::memcpy(block.signature.data(), raw->data(), block.signature.size());
+  return block;
+}
+
+std::optional<SignedFields> ParseSignedFields(std::string_view signedBytes, std::string& why) {
+  if (signedBytes.substr(0, kBlockStart.size()) != kBlockStart || signedBytes.back() != '\n') {
+    why = "malformed signed bytes";
+    return std::nullopt;
+  }
+  std::optional<std::string> channel, version, sequence, expires;
+  SignedFields fields;
+  auto fail = [&why](std::string reason) {
+    why = std::move(reason);
+    return std::nullopt;
+  };
+  for (std::size_t at = kBlockStart.size(); at < signedBytes.size();) {
+    const std::size_t lineEnd = signedBytes.find('\n', at);
+    const std::string_view line = signedBytes.substr(at, lineEnd - at);
+    at = lineEnd + 1;
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) return fail("signed line without '='");
+    const std::string_view key = line.substr(0, equals);
+    const std::string_view value = line.substr(equals + 1);
+    bool fresh = true;
+    if (key == "chan") fresh = SetOnce(channel, value);
+    if (key == "v") fresh = SetOnce(version, value);
+    if (key == "seq") fresh = SetOnce(sequence, value);
+    if (key == "exp") fresh = SetOnce(expires, value);
+    if (!fresh) return fail("signed field given twice: " + std::string(key));
+    if (key != "pkg") continue;
+    auto package = ParsePackageLine(value);
+    if (!package) return fail("malformed pkg line");
+    if (fields.Package(package->name) != nullptr) return fail("pkg line given twice");
+    fields.packages.push_back(std::move(*package));
+  }
+  if (!channel || !version || !sequence || !expires) return fail("signed field missing");
+  const auto sequenceNumber = ParseCount(*sequence);
+  const auto expiry = ParseUtcTime(*expires);
+  if (!sequenceNumber) return fail("malformed seq");
+  if (!expiry) return fail("malformed exp");
+  fields.channel = std::move(*channel);
+  fields.version = std::move(*version);
+  fields.sequence = *sequenceNumber;
+  fields.expires = *expiry;
+  return fields;
+}
+
+const SignedPackage* SignedFields::Package(const std::wstring& name) const {
+  for (const SignedPackage& package : packages) {
+    if (package.name == name) return &package;
+  }
+  return nullptr;
+}
+
+std::optional<std::int64_t> ParseUtcTime(std::string_view text) {
+  // Positions: YYYY-MM-DDTHH:MM:SSZ
+  if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+      text[16] != ':' || text[19] != 'Z') {
+    return std::nullopt;
+  }
+  auto number = [&text](std::size_t at, std::size_t length) {
+    const std::string_view digits = text.substr(at, length);
+    return IsDigits(digits) ? static_cast<int>(*ParseCount(digits)) : -1;
+  };
+  const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
+  const int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+  if (year < 1970 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) ||
+      hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) {
+    return std::nullopt;
+  }
+  return std::int64_t{DaysFromCivil(year, month, day)} * 86400 + hour * 3600 + minute * 60 + second;
+}

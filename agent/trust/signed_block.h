@@ -1,0 +1,61 @@
+// The signed block of a version page: an HTML comment after the version markers that carries
+// the release's fields and the vendor's signature over them.
+//
+//   Kivo9Signed:1
+//   chan=testver
+//   v=1204
+//   seq=1765238400
+//   exp=2027-01-31T00:00:00Z
+//   pkg=zhcn 7340032 <64 lower-case hex digits>
+//   pkg=- 7338800 <...>            ("-" is the generic package, whose name is empty)
+//   Kivo9Sig:k1:<base64 of the 64-byte signature r||s>
+//   :Kivo9SignedEnd
+//
+// The signed bytes run from "Kivo9Signed:1" through the line feed before "Kivo9Sig:". Reading
+// is split in two so that no field is looked at before the signature has been checked.
+// Plain text in, no I/O.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/crypto.h"
+
+struct SignedBlock {
+  std::string signedBytes;  // exactly as they stand in the page
+  int keySlot = 0;          // 1 or 2: which built-in key signed them
+  platform::P256Signature signature{};
+};
+
+// The first signed block of page, or nullopt with why set ("no signed block", or what is
+// wrong with the block's frame).
+std::optional<SignedBlock> FindSignedBlock(std::string_view page, std::string& why);
+
+// A package the release offers: its name ("" for the generic one), size and SHA-256.
+struct SignedPackage {
+  std::wstring name;
+  std::uint64_t size = 0;
+  platform::Sha256Digest sha256{};
+};
+
+struct SignedFields {
+  std::string channel;  // "ver" or "testver" (any text is read; callers compare)
+  std::string version;  // as the marker carries it
+  std::uint64_t sequence = 0;
+  std::int64_t expires = 0;  // seconds since 1970-01-01T00:00:00Z
+  std::vector<SignedPackage> packages;
+
+  // The package of that name, or nullptr when the release has none.
+  const SignedPackage* Package(const std::wstring& name) const;
+};
+
+// The fields of verified signed bytes: "key=value" lines, unknown keys ignored, chan, v, seq
+// and exp exactly once each, pkg once per name. nullopt with why set when they do not hold.
+std::optional<SignedFields> ParseSignedFields(std::string_view signedBytes, std::string& why);
+
+// "YYYY-MM-DDTHH:MM:SSZ" as seconds since the epoch; nullopt for any other form or a
+// field out of range.
+std::optional<std::int64_t> ParseUtcTime(std::string_view text);

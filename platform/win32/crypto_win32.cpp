@@ -1,0 +1,130 @@
+// SHA-256 and ECDSA P-256 on CNG, with the calls Windows 7 already has: hashes through
+// BCryptCreateHash with memory CNG manages, every handle from an opened provider.
+#include <windows.h>
+// bcrypt.h needs the types of windows.h.
+#include <bcrypt.h>
+
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/crypto.h"
+
+namespace platform {
+namespace {
+
+constexpr std::size_t kCoordinateBytes = 32;
+
+class Provider {
+ public:
+  explicit Provider(const wchar_t* algorithm) {
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&handle_, algorithm, nullptr, 0))) {
+      handle_ = nullptr;
+    }
+  }
+  ~Provider() {
+    if (handle_ != nullptr) BCryptCloseAlgorithmProvider(handle_, 0);
+  }
+  Provider(const Provider&) = delete;
+  Provider& operator=(const Provider&) = delete;
+  BCRYPT_ALG_HANDLE get() const { return handle_; }
+
+ private:
+  BCRYPT_ALG_HANDLE handle_ = nullptr;
+};
+
+// A hash or key handle, destroyed with the function CNG pairs with it.
+template <NTSTATUS(WINAPI* Destroy)(void*)>
+class Owned {
+ public:
+  Owned() = default;
+  ~Owned() {
+    if (handle_ != nullptr) Destroy(handle_);
+  }
+  Owned(const Owned&) = delete;
+  Owned& operator=(const Owned&) = delete;
+  void** out() { return &handle_; }
+  void* get() const { return handle_; }
+
+ private:
+  void* handle_ = nullptr;
+};
+using HashHandle = Owned<BCryptDestroyHash>;
+using KeyHandle = Owned<BCryptDestroyKey>;
+
+// BCRYPT_ECCKEY_BLOB followed by X and Y.
+std::vector<UCHAR> PublicKeyBlob(const P256PublicPoint& point) {
+  BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, kCoordinateBytes};
+  std::vector<UCHAR> blob(sizeof(header) + 2 * kCoordinateBytes);
+  std::memcpy(blob.data(), &header, sizeof(header));
+  std::memcpy(blob.data() + sizeof(header), point.data() + 1, 2 * kCoordinateBytes);
+  return blob;
+}
+
+Sha256Digest DigestOf(std::string_view message) {
+  Sha256 hash;
+  hash.Update(message.data(), message.size());
+  return hash.Finish();
+}
+
+}  // namespace
+
+struct Sha256::Impl {
+  Provider provider{BCRYPT_SHA256_ALGORITHM};
+  HashHandle hash;
+};
+
+Sha256::Sha256() : impl_(std::make_unique<Impl>()) {
+  if (impl_->provider.get() == nullptr ||
+      !BCRYPT_SUCCESS(
+          BCryptCreateHash(impl_->provider.get(), impl_->hash.out(), nullptr, 0, nullptr, 0, 0))) {
+    throw std::runtime_error("SHA-256 is not available");
+  }
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::Update(const void* data, std::size_t size) {
+  // BCryptHashData takes 32-bit lengths.
+  auto* bytes = static_cast<UCHAR*>(const_cast<void*>(data));
+  while (size > 0) {
+    const ULONG piece = size > 0x40000000u ? 0x40000000u : static_cast<ULONG>(size);
+    if (!BCRYPT_SUCCESS(BCryptHashData(impl_->hash.get(), bytes, piece, 0))) {
+      throw std::runtime_error("SHA-256 update failed");
+    }
+    bytes += piece;
+    size -= piece;
+  }
+}
+
+Sha256Digest Sha256::Finish() {
+  Sha256Digest digest{};
+  if (!BCRYPT_SUCCESS(BCryptFinishHash(impl_->hash.get(), digest.data(), digest.size(), 0))) {
+    throw std::runtime_error("SHA-256 finish failed");
+  }
+  return digest;
+}
+
+bool VerifyP256Signature(const P256PublicPoint& publicKey, std::string_view message,
+                         const P256Signature& signature) {
+  if (publicKey[0] != 0x04) return false;
+  const Provider provider(BCRYPT_ECDSA_P256_ALGORITHM);
+  if (provider.get() == nullptr) return false;
+  std::vector<UCHAR> blob = PublicKeyBlob(publicKey);
+  KeyHandle key;
+  if (!BCRYPT_SUCCESS(BCryptImportKeyPair(provider.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.out(),
+                                          blob.data(), static_cast<ULONG>(blob.size()), 0))) {
+    return false;
+  }
+  Sha256Digest digest;
+  try {
+    digest = DigestOf(message);
+  } catch (const std::runtime_error&) {
+    return false;
+  }
+  P256Signature raw = signature;
+  return BCRYPT_SUCCESS(BCryptVerifySignature(key.get(), nullptr, digest.data(), digest.size(),
+                                              raw.data(), raw.size(), 0));
+}
+
+}  // namespace platform

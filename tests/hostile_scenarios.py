@@ -1,0 +1,113 @@
+"""The agent where its own machine is against it: no usable temporary directory, an
+installation path longer than the platform's buffer. Each run ends as a failed package step
+(message 4) with no program started and no package left anywhere, or, where the platform has
+no such limit, works as usual.
+"""
+
+import os
+import sys
+import unittest
+
+import kivo_scenario as ks
+from agent_scenarios import NEWER, AgentInstallation, lines, version_page
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "server"))
+from kivo_http_server import ScriptedServer  # noqa: E402
+
+LOCALE = {"LANG": "en_US.UTF-8", "LC_ALL": "", "LC_MESSAGES": ""}
+# A directory name that makes the agent's own path longer than 260 characters.
+DEEP = "/".join(["installed-for-a-very-patient-user"] * 8)
+
+server = None
+
+
+def setUpModule():
+    global server
+    server = ScriptedServer()
+    server.start()
+
+
+def tearDownModule():
+    server.stop()
+
+
+class HostileScenarios(unittest.TestCase):
+    def make_installation(self, inst):
+        self.addCleanup(inst.cleanup)
+        for program in ("Kivo9Data/Resource/UnPack.exe", "Kivo9Data/update/Kivo9PostUpgrade.exe"):
+            self.addCleanup(ks.wait_until_gone, inst.path(program))
+        return inst
+
+    def serve_release(self, inst):
+        package = {"body_hex": inst.package_archive().hex()}
+        server.set_script({"routes": {"version.kivo9.example/kivover/testver.htm":
+                                      [version_page(NEWER)],
+                                      "stats.kivo9.example/tg/kivopatch/enus/*": [package]}})
+
+    def run_agent(self, inst, cwd, env=()):
+        environment = dict(LOCALE, http_proxy=server.proxy_url, no_proxy="", NO_PROXY="")
+        environment.update(env)
+        result = ks.run(inst.agent, [], cwd=cwd, env=environment)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        return result
+
+    def expected(self, inst, *numbers):
+        texts = inst.messages()
+        return [line for n in numbers for line in texts[str(n)].split("\\n") if texts[str(n)]]
+
+    def assert_nothing_started(self, inst, result, stray_dir):
+        self.assertEqual(lines(result.stdout), self.expected(inst, 2, 3, 8, 4, 7))
+        self.assertEqual(ks.read_records(inst.path("Kivo9Data/Resource/UnPack.exe.record")), [])
+        self.assertFalse(inst.exists("Kivo9Data/update"))
+        self.assertEqual(os.listdir(stray_dir), [], "nothing lands in the current directory")
+
+    def test_no_usable_temporary_directory(self):
+        if ks.is_windows():
+            self.skipTest("the emulator keeps its own temporary directory")
+        inst = self.make_installation(AgentInstallation(tree_extractor=True))
+        self.serve_release(inst)
+        cwd = inst.mkdir("cwd")
+        inst.write("a-file")
+        for temp in (inst.path("missing"), inst.path("a-file")):
+            with self.subTest(temp):
+                result = self.run_agent(inst, cwd, {"TMPDIR": temp})
+                self.assert_nothing_started(inst, result, cwd)
+
+    def test_installation_path_beyond_the_platform_buffer(self):
+        inst = AgentInstallation(tree_extractor=True)
+        # The same installation moved below a deep directory.
+        deep = os.path.join(inst.root, *DEEP.split("/"))
+        os.makedirs(deep)
+        for name in os.listdir(inst.root):
+            if name != DEEP.split("/")[0]:
+                os.rename(inst.path(name), os.path.join(deep, name))
+        inst.root = deep
+        suffix = ks._config.suffix
+        inst.agent = inst.path("Kivo9Data/UpgradeAgent" + suffix)
+        inst.launcher = inst.path("Kivo9" + suffix)
+        inst.set_marker(after_ms=0)
+        self.make_installation(inst)
+        self.assertGreater(len(ks.program_path(inst.agent)), 260)
+        self.serve_release(inst)
+        cwd = inst.mkdir("cwd")
+        # An extractor in the current directory is never the one to start.
+        inst.install_program("tree_extractor", "cwd/Resource/UnPack.exe")
+        env = {} if ks.is_windows() else {"TMPDIR": inst.path("tmp")}
+        result = self.run_agent(inst, cwd, env)
+        self.assertEqual(ks.read_records(inst.path("cwd/Resource/UnPack.exe.record")), [])
+        if ks.is_windows():
+            # The platform cannot name the agent's own path, so the agent finds neither its
+            # settings nor its messages; it must not start or place anything either.
+            self.assertEqual(ks.read_records(inst.path("Kivo9Data/Resource/UnPack.exe.record")),
+                             [])
+            self.assertFalse(inst.exists("Kivo9Data/update"))
+            self.assertEqual(sorted(os.listdir(cwd)), ["Resource"])
+        else:
+            self.assertEqual(lines(result.stdout), self.expected(inst, 2, 3, 8, 6, 5, 7))
+            records = ks.wait_for(
+                lambda: ks.read_records(inst.path("Kivo9Data/Resource/UnPack.exe.record")))
+            self.assertEqual(len(records), 1)
+
+
+if __name__ == "__main__":
+    ks.main()

@@ -1,0 +1,219 @@
+"""The publish tool on its own: a release of two language trees and the generic one, checked
+by `verify`, by openssl on the signed bytes and by the Linux extractor; faults that `verify`
+must catch; trees it must refuse while the previous release stays served."""
+
+import base64
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import kivo_scenario as ks
+import release_fixture as rf
+
+sys.path.insert(0, os.path.join(rf.REPO, "tools", "publish"))
+from cryptography.hazmat.primitives.asymmetric.utils import encode_dss_signature  # noqa: E402
+from kivopublish import tree_scan  # noqa: E402
+
+TREES = {
+    "zhcn": {"Kivo9.exe": b"MZ zhcn build", "Resource/2Filter.ini": "[UrlFilter]\nurl1=a\n",
+             "Plugins/\u8bf4\u660e.txt": "zh-CN notes\n"},
+    "zh": {"Kivo9.exe": b"MZ zh build", "Resource/version.ini": "[Version]\nupdate=1\n[X]\nk=v\n"},
+    "-": {"Kivo9.exe": b"MZ generic build", "empty.dat": b""},
+}
+
+
+def write_tree(root, files):
+    for name, content in files.items():
+        path = os.path.join(root, *name.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(content.encode() if isinstance(content, str) else content)
+
+
+def snapshot(root):
+    """{relative path: bytes} of every file below root."""
+    found = {}
+    for dirpath, _, filenames in os.walk(root):
+        for name in filenames:
+            path = os.path.join(dirpath, name)
+            with open(path, "rb") as f:
+                found[os.path.relpath(path, root)] = f.read()
+    return found
+
+
+def signed_bytes(page):
+    """The signed bytes and the raw signature, found as a verifier finds them."""
+    start = page.index(b"Kivo9Signed:1\n")
+    end = page.index(b"\nKivo9Sig:k", start) + 1
+    signature = re.match(rb"Kivo9Sig:k1:([A-Za-z0-9+/=]+)\n:Kivo9SignedEnd\n", page[end:])
+    return page[start:end], base64.b64decode(signature.group(1))
+
+
+class PublishTool(unittest.TestCase):
+    def setUp(self):
+        self.release = rf.ReleaseServer()
+        self.addCleanup(self.release.cleanup)
+        self.trees = {}
+        for name, files in TREES.items():
+            self.trees[name] = os.path.join(self.release.root, "tree-" + name)
+            write_tree(self.trees[name], files)
+        self.release.publish("1204", self.trees)
+        self.server = self.release.server_dir
+
+    def path(self, relative):
+        return os.path.join(self.server, relative)
+
+    def read(self, relative):
+        with open(self.path(relative), "rb") as f:
+            return f.read()
+
+    def test_release_holds_for_verify_openssl_and_the_extractor(self):
+        self.assertEqual(self.release.tool("verify").returncode, 0)
+        page = self.read("kivover/testver.htm")
+        self.assertEqual(page, self.read("d/testver.htm"))
+        self.assertFalse(os.path.exists(self.path("kivover/ver.htm")))
+        data, raw = signed_bytes(page)
+        self.assertIn(b"\nchan=testver\nv=1204\n", data)
+        self.assertIn(b"Kivo9Version:1204:Kivo9VersionEnd", page[:page.index(data)])
+        self.assert_openssl_verifies(data, raw)
+        lines = re.findall(rb"^pkg=(\S+) (\d+) ([0-9a-f]{64})$", data, re.M)
+        self.assertEqual([n.decode() for n, _, _ in lines], list(TREES))
+        for name, size, digest in lines:
+            package = self.read("d/u%s.jpg" % ("" if name == b"-" else name.decode()))
+            self.assertEqual((len(package), hashlib.sha256(package).hexdigest()),
+                             (int(size), digest.decode()))
+            self.assert_unpacks(name.decode(), package)
+        # The same trees give the same bytes again.
+        before = snapshot(os.path.join(self.server, "d"))
+        self.release.publish("1204", self.trees)
+        after = snapshot(os.path.join(self.server, "d"))
+        self.assertEqual({k: v for k, v in after.items() if k.endswith(".jpg")},
+                         {k: v for k, v in before.items() if k.endswith(".jpg")})
+
+    def assert_openssl_verifies(self, data, raw):
+        work = tempfile.mkdtemp(dir=self.release.root)
+        der = encode_dss_signature(int.from_bytes(raw[:32], "big"), int.from_bytes(raw[32:], "big"))
+        for name, content in (("data", data), ("sig", der)):
+            with open(os.path.join(work, name), "wb") as f:
+                f.write(content)
+        result = subprocess.run(["openssl", "dgst", "-sha256", "-verify", self.release.pubkey,
+                                 "-signature", "sig", "data"], cwd=work, capture_output=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+    def assert_unpacks(self, name, package):
+        """The Linux extractor unpacks the package into the tree, its list and version file."""
+        work = tempfile.mkdtemp(dir=self.release.root)
+        archive, dest = os.path.join(work, "p.rar"), os.path.join(work, "out") + os.sep
+        with open(archive, "wb") as f:
+            f.write(package)
+        result = subprocess.run([ks.built_program("extractor"), "x", "-o+", "-y", archive, dest],
+                                capture_output=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        unpacked = snapshot(dest)
+        version = unpacked.pop(os.path.join("Resource", "version.ini")).decode()
+        self.assertRegex(version, r"^\[Version\]\nupdate=1204\n")
+        file_list = unpacked.pop(os.path.join("Resource", "files.lst")).decode()
+        self.assertEqual(unpacked, {os.path.join(*k.split("/")): v for k, v in
+                                    snapshot_named(TREES[name]).items()
+                                    if k != "Resource/version.ini"})
+        listed = {line.split(" ", 2)[2]: line.split(" ")[:2] for line in file_list.splitlines()}
+        self.assertEqual(set(listed), {k.replace(os.sep, "/") for k in unpacked} |
+                         {"Resource/version.ini"})
+        for rel, content in unpacked.items():
+            self.assertEqual(listed[rel.replace(os.sep, "/")],
+                             [hashlib.sha256(content).hexdigest(), str(len(content))])
+        with open(self.path("meta/1204/%s.files.lst" % name), encoding="utf-8") as f:
+            self.assertEqual(f.read(), file_list)
+
+    def test_verify_catches_a_flipped_byte(self):
+        package = self.read("d/uzhcn.jpg")
+        page = self.read("d/testver.htm")
+        cases = [  # (file, offset of the byte to flip, what verify must name)
+            ("d/uzhcn.jpg", len(package) // 2, "d/uzhcn.jpg"),
+            ("kivover/testver.htm", page.index(b"1204:Kivo9VersionEnd"), "testver.htm"),
+            ("d/testver.htm", page.index(b"pkg=zh ") + 40, "testver.htm"),
+            ("d/testver.htm", page.index(b"Kivo9Sig:k1:") + 20, "testver.htm"),
+        ]
+        for relative, offset, named in cases:
+            with self.subTest(file=relative, offset=offset):
+                original = self.read(relative)
+                flipped = bytearray(original)
+                flipped[offset] ^= 0x01
+                with open(self.path(relative), "wb") as f:
+                    f.write(flipped)
+                result = self.release.tool("verify", check=False)
+                with open(self.path(relative), "wb") as f:
+                    f.write(original)
+                self.assertEqual(result.returncode, 1, result.stdout)
+                self.assertRegex(result.stdout, r"FAULT [^\n]*%s" % re.escape(named))
+        self.assertEqual(self.release.tool("verify").returncode, 0)
+
+    def test_promote_next_release_and_resign(self):
+        self.release.tool("promote")
+        promoted = self.read("d/ver.htm")
+        self.assertIn(b"\nchan=ver\nv=1204\n", promoted)
+        self.assertEqual(promoted, self.read("kivover/ver.htm"))
+        too_old = rf.run_tool("release", "--out", self.server, "--version", "1203", "--key",
+                              self.release.key, "--tree", "zh=" + self.trees["zh"], check=False)
+        self.assertEqual(too_old.returncode, 1)
+        # 1205 drops the zh package: d/ no longer serves it, meta/1204/ keeps it for ver.htm.
+        self.release.publish("1205", {"zhcn": self.trees["zhcn"], "-": self.trees["-"]})
+        self.assertFalse(os.path.exists(self.path("d/uzh.jpg")))
+        self.assertEqual(self.read("d/ver.htm"), promoted)
+        result = self.release.tool("verify")
+        self.assertIn("checked against meta/1204/", result.stdout)
+        os.remove(self.path("meta/1204/uzh.jpg"))
+        self.assertRegex(self.release.tool("verify", check=False).stdout,
+                         r"FAULT meta/1204/uzh.jpg: missing")
+        os.remove(self.path("kivover/ver.htm"))
+        os.remove(self.path("d/ver.htm"))
+
+        old = self.read("d/testver.htm")
+        self.release.tool("resign", "--expires-days", "2")
+        new = self.read("d/testver.htm")
+        fields = [re.compile(rb"^(seq|exp)=.*\n", re.M), re.compile(rb"^Kivo9Sig:.*\n", re.M)]
+        strip = lambda page: fields[1].sub(b"", fields[0].sub(b"", page))  # noqa: E731
+        self.assertEqual(strip(new), strip(old))
+        seq = lambda page: int(re.search(rb"^seq=(\d+)$", page, re.M).group(1))  # noqa: E731
+        self.assertGreater(seq(new), seq(old))
+        self.assertIn("expires at", self.release.tool("verify").stdout)  # within a week
+
+    def test_refused_trees_leave_the_release_served(self):
+        outside = os.path.join(self.release.root, "outside.txt")
+        write_tree(self.release.root, {"outside.txt": "secret"})
+        cases = {
+            "a link that leaves the tree": lambda d: os.symlink(outside, os.path.join(d, "x")),
+            "a link to a folder outside": lambda d: os.symlink("/", os.path.join(d, "root")),
+            "a device name": lambda d: write_tree(d, {"Plugins/aux.txt": "x"}),
+            "a dot at the end": lambda d: write_tree(d, {"readme.": "x"}),
+            "a reserved character": lambda d: write_tree(d, {"a:b.txt": "x"}),
+            "names apart only by case": lambda d: write_tree(d, {"kivo9.EXE": "x"}),
+        }
+        before = snapshot(self.server)
+        for number, (label, spoil) in enumerate(cases.items()):
+            with self.subTest(label):
+                bad = os.path.join(self.release.root, "bad-%d" % number)
+                shutil.copytree(self.trees["zhcn"], bad)
+                spoil(bad)
+                result = rf.run_tool("release", "--out", self.server, "--version", "1205",
+                                     "--key", self.release.key, "--tree", "zh=" + self.trees["zh"],
+                                     "--tree", "zhcn=" + bad, check=False)
+                self.assertEqual(result.returncode, 1, result.stdout)
+                self.assertTrue(result.stderr.startswith("kivo-publish release: "), result.stderr)
+                self.assertEqual(snapshot(self.server), before)
+        for name in ("a/../b", "/etc/x", "C:x", "..", "a//b"):
+            self.assertIsNotNone(tree_scan.check_name(name), name)
+        self.assertIsNone(tree_scan.check_name("Plugins/con9.d/a.txt"))
+
+
+def snapshot_named(files):
+    return {name: (c.encode() if isinstance(c, str) else c) for name, c in files.items()}
+
+
+if __name__ == "__main__":
+    ks.main()

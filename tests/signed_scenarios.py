@@ -1,0 +1,304 @@
+"""The agent that trusts only signed releases, against a release made by the publish tool.
+
+UpgradeAgentSigned is the agent built with the two throw-away release keys of this build
+folder (KIVO_TEST_KEY_DIR, made when the build was configured). Release 1204 is published
+with the slot-1 key for the package names "en" and "-" (so "enus", the first name of this
+locale, has no signed line and is skipped). The scripted server serves the release's files,
+as they are or spoiled one way or another; each case runs the signed agent and, where the
+unsigned agent's behaviour is defined for the same answers, the agent without a key too.
+The whole cycle served by nginx is at the end.
+"""
+
+import base64
+import os
+import re
+import sys
+import unittest
+
+import kivo_scenario as ks
+import release_fixture as rf
+from agent_scenarios import NEW_BROWSER, NEWER, AgentInstallation, lines
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "server"))
+from kivo_http_server import ScriptedServer  # noqa: E402
+
+KEY_DIR = os.environ.get("KIVO_TEST_KEY_DIR", "")
+LOCALE = {"LANG": "en_US.UTF-8", "LC_ALL": "", "LC_MESSAGES": ""}
+PRIMARY = "http://version.kivo9.example"
+FALLBACK = "http://version2.kivo9.example"
+TEST_PAGE, NORMAL_PAGE = "/kivover/testver.htm", "/kivover/ver.htm"
+STATS_EN = "stats.kivo9.example/tg/kivopatch/en/?hardid=*"
+DOWNLOAD_EN = "download.kivo9.example/d/uen.jpg"
+SKIPPED_ENUS = 'Refused package "enus": the signed release has none'
+STATUS_404 = "Status Code of Download is 404"
+
+# Outcomes of a run: the package reached the extractor, the version check failed, or the
+# check found 1204 but no package was accepted.
+INSTALLED, CHECK_REFUSED, PACKAGE_REFUSED = "installed", "check refused", "package refused"
+
+server = None
+release = None
+
+
+def setUpModule():
+    global server, release
+    if not KEY_DIR:
+        raise unittest.SkipTest("needs KIVO_TEST_KEY_DIR (the ctest entry signed_scenarios)")
+    server = ScriptedServer()
+    server.start()
+    release = rf.ReleaseServer(key=os.path.join(KEY_DIR, "slot1", "release-key.pem"),
+                               pubkey=os.path.join(KEY_DIR, "slot1", "release-key.pub.pem"))
+    source = AgentInstallation(tree_extractor=True)
+    try:
+        release.publish(NEWER, {"en": source.path("package"), "-": source.path("package")},
+                        combine_filter=True)
+    finally:
+        source.cleanup()
+
+
+def tearDownModule():
+    if server is not None:
+        server.stop()
+    if release is not None:
+        release.cleanup()
+
+
+def released(relative):
+    with open(os.path.join(release.server_dir, *relative.split("/")), "rb") as f:
+        return f.read()
+
+
+def flip_bit(data, offset):
+    spoiled = bytearray(data)
+    spoiled[offset] ^= 0x01
+    return bytes(spoiled)
+
+
+def answer(data):
+    return [{"body_hex": data.hex()}]
+
+
+def routes(page=None, fallback=None, stats=None, download=None, page_path=TEST_PAGE):
+    """The release's own answers, with any of them replaced."""
+    fallback_path = page_path.replace("/kivover/", "/d/")
+    chan = page_path.rsplit("/", 1)[1]
+    return {
+        "version.kivo9.example" + page_path: page or answer(released("kivover/" + chan)),
+        "version2.kivo9.example" + fallback_path: fallback or answer(released("d/" + chan)),
+        STATS_EN: stats or answer(released("d/uen.jpg")),
+        DOWNLOAD_EN: download or answer(released("d/uen.jpg")),
+    }
+
+
+def spoiled_page(spoil):
+    """Both test pages, spoiled alike."""
+    page = answer(spoil(released("kivover/testver.htm")))
+    return {"page": page, "fallback": page}
+
+
+def refused_pages(why, page_path=TEST_PAGE):
+    """The lines of a primary and a fallback page refused for the same reason."""
+    return ["Refused %s%s: %s" % (PRIMARY, page_path, why),
+            "Refused %s%s: %s" % (FALLBACK, page_path.replace("/kivover/", "/d/"), why)]
+
+
+def package_refused(first, second):
+    """The lines of the package requests for "en" refused for these reasons (the statistics
+    request carries this machine's identifier, so that line is a pattern), then of the
+    generic package, which the scripted server does not have."""
+    stats = r"Refused http://stats\.kivo9\.example/tg/kivopatch/en/\?hardid=\w*&times=\d+: "
+    return [SKIPPED_ENUS, re.compile(stats + re.escape(first)),
+            "Refused http://%s: %s" % (DOWNLOAD_EN, second)] + [STATUS_404] * 2
+
+
+def block_offset(page, text):
+    return page.index(b"Kivo9Signed:1") + page[page.index(b"Kivo9Signed:1"):].index(text)
+
+
+def unsigned_page(page):
+    return page[:page.index(b"<!--")] + b"\n"
+
+
+def resigned(slot, change=lambda signed: signed):
+    """A spoiler that signs the page's block anew with the build's key of slot, after change
+    (a function of the signed bytes) has had its way with it."""
+    from cryptography.hazmat.primitives import hashes, serialization
+    from cryptography.hazmat.primitives.asymmetric import ec
+    from cryptography.hazmat.primitives.asymmetric.utils import decode_dss_signature
+    with open(os.path.join(KEY_DIR, "slot%d" % slot, "release-key.pem"), "rb") as f:
+        key = serialization.load_pem_private_key(f.read(), password=None)
+
+    def spoil(page):
+        start, end = page.index(b"Kivo9Signed:1"), page.index(b"Kivo9Sig:")
+        signed = change(page[start:end])
+        r, s = decode_dss_signature(key.sign(signed, ec.ECDSA(hashes.SHA256())))
+        signature = base64.b64encode(r.to_bytes(32, "big") + s.to_bytes(32, "big"))
+        tail = page[page.index(b"\n:Kivo9SignedEnd", end):]
+        return page[:start] + signed + b"Kivo9Sig:k%d:" % slot + signature + tail
+    return spoil
+
+
+def expired(signed):
+    return re.sub(rb"exp=[^\n]*", b"exp=2020-01-01T00:00:00Z", signed)
+
+
+def with_marker(version):
+    return lambda page: page.replace(b"Kivo9Version:1204:", b"Kivo9Version:%s:" % version)
+
+
+def other_key_page():
+    with rf.ReleaseServer() as other:
+        source = AgentInstallation(tree_extractor=True)
+        try:
+            other.publish(NEWER, {"en": source.path("package")}, combine_filter=True)
+        finally:
+            source.cleanup()
+        with open(os.path.join(other.server_dir, "kivover", "testver.htm"), "rb") as f:
+            return f.read()
+
+
+def cases():
+    """(name, route changes, signed outcome, signed error lines, unsigned outcome or None)."""
+    page = released("kivover/testver.htm")
+    package = released("d/uen.jpg")
+    size = len(package)
+    other = other_key_page()
+    long_page = {"body_size": 100 * 1024 * 1024, "body_fill": page.decode("ascii")}
+    return [
+        ("release as published", {}, INSTALLED, [SKIPPED_ENUS], INSTALLED),
+        ("no signed block", spoiled_page(unsigned_page), CHECK_REFUSED,
+         refused_pages("no signed block"), INSTALLED),
+        ("signed by another key", {"page": answer(other), "fallback": answer(other)},
+         CHECK_REFUSED, refused_pages("bad signature"), INSTALLED),
+        ("one bit of the block", spoiled_page(lambda p: flip_bit(p, block_offset(p, b"seq="))),
+         CHECK_REFUSED, refused_pages("bad signature"), INSTALLED),
+        ("one bit of the signature",
+         spoiled_page(lambda p: flip_bit(p, block_offset(p, b"Kivo9Sig:k1:") + 14)),
+         CHECK_REFUSED, refused_pages("bad signature"), INSTALLED),
+        ("signed with the next key (slot 2)", spoiled_page(resigned(2)), INSTALLED,
+         [SKIPPED_ENUS], INSTALLED),
+        ("expired", spoiled_page(resigned(1, expired)), CHECK_REFUSED, refused_pages("expired"),
+         INSTALLED),
+        ("marker differs from v", spoiled_page(with_marker(b"1205")), CHECK_REFUSED,
+         refused_pages("version mismatch: signed 1204, marker 1205"), INSTALLED),
+        ("spoiled primary, whole fallback", {"page": answer(unsigned_page(page))}, INSTALLED,
+         ["Refused %s%s: no signed block" % (PRIMARY, TEST_PAGE), SKIPPED_ENUS], INSTALLED),
+        ("page of 100 MB", {"page": [long_page], "fallback": [long_page]}, CHECK_REFUSED,
+         refused_pages("the page is longer than 65536 bytes"), INSTALLED),
+        ("one bit of the package", {"stats": answer(flip_bit(package, size // 2)),
+                                    "download": answer(flip_bit(package, size // 3))},
+         PACKAGE_REFUSED, package_refused("SHA-256 differs from the signed one",
+                                          "SHA-256 differs from the signed one"), INSTALLED),
+        ("one byte short, one byte long", {"stats": answer(package[:-1]),
+                                           "download": answer(package + b"x")},
+         PACKAGE_REFUSED, package_refused("%d bytes, not the signed %d bytes" % (size - 1, size),
+                                          "longer than the signed %d bytes" % size), INSTALLED),
+        ("endless package body",
+         {"stats": [{"body_size": 10 ** 12, "content_length": False}],
+          "download": [{"body_size": 10 ** 12, "content_length": False}]},
+         PACKAGE_REFUSED, package_refused("longer than the signed %d bytes" % size,
+                                          "longer than the signed %d bytes" % size), None),
+        ("statistics server answers another file", {"stats": answer(other)}, INSTALLED,
+         package_refused("%d bytes, not the signed %d bytes" % (len(other), size), "")[:2],
+         INSTALLED),
+    ]
+
+
+class SignedAgentScenarios(unittest.TestCase):
+    def make_installation(self, signed, tree_extractor=True):
+        inst = AgentInstallation(tree_extractor)
+        self.addCleanup(inst.cleanup)
+        for program in ("Kivo9Data/Resource/UnPack.exe", "Kivo9Data/update/Kivo9PostUpgrade.exe",
+                        "Kivo9Data/Kivo9.exe"):
+            self.addCleanup(ks.wait_until_gone, inst.path(program))
+        if signed:
+            inst.install_program("UpgradeAgentSigned", "Kivo9Data/UpgradeAgent" + ks._config.suffix)
+        return inst
+
+    def run_agent(self, inst, *args, proxy=None):
+        env = dict(LOCALE, http_proxy=proxy or server.proxy_url, no_proxy="", NO_PROXY="")
+        if not ks.is_windows():
+            env["TMPDIR"] = inst.path("tmp")
+        result = ks.run(inst.agent, args, cwd=inst.path("tmp"), env=env)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        return result
+
+    def expected(self, inst, *numbers, version=None):
+        texts = inst.messages()
+        out = []
+        for n in numbers:
+            text = texts[str(n)] % version if n == 1 else texts[str(n)]
+            out += text.split("\\n") if text else []
+        return out
+
+    def assert_outcome(self, inst, result, outcome):
+        messages = {INSTALLED: (2, 3, 8, 6, 5, 7), CHECK_REFUSED: (2, 3, 4, 7),
+                    PACKAGE_REFUSED: (2, 3, 8, 4, 7)}[outcome]
+        self.assertEqual(lines(result.stdout), self.expected(inst, *messages))
+        records = ks.read_records(inst.path("Kivo9Data/Resource/UnPack.exe.record"))
+        if outcome == INSTALLED:
+            records = ks.wait_for(
+                lambda: ks.read_records(inst.path("Kivo9Data/Resource/UnPack.exe.record")))
+            self.assertEqual(len(records), 1)
+        else:
+            self.assertEqual(records, [])
+            self.assertFalse(inst.exists("Kivo9Data/update"))
+            if not ks.is_windows():
+                self.assertFalse([f for f in inst.files("tmp") if f.endswith(".rar")],
+                                 "a refused package is removed")
+        return records
+
+    def test_each_answer_is_trusted_or_refused_and_the_next_url_or_name_tried(self):
+        for name, changes, outcome, errors, unsigned in cases():
+            with self.subTest(name):
+                server.set_script({"routes": routes(**changes)})
+                inst = self.make_installation(signed=True)
+                result = self.run_agent(inst)
+                self.assert_outcome(inst, result, outcome)
+                got = lines(result.stderr)
+                self.assertEqual(len(got), len(errors), got)
+                for line, expected in zip(got, errors):
+                    if isinstance(expected, re.Pattern):
+                        self.assertRegex(line, expected)
+                    else:
+                        self.assertEqual(line, expected)
+                if outcome == INSTALLED:
+                    record = ks.read_records(inst.path("Kivo9Data/Resource/UnPack.exe.record"))[0]
+                    self.assertEqual(record["archive_size"], len(released("d/uen.jpg")))
+            if unsigned is not None:
+                with self.subTest(name + ", agent without a key"):
+                    inst = self.make_installation(signed=False)
+                    self.assert_outcome(inst, self.run_agent(inst), unsigned)
+
+    def test_a_test_page_served_as_the_normal_page_is_refused(self):
+        test_page = answer(released("kivover/testver.htm"))
+        server.set_script({"routes": routes(page=test_page, fallback=test_page,
+                                            page_path=NORMAL_PAGE)})
+        inst = self.make_installation(signed=True)
+        result = self.run_agent(inst, "silent")
+        self.assertEqual(result.stdout, b"")
+        self.assertEqual(lines(result.stderr),
+                         refused_pages("wrong channel testver (expected ver)", NORMAL_PAGE))
+        self.assertFalse(inst.exists("Kivo9Data/update"))
+
+    def test_signed_release_served_by_nginx_installs_and_is_then_current(self):
+        release.start()
+        self.addCleanup(release.stop)
+        # The Linux extractor unpacks the published archive itself; the Windows stand-in
+        # lays out the same tree.
+        inst = self.make_installation(signed=True, tree_extractor=False)
+        result = self.run_agent(inst, proxy=release.proxy_url)
+        self.assertEqual(lines(result.stdout), self.expected(inst, 2, 3, 8, 6, 5, 7))
+        self.assertEqual(lines(result.stderr), [SKIPPED_ENUS])
+        self.assertTrue(ks.wait_for(lambda: inst.exists("Kivo9Data/update/Kivo9PostUpgrade.exe.record")))
+        self.assertTrue(ks.wait_until_gone(inst.path("Kivo9Data/update/Kivo9PostUpgrade.exe")))
+        self.assertEqual(ks.run(inst.launcher, [], cwd=inst.path("tmp")).returncode, 0)
+        self.assertTrue(ks.wait_for(lambda: inst.read("Kivo9Data/Kivo9.exe").endswith(NEW_BROWSER)))
+        self.assertTrue(ks.wait_until_gone(inst.path("Kivo9Data/Kivo9.exe")))
+        result = self.run_agent(inst, proxy=release.proxy_url)
+        self.assertEqual(lines(result.stdout), self.expected(inst, 2, 3, 1, 7, version=NEWER))
+        self.assertEqual(lines(result.stderr), [])
+
+
+if __name__ == "__main__":
+    ks.main()

@@ -1,0 +1,1 @@
+"""The publish tool's modules: kivo-publish beside this folder is the program."""

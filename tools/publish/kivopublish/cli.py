@@ -1,0 +1,106 @@
+"""The command line of kivo-publish."""
+
+import argparse
+import datetime
+import sys
+
+from .errors import PublishError
+
+DEFAULT_EXPIRES_DAYS = 30
+
+
+def _parser():
+    parser = argparse.ArgumentParser(prog="kivo-publish",
+                                     description="Makes, checks, serves and promotes releases.")
+    sub = parser.add_subparsers(dest="command", required=True)
+    keygen = sub.add_parser("keygen", help="a new P-256 key pair")
+    keygen.add_argument("--out", required=True, metavar="DIR")
+
+    def signing(name, help_text, expires=True):
+        command = sub.add_parser(name, help=help_text)
+        command.add_argument("--out", required=True, metavar="SERVERDIR")
+        command.add_argument("--key", required=True, metavar="PEM")
+        command.add_argument("--key-slot", type=int, choices=(1, 2), default=1)
+        if expires:
+            command.add_argument("--expires-days", type=int, default=DEFAULT_EXPIRES_DAYS,
+                                 metavar="D")
+        return command
+
+    release = signing("release", "publish trees as the test release")
+    release.add_argument("--version", required=True, metavar="N")
+    release.add_argument("--tree", action="append", default=[], required=True,
+                         metavar="NAME=DIR", help="package name (or - for generic) and tree")
+    release.add_argument("--combine-filter", action="store_true")
+    signing("promote", "make the test release the release")
+    signing("resign", "new seq and exp on every page")
+    verify = sub.add_parser("verify", help="check pages and packages")
+    verify.add_argument("--out", required=True, metavar="SERVERDIR")
+    verify.add_argument("--pubkey", required=True, metavar="PEM")
+    stats = sub.add_parser("stats", help="requests per day and package from the server's log")
+    stats.add_argument("log", metavar="LOG")
+    stats.add_argument("--since", type=datetime.date.fromisoformat, metavar="YYYY-MM-DD")
+    return parser
+
+
+def _run(args):
+    if args.command == "stats":
+        from . import stats
+        sys.stdout.write(stats.report(*stats.read_log(args.log, args.since)))
+        return 0
+    if args.command == "keygen":
+        from . import keys
+        for path in keys.keygen(args.out):
+            print(path)
+        return 0
+    if args.command == "verify":
+        from . import verifying
+        report = verifying.verify(args.out, args.pubkey)
+        for note in report.notes:
+            print("note: " + note)
+        for fault in report.faults:
+            print("FAULT " + fault)
+        print("%d fault(s)" % len(report.faults) if report.faults
+              else "all pages and packages hold")
+        return 1 if report.faults else 0
+    from . import publishing
+    if args.command == "release":
+        lines = publishing.release(args.out, args.version, args.key, args.key_slot, args.tree,
+                                   args.combine_filter, args.expires_days)
+        for name, size, digest in lines:
+            print("pkg=%s %d %s" % (name, size, digest))
+        print("test release %s published" % args.version)
+    elif args.command == "promote":
+        print("release %s promoted" % publishing.promote(args.out, args.key, args.key_slot,
+                                                         args.expires_days))
+    else:
+        print("re-signed: " + ", ".join(
+            publishing.resign(args.out, args.key, args.key_slot, args.expires_days)))
+    return 0
+
+
+def _join_tree_values(argv):
+    # "--tree -=DIR" (the generic package) would read as an option: join it to its value.
+    joined, i = [], 0
+    while i < len(argv):
+        if argv[i] == "--tree" and i + 1 < len(argv):
+            joined.append("--tree=" + argv[i + 1])
+            i += 2
+        else:
+            joined.append(argv[i])
+            i += 1
+    return joined
+
+
+def main(argv=None):
+    args = _parser().parse_args(_join_tree_values(sys.argv[1:] if argv is None else argv))
+    try:
+        return _run(args)
+    except PublishError as e:
+        print("kivo-publish %s: %s" % (args.command, e), file=sys.stderr)
+        return 1
+    except OSError as e:
+        print("kivo-publish %s: %s" % (args.command, e), file=sys.stderr)
+        return 1
+    except KeyboardInterrupt:
+        print("kivo-publish %s: interrupted" % args.command, file=sys.stderr)
+        return 1

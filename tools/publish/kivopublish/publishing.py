@@ -1,0 +1,160 @@
+"""release, promote and resign: each writes everything under temporary names first and
+renames it into place only when all of it is written, so a failure leaves the tree (and the
+release it serves) as it was."""
+
+import datetime
+import os
+import re
+import shutil
+import tempfile
+import time
+
+from . import keys, package, server_tree, signed_page, tree_scan
+from .errors import PublishError
+
+PACKAGE_NAME = re.compile(r"-|[a-z0-9]{1,32}")
+SERVED_PACKAGE = re.compile(r"u[a-z0-9]*\.jpg")
+MAX_VERSION = 2**31 - 1  # the agent reads versions as signed 32-bit numbers
+
+
+def check_version(version):
+    if not re.fullmatch(r"[1-9][0-9]{0,9}", version) or int(version) > MAX_VERSION:
+        raise PublishError("version %r: want a decimal number from 1 to %d" % (version,
+                                                                               MAX_VERSION))
+
+
+def expiry(days, now):
+    if days <= 0:
+        raise PublishError("--expires-days must be above 0")
+    moment = datetime.datetime.fromtimestamp(int(now), datetime.timezone.utc)
+    return moment + datetime.timedelta(days=days)
+
+
+def parse_trees(texts):
+    """[(name, dir)] of the --tree NAME=DIR texts; PublishError for a bad or repeated name."""
+    trees = []
+    for text in texts:
+        name, equals, folder = text.partition("=")
+        if not equals or not folder:
+            raise PublishError("--tree %r: want NAME=DIR" % text)
+        if not PACKAGE_NAME.fullmatch(name):
+            raise PublishError("package name %r: want lower-case letters and digits, or -"
+                               % name)
+        if name in [n for n, _ in trees]:
+            raise PublishError("package name %s given twice" % name)
+        trees.append((name, folder))
+    if not trees:
+        raise PublishError("no --tree given")
+    return trees
+
+
+def _signer(key):
+    return lambda data: keys.sign(key, data)
+
+
+def _stage_page(staged, root, chan, page):
+    for path in server_tree.page_paths(root, chan):
+        staged.add(server_tree.write_temp(path, page), path)
+
+
+def _stage_meta(staged, root, version, entries):
+    """Stages meta/<version>/ with the hashes, the file lists and a link to each package."""
+    parent = os.path.join(root, "meta")
+    os.makedirs(parent, exist_ok=True)
+    folder = tempfile.mkdtemp(prefix="." + version + ".", suffix=".part", dir=parent)
+    os.chmod(folder, 0o755)
+    sums = []
+    for name, temp, size, digest, file_list in entries:
+        served = os.path.basename(server_tree.package_path(root, name))
+        sums.append("%s  %s\n" % (digest, served))
+        with open(os.path.join(folder, server_tree.file_list_name(name)), "wb") as f:
+            f.write(file_list)
+        try:
+            os.link(temp, os.path.join(folder, served))
+        except OSError:
+            shutil.copyfile(temp, os.path.join(folder, served))
+    with open(os.path.join(folder, "SHA256SUMS"), "w", encoding="ascii") as f:
+        f.writelines(sorted(sums, key=lambda line: line[66:]))
+    staged.add(folder, server_tree.meta_dir(root, version))
+
+
+def release(root, version, key_path, slot, tree_texts, combine_filter, expires_days):
+    """Publishes the trees as the test release version; returns the pkg lines written."""
+    check_version(version)
+    trees = parse_trees(tree_texts)
+    key = keys.load_private(key_path)
+    now = time.time()
+    expires = expiry(expires_days, now)
+    for chan, block in server_tree.current_pages(root).items():
+        if block.version.isdigit() and int(block.version) > int(version):
+            raise PublishError("%s.htm serves %s, above %s: publish a higher version"
+                               % (chan, block.version, version))
+    scanned = [(name, tree_scan.scan(folder)) for name, folder in trees]
+    with server_tree.Staged() as staged:
+        entries = []
+        for name, files in scanned:
+            final = server_tree.package_path(root, name)
+            temp = server_tree.temp_beside(final)
+            staged.add(temp, final)
+            try:
+                file_list = package.build(files, temp, version, combine_filter,
+                                          "packing " + name)
+            except OSError as e:
+                raise PublishError("packing %s: %s" % (name, e)) from None
+            entries.append((name, temp) + package.sha256_of(temp, "hashing " + name) +
+                           (file_list,))
+        _stage_meta(staged, root, version, entries)
+        lines = [(name, size, digest) for name, _, size, digest, _ in entries]
+        block = signed_page.Block("testver", version, server_tree.next_seq(root, now),
+                                  expires, lines)
+        _stage_page(staged, root, "testver",
+                    signed_page.render_page(block, slot, _signer(key)))
+        staged.commit()
+    _remove_stale_packages(root, [name for name, _ in trees])
+    return lines
+
+
+def _remove_stale_packages(root, names):
+    # A package name the new release lacks must not go on serving the old build: a client
+    # would install it, still see the newer version, and download it again at every run.
+    # Its copy stays in meta/.
+    keep = {os.path.basename(server_tree.package_path(root, n)) for n in names}
+    for entry in os.listdir(os.path.join(root, "d")):
+        if SERVED_PACKAGE.fullmatch(entry) and entry not in keep:
+            os.remove(os.path.join(root, "d", entry))
+
+
+def promote(root, key_path, slot, expires_days):
+    """Makes the test release the release (the ver pages); returns its version."""
+    key = keys.load_private(key_path)
+    test = server_tree.read_page(root, "testver")
+    if test is None:
+        raise PublishError("no test release to promote (kivover/testver.htm is missing)")
+    block = test[1]
+    for name, size, digest in block.packages:
+        path = server_tree.package_path(root, name)
+        if not os.path.isfile(path) or package.sha256_of(path) != (size, digest):
+            raise PublishError("%s does not match the test page; not promoted" % path)
+    now = time.time()
+    promoted = signed_page.Block("ver", block.version, server_tree.next_seq(root, now),
+                                 expiry(expires_days, now), block.packages, block.extra)
+    with server_tree.Staged() as staged:
+        _stage_page(staged, root, "ver", signed_page.render_page(promoted, slot, _signer(key)))
+        staged.commit()
+    return block.version
+
+
+def resign(root, key_path, slot, expires_days):
+    """New seq and exp on every page, the rest unchanged; returns the channels re-signed."""
+    key = keys.load_private(key_path)
+    pages = server_tree.current_pages(root)
+    if not pages:
+        raise PublishError("no pages to re-sign in %s" % root)
+    now = time.time()
+    seq, expires = server_tree.next_seq(root, now), expiry(expires_days, now)
+    with server_tree.Staged() as staged:
+        for chan, block in pages.items():
+            block.seq, block.expires = seq, expires
+            _stage_page(staged, root, chan, signed_page.render_page(block, slot, _signer(key)))
+        staged.commit()
+    return sorted(pages)

@@ -1,0 +1,131 @@
+"""The server tree: where pages and packages lie, and writing them so that no reader ever
+sees half a file.
+
+    kivover/ver.htm  kivover/testver.htm     the primary server's pages
+    d/ver.htm        d/testver.htm           the fallback server's pages (same bytes)
+    d/u<name>.jpg                            the package for each name (u.jpg: generic)
+    meta/<version>/                          SHA256SUMS, <name>.files.lst, the packages
+"""
+
+import os
+import shutil
+import tempfile
+
+from . import signed_page
+from .errors import PublishError
+
+PAGE_DIRS = ("kivover", "d")
+
+
+def page_paths(root, chan):
+    """The two copies of the chan ("ver" or "testver") page, primary first."""
+    return [os.path.join(root, folder, chan + ".htm") for folder in PAGE_DIRS]
+
+
+def package_path(root, name):
+    """The served package of a package name ("-" is the generic one)."""
+    return os.path.join(root, "d", "u%s.jpg" % ("" if name == "-" else name))
+
+
+def meta_dir(root, version):
+    return os.path.join(root, "meta", version)
+
+
+def file_list_name(name):
+    return "%s.files.lst" % name
+
+
+def temp_beside(path):
+    """A new, empty file in path's folder under a hidden temporary name; returns its path.
+    Renaming it to path later replaces path in one step."""
+    folder = os.path.dirname(path)
+    os.makedirs(folder, exist_ok=True)
+    fd, temp = tempfile.mkstemp(prefix="." + os.path.basename(path) + ".", suffix=".part",
+                                dir=folder)
+    os.close(fd)
+    os.chmod(temp, 0o644)  # served files are readable by the web server's workers
+    return temp
+
+
+def write_temp(path, data):
+    """Writes data to a temporary file beside path, flushed to disk; returns its path."""
+    temp = temp_beside(path)
+    with open(temp, "wb") as f:
+        f.write(data)
+        f.flush()
+        os.fsync(f.fileno())
+    return temp
+
+
+def read_page(root, chan):
+    """(page bytes, Block) of the chan page, or None when the page does not exist.
+    PublishError when the two copies differ or the primary's block cannot be read."""
+    copies = []
+    for path in page_paths(root, chan):
+        try:
+            with open(path, "rb") as f:
+                copies.append(f.read())
+        except FileNotFoundError:
+            copies.append(None)
+    if copies == [None, None]:
+        return None
+    if copies[0] != copies[1]:
+        raise PublishError("the two copies of %s.htm differ; run verify" % chan)
+    signed, _, _ = signed_page.split_page(copies[0])
+    return copies[0], signed_page.parse_block(signed)
+
+
+def current_pages(root):
+    """{chan: Block} of the pages that exist."""
+    pages = {}
+    for chan in signed_page.CHANNELS:
+        page = read_page(root, chan)
+        if page is not None:
+            pages[chan] = page[1]
+    return pages
+
+
+def next_seq(root, now_seconds):
+    """The seq for the next publish: the Unix time, but above every seq in the tree."""
+    seqs = [block.seq for block in current_pages(root).values()]
+    return max([int(now_seconds)] + [s + 1 for s in seqs])
+
+
+class Staged:
+    """Files written under temporary names, renamed into place by commit() in the order
+    they were staged, or removed by discard(). Used as a context manager: leaving it with an
+    exception discards whatever was not yet renamed."""
+
+    def __init__(self):
+        self.moves = []
+
+    def add(self, temp, final):
+        self.moves.append((temp, final))
+
+    def commit(self):
+        while self.moves:
+            temp, final = self.moves[0]
+            if os.path.isdir(temp) and os.path.isdir(final):
+                # A folder cannot replace a folder in one step: the old one goes aside first.
+                aside = tempfile.mkdtemp(prefix=".old.", dir=os.path.dirname(final))
+                os.replace(final, os.path.join(aside, "old"))
+                os.replace(temp, final)
+                shutil.rmtree(aside, ignore_errors=True)
+            else:
+                os.replace(temp, final)
+            self.moves.pop(0)
+
+    def discard(self):
+        for temp, _ in self.moves:
+            if os.path.isdir(temp):
+                shutil.rmtree(temp, ignore_errors=True)
+            elif os.path.lexists(temp):
+                os.remove(temp)
+        self.moves = []
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.discard()
+        return False
