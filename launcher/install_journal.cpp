@@ -12,6 +12,24 @@ std::wstring FromListPath(const std::string& path) {
   return platform::NativePath(platform::FromUtf8(path));
 }
 
+// A journal names places inside the data directory only: no empty part, "." or "..".
+bool StaysInside(const std::string& path) {
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = path.find('/', start);
+    const std::string part = path.substr(start, end - start);
+    if (part.empty() || part == "." || part == "..") return false;
+    if (end == std::string::npos) return true;
+    start = end + 1;
+  }
+}
+
+// The path after a record's keyword; "" when it is missing or leaves the data directory.
+std::wstring RecordPath(const std::string& line, std::size_t keywordLength) {
+  const std::string path = line.substr(keywordLength);
+  return StaysInside(path) ? FromListPath(path) : L"";
+}
+
 }  // namespace
 
 std::string FormatJournal(const InstallJournal& journal) {
@@ -42,12 +60,13 @@ bool ParseJournal(const std::string& text, InstallJournal& journal) {
       if (line == "commit") journal.committed = true;
     } else if (line == "end") {
       ended = true;
-    } else if (line.rfind("dir ", 0) == 0 && line.size() > 4) {
-      journal.createdDirectories.push_back(FromListPath(line.substr(4)));
-    } else if (line.rfind("new ", 0) == 0 && line.size() > 4) {
-      journal.files.push_back({FromListPath(line.substr(4)), false});
-    } else if (line.rfind("replace ", 0) == 0 && line.size() > 8) {
-      journal.files.push_back({FromListPath(line.substr(8)), true});
+    } else if (line.rfind("dir ", 0) == 0) {
+      journal.createdDirectories.push_back(RecordPath(line, 4));
+      if (journal.createdDirectories.back().empty()) return false;
+    } else if (line.rfind("new ", 0) == 0 || line.rfind("replace ", 0) == 0) {
+      const bool replaces = line[0] == 'r';
+      journal.files.push_back({RecordPath(line, replaces ? 8 : 4), replaces});
+      if (journal.files.back().path.empty()) return false;
     } else {
       return false;
     }

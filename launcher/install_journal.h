@@ -32,8 +32,8 @@ std::string FormatJournal(const InstallJournal& journal);
 // The line that marks the install as committed.
 std::string CommitLine();
 
-// False for a text that is not a whole journal (the end line missing included); a commit
-// line cut short counts as no commit.
+// False for a text that is not a whole journal (the end line missing included) and for a
+// path that would leave the data directory; a commit line cut short counts as no commit.
 bool ParseJournal(const std::string& text, InstallJournal& journal);
 
 }  // namespace launcher

@@ -30,8 +30,13 @@ TEST(InstallJournal, ReadsBackWhatWasWrittenAndTheCommitLine) {
 
 TEST(InstallJournal, RefusesWhatIsNotAWholeJournal) {
   const std::string whole = "kivo9-install 1\nnew a\nend\n";
-  const std::string broken[] = {"", whole.substr(0, whole.size() - 4), "kivo9-install 2\nend\n",
-                                "kivo9-install 1\nmove a\nend\n", "kivo9-install 1\nnew \nend\n"};
+  const std::string broken[] = {"",
+                                whole.substr(0, whole.size() - 4),
+                                "kivo9-install 2\nend\n",
+                                "kivo9-install 1\nmove a\nend\n",
+                                "kivo9-install 1\nnew \nend\n",
+                                "kivo9-install 1\nreplace ../a\nend\n",
+                                "kivo9-install 1\ndir a//b\nend\n"};
   for (const std::string& text : broken) {
     launcher::InstallJournal read;
     EXPECT_FALSE(launcher::ParseJournal(text, read)) << text;
