@@ -326,7 +326,7 @@ class InstallScenarios(unittest.TestCase):
         launcher is killed at moments spread over the time an install takes."""
         if not ks.is_windows():
             self.skipTest("natively every file operation is covered by the preloaded kill")
-        case = self.case(files=120)
+        case = self.case(files=60)
         command = [ks._config.emulator, case.launcher]
         env = dict(os.environ, **ks.WINE_ENVIRONMENT)
 
@@ -344,7 +344,7 @@ class InstallScenarios(unittest.TestCase):
 
         whole = run_until(120)
         self.assertEqual(case.state(), "new")
-        samples = 16
+        samples = 8  # each costs two starts of the emulator
         outcomes = {}
         for k in range(1, samples + 1):
             case.reset()
