@@ -520,7 +520,10 @@ class AgentScenarios(unittest.TestCase):
         stale = self.inst.path("Kivo9Data/update.partial")
         count_file = self.inst.path("calls")
         self.serve_package(console=False)
-        self.run_agent("silent", env={"LD_PRELOAD": shim, "KIVO_COUNT_FILE": count_file})
+        # A sanitizer build wants its runtime first; the preloaded library comes before it.
+        preload = {"LD_PRELOAD": shim, "ASAN_OPTIONS": "verify_asan_link_order=0:" +
+                   os.environ.get("ASAN_OPTIONS", "")}
+        self.run_agent("silent", env=dict(preload, KIVO_COUNT_FILE=count_file))
         self.await_post_upgrade()
         self.assertFalse(os.path.exists(stale))
         with open(count_file) as f:
@@ -532,7 +535,7 @@ class AgentScenarios(unittest.TestCase):
             self.inst.write("Kivo9Data/update.partial/stale.txt", "left by an earlier run")
             self.serve_package(console=False)
             result = ks.run(self.inst.agent, ["silent"], cwd=self.inst.path("tmp"),
-                            env=dict(self.environment(self.inst), LD_PRELOAD=shim,
+                            env=dict(self.environment(self.inst), **preload,
                                      KIVO_KILL_AFTER=str(n)))
             self.assertTrue(ks.wait_until_gone(self.inst.extractor))
             self.assertTrue(ks.wait_until_gone(self.inst.path(
