@@ -7,10 +7,11 @@
 //    as wall time and as the CPU time of the process (which load on the machine disturbs less);
 // 2. the pause of the wait switch ("-wkivo 1");
 // 3. the install of an update tree of the given size: the launcher's whole run with the
-//    tree pending, beside `cp -a` of the update tree into the data directory plus `rm -rf` of
-//    the update tree on the same disk, and the tree copy and tree removal of CDiskObject on
-//    their own beside `cp -a` and `rm -rf`. Each starts from a freshly staged update tree
-//    (cached, synced); the copies write new files.
+//    tree pending (into an installation without those files, over the same tree again, and
+//    with Resource/files.lst, whose hashes it checks), beside `cp -a` of the update tree into the
+//    data directory plus `rm -rf` of the update tree on the same disk, and the tree copy and tree
+//    removal of CDiskObject on their own beside `cp -a` and `rm -rf`. Each starts from a freshly
+//    staged update tree (cached, synced); the copies write new files.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "launcher/disk_object.h"
+#include "platform/crypto.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -96,6 +98,26 @@ void MakeUpdateTree(const fs::path& root, int files, int megabytes, const fs::pa
     written += size;
   }
   fs::copy_file(browser, root / "Kivo9.exe");
+}
+
+// The same tree with Resource/files.lst, as the publisher writes it ("sha256 size path").
+void AddFileList(const fs::path& root) {
+  std::string list;
+  std::vector<char> buffer(1 << 16);
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    platform::Sha256 hash;
+    std::uint64_t size = 0;
+    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount()) {
+      hash.Update(buffer.data(), static_cast<std::size_t>(in.gcount()));
+      size += static_cast<std::uint64_t>(in.gcount());
+    }
+    list += platform::HexDigest(hash.Finish()) + " " + std::to_string(size) + " " +
+            entry.path().lexically_relative(root).generic_string() + "\n";
+  }
+  fs::create_directories(root / "Resource");
+  WriteFile(root / "Resource" / "files.lst", list);
 }
 
 void Sync() { sync(); }
@@ -176,18 +198,27 @@ struct Bench {
 
   // Each step does what the install does: copy from the update tree into the data
   // directory, then remove the update tree, with no sync in between.
-  void Install(const fs::path& master, int rounds, int files, int megabytes) {
+  double InstallOnce(const fs::path& tree, const fs::path& update) {
+    StageUpdate(tree, update);
+    const double ms = Launch({}).wallMs;
+    if (fs::exists(update)) {
+      std::fprintf(stderr, "the install did not complete\n");
+      std::exit(1);
+    }
+    SettleBrowsers();
+    return ms;
+  }
+
+  void Install(const fs::path& master, const fs::path& listedMaster, int rounds, int files,
+               int megabytes) {
     const fs::path update = data / "update";
     const std::string quotedUpdate = "'" + update.string() + "'";
-    std::vector<double> whole, cpRm, cp, rm, treeCopy, treeDelete;
+    std::vector<double> whole, replacing, listed, cpRm, cp, rm, treeCopy, treeDelete;
     for (int round = 0; round < rounds; ++round) {
-      StageUpdate(master, update);
-      whole.push_back(Launch({}).wallMs);
-      if (fs::exists(update)) {
-        std::fprintf(stderr, "the install did not complete\n");
-        std::exit(1);
-      }
-      SettleBrowsers();
+      whole.push_back(InstallOnce(master, update));      // every file new
+      replacing.push_back(InstallOnce(master, update));  // every file replaced
+      ClearInstalledTree();
+      listed.push_back(InstallOnce(listedMaster, update));  // checked against its list
       ClearInstalledTree();
 
       StageUpdate(master, update);
@@ -210,13 +241,17 @@ struct Bench {
     // The disk's own state (write-back, discard) makes single rounds vary; all are shown.
     for (std::size_t i = 0; i < whole.size(); ++i) {
       std::printf(
-          "  round %zu: install %.0f, cp -a %.0f + rm -rf %.0f, CopyFolderTree %.0f, "
-          "DeleteFolderTree %.0f ms\n",
-          i + 1, whole[i], cp[i], rm[i], treeCopy[i], treeDelete[i]);
+          "  round %zu: install %.0f (over the same tree %.0f, with files.lst %.0f), "
+          "cp -a %.0f + rm -rf %.0f, CopyFolderTree %.0f, DeleteFolderTree %.0f ms\n",
+          i + 1, whole[i], replacing[i], listed[i], cp[i], rm[i], treeCopy[i], treeDelete[i]);
     }
     std::printf("update tree: %d files, %d MB; medians of %d rounds\n", files, megabytes, rounds);
     std::printf("  install (whole launcher run) %.0f ms vs cp -a + rm -rf %.0f ms: ratio %.2f\n",
                 Median(whole), Median(cpRm), Median(whole) / Median(cpRm));
+    std::printf("  install over the same tree (every file replaced) %.0f ms: ratio %.2f\n",
+                Median(replacing), Median(replacing) / Median(cpRm));
+    std::printf("  install checked against files.lst (SHA-256 of every file) %.0f ms: ratio %.2f\n",
+                Median(listed), Median(listed) / Median(cpRm));
     std::printf("  CopyFolderTree %.0f ms vs cp -a %.0f ms: ratio %.2f\n", Median(treeCopy),
                 Median(cp), Median(treeCopy) / Median(cp));
     std::printf("  DeleteFolderTree %.0f ms vs rm -rf %.0f ms: ratio %.2f\n", Median(treeDelete),
@@ -251,7 +286,10 @@ int main(int argc, char** argv) {
   bench.PlainStart(runs);
   const fs::path master = bench.work / "master";
   MakeUpdateTree(master, files, megabytes, bench.bin / "recorder");
-  bench.Install(master, rounds, files, megabytes);
+  const fs::path listedMaster = bench.work / "listed";
+  MakeUpdateTree(listedMaster, files, megabytes, bench.bin / "recorder");
+  AddFileList(listedMaster);
+  bench.Install(master, listedMaster, rounds, files, megabytes);
   fs::remove_all(bench.work);
   return 0;
 }

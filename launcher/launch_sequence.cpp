@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "launcher/disk_object.h"
+#include "launcher/journaled_install.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -11,8 +11,6 @@
 namespace launcher {
 namespace {
 
-constexpr int kCopyAttempts = 8;
-constexpr std::uint32_t kPauseAfterFailedCopyMs = 10;
 constexpr wchar_t kWaitSwitch[] = L"-wkivo ";  // the trailing blank is part of it
 constexpr std::uint32_t kWaitUnitMs = 1000;
 constexpr std::size_t kNumberBufferBytes = 20;  // the terminating zero included
@@ -20,14 +18,6 @@ constexpr std::size_t kNumberBufferBytes = 20;  // the terminating zero included
 bool IsControlOrBlank(wchar_t c) { return static_cast<std::uint32_t>(c) <= 32; }
 
 bool IsCRuntimeSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-bool ReplaceBrowserExecutable(const LauncherPaths& paths) {
-  for (int attempt = 0; attempt < kCopyAttempts; ++attempt) {
-    if (platform::CopyFileOverwrite(paths.newBrowser, paths.browser)) return true;
-    platform::SleepMilliseconds(kPauseAfterFailedCopyMs);  // the browser may be closing
-  }
-  return false;
-}
 
 std::wstring WithoutTrailingSeparator(std::wstring path) {
   if (!path.empty() && path.back() == platform::kSep) path.pop_back();
@@ -105,17 +95,20 @@ BrowserStart ChooseBrowserStart(std::wstring_view commandLine,
 }
 
 void InstallPendingUpdate(const LauncherPaths& paths) {
-  // A file named like the directory counts too; every copy from it then fails.
+  const InstallPlaces places{paths.dataDir, paths.updateDir, paths.browser, paths.postUpgradeCopy};
+  // An install that was interrupted is finished or undone before anything else.
+  if (!RecoverInterruptedInstall(places)) return;
+  // A file named like the directory counts too; it is never installed.
   if (!platform::PathQuery(WithoutTrailingSeparator(paths.updateDir))) return;
-  if (!ReplaceBrowserExecutable(paths)) return;
-  CDiskObject disk;
-  if (!disk.CopyFolderTree(paths.updateDir, paths.dataDir, true)) return;
-  disk.DeleteFolderTree(paths.updateDir);
-  disk.DeleteSingleFile(paths.postUpgradeCopy);  // whether or not the tree went completely
+  InstallUpdateTree(places);
 }
 
 void RunLauncher(const std::vector<std::wstring>& arguments) {
-  const LauncherPaths paths = DeriveLauncherPaths(platform::OwnExecutablePath());
+  const std::wstring ownPath = platform::OwnExecutablePath();
+  // Without its own path every place would be taken relative to the current directory,
+  // which is not the installation: nothing is installed or started then.
+  if (ownPath.empty()) return;
+  const LauncherPaths paths = DeriveLauncherPaths(ownPath);
   InstallPendingUpdate(paths);
   const BrowserStart start = ChooseBrowserStart(platform::ProcessCommandLine(), arguments);
   if (start.waitMs > 0) platform::SleepMilliseconds(start.waitMs);

@@ -48,11 +48,13 @@ struct BrowserStart {
 BrowserStart ChooseBrowserStart(std::wstring_view commandLine,
                                 const std::vector<std::wstring>& arguments);
 
-// Installs the pending update of paths.updateDir when one is present. Silent: a failure
-// leaves the update directory for the next start to try again.
+// Finishes or undoes an interrupted install, then installs the pending update of
+// paths.updateDir when one is present. Silent: a failure leaves the installation as it was
+// and the update directory for the next start to try again.
 void InstallPendingUpdate(const LauncherPaths& paths);
 
-// The whole start sequence. arguments holds the program name first.
+// The whole start sequence. arguments holds the program name first. When the launcher's own
+// path cannot be determined, nothing is installed or started.
 void RunLauncher(const std::vector<std::wstring>& arguments);
 
 }  // namespace launcher

@@ -3,6 +3,7 @@
 // returns false leaves the reason in LastErrorCode().
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -20,6 +21,65 @@ bool RemoveEmptyDirectory(const std::wstring& path);
 // Removes a symbolic link, junction or other reparse point itself, whether it points at a
 // file or a directory; what it points at stays untouched. path has no trailing separator.
 bool RemoveLink(const std::wstring& path);
+
+// What a path names, the path itself (a link is not followed).
+enum class PathKind { Missing, File, Directory, Link, Other };
+struct PathInfo {
+  PathKind kind = PathKind::Missing;
+  std::uint64_t size = 0;   // of a regular file; 0 otherwise
+  std::uint32_t links = 1;  // hard links of a regular file (1 where the system cannot tell)
+};
+// Missing when the path does not exist or cannot be examined (LastErrorCode() tells which).
+// Other: a pipe, socket, device or anything else that is not a regular file or directory.
+PathInfo QueryPath(const std::wstring& path);
+
+// Renames from to to in one step, replacing an existing file to (never a directory). The
+// rename reaches the disk before it returns where the system offers that per call
+// (Windows); elsewhere FlushDirectory does it. False on failure; a rename across volumes
+// fails with an error for which IsCrossVolumeError is true.
+bool MovePath(const std::wstring& from, const std::wstring& to);
+bool IsCrossVolumeError(std::uint32_t code);
+
+// Copies the regular file from into to (created or replaced), contents, mode and write time,
+// and flushes the data to disk before it returns. False on failure; to may then be partly
+// written.
+bool CopyFileFlushed(const std::wstring& from, const std::wstring& to);
+
+// Flushes the data of an existing regular file written by whoever to disk. False on failure.
+bool FlushFile(const std::wstring& path);
+
+// Makes the entries of directory (created, renamed, removed) durable. True where the system
+// has nothing to do for it (Windows).
+bool FlushDirectory(const std::wstring& directory);
+
+// Writes bytes as the whole new content of path (created or truncated), flushed to disk;
+// with append, adds them at the end instead. False on failure.
+bool WriteFileFlushed(const std::wstring& path, const std::string& bytes, bool append);
+
+// A regular file read from start to end in pieces. Closes itself.
+class FileReader {
+ public:
+  FileReader() = default;
+  ~FileReader();
+  FileReader(const FileReader&) = delete;
+  FileReader& operator=(const FileReader&) = delete;
+
+  // False when path is missing, not a regular file or cannot be opened.
+  bool Open(const std::wstring& path);
+  // Reads up to size bytes; got is 0 at the end. False on a read error.
+  bool Read(char* data, std::size_t size, std::size_t& got);
+
+ private:
+  std::intptr_t handle_ = -1;
+};
+
+// Reads a whole file; false when it cannot be read (missing included).
+bool ReadWholeFile(const std::wstring& path, std::string& bytes);
+
+// True when the existing file path can be opened for writing with no sharing, which a
+// running program's file or a file another process holds without sharing refuses. Nothing
+// is written. False when it is missing too.
+bool CanOpenForWriting(const std::wstring& path);
 
 // The process's current directory without a trailing separator (except at the root); ""
 // on failure.

@@ -22,6 +22,32 @@ std::wstring ProcessCommandLine();
 bool StartProgram(const std::wstring& path, const std::wstring& parameters,
                   const std::wstring& workingDir, bool hidden);
 
+// A started program that can be waited for. Destroying it neither waits for nor ends it.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ~ChildProcess();
+  ChildProcess(ChildProcess&& other) noexcept;
+  ChildProcess& operator=(ChildProcess&& other) noexcept;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Starts path as StartProgram does (hidden, no window), keeping a handle on it. False
+  // when it could not start.
+  bool Start(const std::wstring& path, const std::wstring& parameters,
+             const std::wstring& workingDir);
+  bool IsStarted() const;
+  // Waits at most timeoutMs for the program to end. True when it has ended (exitCode then
+  // holds its code); false on time-out or when nothing was started.
+  bool Wait(std::uint32_t timeoutMs, std::uint32_t& exitCode);
+  // Ends the program at once and waits for it; does nothing when it has ended.
+  void Kill();
+
+ private:
+  std::intptr_t handle_ = -1;  // a process id, or a process handle on Windows
+  bool ended_ = false;
+};
+
 // Pauses the calling thread; 0xFFFFFFFF pauses as long as 0xFFFFFFFE (never forever).
 void SleepMilliseconds(std::uint32_t ms);
 

@@ -18,6 +18,7 @@ import io
 import os
 import pty
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -295,7 +296,9 @@ class AgentScenarios(unittest.TestCase):
         record = self.extractor_record()
         self.assertEqual(record["result"], "ok")
         separator = "\\" if ks.is_windows() else "/"
-        update_dir = ks.program_path(self.inst.path("Kivo9Data")) + separator + "update" + separator
+        # The extractor writes beside update/; the whole tree is renamed once it has ended.
+        update_dir = (ks.program_path(self.inst.path("Kivo9Data")) + separator + "update.partial" +
+                      separator)
         self.assertEqual(len(record["args"]), 5, record["args"])
         self.assertEqual(record["args"][:3], ["x", "-o+", "-y"])
         self.assertTrue(record["args"][3].endswith(".tmp.rar"), record["args"][3])
@@ -468,6 +471,101 @@ class AgentScenarios(unittest.TestCase):
         self.assertEqual(self.post_upgrade_records(), [])
         self.assertEqual(self.inst.read("Kivo9Data/User/Filter.ini"), USER_FILTER.encode())
         self.assertEqual(self.inst.read("Kivo9Data/User/FilterFly.ini"), USER_FILTER_FLY.encode())
+
+    # ---- the hand-over of the unpacked tree ----
+
+    def assert_not_handed_over(self):
+        self.assertFalse(self.inst.exists("Kivo9Data/update"))
+        self.assertFalse(self.inst.exists("Kivo9Data/update.partial"))
+        self.assertEqual(self.post_upgrade_records(), [])
+        self.assertEqual(self.inst.read("Kivo9Data/User/Filter.ini"), USER_FILTER.encode())
+
+    def test_a_tree_that_does_not_match_its_list_is_not_handed_over(self):
+        self.inst = self.make_installation(tree_extractor=True)
+        ks.write_file_list(self.inst.path("package"))
+        self.inst.write("package/Plugins/readme.txt", "changed after listing")
+        self.serve_package(console=True)
+        self.assert_messages(self.run_agent(), 2, 3, 8, 6, 5, 7)
+        self.assert_not_handed_over()
+
+    def test_a_launcher_started_while_the_extractor_writes_installs_nothing(self):
+        self.inst = self.make_installation(tree_extractor=True)
+        ks.write_file_list(self.inst.path("package"))
+        self.inst.set_marker(after_ms=2500)  # the rest of the tree is there long before
+        package = self.serve_package(console=True)
+        command = ([ks._config.emulator] if ks._config.emulator else []) + [self.inst.agent]
+        env = dict(os.environ, **self.environment(self.inst), **ks.WINE_ENVIRONMENT)
+        agent = subprocess.Popen(command, cwd=self.inst.path("tmp"), env=env,
+                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL)
+        self.addCleanup(agent.wait)
+        self.assertTrue(ks.wait_for(lambda: self.inst.exists(
+            "Kivo9Data/update.partial/Plugins/readme.txt")))
+        self.assertEqual(ks.run(self.inst.launcher, [], cwd=self.inst.path("tmp")).returncode, 0)
+        self.assertTrue(ks.wait_until_gone(self.inst.path("Kivo9Data/Kivo9.exe")))
+        self.assertTrue(self.inst.read("Kivo9Data/Kivo9.exe").endswith(OLD_BROWSER))
+        self.assertFalse(self.inst.exists("Kivo9Data/Plugins/readme.txt"))
+        agent.wait(timeout=120)
+        self.assert_extractor_started(package)
+        self.await_post_upgrade()
+        self.assertEqual(self.inst.files("Kivo9Data/update"),
+                         sorted(self.inst.files("package") + ["Kivo9PostUpgrade.exe.record"]))
+
+    def test_a_kill_during_the_hand_over_leaves_no_half_tree(self):
+        shim = os.path.join(ks._config.bin_dir, "libkill_shim.so")
+        if ks.is_windows() or not os.path.exists(shim):
+            self.skipTest("needs the preloaded kill library (Linux build)")
+        ks.write_file_list(self.inst.path("package"))
+        self.inst.write("Kivo9Data/update.partial/stale.txt", "left by an earlier run")
+        stale = self.inst.path("Kivo9Data/update.partial")
+        count_file = self.inst.path("calls")
+        self.serve_package(console=False)
+        # A sanitizer build wants its runtime first; the preloaded library comes before it.
+        preload = {"LD_PRELOAD": shim, "ASAN_OPTIONS": "verify_asan_link_order=0:" +
+                   os.environ.get("ASAN_OPTIONS", "")}
+        self.run_agent("silent", env=dict(preload, KIVO_COUNT_FILE=count_file))
+        self.await_post_upgrade()
+        self.assertFalse(os.path.exists(stale))
+        with open(count_file) as f:
+            operations = int(f.read())
+        package = self.inst.files("package")
+        outcomes = {}
+        for n in range(1, operations + 1):
+            shutil.rmtree(self.inst.path("Kivo9Data/update"), ignore_errors=True)
+            self.inst.write("Kivo9Data/update.partial/stale.txt", "left by an earlier run")
+            self.serve_package(console=False)
+            result = ks.run(self.inst.agent, ["silent"], cwd=self.inst.path("tmp"),
+                            env=dict(self.environment(self.inst), **preload,
+                                     KIVO_KILL_AFTER=str(n)))
+            self.assertTrue(ks.wait_until_gone(self.inst.extractor))
+            self.assertTrue(ks.wait_until_gone(self.inst.path(
+                "Kivo9Data/update/Kivo9PostUpgrade.exe")))
+            left = self.inst.files("Kivo9Data/update")
+            left = [name for name in left if name != "Kivo9PostUpgrade.exe.record"]
+            outcome = "whole tree" if left == package else "no tree" if not left else "half"
+            self.assertIn(outcome, ("whole tree", "no tree"), "kill point %d: %s" % (n, left))
+            key = ("killed, " if result.returncode == -9 else "not killed, ") + outcome
+            outcomes[key] = outcomes.get(key, 0) + 1
+        sys.stderr.write("\n%d hand-over kill points: %s\n" % (operations, outcomes))
+
+    def test_an_agent_killed_while_the_extractor_writes_leaves_no_update(self):
+        self.inst = self.make_installation(tree_extractor=True)
+        self.inst.set_marker(after_ms=2000)
+        self.serve_package(console=True)
+        command = ([ks._config.emulator] if ks._config.emulator else []) + [self.inst.agent]
+        env = dict(os.environ, **self.environment(self.inst), **ks.WINE_ENVIRONMENT)
+        agent = subprocess.Popen(command, cwd=self.inst.path("tmp"), env=env,
+                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL)
+        self.assertTrue(ks.wait_for(lambda: self.inst.exists(
+            "Kivo9Data/update.partial/Plugins/readme.txt")))
+        agent.kill()
+        agent.wait()
+        self.assertTrue(ks.wait_until_gone(self.inst.extractor))
+        # The staging directory stays for the next run to remove; nothing else appears.
+        self.assertTrue(self.inst.exists("Kivo9Data/update.partial/Resource/version.ini"))
+        self.assertFalse(self.inst.exists("Kivo9Data/update"))
+        self.assertEqual(self.post_upgrade_records(), [])
 
     # ---- the whole cycle ----
 

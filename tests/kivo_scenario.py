@@ -12,6 +12,7 @@ detached child (as the launcher does) must not keep the test waiting for the chi
 """
 
 import argparse
+import hashlib
 import json
 import os
 import shutil
@@ -118,8 +119,8 @@ def wait_until_gone(program, timeout=60.0):
 class Installation:
     """A temporary directory tree to install programs and files into; removed by cleanup()."""
 
-    def __init__(self, prefix="kivo-"):
-        self.root = os.path.realpath(tempfile.mkdtemp(prefix=prefix))
+    def __init__(self, prefix="kivo-", parent=None):
+        self.root = os.path.realpath(tempfile.mkdtemp(prefix=prefix, dir=parent))
 
     def cleanup(self):
         shutil.rmtree(self.root, ignore_errors=True)
@@ -169,6 +170,23 @@ class Installation:
             prefix = "" if rel == "." else rel + "/"
             found += [prefix + d + "/" for d in dirnames] + [prefix + f for f in filenames]
         return sorted(found)
+
+
+def write_file_list(root):
+    """Writes root/Resource/files.lst for every file below root, as the publisher does."""
+    lines = []
+    for dirpath, _, filenames in os.walk(root):
+        for name in filenames:
+            path = os.path.join(dirpath, name)
+            relative = os.path.relpath(path, root).replace(os.sep, "/")
+            if relative == "Resource/files.lst":
+                continue
+            with open(path, "rb") as f:
+                data = f.read()
+            lines.append("%s %d %s\n" % (hashlib.sha256(data).hexdigest(), len(data), relative))
+    os.makedirs(os.path.join(root, "Resource"), exist_ok=True)
+    with open(os.path.join(root, "Resource", "files.lst"), "w", encoding="utf-8") as f:
+        f.writelines(sorted(lines))
 
 
 def read_records(record_file):

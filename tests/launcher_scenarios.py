@@ -98,11 +98,12 @@ class LauncherScenarios(unittest.TestCase):
         self.make_update()
         # A directory where the update has a file: that copy fails, whoever runs the test.
         self.inst.mkdir("Kivo9Data/Resource/a.txt")
+        before = self.inst.files()
         self.start("page.htm")
-        self.assertTrue(self.inst.exists("Kivo9Data/update/Kivo9.exe"))
-        self.assertTrue(self.inst.exists("Kivo9Data/update/Resource/a.txt"))
-        self.assertTrue(self.inst.exists("Kivo9Data/Kivo9PostUpgrade.exe"))
-        self.assertTrue(self.inst.read("Kivo9Data/Kivo9.exe").endswith(NEW_BROWSER))
+        # Refused before anything was touched: the old installation and the whole update.
+        self.assertEqual(self.inst.files(), sorted(before + ["Kivo9Data/Kivo9.exe.record"]))
+        self.assertFalse(self.inst.exists("Kivo9Data/Kivo9PostUpgrade.exe"))
+        self.assert_old_browser_kept()
 
         os.rmdir(self.inst.path("Kivo9Data/Resource/a.txt"))
         self.start("page.htm")

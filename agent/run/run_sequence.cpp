@@ -4,6 +4,7 @@
 
 #include "agent/filters/filter_combiner.h"
 #include "agent/run/console_mode.h"
+#include "agent/run/hand_over.h"
 #include "agent/run/layout.h"
 #include "agent/run/messages.h"
 #include "agent/run/upgrade_session.h"
@@ -15,8 +16,8 @@
 
 namespace {
 
-constexpr int kTreeWaitAttempts = 5;
-constexpr unsigned kTreeWaitIntervalMs = 1000;
+// How long the extractor may take; a package it has not unpacked by then is dropped.
+constexpr std::uint32_t kExtractorWaitMs = 120000;
 
 enum Message {
   kUpToDate = 1,
@@ -40,18 +41,14 @@ void StartPostUpgradeProgram() {
   if (PathExists(program)) platform::StartProgram(program, L"", L"", /*hidden=*/true);
 }
 
-// The extractor runs on its own; its version file tells that the tree has arrived. The
-// merge and the post-upgrade program act on the tree as soon as that file exists.
+// The merge and the post-upgrade program act on the tree only once the extractor has
+// ended and the whole tree is in the update directory.
 void AwaitUnpackedTree() {
   PrintMessage(kUnpacking);
   const std::wstring marker = GetUpdateDir() + platform::NativePath(L"Resource\\version.ini");
-  for (int attempt = 0; attempt < kTreeWaitAttempts; ++attempt) {
-    platform::SleepMilliseconds(kTreeWaitIntervalMs);
-    if (PathExists(marker)) {
-      if (ConsoleMode) CombineFilterLists();
-      StartPostUpgradeProgram();
-      break;
-    }
+  if (CompleteHandOver(kExtractorWaitMs) && PathExists(marker)) {
+    if (ConsoleMode) CombineFilterLists();
+    StartPostUpgradeProgram();
   }
   PrintMessage(kTreeWaitOver);
 }

@@ -3,6 +3,7 @@
 #include <cwctype>
 
 #include "agent/run/console_mode.h"
+#include "agent/run/hand_over.h"
 #include "agent/run/layout.h"
 #include "agent/run/terminal_progress.h"
 #include "platform/console.h"
@@ -45,8 +46,10 @@ int UpgradeSession::DownloadAndUnpackFor(const PackageNames& names, const std::w
   if (tempName.empty()) return 0;
   const std::wstring packagePath = tempName + L".rar";
   const std::wstring updateDir = agentDir + platform::NativePath(L"update\\");
+  // The extractor writes beside the update directory; the hand-over renames the whole tree.
+  const std::wstring stagingDir = StagingDirFor(updateDir);
   // Checked before any request: a package that cannot be handed over is not worth fetching.
-  const auto parameters = ExtractorParameters(packagePath, updateDir);
+  const auto parameters = ExtractorParameters(packagePath, stagingDir);
   if (!parameters) return 0;
   const auto progress = ConsoleMode ? MakeTerminalProgress() : nullptr;
   bool downloaded = false;
@@ -69,10 +72,10 @@ int UpgradeSession::DownloadAndUnpackFor(const PackageNames& names, const std::w
     }
   }
   if (!downloaded) return 0;
-  CreateDirectoryChain(updateDir);
-  // Neither the start nor the extractor's result is looked at: the run sequence waits for
-  // the unpacked tree itself.
-  platform::StartProgram(agentDir + platform::NativePath(L"Resource\\UnPack.exe"), *parameters, L"",
-                         true);
+  // A start that fails shows in the hand-over, which then finds no extractor to wait for.
+  if (PrepareStaging(stagingDir)) {
+    StartExtractor(agentDir + platform::NativePath(L"Resource\\UnPack.exe"), *parameters,
+                   stagingDir, updateDir);
+  }
   return 1;
 }

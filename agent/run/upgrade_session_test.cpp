@@ -128,14 +128,15 @@ TEST_F(DownloadAndUnpackTest, FirstNameThatYieldsAPackageEndsTheSearch) {
   EXPECT_EQ(server_.RequestedUrls(),
             (std::vector<std::string>{StatsUrl("zhcn", id, 0), DownloadUrl("zhcn"),
                                       StatsUrl("zh", id, 0)}));
-  EXPECT_TRUE(PathExists(agentDir_ + L"update" + kSep));
+  // The extractor writes into the staging directory; the hand-over renames it to update.
+  EXPECT_TRUE(PathExists(agentDir_ + L"update.partial" + kSep));
 
   const auto arguments = RecordedArguments(RecordPath(), 100);
   ASSERT_TRUE(arguments.has_value()) << "the extractor was not started";
   ASSERT_EQ(arguments->size(), 5u);
   package_ = (*arguments)[3];
   EXPECT_EQ(*arguments, platform::SplitParameters(L"x -o+ -y \"" + package_ + L"\" \"" + agentDir_ +
-                                                  L"update" + kSep + L"\""));
+                                                  L"update.partial" + kSep + L"\""));
   const std::wstring tempFile = package_.substr(0, package_.size() - 4);
   EXPECT_EQ(package_.substr(0, GetTempDir().size() + 3), GetTempDir() + L"~GF");
   EXPECT_EQ(package_.substr(package_.size() - 8), L".tmp.rar");
@@ -155,6 +156,7 @@ TEST_F(DownloadAndUnpackTest, NoPackageUnderAnyNameCreatesAndStartsNothing) {
           LoopbackServer::Url(buildconfig::kStatsHost, "/tg/kivopatch/?hardid=" + id + "&times=0"),
           DownloadUrl("")}));
   EXPECT_FALSE(PathExists(agentDir_ + L"update" + kSep));
+  EXPECT_FALSE(PathExists(agentDir_ + L"update.partial" + kSep));
   EXPECT_FALSE(RecordedArguments(RecordPath(), 10).has_value());
 }
 

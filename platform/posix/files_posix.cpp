@@ -69,18 +69,7 @@ bool OpenCopySource(const std::wstring& path, int& fd, struct stat& info) {
   return fcntl(fd, F_SETFL, 0) == 0;
 }
 
-}  // namespace
-
-bool PathQuery(const std::wstring& path) {
-  if (path.empty() || path.find_first_of(L"*?") != std::wstring::npos) {
-    errno = ENOENT;
-    return false;
-  }
-  struct stat info;
-  return lstat(Narrow(path).c_str(), &info) == 0;
-}
-
-bool CopyFileOverwrite(const std::wstring& from, const std::wstring& to) {
+bool CopyInto(const std::wstring& from, const std::wstring& to, bool flush) {
   int sourceFd = -1;
   struct stat info;
   const bool opened = OpenCopySource(from, sourceFd, info);
@@ -94,7 +83,27 @@ bool CopyFileOverwrite(const std::wstring& from, const std::wstring& to) {
   const struct timespec times[2] = {info.st_atim, info.st_mtim};
   if (fchmod(target.get(), info.st_mode & 07777) != 0) return false;
   if (futimens(target.get(), times) != 0) return false;
+  if (flush && fsync(target.get()) != 0) return false;
   return target.Close();
+}
+
+}  // namespace
+
+bool PathQuery(const std::wstring& path) {
+  if (path.empty() || path.find_first_of(L"*?") != std::wstring::npos) {
+    errno = ENOENT;
+    return false;
+  }
+  struct stat info;
+  return lstat(Narrow(path).c_str(), &info) == 0;
+}
+
+bool CopyFileOverwrite(const std::wstring& from, const std::wstring& to) {
+  return CopyInto(from, to, false);
+}
+
+bool CopyFileFlushed(const std::wstring& from, const std::wstring& to) {
+  return CopyInto(from, to, true);
 }
 
 bool RemoveFile(const std::wstring& path) { return unlink(Narrow(path).c_str()) == 0; }

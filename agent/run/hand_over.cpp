@@ -1,0 +1,92 @@
+#include "agent/run/hand_over.h"
+
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform_native.h"
+#include "tree/file_list.h"
+#include "tree/update_tree.h"
+
+namespace {
+
+// The extractor of this run and where it writes. One run starts at most one.
+struct PendingHandOver {
+  platform::ChildProcess extractor;
+  std::wstring stagingDir;
+  std::wstring updateDir;
+};
+
+PendingHandOver& Pending() {
+  static PendingHandOver pending;
+  return pending;
+}
+
+bool Exists(const std::wstring& path) {
+  return platform::QueryPath(path).kind != platform::PathKind::Missing;
+}
+
+// A tree with a file list must hold every listed file as listed; one without (an older publisher)
+// is taken whole. The tree is flushed first: once renamed, it must not turn out torn after a power
+// cut.
+bool TreeIsComplete(const std::wstring& dir) {
+  tree::TreeListing listing;
+  std::wstring problem;
+  if (!tree::ListTree(dir, listing, problem)) return false;
+  for (const tree::TreeFile& file : listing.files) {
+    if (!platform::FlushFile(dir + file.path)) return false;
+  }
+  for (const std::wstring& sub : listing.directories) {
+    if (!platform::FlushDirectory(dir + sub)) return false;
+  }
+  if (!Exists(dir + tree::FileListPath())) return true;
+  std::vector<tree::TreeFile> listed;
+  return tree::CheckAgainstFileList(dir, listing, listed, problem);
+}
+
+// The staged tree becomes the update directory; one an earlier run left goes first, aside
+// and then away, so that the update directory is at every moment one whole tree or absent.
+bool RenameIntoPlace(const std::wstring& stagingDir, const std::wstring& updateDir) {
+  const std::wstring update = tree::WithoutSeparator(updateDir);
+  const std::wstring aside = update + L".old";
+  if (Exists(aside) && !tree::RemoveTree(aside + platform::kSep)) return false;
+  if (Exists(update) && !platform::MovePath(update, aside)) return false;
+  const std::wstring parent = update.substr(0, update.rfind(platform::kSep) + 1);
+  if (!platform::MovePath(tree::WithoutSeparator(stagingDir), update)) return false;
+  platform::FlushDirectory(parent);
+  if (Exists(aside)) tree::RemoveTree(aside + platform::kSep);
+  return true;
+}
+
+}  // namespace
+
+std::wstring StagingDirFor(const std::wstring& updateDir) {
+  return tree::WithoutSeparator(updateDir) + L".partial" + platform::kSep;
+}
+
+bool PrepareStaging(const std::wstring& stagingDir) {
+  return tree::RemoveTree(stagingDir) &&
+         platform::MakeDirectory(tree::WithoutSeparator(stagingDir));
+}
+
+bool StartExtractor(const std::wstring& extractor, const std::wstring& parameters,
+                    const std::wstring& stagingDir, const std::wstring& updateDir) {
+  PendingHandOver& pending = Pending();
+  pending.stagingDir = stagingDir;
+  pending.updateDir = updateDir;
+  return pending.extractor.Start(extractor, parameters, L"");
+}
+
+bool CompleteHandOver(std::uint32_t timeoutMs) {
+  PendingHandOver& pending = Pending();
+  if (!pending.extractor.IsStarted()) return false;
+  std::uint32_t exitCode = 0;
+  const bool ended = pending.extractor.Wait(timeoutMs, exitCode);
+  if (!ended) pending.extractor.Kill();  // half a tree is worth nothing: it goes
+  if (!ended || exitCode != 0 || !TreeIsComplete(pending.stagingDir) ||
+      !RenameIntoPlace(pending.stagingDir, pending.updateDir)) {
+    tree::RemoveTree(pending.stagingDir);
+    return false;
+  }
+  return true;
+}

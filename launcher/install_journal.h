@@ -1,0 +1,39 @@
+// The install's journal: what an install is about to change in the data directory, written
+// and flushed before the first change, so that a later start can finish or undo it.
+//
+// Text, UTF-8, one record a line, paths relative to the data directory with '/':
+//
+//   kivo9-install 1
+//   dir <path>        a directory the install creates (parents first)
+//   new <path>        a file the install adds
+//   replace <path>    a file the install replaces (the old one is kept aside until commit)
+//   end
+//   commit            appended once every file is in place
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace launcher {
+
+struct JournalFile {
+  std::wstring path;  // relative, native separators
+  bool replaces = false;
+};
+
+struct InstallJournal {
+  std::vector<std::wstring> createdDirectories;  // relative, native separators, parents first
+  std::vector<JournalFile> files;
+  bool committed = false;
+};
+
+// The journal's text without the commit line.
+std::string FormatJournal(const InstallJournal& journal);
+// The line that marks the install as committed.
+std::string CommitLine();
+
+// False for a text that is not a whole journal (the end line missing included) and for a
+// path that would leave the data directory; a commit line cut short counts as no commit.
+bool ParseJournal(const std::string& text, InstallJournal& journal);
+
+}  // namespace launcher

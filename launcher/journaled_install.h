@@ -1,0 +1,36 @@
+// The install of a pending update tree into the data directory, journaled so that any
+// interruption ends, at the latest after the next start, in the old installation or the new
+// one: files it replaces are moved aside and kept until the install is committed, new files
+// are renamed into place (copied beside and renamed where the update lies on another
+// volume), never written into an old file.
+#pragma once
+
+#include <string>
+
+namespace launcher {
+
+struct InstallPlaces {
+  std::wstring dataDir;          // ends with a separator
+  std::wstring updateDir;        // ends with a separator
+  std::wstring browser;          // dataDir + the browser executable
+  std::wstring postUpgradeCopy;  // removed from dataDir once an install is committed
+};
+
+// Work names in the data directory; a tree that holds one of them is not installed.
+std::wstring JournalPath(const InstallPlaces& places);
+std::wstring BackupDir(const InstallPlaces& places);  // ends with a separator
+
+// Finishes (committed) or undoes (not committed) an install that a journal in the data
+// directory describes, and removes the journal. True when nothing was left to do or it was
+// done; false when a step failed (the journal then stays for the next start).
+bool RecoverInterruptedInstall(const InstallPlaces& places);
+
+// Installs the update tree. Returns true when the tree was installed and the update
+// directory removed. Returns false, with the installation as it was and the update
+// directory left for a later start, when the tree is not fit to install (no browser
+// executable, an entry that is not a regular file or directory, a mismatch with its
+// Resource/files.lst, a target of another kind than its source), when the installed browser
+// executable cannot be replaced (it runs), or when a step fails (then rolled back).
+bool InstallUpdateTree(const InstallPlaces& places);
+
+}  // namespace launcher

@@ -1,0 +1,138 @@
+// The file services an install that must survive interruption needs, on Windows: one-step
+// renames written through to disk, flushed copies, and questions about what a path is.
+#include <windows.h>
+
+#include "platform/files.h"
+
+namespace platform {
+namespace {
+
+// Closes a file handle.
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  ~Handle() {
+    if (IsOpen()) CloseHandle(handle_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+// FlushFileBuffers needs a handle with write access, which a read-only file refuses; such a
+// file is left to the system's own write-back.
+bool FlushFile(const std::wstring& path) {
+  Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsOpen()) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  }
+  return FlushFileBuffers(file.get()) != 0;
+}
+
+PathInfo QueryPath(const std::wstring& path) {
+  PathInfo result;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (path.empty() || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+    return result;
+  }
+  const DWORD attributes = data.dwFileAttributes;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    result.kind = PathKind::Link;
+  } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    result.kind = PathKind::Directory;
+  } else if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+    result.kind = PathKind::Other;
+  } else {
+    result.kind = PathKind::File;
+    result.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  }
+  return result;
+}
+
+bool MovePath(const std::wstring& from, const std::wstring& to) {
+  // Without MOVEFILE_COPY_ALLOWED a move across volumes fails (ERROR_NOT_SAME_DEVICE).
+  return MoveFileExW(from.c_str(), to.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool IsCrossVolumeError(std::uint32_t code) { return code == ERROR_NOT_SAME_DEVICE; }
+
+bool CopyFileFlushed(const std::wstring& from, const std::wstring& to) {
+  return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0 && FlushFile(to);
+}
+
+bool FlushDirectory(const std::wstring&) { return true; }
+
+bool WriteFileFlushed(const std::wstring& path, const std::string& bytes, bool append) {
+  Handle file(CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, 0, nullptr,
+                          append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsOpen()) return false;
+  DWORD written = 0;
+  if (!bytes.empty() &&
+      (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+       written != bytes.size())) {
+    return false;
+  }
+  return FlushFileBuffers(file.get()) != 0;
+}
+
+bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
+  Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsOpen()) return false;
+  bytes.clear();
+  char buffer[1 << 14];
+  for (;;) {
+    DWORD n = 0;
+    if (!ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr)) return false;
+    if (n == 0) return true;
+    bytes.append(buffer, n);
+  }
+}
+
+FileReader::~FileReader() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+bool FileReader::Open(const std::wstring& path) {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = -1;
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(file);
+  return true;
+}
+
+bool FileReader::Read(char* data, std::size_t size, std::size_t& got) {
+  got = 0;
+  if (handle_ == -1) return false;
+  DWORD n = 0;
+  const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+  if (!ReadFile(reinterpret_cast<HANDLE>(handle_), data, chunk, &n, nullptr)) return false;
+  got = n;
+  return true;
+}
+
+// A running program's file, or one held open by another process, refuses a handle that
+// shares nothing.
+bool CanOpenForWriting(const std::wstring& path) {
+  Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file.IsOpen();
+}
+
+}  // namespace platform

@@ -1,0 +1,361 @@
+"""Scenarios of the launcher's journaled install: trees it must refuse untouched, targets it
+must not write through, and a kill after every file operation of an install (Linux, with a
+preloaded library that counts them) or at a sample of moments (under the emulator), each
+followed by an uninterrupted start that must end in the old or the new tree, byte for byte.
+"""
+
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import time
+import unittest
+
+import kivo_scenario as ks
+
+OLD_BROWSER, NEW_BROWSER = b"\nold browser", b"\nnew browser"
+USER_FILES = {"User/UserConfig.ini": b"[Settings]\nUsedTimes=3\n", "User/mine.txt": b"mine"}
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def snapshot(root, leave_out=("Kivo9.exe.record",)):
+    """{relative path: content} of every file below root, directories as None."""
+    found = {}
+    for dirpath, dirnames, filenames in os.walk(root):
+        for name in dirnames:
+            found[os.path.relpath(os.path.join(dirpath, name), root).replace(os.sep, "/")] = None
+        for name in filenames:
+            relative = os.path.relpath(os.path.join(dirpath, name), root).replace(os.sep, "/")
+            if relative in leave_out:
+                continue
+            path = os.path.join(dirpath, name)
+            if os.path.islink(path):
+                found[relative] = "link to " + os.readlink(path)
+            elif not os.path.isfile(path):
+                found[relative] = "special file"  # a pipe or socket: reading it would block
+            else:
+                found[relative] = read_bytes(path)
+    return found
+
+
+class InstallCase:
+    """An installation with an old tree and a pending update, laid out by copying a template
+    (a kill test lays out hundreds)."""
+
+    def __init__(self, files=0, with_list=True, parent=None):
+        self.inst = ks.Installation(prefix="kivo-install-", parent=parent)
+        self.launcher = self.inst.install_program("Kivo9", "Kivo9" + ks._config.suffix)
+        template = self.inst.mkdir("template")
+        old, update = os.path.join(template, "old"), os.path.join(template, "update")
+        shutil.copyfile(ks.built_program("recorder"), os.path.join(template, "recorder"))
+        self.lay_out(old, update, files)
+        if with_list:
+            ks.write_file_list(update)
+        self.template = template
+        self.reset()
+        self.old = snapshot(self.data())
+        self.new = self.expected_new()
+
+    def lay_out(self, old, update, files):
+        def put(root, relative, content):
+            path = os.path.join(root, *relative.split("/"))
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(content)
+
+        browser = read_bytes(ks.built_program("recorder"))
+        put(old, "Kivo9.exe", browser + OLD_BROWSER)
+        put(update, "Kivo9.exe", browser + NEW_BROWSER)
+        for relative, content in USER_FILES.items():
+            put(old, relative, content)
+        put(old, "Resource/version.ini", b"[Version]\nupdate=1\n")
+        put(update, "Resource/version.ini", b"[Version]\nupdate=2\n")
+        put(update, "Kivo9PostUpgrade.exe", b"post-upgrade")
+        put(old, "Plugins/only-old.txt", b"stays")
+        os.makedirs(os.path.join(update, "Plugins", "empty"))
+        for i in range(files):
+            relative = "lib/d%d/s%d/f%d.dat" % (i % 7, i % 3, i)
+            if i % 3 == 0:  # changed
+                put(old, relative, b"old %d" % i * (i % 5 + 1))
+            if i % 3 != 2 or i % 2 == 0:  # new or changed; a third of the old ones stay
+                put(update, relative, b"new %d" % i * (i % 4 + 1))
+            else:
+                put(old, relative, b"old only %d" % i)
+        for root in (old, update):
+            os.chmod(os.path.join(root, "Kivo9.exe"), 0o755)
+
+    def data(self, relative=""):
+        return self.inst.path("Kivo9Data" + ("/" + relative if relative else ""))
+
+    def reset(self):
+        shutil.rmtree(self.data(), ignore_errors=True)
+        shutil.copytree(os.path.join(self.template, "old"), self.data(), symlinks=True)
+        shutil.copytree(os.path.join(self.template, "update"), self.data("update"), symlinks=True)
+
+    def expected_new(self):
+        new = {k: v for k, v in self.old.items() if not k.startswith("update")}
+        for relative, content in snapshot(os.path.join(self.template, "update")).items():
+            new[relative] = content
+        new.pop("Kivo9PostUpgrade.exe")
+        return new
+
+    def start(self, env=None, wait_for_browser=True):
+        """Runs the launcher; with wait_for_browser, until the browser has written its record
+        and ended. Returns the launcher's exit code and whether the browser was started."""
+        record = self.data("Kivo9.exe.record")
+        if os.path.exists(record):
+            os.remove(record)
+        result = ks.run(self.launcher, ["page.htm"], cwd=self.inst.root, env=env)
+        started = None
+        if wait_for_browser:
+            started = bool(ks.wait_for(lambda: ks.read_records(record), timeout=20, interval=0.01))
+            ks.wait_until_gone(self.data("Kivo9.exe"))
+        return result.returncode, started
+
+    def state(self):
+        """"old" or "new" when the data directory holds exactly that tree (a pending update
+        left complete beside the old one), else a description of the mix."""
+        now = snapshot(self.data())
+        pending = {k[len("update/"):]: v for k, v in now.items() if k.startswith("update/")}
+        rest = {k: v for k, v in now.items() if k != "update" and not k.startswith("update/")}
+        if rest == self.new and "update" not in now:
+            return "new"
+        if rest == self.old_without_update() and pending == self.pending_tree():
+            return "old"
+        differing = sorted(set(rest.items()) ^ set(self.new.items()), key=str)[:3]
+        return "mix: %s" % [k for k, _ in differing]
+
+    def old_without_update(self):
+        return {k: v for k, v in self.old.items() if k != "update" and not k.startswith("update/")}
+
+    def pending_tree(self):
+        return snapshot(os.path.join(self.template, "update"))
+
+
+class InstallScenarios(unittest.TestCase):
+    def case(self, **kwargs):
+        case = InstallCase(**kwargs)
+        self.addCleanup(case.inst.cleanup)
+        return case
+
+    def assert_refused(self, case, spoil, keep_pending=True):
+        """spoil(case) changes the laid-out case; the install must then leave every file as
+        it was and still start the (old) browser."""
+        spoil(case)
+        before = snapshot(case.data())
+        self.assertEqual(case.start(), (0, True))
+        self.assertEqual(snapshot(case.data()), before)
+
+    # ---- trees and targets the install refuses, before touching anything ----
+
+    def test_unfit_trees_and_targets_are_refused_untouched(self):
+        def fifo(c):
+            os.mkfifo(c.data("update/lib/pipe"))
+
+        def socket_file(c):
+            s = socket.socket(socket.AF_UNIX)
+            s.bind(c.data("update/lib/sock"))
+            s.close()
+
+        def link_in_tree(c):
+            os.symlink("/etc/passwd", c.data("update/Resource/passwd"))
+
+        def refused_name(c):
+            os.makedirs(c.data("update/bad\\name"))
+
+        def directory_for_file(c):
+            os.remove(c.data("Resource/version.ini"))
+            os.makedirs(c.data("Resource/version.ini"))
+
+        def file_for_directory(c):
+            shutil.rmtree(c.data("Plugins"))
+            c.inst.write("Kivo9Data/Plugins", b"a file")
+
+        def listed_size_differs(c):
+            with open(c.data("update/lib/d0/s0/f0.dat"), "ab") as f:
+                f.write(b"!")
+
+        def listed_content_differs(c):
+            path = c.data("update/lib/d0/s0/f0.dat")
+            data = read_bytes(path)
+            with open(path, "wb") as f:
+                f.write(data[:-1] + (b"?" if data[-1:] != b"?" else b"!"))
+
+        def listed_file_missing(c):
+            os.remove(c.data("update/lib/d1/s1/f1.dat"))
+
+        def bad_list_line(c):
+            with open(c.data("update/Resource/files.lst"), "a") as f:
+                f.write("zz 1 ../../outside\n")
+
+        def no_new_browser(c):
+            os.remove(c.data("update/Kivo9.exe"))
+            ks.write_file_list(c.data("update"))
+
+        def work_name_in_tree(c):
+            c.inst.write("Kivo9Data/update/install.journal", b"kivo9-install 1\nend\n")
+            ks.write_file_list(c.data("update"))
+
+        cases = [directory_for_file, file_for_directory, listed_size_differs,
+                 listed_content_differs, listed_file_missing, bad_list_line, no_new_browser,
+                 work_name_in_tree]
+        if not ks.is_windows():  # entries the emulator would show as something else
+            cases += [fifo, socket_file, link_in_tree, refused_name]
+        case = self.case(files=12)
+        for spoil in cases:
+            with self.subTest(spoil.__name__):
+                case.reset()
+                self.assert_refused(case, spoil)
+
+    def test_a_running_browser_stops_the_install_untouched(self):
+        if ks.is_windows():
+            self.skipTest("the running program is a native one")
+        case = self.case(files=6)
+        shutil.copy2("/bin/sleep", case.data("Kivo9.exe"))
+        holder = subprocess.Popen([case.data("Kivo9.exe"), "60"])
+        self.addCleanup(holder.wait)
+        self.addCleanup(holder.kill)
+        before = snapshot(case.data())
+        self.assertEqual(ks.run(case.launcher, ["1"], cwd=case.inst.root).returncode, 0)
+        self.assertEqual(snapshot(case.data()), before)
+
+    # ---- what the install never writes through ----
+
+    def test_links_open_files_and_read_only_targets_are_replaced_not_written(self):
+        # Beside them, a file the list does not name, which stays out of the installation.
+        if ks.is_windows():
+            self.skipTest("the links and the open file are native ones")
+        case = self.case(files=12)
+        outside = case.inst.write("outside.txt", b"outside")
+        hard = case.inst.write("hard.txt", b"hard")
+        os.remove(case.data("lib/d0/s0/f0.dat"))
+        os.symlink(outside, case.data("lib/d0/s0/f0.dat"))
+        os.remove(case.data("lib/d3/s0/f3.dat"))
+        os.link(hard, case.data("lib/d3/s0/f3.dat"))
+        os.chmod(case.data("Resource/version.ini"), 0o444)
+        held = open(case.data("lib/d6/s0/f6.dat"), "rb")
+        self.addCleanup(held.close)
+        held_before = read_bytes(case.data("lib/d6/s0/f6.dat"))
+        case.inst.write("Kivo9Data/update/not-listed.log", b"no part of the package")
+        case.old = snapshot(case.data())
+        self.assertEqual(case.start(), (0, True))
+        self.assertEqual(case.state(), "new")
+        self.assertEqual(case.inst.read("outside.txt"), b"outside")
+        self.assertEqual(case.inst.read("hard.txt"), b"hard")
+        self.assertEqual(held.read(), held_before)  # the old file itself was never written
+
+    def test_a_tree_without_a_file_list_installs_whole_and_user_files_stay(self):
+        case = self.case(files=30, with_list=False)
+        self.assertEqual(case.start(), (0, True))
+        self.assertEqual(case.state(), "new")
+        for relative, content in USER_FILES.items():
+            self.assertEqual(case.inst.read("Kivo9Data/" + relative), content)
+        self.assertFalse(os.path.exists(case.data("install.journal")))
+        self.assertFalse(os.path.exists(case.data("install.old")))
+
+    def test_deep_tree_installs(self):
+        case = self.case(files=0, with_list=False)
+        # Under the emulator the paths must stay within the 260-character buffer.
+        deep = "/".join("d%d" % i for i in range(30 if ks.is_windows() else 300))
+        case.inst.write("Kivo9Data/update/" + deep + "/leaf.txt", b"leaf")
+        case.old = snapshot(case.data())
+        case.new = dict(case.new)
+        case.new.update({k[len("update/"):]: v for k, v in case.old.items()
+                         if k.startswith("update/d0")})
+        self.assertEqual(case.start(), (0, True))
+        self.assertEqual(case.state(), "new")
+
+    def test_a_path_beyond_the_platform_buffer_is_never_taken_from_the_current_directory(self):
+        case = self.case(files=3)
+        deep_root = os.path.join(case.inst.root, *["long-directory-name"] * 14)
+        deep_data = os.path.join(deep_root, "Kivo9Data")
+        shutil.copytree(case.data(), deep_data, symlinks=True)
+        launcher = os.path.join(deep_root, os.path.basename(case.launcher))
+        shutil.copy2(case.launcher, launcher)
+        before, before_here = snapshot(deep_data), snapshot(case.data())
+        # Started from the short installation, which must stay as it is.
+        self.assertEqual(ks.run(launcher, [], cwd=case.inst.root).returncode, 0)
+        self.assertEqual(snapshot(case.data()), before_here)
+        # Installed where the platform knows such a path, untouched where it does not.
+        ks.wait_for(lambda: os.path.exists(os.path.join(deep_data, "Kivo9.exe.record")), 5)
+        ks.wait_until_gone(os.path.join(deep_data, "Kivo9.exe"))
+        self.assertIn(snapshot(deep_data), (before, case.new))
+
+    # ---- a kill at every file operation ----
+
+    def test_a_kill_after_any_file_operation_ends_old_or_new(self):
+        shim = os.path.join(ks._config.bin_dir, "libkill_shim.so")
+        if ks.is_windows() or not os.path.exists(shim):
+            self.skipTest("needs the preloaded kill library (Linux build)")
+        # In memory where there is such a file system: a kill is not a power cut, so the
+        # flushes need not reach a disk, and hundreds of layouts go faster.
+        case = self.case(files=240, parent="/dev/shm" if os.path.isdir("/dev/shm") else None)
+        count_file = case.inst.path("calls")
+        env = {"LD_PRELOAD": shim, "KIVO_COUNT_FILE": count_file,
+               "ASAN_OPTIONS": "verify_asan_link_order=0:" + os.environ.get("ASAN_OPTIONS", "")}
+        case.start(env)
+        self.assertEqual(case.state(), "new")
+        with open(count_file) as f:
+            operations = int(f.read())
+        self.assertGreater(operations, 240)
+        outcomes = {}
+        for n in range(1, operations + 1):
+            case.reset()
+            code, _ = case.start(dict(env, KIVO_KILL_AFTER=str(n), KIVO_COUNT_FILE=""),
+                                 wait_for_browser=False)
+            killed = code == -signal.SIGKILL
+            code, started = case.start()
+            outcome = ("killed, " if killed else "not killed, ") + case.state()
+            outcomes[outcome] = outcomes.get(outcome, 0) + 1
+            self.assertTrue(started, "kill point %d: the browser was not started" % n)
+            self.assertIn(case.state(), ("old", "new"), "kill point %d" % n)
+            if sys.stderr.isatty():
+                sys.stderr.write("\rkill point %d of %d" % (n, operations))
+        sys.stderr.write("\n%d kill points: %s\n" % (operations, outcomes))
+        self.assertEqual(outcomes.get("killed, new", 0) + outcomes.get("killed, old", 0),
+                         operations)
+
+    def test_a_kill_at_sampled_moments_ends_old_or_new(self):
+        """Where no library can be preloaded (the Windows programs under the emulator), the
+        launcher is killed at moments spread over the time an install takes."""
+        if not ks.is_windows():
+            self.skipTest("natively every file operation is covered by the preloaded kill")
+        case = self.case(files=60)
+        command = [ks._config.emulator, case.launcher]
+        env = dict(os.environ, **ks.WINE_ENVIRONMENT)
+
+        def run_until(delay):
+            begin = time.monotonic()
+            launcher = subprocess.Popen(command, cwd=case.inst.root, env=env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            try:
+                launcher.wait(timeout=delay)
+            except subprocess.TimeoutExpired:
+                launcher.kill()
+                launcher.wait()
+            ks.wait_until_gone(case.data("Kivo9.exe"))
+            return time.monotonic() - begin
+
+        whole = run_until(120)
+        self.assertEqual(case.state(), "new")
+        samples = 8  # each costs two starts of the emulator
+        outcomes = {}
+        for k in range(1, samples + 1):
+            case.reset()
+            run_until(whole * k / (samples + 1))
+            interrupted = os.path.exists(case.data("install.journal"))
+            self.assertEqual(case.start(), (0, True))
+            outcome = ("journal left, " if interrupted else "") + case.state()
+            outcomes[outcome] = outcomes.get(outcome, 0) + 1
+            self.assertIn(case.state(), ("old", "new"), "sample %d" % k)
+        sys.stderr.write("\n%d sampled kills: %s\n" % (samples, outcomes))
+
+
+if __name__ == "__main__":
+    ks.main()

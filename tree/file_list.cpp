@@ -1,0 +1,131 @@
+#include "tree/file_list.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <vector>
+
+#include "platform/crypto.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace tree {
+namespace {
+
+bool IsLowerHex(const std::string& text) {
+  return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+         });
+}
+
+bool ParseSize(const std::string& text, std::uint64_t& size) {
+  if (text.empty() || text.size() > 19) return false;
+  size = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    size = size * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return true;
+}
+
+// No empty part, no "." or "..", no leading separator: the path stays inside the tree.
+bool StaysInside(const std::string& path) {
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = path.find('/', start);
+    const std::string part = path.substr(start, end - start);
+    if (part.empty() || part == "." || part == ".." || part.find('\\') != std::string::npos) {
+      return false;
+    }
+    if (end == std::string::npos) return true;
+    start = end + 1;
+  }
+}
+
+// The file's SHA-256 as lower-case hex; "" when it cannot be read whole.
+std::string HashOfFile(const std::wstring& path) {
+  platform::FileReader reader;
+  if (!reader.Open(path)) return "";
+  platform::Sha256 hash;
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    std::size_t n = 0;
+    if (!reader.Read(buffer.data(), buffer.size(), n)) return "";
+    if (n == 0) break;
+    hash.Update(buffer.data(), n);
+  }
+  return platform::HexDigest(hash.Finish());
+}
+
+}  // namespace
+
+std::wstring FileListPath() { return platform::NativePath(L"Resource\\files.lst"); }
+
+bool ParseFileList(const std::string& text, std::vector<ListedFile>& files, std::wstring& problem) {
+  files.clear();
+  std::set<std::string> seen;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    const std::size_t first = line.find(' ');
+    const std::size_t second = first == std::string::npos ? first : line.find(' ', first + 1);
+    ListedFile file;
+    if (second != std::string::npos) {
+      file.sha256 = line.substr(0, first);
+      file.path = line.substr(second + 1);
+    }
+    if (second == std::string::npos || !IsLowerHex(file.sha256) ||
+        !ParseSize(line.substr(first + 1, second - first - 1), file.size) ||
+        !StaysInside(file.path) || !seen.insert(file.path).second) {
+      problem = L"bad file list line: " + platform::FromUtf8(line);
+      return false;
+    }
+    files.push_back(std::move(file));
+  }
+  return true;
+}
+
+bool CheckAgainstFileList(const std::wstring& root, const TreeListing& listing,
+                          std::vector<TreeFile>& listed, std::wstring& problem) {
+  listed.clear();
+  std::string text;
+  if (!platform::ReadWholeFile(root + FileListPath(), text)) {
+    problem = L"cannot read " + root + FileListPath();
+    return false;
+  }
+  std::vector<ListedFile> entries;
+  if (!ParseFileList(text, entries, problem)) return false;
+  std::map<std::string, const ListedFile*> byPath;
+  for (const ListedFile& entry : entries) byPath[entry.path] = &entry;
+  const std::string listItself = ListPath(FileListPath());
+  for (const TreeFile& file : listing.files) {
+    const std::string path = ListPath(file.path);
+    if (path == listItself) {
+      listed.push_back(file);
+      continue;
+    }
+    const auto found = byPath.find(path);
+    if (found == byPath.end()) continue;
+    if (found->second->size != file.size) {
+      problem = L"size differs from the file list: " + file.path;
+      return false;
+    }
+    if (HashOfFile(root + file.path) != found->second->sha256) {
+      problem = L"content differs from the file list: " + file.path;
+      return false;
+    }
+    listed.push_back(file);
+  }
+  if (listed.size() != entries.size() + 1) {
+    problem = L"a listed file is missing";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace tree

@@ -1,0 +1,37 @@
+// Resource/files.lst, the list of every file of a package's tree: one line per file,
+// "sha256 size path" (64 lower-case hex digits, decimal size, path relative to the tree root
+// with '/' separators); the list itself is not listed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tree/update_tree.h"
+
+namespace tree {
+
+// The list's path relative to a tree root, native separators.
+std::wstring FileListPath();
+
+struct ListedFile {
+  std::string path;  // as written, '/' separators
+  std::uint64_t size = 0;
+  std::string sha256;  // lower-case hex
+};
+
+// Reads the list's lines ("\n" or "\r\n" line ends). False, with the line in problem, for a
+// line that is not three well-formed fields, a path that climbs out of the tree or is given
+// twice.
+bool ParseFileList(const std::string& text, std::vector<ListedFile>& files, std::wstring& problem);
+
+// Whether the tree at root (ending with a separator), as listing describes it, holds every
+// file its list names with its size and hash. Files the list does not name (a log the
+// post-upgrade program wrote, say) are no part of the package: listed gets the files that
+// are, the list itself included, in listing's order. False, with the first difference in
+// problem, for a listed file missing, of another size or content, and when the list cannot
+// be read or parsed.
+bool CheckAgainstFileList(const std::wstring& root, const TreeListing& listing,
+                          std::vector<TreeFile>& listed, std::wstring& problem);
+
+}  // namespace tree

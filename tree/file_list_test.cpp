@@ -1,0 +1,66 @@
+#include "tree/file_list.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/files.h"
+#include "platform/test_support.h"
+#include "platform_native.h"
+
+namespace {
+
+const std::string kHash(64, 'a');
+
+TEST(ParseFileList, ReadsLinesWithEitherLineEnd) {
+  std::vector<tree::ListedFile> files;
+  std::wstring problem;
+  ASSERT_TRUE(tree::ParseFileList(kHash + " 12 Kivo9.exe\r\n" + kHash + " 0 a b/c d.txt\n", files,
+                                  problem));
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0].size, 12u);
+  EXPECT_EQ(files[1].path, "a b/c d.txt");  // blanks belong to the path
+}
+
+TEST(ParseFileList, RefusesMalformedLinesAndPathsLeavingTheTree) {
+  const std::string bad[] = {
+      "abc 1 x",                          // short hash
+      std::string(64, 'A') + " 1 x",      // upper case
+      kHash + " -1 x",                    // no size
+      kHash + " 99999999999999999999 x",  // size too long
+      kHash + " 1",                       // no path
+      kHash + " 1 ../x",                  // climbs out
+      kHash + " 1 /x",                    // absolute
+      kHash + " 1 a//x",                  // empty part
+      kHash + " 1 a\\x",                  // the other separator
+      kHash + " 1 x\n" + kHash + " 2 x",  // twice
+  };
+  for (const std::string& text : bad) {
+    std::vector<tree::ListedFile> files;
+    std::wstring problem;
+    EXPECT_FALSE(tree::ParseFileList(text, files, problem)) << text;
+    EXPECT_FALSE(problem.empty()) << text;
+  }
+}
+
+TEST(ListTree, ListsFilesAndDirectoriesSortedAndRefusesTheOtherSeparator) {
+  platform::ScopedTempDir dir;
+  const std::wstring root = dir.path();
+  const wchar_t sep = platform::kSep;
+  ASSERT_TRUE(platform::MakeDirectory(root + L"b"));
+  ASSERT_TRUE(platform::MakeDirectory(root + L"b" + sep + L"c"));
+  ASSERT_TRUE(platform::WriteWholeFile(root + L"b" + sep + L"c" + sep + L"f", "123"));
+  ASSERT_TRUE(platform::WriteWholeFile(root + L"a", ""));
+  tree::TreeListing listing;
+  std::wstring problem;
+  ASSERT_TRUE(tree::ListTree(root, listing, problem)) << problem;
+  EXPECT_EQ(listing.directories,
+            (std::vector<std::wstring>{L"b", std::wstring(L"b") + sep + L"c"}));
+  ASSERT_EQ(listing.files.size(), 2u);
+  EXPECT_EQ(listing.files[0].path, L"a");
+  EXPECT_EQ(listing.files[1].size, 3u);
+  EXPECT_EQ(tree::ListPath(listing.files[1].path), "b/c/f");
+  if (platform::kOtherSep != L'\\') return;
+  ASSERT_TRUE(platform::WriteWholeFile(root + L"b" + sep + L"x\\y", ""));
+  EXPECT_FALSE(tree::ListTree(root, listing, problem));
+}
+
+}  // namespace

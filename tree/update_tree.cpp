@@ -1,0 +1,101 @@
+#include "tree/update_tree.h"
+
+#include <algorithm>
+
+#include "platform/files.h"
+#include "platform/text.h"
+#include "platform_native.h"
+
+namespace tree {
+namespace {
+
+constexpr wchar_t kReplacementCharacter = 0xFFFD;
+
+bool IsAcceptableName(const std::wstring& name) {
+  for (const wchar_t c : name) {
+    if (static_cast<std::uint32_t>(c) < 0x20 || c == platform::kOtherSep ||
+        c == kReplacementCharacter ||
+        std::wstring_view(platform::kReservedPathChars).find(c) != std::wstring_view::npos) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ListTree(const std::wstring& root, TreeListing& listing, std::wstring& problem) {
+  listing = {};
+  // An explicit stack instead of recursion: a deep tree must not exhaust ours.
+  std::vector<std::wstring> pending{L""};
+  while (!pending.empty()) {
+    const std::wstring relativeDir = pending.back();
+    pending.pop_back();
+    const std::wstring dir = root + relativeDir;
+    platform::DirectorySearch search(dir);
+    if (!search.IsOpen()) {
+      problem = L"cannot read " + dir;
+      return false;
+    }
+    platform::DirectoryEntry entry;
+    while (search.Next(entry)) {
+      if (entry.name == L"." || entry.name == L"..") continue;
+      const std::wstring relative = relativeDir + entry.name;
+      if (!IsAcceptableName(entry.name)) {
+        problem = L"unacceptable name " + root + relative;
+        return false;
+      }
+      const platform::PathInfo info = platform::QueryPath(root + relative);
+      if (info.kind == platform::PathKind::Directory) {
+        listing.directories.push_back(relative);
+        pending.push_back(relative + platform::kSep);
+      } else if (info.kind == platform::PathKind::File) {
+        listing.files.push_back({relative, info.size});
+      } else {
+        problem = L"not a regular file or directory: " + root + relative;
+        return false;
+      }
+    }
+  }
+  // Parents come before their children once sorted, since a parent's path is a prefix.
+  std::sort(listing.directories.begin(), listing.directories.end());
+  std::sort(listing.files.begin(), listing.files.end(),
+            [](const TreeFile& a, const TreeFile& b) { return a.path < b.path; });
+  return true;
+}
+
+std::wstring WithoutSeparator(std::wstring path) {
+  if (!path.empty() && path.back() == platform::kSep) path.pop_back();
+  return path;
+}
+
+bool RemoveTree(const std::wstring& dir) {
+  const std::wstring path = WithoutSeparator(dir);
+  const platform::PathKind kind = platform::QueryPath(path).kind;
+  if (kind == platform::PathKind::Missing) return true;
+  if (kind != platform::PathKind::Directory) return platform::RemoveFile(path);
+  bool ok = true;
+  {
+    platform::DirectorySearch search(dir);
+    platform::DirectoryEntry entry;
+    while (search.Next(entry)) {
+      if (entry.name == L"." || entry.name == L"..") continue;
+      if (entry.isDirectory) {
+        ok = RemoveTree(dir + entry.name + platform::kSep) && ok;
+      } else if (entry.isLink) {
+        ok = platform::RemoveLink(dir + entry.name) && ok;
+      } else {
+        ok = platform::RemoveFile(dir + entry.name) && ok;
+      }
+    }
+  }
+  return platform::RemoveEmptyDirectory(path) && ok;
+}
+
+std::string ListPath(const std::wstring& relativePath) {
+  std::wstring withSlashes = relativePath;
+  std::replace(withSlashes.begin(), withSlashes.end(), platform::kSep, L'/');
+  return platform::ToUtf8(withSlashes);
+}
+
+}  // namespace tree

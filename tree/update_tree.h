@@ -1,0 +1,40 @@
+// An unpacked update tree as the hand-over and the install see it: every directory and
+// regular file below its root, by relative path.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tree {
+
+struct TreeFile {
+  std::wstring path;  // relative to the root, native separators
+  std::uint64_t size = 0;
+};
+
+struct TreeListing {
+  std::vector<std::wstring> directories;  // relative, each before the directories inside it
+  std::vector<TreeFile> files;            // relative, sorted by path
+};
+
+// Lists every entry below root (a directory path ending with a separator). Returns false,
+// with a reason in problem, when the tree cannot be taken whole: an entry that is neither a
+// regular file nor a directory (a link, pipe, socket or device), a name that does not
+// survive the round trip through the path rules (the other platform's separator, a wildcard,
+// a control character, bytes that are not text), or a directory that cannot be read.
+// Time near linear in the entries and the total length of their paths.
+bool ListTree(const std::wstring& root, TreeListing& listing, std::wstring& problem);
+
+// Removes dir (ending with a separator) and everything below it; a link is removed as the
+// link, what it points at stays. A file at that path is removed too. True when nothing of it
+// is left, including when it was missing.
+bool RemoveTree(const std::wstring& dir);
+
+// path without one trailing separator.
+std::wstring WithoutSeparator(std::wstring path);
+
+// path with '/' between its parts, as file lists write it.
+std::string ListPath(const std::wstring& relativePath);
+
+}  // namespace tree
