@@ -16,7 +16,6 @@
 namespace platform {
 namespace {
 
-
 // Everything the started program needs, prepared before fork: after it, the child may only
 // make system calls.
 struct Launch {
