@@ -204,6 +204,9 @@ void IniFile::ParseLine(std::size_t index) {
   ++s.keyCount;
   const std::size_t equals = FindUnit(text.begin, text.end, '=');
   key.name = Trimmed({text.begin, equals});
+  // A line without '=' has an empty value at its end: a real place in the file, which moves
+  // with the line when an edit before it carries the index over.
+  key.value = {text.end, text.end};
   if (equals < text.end) {
     key.value = TrimmedLeft({equals + unit_, text.end});
     key.hasValue = true;

@@ -135,11 +135,15 @@ TEST(IniFile, ReplacedSectionReadsAsAFreshParse) {
       "[A]\ra=1\r\n\n[B]\rb=1\r",  // first break a lone CR, an LF after the section
       std::string("\xFF\xFE[\0A\0]\0\r\0\n\0a\0=\0\x31\0\r\0\n\0[\0B\0]\0", 28),
       "[A]\r\na=1\r\n[B]",  // a header that ends the file
+      // Sections the writes make shorter, with lines without '=' after them.
+      "[A]\na=1\nb=2\nc=3\nd=4\ne=5\n[B]\nalone\nb=1\n[C]\n;x\nc\n",
+      std::string("\xFF\xFE[\0A\0]\0\n\0a\0=\0\x31\0\n\0b\0\n\0[\0C\0]\0\n\0c\0", 32),
   };
   const ProfileEntries writes[] = {
       {{L"k", L"v"}, {L"  lead", L" spaced "}, {L";note", L"x"}},
       {{L"url1", L"x"}, {L"url2", L"y"}, {L"url3", L"z"}, {L"url4", L"w"}},
       {{L"[x]", L"looks like a header"}},
+      {},
   };
   const wchar_t* const names[] = {L"A", L"b", L"C", L"", L"new"};
   for (const std::string& bytes : files) {
@@ -147,7 +151,7 @@ TEST(IniFile, ReplacedSectionReadsAsAFreshParse) {
     for (const ProfileEntries& entries : writes) {
       for (const wchar_t* section : names) {
         SCOPED_TRACE(testing::Message() << "file " << &bytes - files << ", section "
-                                        << ToUtf8(section) << ", " << ToUtf8(entries[0].first));
+                                        << ToUtf8(section) << ", " << entries.size() << " entries");
         const IniFile replaced(old, section, entries);
         const IniFile parsed(old.WithSection(section, entries));
         ASSERT_EQ(replaced.Bytes(), parsed.Bytes());
