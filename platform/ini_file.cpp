@@ -84,7 +84,8 @@ void IniFile::DetectEncodingAndParse() {
     textStart_ = unit_ = 2;
   }
   lines_.reserve(std::count(bytes_.begin(), bytes_.end(), '\n') + 1);
-  SplitLines(textStart_, textStart_ + (bytes_.size() - textStart_) / unit_ * unit_);
+  textEnd_ = textStart_ + (bytes_.size() - textStart_) / unit_ * unit_;
+  SplitLines(textStart_, textEnd_);
   if (lineBreak_.empty()) lineBreak_ = Encode(L"\r\n");
   Parse();
 }
@@ -172,7 +173,7 @@ void IniFile::SplitLines(std::size_t from, std::size_t usable) {
     lines_.push_back({start, cr, next});
     start = next;
   }
-  if (start < usable) lines_.push_back({start, usable, bytes_.size()});
+  if (start < usable) lines_.push_back({start, usable, usable});  // ends without a break
 }
 
 void IniFile::Parse() {

@@ -79,6 +79,7 @@ void IniFile::ReplaceSectionOf(const IniFile& old, const Section& s,
   AppendEntries(bytes_, entries);
   const std::size_t newEnd = bytes_.size();
   bytes_.append(old.bytes_, end, std::string::npos);
+  textEnd_ = bytes_.size() - (old.bytes_.size() - old.textEnd_);
   // Positions after the section move by the change in its size; unsigned arithmetic wraps
   // back correctly when it shrinks.
   auto moved = [&](std::size_t at) { return at - end + newEnd; };
@@ -189,7 +190,7 @@ std::size_t IniFile::RoomFor(const ProfileEntries& entries) const {
 std::string IniFile::WithNewSection(std::wstring_view section, std::size_t room) const {
   std::string out;
   out.reserve(bytes_.size() + room + 64);
-  out = bytes_;
+  out.assign(bytes_, 0, textEnd_);
   if (!lines_.empty()) out += BreakIfUnterminated(lines_.size() - 1);
   out += Encode(L"[" + std::wstring(TrimProfileSpaceLeft(section)) + L"]");
   out += lineBreak_;
@@ -223,6 +224,7 @@ std::string IniFile::WithValue(std::wstring_view section, std::wstring_view key,
   if (s == nullptr) {
     std::string out = WithNewSection(section, (key.size() + value.size() + 3) * unit_);
     out += KeyLine(key, value) + lineBreak_;
+    AppendTail(out);
     return out;
   }
   const Key* k = FindKey(*s, key);
@@ -243,6 +245,7 @@ std::string IniFile::WithSection(std::wstring_view section, const ProfileEntries
   if (first == nullptr) {
     std::string out = WithNewSection(section, room);
     AppendEntries(out, entries);
+    AppendTail(out);
     return out;
   }
   std::string out;
@@ -267,7 +270,7 @@ std::string IniFile::WithoutSection(std::wstring_view section) const {
   const Section* s = FindSection(section);
   if (s == nullptr) return bytes_;
   const std::size_t begin = lines_[s->header].begin;
-  const std::size_t end = s->end < lines_.size() ? lines_[s->end].begin : bytes_.size();
+  const std::size_t end = s->end < lines_.size() ? lines_[s->end].begin : textEnd_;
   return ApplySplices(bytes_, {{begin, end, std::string()}});
 }
 
