@@ -73,8 +73,8 @@ class IniFile {
     std::size_t line = 0;
   };
   // From name hash to position, by open addressing. Of equal names the one inserted first is
-  // found first, so inserting in file order makes the first in the file win. Names that
-  // agree up to their first character beyond ASCII share a hash; match tells them apart.
+  // found first, so inserting in file order makes the first in the file win. The hash is of
+  // the whole name, case folded; match tells apart the names that still share one.
   class NameTable {
    public:
     void Build(std::size_t count);

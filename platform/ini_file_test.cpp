@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/test_support.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -103,7 +104,7 @@ TEST(IniFile, SurrogatePairsSurviveUtf16) {
 }
 
 TEST(IniFile, NamesSharingAHashStayApart) {
-  // Only ASCII enters the hash, so these names collide and must be told apart by their text.
+  // Names beyond ASCII that differ in one character, or only in case, found by their text.
   const IniFile file(
       "\xEF\xBB\xBF[S]\nk\xC3\x84=1\nk\xC3\x96=2\nK\xC3\xA4=3\n[\xC3\x84]\na=4\n[\xC3\x96]\na=5\n");
   EXPECT_EQ(file.FindValue(L"S", L"k\u00c4").value_or(L"-"), L"1");
@@ -124,6 +125,28 @@ TEST(IniFile, ManyKeysWithDuplicates) {
   }
   EXPECT_FALSE(file.FindValue(L"S", L"key3000").has_value());
   EXPECT_EQ(file.SectionEntries(L"S").size(), 6000u);
+}
+
+// Thousands of names beyond ASCII, in UTF-8 and UTF-16, each found by its own text and case.
+TEST(IniFile, ManyNamesBeyondAscii) {
+  std::u16string text;
+  for (int i = 0; i < 4000; ++i) {
+    const std::string digits = std::to_string(i);
+    const std::u16string n(digits.begin(), digits.end());
+    text += u"[\u0424\u0438\u043b\u044c\u0442\u0440" + n + u"]\r\n\u043a" + n + u"=" + n +
+            u"\r\n\u00e4=" + n + u"\r\n";
+  }
+  const std::wstring wide(text.begin(), text.end());
+  for (const std::string& bytes : {Utf16FileBytes(text), "\xEF\xBB\xBF" + ToUtf8(wide)}) {
+    const IniFile file(bytes);
+    for (int i = 0; i < 4000; i += 3) {
+      const std::wstring n = std::to_wstring(i);
+      const std::wstring section = L"\u0444\u0418\u041b\u044c\u0442\u0440" + n;
+      EXPECT_EQ(file.FindValue(section, L"\u041a" + n).value_or(L"-"), n);
+      EXPECT_EQ(file.FindValue(section, L"\u00c4").value_or(L"-"), n);
+      EXPECT_FALSE(file.FindValue(section, L"\u043a" + std::to_wstring(i + 1)).has_value());
+    }
+  }
 }
 
 // Replacing a section in a parsed file carries the index of the other lines over; the result
