@@ -28,7 +28,7 @@ std::vector<std::wstring> NamesIn(std::string_view bytes) {
   std::u16string units;
   std::string narrow;
   auto flush = [&] {
-    if (names.size() >= 7) return;
+    if (names.size() >= 6) return;
     if (wide && !units.empty()) names.emplace_back(units.begin(), units.end());
     if (!wide && !narrow.empty()) names.push_back(platform::FromUtf8(narrow));
     units.clear();
@@ -58,16 +58,20 @@ std::vector<std::wstring> NamesIn(std::string_view bytes) {
   return names;
 }
 
+// Every lookup and edit of the names gives the same in both; lighter checks only the bytes,
+// the sections and the values of the first names, for a second write on top of the first.
 void RequireSameFile(const IniFile& kept, const IniFile& fresh,
-                     const std::vector<std::wstring>& names) {
+                     const std::vector<std::wstring>& names, bool lighter) {
   fuzz::Require(kept.Bytes() == fresh.Bytes(), "a kept index writes the fresh bytes");
+  const std::size_t keys = lighter ? 3 : names.size();
   for (const std::wstring& section : names) {
     fuzz::Require(kept.SectionEntries(section) == fresh.SectionEntries(section),
                   "a kept index reads the sections of a fresh parse");
-    for (const std::wstring& key : names) {
-      fuzz::Require(kept.FindValue(section, key) == fresh.FindValue(section, key),
+    for (std::size_t k = 0; k < keys; ++k) {
+      fuzz::Require(kept.FindValue(section, names[k]) == fresh.FindValue(section, names[k]),
                     "a kept index finds the values of a fresh parse");
     }
+    if (lighter) continue;
     fuzz::Require(kept.WithValue(section, L"n", L"1") == fresh.WithValue(section, L"n", L"1"),
                   "a kept index adds keys as a fresh parse");
     fuzz::Require(kept.WithoutSection(section) == fresh.WithoutSection(section),
@@ -108,11 +112,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::wstring& section = names[(choice >> 8) % names.size()];
   const IniFile kept(old, section, entries);
-  RequireSameFile(kept, IniFile(old.WithSection(section, entries)), names);
+  RequireSameFile(kept, IniFile(old.WithSection(section, entries)), names, false);
   // A second write on the kept index, of another section.
   const std::wstring& other = names[(choice >> 12) % names.size()];
   const ProfileEntries one = {{L"k", section}};
-  RequireSameFile(IniFile(kept, other, one), IniFile(kept.WithSection(other, one)), names);
+  RequireSameFile(IniFile(kept, other, one), IniFile(kept.WithSection(other, one)), names, true);
 
   // No edit changes a section it does not name; a damaged file loses none of its lists.
   RequireOthersKept(old, old.WithValue(section, L"n", L"1"), section, names);
