@@ -2,7 +2,7 @@
 # Installs what the builds and tests need on Debian 12 (run as root). Quiet when all is there.
 set -euo pipefail
 packages=(cmake make g++ googletest clang-format libcurl4-openssl-dev libarchive-dev python3 file zip
-          g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 curl)
+          g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 curl clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
