@@ -469,6 +469,17 @@ class AgentScenarios(unittest.TestCase):
         self.assertEqual(self.inst.read("Kivo9Data/User/Filter.ini"), USER_FILTER.encode())
         self.assertEqual(self.inst.read("Kivo9Data/User/FilterFly.ini"), USER_FILTER_FLY.encode())
 
+    def test_merge_of_a_list_that_becomes_shorter(self):
+        # Stray lines make the user's first list shorter after the merge, and the next list
+        # holds a line without "=": the merge goes on to the end and the program starts.
+        user = USER_FILTER.replace("url3=Beta\n", "url3=Beta\n; old\nurl7=stray\nurl8=stray\n")
+        user = user.replace("url1=safe.example\n", "url1=safe.example\nstray line\n")
+        self.inst.write("Kivo9Data/User/Filter.ini", user)
+        self.serve_package(console=True)
+        self.assert_messages(self.run_agent(), 2, 3, 8, 6, 5, 7)
+        self.await_post_upgrade()
+        self.assertEqual(self.inst.filter_lists(), MERGED_LISTS)
+
     # ---- the whole cycle ----
 
     def test_full_cycle(self):
