@@ -62,11 +62,19 @@ bool IniFile::CanReplaceInPlace(std::wstring_view name, const Section& s,
     const std::wstring_view key = TrimProfileSpaceLeft(entry.first);
     if (!key.empty() && key.front() == L'[') return false;
   }
-  // After a file's first break was a lone CR, the new lines end with one: a line feed
-  // right after them would join it into one CR LF break.
+  // A lone CR right before the lines after the section would join a line feed that starts
+  // them into one CR LF break. The new lines end with the file's first break; with no new
+  // lines, the header's own break comes right before them.
   const std::size_t tailLine = (s.lastText == s.header ? s.header : s.lastText) + 1;
-  return !(lineBreak_ == Encode(L"\r") && tailLine < lines_.size() &&
-           lines_[tailLine].begin + unit_ <= bytes_.size() && Unit(lines_[tailLine].begin) == '\n');
+  const bool tailStartsWithLineFeed = tailLine < lines_.size() &&
+                                      lines_[tailLine].begin + unit_ <= bytes_.size() &&
+                                      Unit(lines_[tailLine].begin) == '\n';
+  if (!tailStartsWithLineFeed) return true;
+  const Line& header = lines_[s.header];
+  const bool endsWithLoneCr = entries.empty()
+                                  ? header.next == header.end + unit_ && Unit(header.end) == '\r'
+                                  : lineBreak_ == Encode(L"\r");
+  return !endsWithLoneCr;
 }
 
 void IniFile::ReplaceSectionOf(const IniFile& old, const Section& s,

@@ -158,6 +158,8 @@ TEST(IniFile, ReplacedSectionReadsAsAFreshParse) {
       "[A]\ra=1\r\n\n[B]\rb=1\r",  // first break a lone CR, an LF after the section
       std::string("\xFF\xFE[\0A\0]\0\r\0\n\0a\0=\0\x31\0\r\0\n\0[\0B\0]\0", 28),
       "[A]\r\na=1\r\n[B]",  // a header that ends the file
+      // A header ending with a lone CR, a blank line of a lone LF after the section.
+      "[Z]\r\n[A]\rx=1\n\n[B]\nb\n",
       // Sections the writes make shorter, with lines without '=' after them.
       "[A]\na=1\nb=2\nc=3\nd=4\ne=5\n[B]\nalone\nb=1\n[C]\n;x\nc\n",
       std::string("\xFF\xFE[\0A\0]\0\n\0a\0=\0\x31\0\n\0b\0\n\0[\0C\0]\0\n\0c\0", 32),
