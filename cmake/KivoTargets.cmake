@@ -24,7 +24,7 @@ set(KIVO_TEST_ENV "WINEDEBUG=-all" "WINEDLLOVERRIDES=mscoree,mshtml=")
 # A GoogleTest program; ctest runs it whole (one ctest entry per program keeps Wine start-ups few).
 function(kivo_add_gtest name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
-  if(NOT ARG_SOURCES)
+  if(NOT ARG_SOURCES OR KIVO_FUZZ)  # the fuzz build holds the fuzz targets' tests only
     return()
   endif()
   add_executable(${name} ${ARG_SOURCES})

@@ -18,22 +18,27 @@ wchar_t FoldChar(wchar_t c) {
 
 constexpr std::uint64_t kHashSeed = 14695981039346656037ull;
 
-// c must be ASCII, where folding is only A-Z to a-z.
-std::uint64_t Mix(std::uint64_t hash, char32_t c) {
-  const char32_t folded = c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
-  return (hash ^ folded) * 1099511628211ull;
+std::uint64_t Mix(std::uint64_t hash, wchar_t folded) {
+  return (hash ^ static_cast<std::uint64_t>(static_cast<char32_t>(folded))) * 1099511628211ull;
 }
 
-// Only the ASCII characters before the first other one enter the hash: they are the same in
-// every encoding, however broken the bytes around them, so a name hashes alike in the file
-// and in a request. Later ASCII bytes could be the second half of a double-byte character.
+// The multiplications carry each character's bits only upwards; this brings the high bits
+// down into the slot number, so that names differing only in high bits of a character
+// (beyond ASCII) do not all land in one run of slots.
+std::uint64_t Finish(std::uint64_t hash) {
+  hash ^= hash >> 29;
+  hash *= 0xbf58476d1ce4e5b9ull;
+  return hash ^ (hash >> 32);
+}
+
+// Every character of the name enters the hash, case folded as names are compared, so that
+// no set of names, whatever their characters, shares one hash. Names in the file are hashed
+// as the decoded text (hashing its bytes would split a double-byte character of an ANSI code
+// page), so a name hashes alike in the file and in a request.
 std::uint64_t NameHash(std::wstring_view name) {
   std::uint64_t hash = kHashSeed;
-  for (wchar_t c : name) {
-    if (static_cast<char32_t>(c) >= 0x80) break;
-    hash = Mix(hash, static_cast<char32_t>(c));
-  }
-  return hash;
+  for (wchar_t c : name) hash = Mix(hash, FoldChar(c));
+  return Finish(hash);
 }
 
 }  // namespace
@@ -84,7 +89,8 @@ void IniFile::DetectEncodingAndParse() {
     textStart_ = unit_ = 2;
   }
   lines_.reserve(std::count(bytes_.begin(), bytes_.end(), '\n') + 1);
-  SplitLines(textStart_, textStart_ + (bytes_.size() - textStart_) / unit_ * unit_);
+  textEnd_ = textStart_ + (bytes_.size() - textStart_) / unit_ * unit_;
+  SplitLines(textStart_, textEnd_);
   if (lineBreak_.empty()) lineBreak_ = Encode(L"\r\n");
   Parse();
 }
@@ -138,13 +144,14 @@ std::wstring IniFile::Decode(Span span) const {
 }
 
 std::uint64_t IniFile::HashOf(Span span) const {
+  // ASCII, nearly every name, is hashed in place; it is the same in every encoding.
   std::uint64_t hash = kHashSeed;
   for (std::size_t at = span.begin; at < span.end; at += unit_) {
     const char32_t c = Unit(at);
-    if (c >= 0x80) break;
-    hash = Mix(hash, c);
+    if (c >= 0x80) return NameHash(Decode(span));
+    hash = Mix(hash, FoldChar(static_cast<wchar_t>(c)));
   }
-  return hash;
+  return Finish(hash);
 }
 
 bool IniFile::NameIs(Span span, std::wstring_view name) const {
@@ -172,7 +179,7 @@ void IniFile::SplitLines(std::size_t from, std::size_t usable) {
     lines_.push_back({start, cr, next});
     start = next;
   }
-  if (start < usable) lines_.push_back({start, usable, bytes_.size()});
+  if (start < usable) lines_.push_back({start, usable, usable});  // ends without a break
 }
 
 void IniFile::Parse() {
@@ -204,6 +211,9 @@ void IniFile::ParseLine(std::size_t index) {
   ++s.keyCount;
   const std::size_t equals = FindUnit(text.begin, text.end, '=');
   key.name = Trimmed({text.begin, equals});
+  // A line without '=' has an empty value at its end: a real place in the file, which moves
+  // with the line when an edit before it carries the index over.
+  key.value = {text.end, text.end};
   if (equals < text.end) {
     key.value = TrimmedLeft({equals + unit_, text.end});
     key.hasValue = true;

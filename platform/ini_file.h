@@ -73,8 +73,8 @@ class IniFile {
     std::size_t line = 0;
   };
   // From name hash to position, by open addressing. Of equal names the one inserted first is
-  // found first, so inserting in file order makes the first in the file win. Names that
-  // agree up to their first character beyond ASCII share a hash; match tells them apart.
+  // found first, so inserting in file order makes the first in the file win. The hash is of
+  // the whole name, case folded; match tells apart the names that still share one.
   class NameTable {
    public:
     void Build(std::size_t count);
@@ -157,15 +157,22 @@ class IniFile {
   void AppendKeyLine(std::string& out, std::wstring_view key, std::wstring_view value) const;
   // The bytes entries take as new lines, near enough to reserve them in advance.
   std::size_t RoomFor(const ProfileEntries& entries) const;
-  // The file with a header for section added at its end, with room for keys to follow.
+  // The file's text with a header for section added at its end, with room for keys to
+  // follow; the caller ends it with AppendTail.
   std::string WithNewSection(std::wstring_view section, std::size_t room) const;
+  // The bytes after the last whole code unit.
+  void AppendTail(std::string& out) const { out.append(bytes_, textEnd_, std::string::npos); }
   void AppendEntries(std::string& out, const ProfileEntries& entries) const;
 
   std::string bytes_;
   IniEncoding encoding_ = IniEncoding::kCodePage;
   std::size_t unit_ = 1;       // bytes per code unit
   std::size_t textStart_ = 0;  // after the byte-order mark
-  std::string lineBreak_;      // as the file writes it, "\r\n" for a new file
+  // The end of the last whole code unit. A UTF-16 file of odd length (cut short, or damaged)
+  // ends with half a unit: it is no text, but every edit keeps it as the file's last byte,
+  // so a write never gives back less than the file held and new text stays aligned.
+  std::size_t textEnd_ = 0;
+  std::string lineBreak_;  // as the file writes it, "\r\n" for a new file
   std::vector<Line> lines_;
   std::vector<Section> sections_;
   std::vector<Key> keys_;  // of every section, in file order

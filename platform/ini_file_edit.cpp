@@ -62,11 +62,19 @@ bool IniFile::CanReplaceInPlace(std::wstring_view name, const Section& s,
     const std::wstring_view key = TrimProfileSpaceLeft(entry.first);
     if (!key.empty() && key.front() == L'[') return false;
   }
-  // After a file's first break was a lone CR, the new lines end with one: a line feed
-  // right after them would join it into one CR LF break.
+  // A lone CR right before the lines after the section would join a line feed that starts
+  // them into one CR LF break. The new lines end with the file's first break; with no new
+  // lines, the header's own break comes right before them.
   const std::size_t tailLine = (s.lastText == s.header ? s.header : s.lastText) + 1;
-  return !(lineBreak_ == Encode(L"\r") && tailLine < lines_.size() &&
-           lines_[tailLine].begin + unit_ <= bytes_.size() && Unit(lines_[tailLine].begin) == '\n');
+  const bool tailStartsWithLineFeed = tailLine < lines_.size() &&
+                                      lines_[tailLine].begin + unit_ <= bytes_.size() &&
+                                      Unit(lines_[tailLine].begin) == '\n';
+  if (!tailStartsWithLineFeed) return true;
+  const Line& header = lines_[s.header];
+  const bool endsWithLoneCr = entries.empty()
+                                  ? header.next == header.end + unit_ && Unit(header.end) == '\r'
+                                  : lineBreak_ == Encode(L"\r");
+  return !endsWithLoneCr;
 }
 
 void IniFile::ReplaceSectionOf(const IniFile& old, const Section& s,
@@ -79,6 +87,7 @@ void IniFile::ReplaceSectionOf(const IniFile& old, const Section& s,
   AppendEntries(bytes_, entries);
   const std::size_t newEnd = bytes_.size();
   bytes_.append(old.bytes_, end, std::string::npos);
+  textEnd_ = bytes_.size() - (old.bytes_.size() - old.textEnd_);
   // Positions after the section move by the change in its size; unsigned arithmetic wraps
   // back correctly when it shrinks.
   auto moved = [&](std::size_t at) { return at - end + newEnd; };
@@ -189,7 +198,7 @@ std::size_t IniFile::RoomFor(const ProfileEntries& entries) const {
 std::string IniFile::WithNewSection(std::wstring_view section, std::size_t room) const {
   std::string out;
   out.reserve(bytes_.size() + room + 64);
-  out = bytes_;
+  out.assign(bytes_, 0, textEnd_);
   if (!lines_.empty()) out += BreakIfUnterminated(lines_.size() - 1);
   out += Encode(L"[" + std::wstring(TrimProfileSpaceLeft(section)) + L"]");
   out += lineBreak_;
@@ -223,6 +232,7 @@ std::string IniFile::WithValue(std::wstring_view section, std::wstring_view key,
   if (s == nullptr) {
     std::string out = WithNewSection(section, (key.size() + value.size() + 3) * unit_);
     out += KeyLine(key, value) + lineBreak_;
+    AppendTail(out);
     return out;
   }
   const Key* k = FindKey(*s, key);
@@ -243,6 +253,7 @@ std::string IniFile::WithSection(std::wstring_view section, const ProfileEntries
   if (first == nullptr) {
     std::string out = WithNewSection(section, room);
     AppendEntries(out, entries);
+    AppendTail(out);
     return out;
   }
   std::string out;
@@ -267,7 +278,7 @@ std::string IniFile::WithoutSection(std::wstring_view section) const {
   const Section* s = FindSection(section);
   if (s == nullptr) return bytes_;
   const std::size_t begin = lines_[s->header].begin;
-  const std::size_t end = s->end < lines_.size() ? lines_[s->end].begin : bytes_.size();
+  const std::size_t end = s->end < lines_.size() ? lines_[s->end].begin : textEnd_;
   return ApplySplices(bytes_, {{begin, end, std::string()}});
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/test_support.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -103,7 +104,7 @@ TEST(IniFile, SurrogatePairsSurviveUtf16) {
 }
 
 TEST(IniFile, NamesSharingAHashStayApart) {
-  // Only ASCII enters the hash, so these names collide and must be told apart by their text.
+  // Names beyond ASCII that differ in one character, or only in case, found by their text.
   const IniFile file(
       "\xEF\xBB\xBF[S]\nk\xC3\x84=1\nk\xC3\x96=2\nK\xC3\xA4=3\n[\xC3\x84]\na=4\n[\xC3\x96]\na=5\n");
   EXPECT_EQ(file.FindValue(L"S", L"k\u00c4").value_or(L"-"), L"1");
@@ -126,6 +127,28 @@ TEST(IniFile, ManyKeysWithDuplicates) {
   EXPECT_EQ(file.SectionEntries(L"S").size(), 6000u);
 }
 
+// Thousands of names beyond ASCII, in UTF-8 and UTF-16, each found by its own text and case.
+TEST(IniFile, ManyNamesBeyondAscii) {
+  std::u16string text;
+  for (int i = 0; i < 4000; ++i) {
+    const std::string digits = std::to_string(i);
+    const std::u16string n(digits.begin(), digits.end());
+    text += u"[\u0424\u0438\u043b\u044c\u0442\u0440" + n + u"]\r\n\u043a" + n + u"=" + n +
+            u"\r\n\u00e4=" + n + u"\r\n";
+  }
+  const std::wstring wide(text.begin(), text.end());
+  for (const std::string& bytes : {Utf16FileBytes(text), "\xEF\xBB\xBF" + ToUtf8(wide)}) {
+    const IniFile file(bytes);
+    for (int i = 0; i < 4000; i += 3) {
+      const std::wstring n = std::to_wstring(i);
+      const std::wstring section = L"\u0444\u0418\u041b\u044c\u0442\u0440" + n;
+      EXPECT_EQ(file.FindValue(section, L"\u041a" + n).value_or(L"-"), n);
+      EXPECT_EQ(file.FindValue(section, L"\u00c4").value_or(L"-"), n);
+      EXPECT_FALSE(file.FindValue(section, L"\u043a" + std::to_wstring(i + 1)).has_value());
+    }
+  }
+}
+
 // Replacing a section in a parsed file carries the index of the other lines over; the result
 // must be the same file, in every lookup and every later edit, as parsing the new bytes anew.
 TEST(IniFile, ReplacedSectionReadsAsAFreshParse) {
@@ -135,11 +158,17 @@ TEST(IniFile, ReplacedSectionReadsAsAFreshParse) {
       "[A]\ra=1\r\n\n[B]\rb=1\r",  // first break a lone CR, an LF after the section
       std::string("\xFF\xFE[\0A\0]\0\r\0\n\0a\0=\0\x31\0\r\0\n\0[\0B\0]\0", 28),
       "[A]\r\na=1\r\n[B]",  // a header that ends the file
+      // A header ending with a lone CR, a blank line of a lone LF after the section.
+      "[Z]\r\n[A]\rx=1\n\n[B]\nb\n",
+      // Sections the writes make shorter, with lines without '=' after them.
+      "[A]\na=1\nb=2\nc=3\nd=4\ne=5\n[B]\nalone\nb=1\n[C]\n;x\nc\n",
+      std::string("\xFF\xFE[\0A\0]\0\n\0a\0=\0\x31\0\n\0b\0\n\0[\0C\0]\0\n\0c\0", 32),
   };
   const ProfileEntries writes[] = {
       {{L"k", L"v"}, {L"  lead", L" spaced "}, {L";note", L"x"}},
       {{L"url1", L"x"}, {L"url2", L"y"}, {L"url3", L"z"}, {L"url4", L"w"}},
       {{L"[x]", L"looks like a header"}},
+      {},
   };
   const wchar_t* const names[] = {L"A", L"b", L"C", L"", L"new"};
   for (const std::string& bytes : files) {
@@ -147,7 +176,7 @@ TEST(IniFile, ReplacedSectionReadsAsAFreshParse) {
     for (const ProfileEntries& entries : writes) {
       for (const wchar_t* section : names) {
         SCOPED_TRACE(testing::Message() << "file " << &bytes - files << ", section "
-                                        << ToUtf8(section) << ", " << ToUtf8(entries[0].first));
+                                        << ToUtf8(section) << ", " << entries.size() << " entries");
         const IniFile replaced(old, section, entries);
         const IniFile parsed(old.WithSection(section, entries));
         ASSERT_EQ(replaced.Bytes(), parsed.Bytes());

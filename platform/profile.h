@@ -5,8 +5,11 @@
 // UTF-16 with one; a write keeps the file's encoding. On Windows, single keys go through the
 // system's profile functions and whole sections through our own INI code, which reads and
 // writes what those functions do. Paths must be absolute (on Windows a bare name would land
-// in the Windows directory). The writers are not called WriteProfileString / WriteProfileSection
-// because <windows.h> defines those names as macros.
+// in the Windows directory). Only regular files are read: anything else (a named pipe, a
+// device) reads like an unreadable file, as defaults, and is never written; so is a read-only
+// file never written. A UTF-16 file of odd length reads up to its last whole character and
+// keeps its last byte through every write. The writers are not called WriteProfileString /
+// WriteProfileSection because <windows.h> defines those names as macros.
 #pragma once
 
 #include <cstddef>

@@ -251,5 +251,24 @@ TEST(Profile, WriteIntoMissingDirectoryFails) {
   EXPECT_FALSE(PathQuery(path));
 }
 
+// A UTF-16 file cut in the middle of a character: what is whole reads as ever, writes keep
+// the half character as the last byte, and lists written after one another are all there.
+TEST(Profile, OddLengthUtf16FileKeepsEveryList) {
+  ScopedTempDir dir;
+  const std::wstring path = dir.path() + L"odd.ini";
+  const std::string old = Utf16FileBytes(u"[A]\r\na=1\r\n[B]\r\nb=2") + "\x33";
+  ASSERT_TRUE(WriteWholeFile(path, old));
+  EXPECT_EQ(JoinEntries(ReadProfileSection(L"B", path)), L"b=2");
+  ASSERT_TRUE(WriteProfileEntries(L"A", {{L"a", L"x"}, {L"a2", L"y"}}, path));
+  ASSERT_TRUE(WriteProfileEntries(L"C", {{L"c", L"3"}}, path));
+  ASSERT_TRUE(WriteProfileEntries(L"D", {{L"d", L"4"}}, path));
+  EXPECT_EQ(
+      ReadWholeFile(path),
+      Utf16FileBytes(u"[A]\r\na=x\r\na2=y\r\n[B]\r\nb=2\r\n[C]\r\nc=3\r\n[D]\r\nd=4\r\n") + "\x33");
+  for (const wchar_t* list : {L"A", L"B", L"C", L"D"}) {
+    EXPECT_FALSE(ReadProfileSection(list, path).empty()) << ToUtf8(list);
+  }
+}
+
 }  // namespace
 }  // namespace platform

@@ -37,8 +37,9 @@ void AppendWide(std::wstring& out, char32_t c) {
   out += static_cast<wchar_t>(c);
 }
 
-bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+// Used only where wchar_t is 16 bits wide; clang would warn of them elsewhere.
+[[maybe_unused]] bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+[[maybe_unused]] bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 // Decodes one UTF-8 sequence at text[i]; advances i. Overlong forms, surrogates and values
 // above U+10FFFF are rejected byte by byte.

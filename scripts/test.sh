@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds all presets and runs every test: linux, linux-asan, and windows-x64 under Wine.
+# Builds all presets and runs every test: linux, linux-asan, windows-x64 under Wine, and a
+# short run of each fuzz target (fuzz preset).
 # The windows-x86 build (the product target) is compiled and linked; this kernel cannot run it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,7 +12,10 @@ for preset in linux linux-asan windows-x86 windows-x64; do
   cmake --build --preset "$preset"
 done
 file build/windows-x86/bin/Kivo9.exe build/windows-x86/bin/UpgradeAgent.exe
-for preset in linux linux-asan windows-x64; do
+echo "== build fuzz"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+for preset in linux linux-asan windows-x64 fuzz; do
   echo "== test $preset"
   ctest --preset "$preset"
 done

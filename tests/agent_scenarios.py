@@ -16,6 +16,7 @@ are learned once from a silent run that finds no package (test_silent_no_package
 import configparser
 import io
 import os
+import stat
 import pty
 import re
 import shutil
@@ -566,6 +567,36 @@ class AgentScenarios(unittest.TestCase):
         self.assertTrue(self.inst.exists("Kivo9Data/update.partial/Resource/version.ini"))
         self.assertFalse(self.inst.exists("Kivo9Data/update"))
         self.assertEqual(self.post_upgrade_records(), [])
+
+    def test_merge_of_a_list_that_becomes_shorter(self):
+        # Stray lines make the user's first list shorter after the merge, and the next list
+        # holds a line without "=": the merge goes on to the end and the program starts.
+        user = USER_FILTER.replace("url3=Beta\n", "url3=Beta\n; old\nurl7=stray\nurl8=stray\n")
+        user = user.replace("url1=safe.example\n", "url1=safe.example\nstray line\n")
+        self.inst.write("Kivo9Data/User/Filter.ini", user)
+        self.serve_package(console=True)
+        self.assert_messages(self.run_agent(), 2, 3, 8, 6, 5, 7)
+        self.await_post_upgrade()
+        self.assertEqual(self.inst.filter_lists(), MERGED_LISTS)
+
+    def test_named_pipes_in_place_of_the_language_file_and_a_filter_file(self):
+        if ks.is_windows():
+            self.skipTest("named pipes in a folder are a Linux matter")
+        for name in ("Kivo9Data/Language/English.ini", "Kivo9Data/User/Filter.ini"):
+            os.remove(self.inst.path(name))
+            os.mkfifo(self.inst.path(name))
+        self.serve_package(console=True)
+        # No writer ever opens the pipes: the messages are their numbers, the merge leaves
+        # the pipe and merges the other file, and the run ends.
+        result = self.run_agent()
+        self.assertEqual(lines(result.stdout), ["2", "3", "8", "6", "5", "7"])
+        self.await_post_upgrade()
+        pipe = os.stat(self.inst.path("Kivo9Data/User/Filter.ini"))
+        self.assertTrue(stat.S_ISFIFO(pipe.st_mode))
+        merged = configparser.ConfigParser(interpolation=None)
+        merged.read(self.inst.path("Kivo9Data/User/FilterFly.ini"), encoding="utf-8")
+        self.assertEqual(dict(merged["FlyFilter"]),
+                         {"url1": "delta", "url2": "epsilon", "url3": "*"})
 
     # ---- the whole cycle ----
 

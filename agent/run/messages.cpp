@@ -1,5 +1,7 @@
 #include "agent/run/messages.h"
 
+#include <algorithm>
+
 #include "agent/run/console_mode.h"
 #include "agent/run/layout.h"
 #include "platform/console.h"
@@ -22,12 +24,19 @@ void AddPiece(std::vector<std::wstring>& pieces, std::wstring_view piece, bool t
   if (!skipEmpty || !piece.empty()) pieces.emplace_back(piece);
 }
 
+// text up to its first zero character. The console output stops there anyway, and would
+// drop the line break that follows the text along with the rest.
+std::wstring EndAtZero(std::wstring text) {
+  text.resize(std::min(text.find(L'\0'), text.size()));
+  return text;
+}
+
 }  // namespace
 
 std::wstring LoadMessage(int n) {
   const std::wstring key = std::to_wstring(n);
-  return platform::ReadProfileString(L"UpgradeExe", key, key, kMessageBufferChars,
-                                     GetLanguageFilePath());
+  return EndAtZero(platform::ReadProfileString(L"UpgradeExe", key, key, kMessageBufferChars,
+                                               GetLanguageFilePath()));
 }
 
 void PrintMessage(int n) {
@@ -75,5 +84,5 @@ std::wstring FormatVersionMessage(std::wstring_view text, std::wstring_view vers
 
 void PrintVersionMessage(const std::wstring& installedVersion) {
   if (!ConsoleMode) return;
-  platform::WriteOut(FormatVersionMessage(LoadMessage(1), installedVersion) + L"\n");
+  platform::WriteOut(EndAtZero(FormatVersionMessage(LoadMessage(1), installedVersion)) + L"\n");
 }

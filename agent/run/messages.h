@@ -11,7 +11,8 @@
 inline constexpr std::wstring_view kLineMarker = L"\\n";
 
 // The text of message n (at most 255 characters). A missing language file, section or key
-// gives the number itself ("4"); a key with an empty value gives "".
+// gives the number itself ("4"); a key with an empty value gives "". A zero character ends
+// the text.
 std::wstring LoadMessage(int n);
 
 // In console mode, prints message n with one line per piece between line markers; an empty

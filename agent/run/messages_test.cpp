@@ -69,6 +69,12 @@ TEST_F(MessagesTest, LoadMessageFallsBackToTheNumber) {
   EXPECT_EQ(LoadMessage(6), L"");
   EXPECT_EQ(LoadMessage(7), std::wstring(255, L'z'));
   EXPECT_EQ(LoadMessage(8), L"8");
+  // A zero byte in the file ends the text there; the next message is whole.
+  const std::wstring path = temp_.path() + platform::NativePath(L"Language\\English.ini");
+  ASSERT_TRUE(platform::WriteWholeFile(
+      path, std::string("[UpgradeExe]\r\n3=one\0two\\nthree\r\n4=four\r\n", 40)));
+  EXPECT_EQ(LoadMessage(3), L"one");
+  EXPECT_EQ(LoadMessage(4), L"four");
 }
 
 TEST_F(MessagesTest, SilentRunDoesNotEvenLookUpTheLanguageFile) {

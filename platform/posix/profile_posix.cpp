@@ -90,7 +90,10 @@ Loaded Load(const std::wstring& path) {
   Loaded result{LoadState::kLoaded, Cache().Find(path, StampOf(st)), st.st_mode, st.st_uid,
                 st.st_gid};
   if (result.file) return result;
-  UniqueFd fd(open(native.c_str(), O_RDONLY | O_CLOEXEC));
+  // Only a regular file is read. Without O_NONBLOCK the open of a named pipe would wait for a
+  // writer for good, and the type is taken from the opened descriptor, which cannot change.
+  if (!S_ISREG(st.st_mode)) return Without(LoadState::kUnreadable);
+  UniqueFd fd(open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   std::string bytes;
   if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
       !ReadAll(fd.get(), static_cast<std::size_t>(st.st_size), bytes)) {
@@ -151,6 +154,12 @@ bool EditProfile(const std::wstring& path, Edit edit) {
   const std::lock_guard<std::mutex> hold(ProfileLock());
   const Loaded old = Load(path);
   if (old.state == LoadState::kUnreadable) return false;
+  // A read-only file stays as it is, as the Windows profile functions leave it, even for a
+  // user whom the rename over it would let replace it (root, or the folder's owner).
+  if (old.state == LoadState::kLoaded &&
+      ((old.mode & 0222) == 0 || access(native.c_str(), W_OK) != 0)) {
+    return false;
+  }
   const IniFile empty;
   const IniFile& file = old.file ? *old.file : empty;
   std::shared_ptr<const IniFile> edited = edit(file);

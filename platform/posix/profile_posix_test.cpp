@@ -125,5 +125,26 @@ TEST_F(ProfileFileTest, SectionWithALineBreakIsRefusedWhole) {
   EXPECT_EQ(Get(path_), old);
 }
 
+// A named pipe (no writer ever comes) and a read-only file: reads give the defaults at once,
+// writes are refused, and both stay as they are.
+TEST_F(ProfileFileTest, PipesAndReadOnlyFilesAreLeftAlone) {
+  ASSERT_EQ(mkfifo(path_.c_str(), 0644), 0);
+  EXPECT_EQ(Read(L"k"), L"-");
+  EXPECT_TRUE(ReadProfileSection(L"S", path_.wstring()).empty());
+  EXPECT_FALSE(WriteProfileEntries(L"S", {{L"k", L"v"}}, path_.wstring()));
+  EXPECT_TRUE(fs::is_fifo(path_));
+  fs::remove(path_);
+
+  const std::string old = "[S]\nk=1\n";
+  Put(path_, old);
+  fs::permissions(path_, fs::perms::owner_read | fs::perms::group_read);
+  EXPECT_EQ(Read(L"k"), L"1");
+  EXPECT_FALSE(WriteProfileValue(L"S", L"k", L"2", path_.wstring()));
+  EXPECT_FALSE(WriteProfileEntries(L"S", {{L"k", L"3"}}, path_.wstring()));
+  EXPECT_FALSE(WriteProfileEntries(L"S", {}, path_.wstring()));
+  EXPECT_EQ(Get(path_), old);
+  EXPECT_EQ(Read(L"k"), L"1");
+}
+
 }  // namespace
 }  // namespace platform

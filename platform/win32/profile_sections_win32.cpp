@@ -64,7 +64,11 @@ std::shared_ptr<const IniFile> Load(const std::wstring& path, bool& missing) {
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   missing = !file.IsOpen() && GetLastError() == ERROR_FILE_NOT_FOUND;
   FileStamp stamp;
-  if (!file.IsOpen() || !StampOf(file.get(), stamp) || stamp.size >= MAXLONG) return nullptr;
+  // Only a file on disk is read: a pipe or a device could keep the read waiting for good.
+  if (!file.IsOpen() || GetFileType(file.get()) != FILE_TYPE_DISK || !StampOf(file.get(), stamp) ||
+      stamp.size >= MAXLONG) {
+    return nullptr;
+  }
   if (auto cached = Cache().Find(path, stamp)) return cached;
   std::string bytes(static_cast<std::size_t>(stamp.size), '\0');
   DWORD got = 0;
