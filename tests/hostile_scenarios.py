@@ -7,31 +7,16 @@ no such limit, works as usual. Also: the download progress that only a terminal 
 import os
 import pty
 import subprocess
-import sys
 import unittest
 
+import agent_scenarios as scenarios
 import kivo_scenario as ks
 from agent_scenarios import NEWER, AgentInstallation, lines, version_page
-
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "server"))
-from kivo_http_server import ScriptedServer  # noqa: E402
+from agent_scenarios import setUpModule, tearDownModule  # noqa: F401 (the loopback server)
 
 LOCALE = {"LANG": "en_US.UTF-8", "LC_ALL": "", "LC_MESSAGES": ""}
 # A directory name that makes the agent's own path longer than 260 characters.
 DEEP = "/".join(["installed-for-a-very-patient-user"] * 8)
-
-server = None
-
-
-def setUpModule():
-    global server
-    server = ScriptedServer()
-    server.start()
-
-
-def tearDownModule():
-    server.stop()
-
 
 class HostileScenarios(unittest.TestCase):
     def make_installation(self, inst):
@@ -42,12 +27,12 @@ class HostileScenarios(unittest.TestCase):
 
     def serve_release(self, inst):
         package = {"body_hex": inst.package_archive().hex()}
-        server.set_script({"routes": {"version.kivo9.example/kivover/testver.htm":
+        scenarios.server.set_script({"routes": {"version.kivo9.example/kivover/testver.htm":
                                       [version_page(NEWER)],
                                       "stats.kivo9.example/tg/kivopatch/enus/*": [package]}})
 
     def run_agent(self, inst, cwd, env=()):
-        environment = dict(LOCALE, http_proxy=server.proxy_url, no_proxy="", NO_PROXY="")
+        environment = dict(LOCALE, http_proxy=scenarios.server.proxy_url, no_proxy="", NO_PROXY="")
         environment.update(env)
         result = ks.run(inst.agent, [], cwd=cwd, env=environment)
         self.assertEqual(result.returncode, 1, result.stderr)
@@ -117,7 +102,7 @@ class HostileScenarios(unittest.TestCase):
         self.serve_release(inst)
         master, slave = pty.openpty()
         self.addCleanup(os.close, master)
-        environment = dict(os.environ, **LOCALE, http_proxy=server.proxy_url, no_proxy="",
+        environment = dict(os.environ, **LOCALE, http_proxy=scenarios.server.proxy_url, no_proxy="",
                            TMPDIR=inst.path("tmp"))
         process = subprocess.Popen([inst.agent], stdin=subprocess.DEVNULL, stdout=slave,
                                    stderr=subprocess.DEVNULL, cwd=inst.path("tmp"),
