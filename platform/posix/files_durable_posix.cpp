@@ -12,21 +12,6 @@
 #include "unique_fd.h"
 
 namespace platform {
-namespace {
-
-bool WriteAllBytes(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-}  // namespace
-
 PathInfo QueryPath(const std::wstring& path) {
   PathInfo result;
   struct stat info;

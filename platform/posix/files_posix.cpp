@@ -18,17 +18,6 @@ namespace {
 
 std::string Narrow(const std::wstring& path) { return ToUtf8(path); }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 bool CopyByReading(int from, int to) {
   std::vector<char> buffer(1 << 17);
   for (;;) {
@@ -36,7 +25,7 @@ bool CopyByReading(int from, int to) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) return true;
-    if (!WriteAll(to, buffer.data(), static_cast<std::size_t>(n))) return false;
+    if (!WriteAllBytes(to, {buffer.data(), static_cast<std::size_t>(n)})) return false;
   }
 }
 

@@ -42,17 +42,6 @@ bool ReadAll(int fd, std::size_t sizeHint, std::string& out) {
   return true;
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 enum class LoadState { kMissing, kLoaded, kUnreadable };
 
 struct Loaded {
@@ -137,7 +126,8 @@ bool ReplaceFile(const std::string& target, const std::string& bytes, const Load
   }
   // The stamp is taken from the descriptor: the rename changes none of its fields.
   struct stat st;
-  const bool done = WriteAll(fd.get(), bytes) && fsync(fd.get()) == 0 && fstat(fd.get(), &st) == 0;
+  const bool done =
+      WriteAllBytes(fd.get(), bytes) && fsync(fd.get()) == 0 && fstat(fd.get(), &st) == 0;
   if (!fd.Close() || !done || rename(temp.c_str(), target.c_str()) != 0) {
     unlink(temp.c_str());
     return false;
