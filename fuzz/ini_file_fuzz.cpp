@@ -9,6 +9,7 @@
 
 #include "fuzz_input.h"
 #include "platform/ini_file.h"
+#include "platform/ini_section_stream.h"
 
 namespace {
 
@@ -93,6 +94,21 @@ void RequireOthersKept(const IniFile& old, const std::string& edited, std::wstri
   }
 }
 
+// A section read as the file streams in, in pieces of piece bytes, reads as in the whole file.
+void RequireStreamedAlike(const IniFile& file, std::wstring_view section, std::size_t piece) {
+  ProfileEntries lines;
+  platform::IniSectionStream stream(section, [&](std::wstring_view key, std::wstring_view value) {
+    lines.emplace_back(key, value);
+  });
+  const std::string_view bytes = file.Bytes();
+  bool more = true;
+  for (std::size_t at = 0; more && at < bytes.size(); at += piece) {
+    more = stream.Feed(bytes.substr(at, piece));
+  }
+  if (more) stream.Finish();
+  fuzz::Require(lines == file.SectionEntries(section), "a streamed section reads as a whole parse");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -111,6 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                          names[(choice / 36 + 2 * i) % names.size()]);
   }
   const std::wstring& section = names[(choice >> 8) % names.size()];
+  RequireStreamedAlike(old, section, 1 + (choice >> 4) % 16);
   const IniFile kept(old, section, entries);
   RequireSameFile(kept, IniFile(old.WithSection(section, entries)), names, false);
   // A second write on the kept index, of another section.

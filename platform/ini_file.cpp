@@ -76,18 +76,32 @@ bool SameProfileName(std::wstring_view a, std::wstring_view b) {
 
 IniFile::IniFile(std::string bytes) : bytes_(std::move(bytes)) { DetectEncodingAndParse(); }
 
+IniFile::IniFile(std::string text, IniEncoding encoding) : bytes_(std::move(text)) {
+  SetEncoding(encoding);
+  ParseText();
+}
+
+void IniFile::SetEncoding(IniEncoding encoding) {
+  encoding_ = encoding;
+  unit_ = encoding == IniEncoding::kUtf16Le || encoding == IniEncoding::kUtf16Be ? 2 : 1;
+}
+
 void IniFile::DetectEncodingAndParse() {
   auto starts = [&](std::string_view mark) { return bytes_.starts_with(mark); };
   if (starts("\xEF\xBB\xBF")) {
-    encoding_ = IniEncoding::kUtf8Bom;
+    SetEncoding(IniEncoding::kUtf8Bom);
     textStart_ = 3;
   } else if (starts("\xFF\xFE")) {
-    encoding_ = IniEncoding::kUtf16Le;
-    textStart_ = unit_ = 2;
+    SetEncoding(IniEncoding::kUtf16Le);
+    textStart_ = 2;
   } else if (starts("\xFE\xFF")) {
-    encoding_ = IniEncoding::kUtf16Be;
-    textStart_ = unit_ = 2;
+    SetEncoding(IniEncoding::kUtf16Be);
+    textStart_ = 2;
   }
+  ParseText();
+}
+
+void IniFile::ParseText() {
   lines_.reserve(std::count(bytes_.begin(), bytes_.end(), '\n') + 1);
   textEnd_ = textStart_ + (bytes_.size() - textStart_) / unit_ * unit_;
   SplitLines(textStart_, textEnd_);

@@ -29,6 +29,8 @@ class IniFile {
   IniFile(const IniFile& old, std::wstring_view section, const ProfileEntries& entries);
   // A file that does not exist yet: no byte-order mark, CR LF line ends.
   IniFile() : IniFile(std::string()) {}
+  // Text in encoding that has no byte-order mark of its own: whole lines cut from a file.
+  IniFile(std::string text, IniEncoding encoding);
 
   const std::string& Bytes() const { return bytes_; }
   IniEncoding Encoding() const { return encoding_; }
@@ -53,6 +55,8 @@ class IniFile {
   std::string WithoutSection(std::wstring_view section) const;
 
  private:
+  friend class IniSectionStream;  // walks the sections of one piece after another
+
   // Names and values are kept as byte ranges of the file and decoded only when asked for:
   // every character that the syntax gives a meaning ('[', ']', '=', ';', white space, line
   // breaks) is ASCII, so the file can be parsed in its own encoding.
@@ -137,6 +141,8 @@ class IniFile {
   std::uint64_t HashOf(Span span) const;
   bool NameIs(Span span, std::wstring_view name) const;
   void DetectEncodingAndParse();
+  void SetEncoding(IniEncoding encoding);
+  void ParseText();
   // Adds the lines starting in [from, usable) to lines_.
   void SplitLines(std::size_t from, std::size_t usable);
   void Parse();

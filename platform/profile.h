@@ -13,7 +13,9 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -46,6 +48,16 @@ bool WriteProfileValue(const std::wstring& section, const std::wstring& key,
 // and values trimmed of white space but not unquoted. Empty when the file or section is
 // missing. One read of the file, however long the section.
 ProfileEntries ReadProfileSection(const std::wstring& section, const std::wstring& path);
+
+// The lines of ReadProfileSection, handed to onLine one at a time in file order (the views
+// last for the call only) while the file is read piece by piece: neither the file nor its
+// index is ever held whole, so a section of any size costs what onLine keeps. Reads past the
+// cache: the file as it is now. Returns false, after handing over some lines or none, when
+// the file is missing, is not a regular file or cannot be read to the section's end: the
+// caller then drops what it got.
+using ProfileLineSink = std::function<void(std::wstring_view key, std::wstring_view value)>;
+bool StreamProfileSection(const std::wstring& section, const std::wstring& path,
+                          const ProfileLineSink& onLine);
 
 // As WritePrivateProfileSectionW: replaces every key of the section by entries in one write of
 // the file (a missing section is added at the end); with no entries the section is removed

@@ -7,7 +7,9 @@
 #include "agent/filters/filter_list.h"
 
 // Appends the numbered list of section in iniPath to list, skipping every value that list
-// already holds. A missing file or section appends nothing.
+// already holds. A missing file or section appends nothing; nor does a file that is not a
+// regular file or cannot be read to the section's end. The file is read piece by piece,
+// never held whole.
 void ReadIniList(const std::wstring& iniPath, const std::wstring& section,
                  const std::wstring& keyPrefix, CFilterList& list);
 

@@ -13,6 +13,20 @@ std::wstring_view TrimBlanks(std::wstring_view text) {
   return text.substr(first, last - first + 1);
 }
 
+wchar_t FoldAsciiCase(wchar_t c) {
+  return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+bool StartsWithIgnoringCase(std::wstring_view text, std::wstring_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (FoldAsciiCase(text[i]) != FoldAsciiCase(prefix[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 // A value as the profile read returns it into a buffer of kMaxEntryChars + 1 characters:
 // trimmed, then one pair of enclosing quotes (both '"' or both '\'') taken off. The closing
 // quote goes after the cut to the buffer, so a quoted value that just overfills the buffer
@@ -27,20 +41,6 @@ std::wstring_view EntryFromValue(std::wstring_view raw) {
   return entry;
 }
 
-wchar_t FoldAsciiCase(wchar_t c) {
-  return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
-
-bool StartsWithIgnoringCase(std::wstring_view text, std::wstring_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (FoldAsciiCase(text[i]) != FoldAsciiCase(prefix[i])) return false;
-  }
-  return true;
-}
-
-// The index that key names (keyPrefix + decimal without leading zeros), or 0 when it names
-// none or one above maxIndex.
 std::size_t IndexOfKey(std::wstring_view key, std::wstring_view keyPrefix, std::size_t maxIndex) {
   key = TrimBlanks(key);
   if (!StartsWithIgnoringCase(key, keyPrefix)) return 0;
@@ -54,8 +54,6 @@ std::size_t IndexOfKey(std::wstring_view key, std::wstring_view keyPrefix, std::
   }
   return index;
 }
-
-}  // namespace
 
 std::wstring NumberedKey(std::wstring_view keyPrefix, std::size_t index) {
   // Built in place: one allocation per key counts when a list has tens of thousands.
@@ -72,17 +70,34 @@ std::wstring NumberedKey(std::wstring_view keyPrefix, std::size_t index) {
   return key;
 }
 
+std::vector<std::size_t> NumberedRun(const std::vector<std::uint32_t>& indexOfLine) {
+  // The run from 1 can be no longer than the section, so no larger index matters.
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> lineOfIndex(indexOfLine.size() + 1, kNone);
+  for (std::size_t line = 0; line < indexOfLine.size(); ++line) {
+    const std::size_t index = indexOfLine[line];
+    if (index != 0 && index < lineOfIndex.size() && lineOfIndex[index] == kNone) {
+      lineOfIndex[index] = line;
+    }
+  }
+  std::vector<std::size_t> run;
+  for (std::size_t index = 1; index < lineOfIndex.size() && lineOfIndex[index] != kNone; ++index) {
+    run.push_back(lineOfIndex[index]);
+  }
+  return run;
+}
+
 std::vector<std::wstring> NumberedListFromSection(platform::ProfileEntries lines,
                                                   std::wstring_view keyPrefix) {
-  // The run from 1 can be no longer than the section, so no larger index matters.
-  std::vector<std::wstring*> valueOfIndex(lines.size() + 1, nullptr);
-  for (auto& [key, value] : lines) {
-    const std::size_t index = IndexOfKey(key, keyPrefix, lines.size());
-    if (index != 0 && valueOfIndex[index] == nullptr) valueOfIndex[index] = &value;
+  std::vector<std::uint32_t> indexOfLine;
+  indexOfLine.reserve(lines.size());
+  for (const auto& line : lines) {
+    indexOfLine.push_back(
+        static_cast<std::uint32_t>(IndexOfKey(line.first, keyPrefix, UINT32_MAX)));
   }
   std::vector<std::wstring> list;
-  for (std::size_t index = 1; index < valueOfIndex.size() && valueOfIndex[index]; ++index) {
-    std::wstring& value = *valueOfIndex[index];
+  for (const std::size_t line : NumberedRun(indexOfLine)) {
+    std::wstring& value = lines[line].second;
     const std::wstring_view entry = EntryFromValue(value);
     if (entry.empty()) break;
     // Most values are stored bare: then the entry is the whole value and moves over as it is.

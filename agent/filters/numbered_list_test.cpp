@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "agent/filters/filter_list.h"
+#include "agent/filters/ini_list.h"
 #include "platform/profile.h"
 #include "platform/test_support.h"
 
@@ -61,8 +63,13 @@ TEST(NumberedList, SectionReadEqualsKeyByKeyRead) {
       {L"Gap", L"url"},    {L"EmptyFirst", L"url"}, {L"Blank", L"url"}, {L"Prefix", L"pop"},
       {L"Prefix", L"url"}, {L"Missing", L"url"},    {L"spaces", L"URL"}};
   for (const auto& [section, prefix] : lists) {
-    EXPECT_EQ(ReadFromSection(path, section, prefix), ReadKeyByKey(path, section, prefix))
+    const List byKey = ReadKeyByKey(path, section, prefix);
+    EXPECT_EQ(ReadFromSection(path, section, prefix), byKey)
         << "section " << platform::ToUtf8(section) << ", prefix " << platform::ToUtf8(prefix);
+    // The merge's streaming read gives the same list (these lists hold no value twice).
+    CFilterList streamed;
+    ReadIniList(path, section, prefix, streamed);
+    EXPECT_EQ(List(streamed.begin(), streamed.end()), byKey) << platform::ToUtf8(section);
   }
   // Both readings agree on what the profile functions define.
   EXPECT_EQ(ReadFromSection(path, L"Spaces", L"url"),

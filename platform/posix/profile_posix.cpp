@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "platform/ini_file.h"
+#include "platform/ini_section_stream.h"
 #include "platform/profile.h"
 #include "platform/profile_cache.h"
 #include "platform/text.h"
@@ -255,6 +256,25 @@ bool WriteProfileEntries(const std::wstring& section, const ProfileEntries& entr
     return entries.empty() ? std::make_shared<const IniFile>(file.WithoutSection(section))
                            : std::make_shared<const IniFile>(file, section, entries);
   });
+}
+
+bool StreamProfileSection(const std::wstring& section, const std::wstring& path,
+                          const ProfileLineSink& onLine) {
+  // As in Load: a named pipe must not hold the open, and only a regular file is read.
+  UniqueFd fd(open(ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  struct stat st;
+  if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  IniSectionStream stream(section, onLine);
+  std::string piece(std::size_t{1} << 20, '\0');
+  for (;;) {
+    const ssize_t n = read(fd.get(), piece.data(), piece.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    if (!stream.Feed(std::string_view(piece.data(), static_cast<std::size_t>(n)))) return true;
+  }
+  stream.Finish();
+  return true;
 }
 
 }  // namespace platform

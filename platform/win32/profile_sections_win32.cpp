@@ -11,6 +11,7 @@
 
 #include "platform/files.h"
 #include "platform/ini_file.h"
+#include "platform/ini_section_stream.h"
 #include "platform/profile.h"
 #include "platform/profile_cache.h"
 
@@ -142,6 +143,27 @@ bool WriteProfileEntries(const std::wstring& section, const ProfileEntries& entr
   FileStamp written;
   if (!ReplaceWholeFile(path, bytes, written)) return false;
   Cache().Store(path, written, std::move(edited));
+  return true;
+}
+
+bool StreamProfileSection(const std::wstring& section, const std::wstring& path,
+                          const ProfileLineSink& onLine) {
+  Handle file(CreateFileW(path.c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // As in Load: only a file on disk is read.
+  if (!file.IsOpen() || GetFileType(file.get()) != FILE_TYPE_DISK) return false;
+  IniSectionStream stream(section, onLine);
+  std::string piece(std::size_t{1} << 20, '\0');
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file.get(), piece.data(), static_cast<DWORD>(piece.size()), &got, nullptr)) {
+      return false;
+    }
+    if (got == 0) break;
+    if (!stream.Feed(std::string_view(piece.data(), got))) return true;
+  }
+  stream.Finish();
   return true;
 }
 
