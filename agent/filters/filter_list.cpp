@@ -8,8 +8,6 @@ namespace {
 
 // New text goes into blocks of this size; a longer text gets a block of its own.
 constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
-// A packed code unit takes at most this many bytes.
-constexpr std::size_t kMaxUnitBytes = 5;
 
 // Each code unit on its own, seven bits a byte, low bits first, the high bit set on all bytes
 // but the last: ASCII stays one byte, and equal packed bytes mean equal code units.
