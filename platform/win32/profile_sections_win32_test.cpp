@@ -77,7 +77,13 @@ TEST_F(ProfileSections, ReadAsTheSystemReadsThem) {
     const std::wstring path = NewFile(bytes);
     for (const wchar_t* section : kSectionNames) {
       SCOPED_TRACE(testing::Message() << "file " << count_ << ", section " << ToUtf8(section));
-      EXPECT_EQ(ReadProfileSection(section, path), SystemSection(section, path));
+      const ProfileEntries system = SystemSection(section, path);
+      EXPECT_EQ(ReadProfileSection(section, path), system);
+      ProfileEntries streamed;
+      EXPECT_TRUE(StreamProfileSection(
+          section, path,
+          [&](std::wstring_view k, std::wstring_view v) { streamed.emplace_back(k, v); }));
+      EXPECT_EQ(streamed, system);
     }
   }
 }
