@@ -1,5 +1,7 @@
 #include "platform/text.h"
 
+#include <algorithm>
+
 #include "platform_native.h"
 
 namespace platform {
@@ -67,6 +69,10 @@ char32_t DecodeUtf8(std::string_view text, std::size_t& i) {
 }  // namespace
 
 std::string ToUtf8(std::wstring_view text) {
+  // Paths, nearly every text converted, are ASCII: one pass, no appends one by one.
+  const bool ascii = std::all_of(text.begin(), text.end(),
+                                 [](wchar_t c) { return static_cast<std::uint32_t>(c) < 0x80; });
+  if (ascii) return std::string(text.begin(), text.end());
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -85,6 +91,9 @@ std::string ToUtf8(std::wstring_view text) {
 }
 
 std::wstring FromUtf8(std::string_view text) {
+  const bool ascii = std::all_of(text.begin(), text.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (ascii) return std::wstring(text.begin(), text.end());
   std::wstring out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) AppendWide(out, DecodeUtf8(text, i));

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -76,11 +77,12 @@ bool CollectReport(pid_t middle, int readFd) {
 std::wstring OwnExecutablePath() {
   // Paths here have no 260-character limit; the buffer grows until the link fits.
   for (std::size_t size = 4096; size <= (1u << 20); size *= 2) {
-    std::vector<char> buffer(size);
-    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    // Not zeroed: the launcher asks at every start, and readlink says how much it wrote.
+    const auto buffer = std::make_unique_for_overwrite<char[]>(size);
+    const ssize_t n = readlink("/proc/self/exe", buffer.get(), size);
     if (n <= 0) return L"";
-    if (static_cast<std::size_t>(n) < buffer.size()) {
-      return FromUtf8(std::string(buffer.data(), static_cast<std::size_t>(n)));
+    if (static_cast<std::size_t>(n) < size) {
+      return FromUtf8(std::string_view(buffer.get(), static_cast<std::size_t>(n)));
     }
   }
   return L"";
