@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <stdexcept>
 #include <vector>
 
 #include "platform/crypto.h"
@@ -42,19 +43,24 @@ bool StaysInside(const std::string& path) {
   }
 }
 
-// The file's SHA-256 as lower-case hex; "" when it cannot be read whole.
+// The file's SHA-256 as lower-case hex; "" when it cannot be read whole or the platform
+// cannot hash (its crypto library is missing, say): such a tree then matches no list.
 std::string HashOfFile(const std::wstring& path) {
   platform::FileReader reader;
   if (!reader.Open(path)) return "";
-  platform::Sha256 hash;
-  std::vector<char> buffer(1 << 16);
-  for (;;) {
-    std::size_t n = 0;
-    if (!reader.Read(buffer.data(), buffer.size(), n)) return "";
-    if (n == 0) break;
-    hash.Update(buffer.data(), n);
+  try {
+    platform::Sha256 hash;
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+      std::size_t n = 0;
+      if (!reader.Read(buffer.data(), buffer.size(), n)) return "";
+      if (n == 0) break;
+      hash.Update(buffer.data(), n);
+    }
+    return platform::HexDigest(hash.Finish());
+  } catch (const std::runtime_error&) {
+    return "";
   }
-  return platform::HexDigest(hash.Finish());
 }
 
 }  // namespace
