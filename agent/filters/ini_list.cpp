@@ -4,12 +4,12 @@
 #include <vector>
 
 #include "agent/filters/numbered_list.h"
-#include "agent/run/layout.h"
+#include "platform/files.h"
 #include "platform/profile.h"
 
 void ReadIniList(const std::wstring& iniPath, const std::wstring& section,
                  const std::wstring& keyPrefix, CFilterList& list) {
-  if (!PathExists(iniPath)) return;
+  if (!platform::PathQuery(iniPath)) return;
   std::vector<std::wstring> entries =
       NumberedListFromSection(platform::ReadProfileSection(section, iniPath), keyPrefix);
   list.Reserve(list.GetCount() + entries.size());

@@ -24,10 +24,6 @@ std::wstring StatisticsRequestUrl(const PackageRequest& request);
 // "http://" + download host + "/d/u" + name + ".jpg".
 std::wstring DownloadServerUrl(std::wstring_view name);
 
-// The request for name with the machine's identifier (GetHardwareId) and the "UsedTimes"
-// of section "Settings" in the user configuration (0 when missing), both read afresh.
-PackageRequest MakePackageRequest(const std::wstring& name);
-
 // What a package download must respect besides the answer itself.
 struct PackageTerms {
   const ExpectedFile* expected = nullptr;  // signed size and hash; nullptr: any body

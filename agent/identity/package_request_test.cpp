@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/run/loopback_test_support.h"
 #include "build_config.h"
 #include "platform/disk_space.h"
 #include "platform/test_support.h"
 #include "platform_native.h"
+#include "tests/server/loopback_server.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/run/loopback_test_support.h"
 #include "build_config.h"
+#include "tests/server/loopback_server.h"
 
 namespace {
 
