@@ -2,34 +2,16 @@
 // renames written through to disk, flushed copies, and questions about what a path is.
 #include <windows.h>
 
+#include "file_handle_win32.h"
 #include "platform/files.h"
 
 namespace platform {
-namespace {
-
-// Closes a file handle.
-class Handle {
- public:
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  ~Handle() {
-    if (IsOpen()) CloseHandle(handle_);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
-}  // namespace
 
 // FlushFileBuffers needs a handle with write access, which a read-only file refuses; such a
 // file is left to the system's own write-back.
 bool FlushFile(const std::wstring& path) {
-  Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsOpen()) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
@@ -72,8 +54,9 @@ bool CopyFileFlushed(const std::wstring& from, const std::wstring& to) {
 bool FlushDirectory(const std::wstring&) { return true; }
 
 bool WriteFileFlushed(const std::wstring& path, const std::string& bytes, bool append) {
-  Handle file(CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, 0, nullptr,
-                          append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file(CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, 0, nullptr,
+                              append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr));
   if (!file.IsOpen()) return false;
   DWORD written = 0;
   if (!bytes.empty() &&
@@ -85,8 +68,8 @@ bool WriteFileFlushed(const std::wstring& path, const std::string& bytes, bool a
 }
 
 bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
-  Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsOpen()) return false;
   bytes.clear();
   char buffer[1 << 14];
@@ -130,8 +113,8 @@ bool FileReader::Read(char* data, std::size_t size, std::size_t& got) {
 // A running program's file, or one held open by another process, refuses a handle that
 // shares nothing.
 bool CanOpenForWriting(const std::wstring& path) {
-  Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
   return file.IsOpen();
 }
 

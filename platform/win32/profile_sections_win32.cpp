@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "file_handle_win32.h"
 #include "platform/files.h"
 #include "platform/ini_file.h"
 #include "platform/profile.h"
@@ -38,30 +39,12 @@ bool StampOf(HANDLE file, FileStamp& stamp) {
   return true;
 }
 
-class Handle {
- public:
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  ~Handle() { Close(); }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  HANDLE get() const { return handle_; }
-  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-  bool Close() {
-    const bool closed = !IsOpen() || CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-    return closed;
-  }
-
- private:
-  HANDLE handle_;
-};
-
 // The parsed file, from the cache while it has not changed; null when the file is missing
 // (missing is then set) or cannot be read.
 std::shared_ptr<const IniFile> Load(const std::wstring& path, bool& missing) {
-  Handle file(CreateFileW(path.c_str(), GENERIC_READ,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   missing = !file.IsOpen() && GetLastError() == ERROR_FILE_NOT_FOUND;
   FileStamp stamp;
   // Only a file on disk is read: a pipe or a device could keep the read waiting for good.
@@ -84,8 +67,8 @@ std::shared_ptr<const IniFile> Load(const std::wstring& path, bool& missing) {
 // Writes bytes into the existing empty file at path; stamp is then the file's stamp, which
 // a rename leaves as it is.
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes, FileStamp& stamp) {
-  Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
   const bool done =
       file.IsOpen() && bytes.size() < MAXLONG &&
