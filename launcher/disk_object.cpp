@@ -114,7 +114,7 @@ int CDiskObject::FolderExists(std::wstring directory) {
 int CDiskObject::ListFolderFiles(std::wstring directory, StringList& list) {
   ResetErrorText();
   if (!NormalizeFolderPath(directory)) return 0;
-  return ListFiles(directory, list);
+  return ListFiles(directory, list) ? 1 : 0;
 }
 
 int CDiskObject::ListSubfolderTree(std::wstring directory, StringList& list) {
@@ -128,7 +128,7 @@ int CDiskObject::ListSubfolderTree(std::wstring directory, StringList& list) {
 int CDiskObject::MakeFolderPath(std::wstring directory) {
   if (!StartWithPath(directory)) return 0;
   if (!NormalizeFolderPath(directory)) return 0;
-  return CreatePath(directory);
+  return CreatePath(directory) ? 1 : 0;
 }
 
 // ---- Copying ----
@@ -140,7 +140,7 @@ int CDiskObject::CopyFolderTree(std::wstring source, std::wstring target, bool s
   if (!CollectSubfolders(source, directories)) return 0;
   int result = 1;
   for (const std::wstring& directory : directories) {
-    result = CopyFiles(directory, target + directory.substr(source.size()), stopOnError);
+    result = CopyFiles(directory, target + directory.substr(source.size()), stopOnError) ? 1 : 0;
     if (!result && stopOnError) break;
   }
   return result;
@@ -149,7 +149,7 @@ int CDiskObject::CopyFolderTree(std::wstring source, std::wstring target, bool s
 int CDiskObject::CopyFolderFiles(std::wstring source, std::wstring target, bool stopOnError) {
   ResetErrorText();
   if (!NormalizeFolderPath(source) || !NormalizeFolderPath(target)) return 0;
-  return CopyFiles(source, target, stopOnError);
+  return CopyFiles(source, target, stopOnError) ? 1 : 0;
 }
 
 // ---- Deleting ----
@@ -163,19 +163,19 @@ int CDiskObject::DeleteFolderTree(std::wstring directory) {
   for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it) {
     if (!RemoveFolder(*it)) return 0;
   }
-  return RemoveFolder(directory);
+  return RemoveFolder(directory) ? 1 : 0;
 }
 
 int CDiskObject::DeleteFolder(std::wstring directory) {
   if (!StartWithPath(directory)) return 0;
   if (!NormalizeFolderPath(directory)) return 0;
-  return RemoveFolder(directory);
+  return RemoveFolder(directory) ? 1 : 0;
 }
 
 int CDiskObject::DeleteFolderFiles(std::wstring directory) {
   ResetErrorText();
   if (!NormalizeFolderPath(directory)) return 0;
-  return RemoveFiles(directory);
+  return RemoveFiles(directory) ? 1 : 0;
 }
 
 int CDiskObject::DeleteSingleFile(std::wstring path) {
@@ -196,28 +196,28 @@ bool CDiskObject::IsEnterable(const std::wstring& directory) {
 
 // The entries of directory that are not real directories, sorted; links only when asked
 // for, since a copy must not follow them and a deletion must remove them.
-int CDiskObject::ListEntries(const std::wstring& directory, bool withLinks,
-                             std::vector<Entry>& entries) {
-  if (!IsEnterable(directory)) return 1;
+bool CDiskObject::ListEntries(const std::wstring& directory, bool withLinks,
+                              std::vector<Entry>& entries) {
+  if (!IsEnterable(directory)) return true;
   platform::DirectorySearch search(directory);
-  if (!SearchStarted(search, directory)) return 0;
+  if (!SearchStarted(search, directory)) return false;
   platform::DirectoryEntry found;
   while (search.Next(found)) {
     if (found.isDirectory || (found.isLink && !withLinks)) continue;
     InsertSorted(entries, Entry{found.name, found.isLink},
                  [](const Entry& e) -> const std::wstring& { return e.name; });
   }
-  return 1;
+  return true;
 }
 
-int CDiskObject::ListFiles(const std::wstring& directory, StringList& list) {
+bool CDiskObject::ListFiles(const std::wstring& directory, StringList& list) {
   std::vector<Entry> entries;
-  if (!ListEntries(directory, false, entries)) return 0;
+  if (!ListEntries(directory, false, entries)) return false;
   for (Entry& entry : entries) {
     InsertSorted(list, std::move(entry.name),
                  [](const std::wstring& name) -> const std::wstring& { return name; });
   }
-  return 1;
+  return true;
 }
 
 int CDiskObject::CollectSubfolders(const std::wstring& directory, StringList& list) {
@@ -240,7 +240,7 @@ int CDiskObject::CollectSubfolders(const std::wstring& directory, StringList& li
   return 1;
 }
 
-int CDiskObject::CreatePath(const std::wstring& directory) {
+bool CDiskObject::CreatePath(const std::wstring& directory) {
   const launcher::RootAndParts split = launcher::SplitRoot(directory);
   std::wstring partial = split.root;
   for (const std::wstring& part : split.parts) {
@@ -249,42 +249,42 @@ int CDiskObject::CreatePath(const std::wstring& directory) {
   }
   if (const platform::FileResult entered = platform::QueryDirectory(directory); !entered) {
     SetSystemErrorText(entered, directory);
-    return 0;
+    return false;
   }
-  return 1;
+  return true;
 }
 
-int CDiskObject::CopyFiles(const std::wstring& source, const std::wstring& target,
-                           bool stopOnError) {
+bool CDiskObject::CopyFiles(const std::wstring& source, const std::wstring& target,
+                            bool stopOnError) {
   ResetErrorText();
   StringList names;
-  if (!ListFiles(source, names)) return 0;
-  if (!CreatePath(target)) return 0;
-  int result = 1;
+  if (!ListFiles(source, names)) return false;
+  if (!CreatePath(target)) return false;
+  bool result = true;
   for (const std::wstring& name : names) {
     const platform::FileResult copied = platform::CopyFileOverwrite(source + name, target + name);
-    result = copied ? 1 : 0;
+    result = copied.ok();
     if (!copied && stopOnError) {
       SetSystemErrorText(copied, source + name + L" -> " + target + name);
-      return 0;
+      return false;
     }
   }
   return result;
 }
 
-int CDiskObject::RemoveFolder(const std::wstring& directory) {
+bool CDiskObject::RemoveFolder(const std::wstring& directory) {
   ResetErrorText();
-  if (!RemoveFiles(directory)) return 0;
+  if (!RemoveFiles(directory)) return false;
   if (const platform::FileResult removed = platform::RemoveEmptyDirectory(directory); !removed) {
     SetSystemErrorText(removed, directory);
-    return 0;
+    return false;
   }
-  return 1;
+  return true;
 }
 
-int CDiskObject::RemoveFiles(const std::wstring& directory) {
+bool CDiskObject::RemoveFiles(const std::wstring& directory) {
   std::vector<Entry> entries;
-  if (!ListEntries(directory, true, entries)) return 0;
+  if (!ListEntries(directory, true, entries)) return false;
   for (const Entry& entry : entries) {
     const std::wstring path = directory + entry.name;
     // A link goes itself; what it points at, maybe outside the tree, stays.
@@ -292,8 +292,8 @@ int CDiskObject::RemoveFiles(const std::wstring& directory) {
         entry.isLink ? platform::RemoveLink(path) : platform::RemoveFile(path);
     if (!removed) {
       SetSystemErrorText(removed, path);
-      return 0;
+      return false;
     }
   }
-  return 1;
+  return true;
 }

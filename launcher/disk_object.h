@@ -81,15 +81,15 @@ class CDiskObject {
   std::wstring AbsoluteFromCurrent(std::wstring path);
   std::wstring ClimbParentGroups(std::wstring path);
 
-  // The steps of the operations, on directories normalized already.
+  // The steps of the operations, on directories normalized already; false on failure.
   bool IsEnterable(const std::wstring& directory);
-  int ListEntries(const std::wstring& directory, bool withLinks, std::vector<Entry>& entries);
-  int ListFiles(const std::wstring& directory, StringList& list);
+  bool ListEntries(const std::wstring& directory, bool withLinks, std::vector<Entry>& entries);
+  bool ListFiles(const std::wstring& directory, StringList& list);
   int CollectSubfolders(const std::wstring& directory, StringList& list);
-  int CreatePath(const std::wstring& directory);
-  int CopyFiles(const std::wstring& source, const std::wstring& target, bool stopOnError);
-  int RemoveFolder(const std::wstring& directory);
-  int RemoveFiles(const std::wstring& directory);
+  bool CreatePath(const std::wstring& directory);
+  bool CopyFiles(const std::wstring& source, const std::wstring& target, bool stopOnError);
+  bool RemoveFolder(const std::wstring& directory);
+  bool RemoveFiles(const std::wstring& directory);
 
   std::wstring errorText_;
 };

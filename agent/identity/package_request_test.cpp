@@ -77,7 +77,7 @@ class PackageRequestTest : public ::testing::Test {
 TEST_F(PackageRequestTest, StatisticsServerAnswersWithThePackage) {
   const std::string path = "/tg/kivopatch/zhcn/?hardid=001A2B3C4D5E&times=5";
   server_.Serve(Route(kStatsHost, path, R"({"body": "Rar!package"})"));
-  EXPECT_EQ(DownloadPackageFor({L"zhcn", L"001A2B3C4D5E", 5}, Target()), 1);
+  EXPECT_TRUE(DownloadPackageFor({L"zhcn", L"001A2B3C4D5E", 5}, Target()));
   EXPECT_EQ(platform::ReadWholeFile(Target()), "Rar!package");
   EXPECT_EQ(server_.RequestedUrls(),
             std::vector<std::string>{LoopbackServer::Url(buildconfig::kStatsHost, path)});
@@ -88,7 +88,7 @@ TEST_F(PackageRequestTest, DownloadServerServesAfterAFailedStatisticsRequest) {
        {R"({"status": 404})", R"({"body": ""})", R"({"close": true})"}) {
     server_.Serve(Route(kStatsHost, "/tg/kivopatch/zhcn/?hardid=001A2B3C4D5E&times=5", failure) +
                   ", " + Route(kDownloadHost, "/d/uzhcn.jpg", R"({"body": "from download"})"));
-    EXPECT_EQ(DownloadPackageFor({L"zhcn", L"001A2B3C4D5E", 5}, Target()), 1) << failure;
+    EXPECT_TRUE(DownloadPackageFor({L"zhcn", L"001A2B3C4D5E", 5}, Target())) << failure;
     EXPECT_EQ(platform::ReadWholeFile(Target()), "from download") << failure;
     EXPECT_EQ(server_.RequestedUrls(),
               (std::vector<std::string>{
@@ -101,7 +101,7 @@ TEST_F(PackageRequestTest, DownloadServerServesAfterAFailedStatisticsRequest) {
 
 TEST_F(PackageRequestTest, EmptyNameAndNoAdapterShapeTheRequests) {
   server_.Serve("");
-  EXPECT_EQ(DownloadPackageFor({L"", L"", 0}, Target()), 0);
+  EXPECT_FALSE(DownloadPackageFor({L"", L"", 0}, Target()));
   EXPECT_EQ(server_.RequestedUrls(),
             (std::vector<std::string>{
                 LoopbackServer::Url(buildconfig::kStatsHost, "/tg/kivopatch/?hardid=&times=0"),
