@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -28,6 +29,13 @@ using ProfileEntries = std::vector<std::pair<std::wstring, std::wstring>>;
 std::wstring ReadProfileString(const std::wstring& section, const std::wstring& key,
                                const std::wstring& defaultValue, std::size_t bufferChars,
                                const std::wstring& path);
+
+// The part of a stored value (trimmed already) that a read into a buffer of bufferChars
+// (> 0) characters gives: one pair of enclosing quotes (both " or both ') taken off and the
+// text cut to bufferChars - 1 characters. The closing quote goes after the cut, as Windows
+// does it, so a quoted value that just overfills the buffer loses its last kept character
+// instead. A view into value.
+std::wstring_view ProfileBufferValue(std::wstring_view value, std::size_t bufferChars);
 
 // GetPrivateProfileIntW: the decimal number at the start of the value (white space and a
 // sign allowed, reading stops at the first other character, so "12abc" gives 12 and "0x10"

@@ -59,19 +59,9 @@ std::string Route(const std::string& host, const std::string& path, const std::s
   return "\"" + host + path + "\": [" + answer + "]";
 }
 
-class PackageRequestTest : public ::testing::Test {
+class PackageRequestTest : public LoopbackServerTest {
  protected:
-  void SetUp() override {
-    if (!LoopbackServer::Available()) {
-      GTEST_SKIP() << "needs the loopback server (ctest entry version_and_package)";
-    }
-    ASSERT_FALSE(dir_.path().empty());
-  }
-
   std::wstring Target() const { return dir_.path() + L"~GF1A.tmp.rar"; }
-
-  LoopbackServer server_;
-  platform::ScopedTempDir dir_;
 };
 
 TEST_F(PackageRequestTest, StatisticsServerAnswersWithThePackage) {

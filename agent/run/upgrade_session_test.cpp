@@ -88,13 +88,11 @@ std::optional<std::vector<std::wstring>> RecordedArguments(const std::wstring& r
 }
 
 // A test installation whose extractor is the recorder, against the loopback server.
-class DownloadAndUnpackTest : public ::testing::Test {
+class DownloadAndUnpackTest : public LoopbackServerTest {
  protected:
   void SetUp() override {
-    if (!LoopbackServer::Available()) {
-      GTEST_SKIP() << "needs the loopback server (ctest entry version_and_package)";
-    }
-    ASSERT_FALSE(dir_.path().empty());
+    LoopbackServerTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     agentDir_ = dir_.path() + L"Kivo9Data" + kSep;
     CreateDirectoryChain(agentDir_ + L"Resource" + kSep);
     const std::wstring ownPath = platform::OwnExecutablePath();
@@ -115,10 +113,8 @@ class DownloadAndUnpackTest : public ::testing::Test {
 
   std::wstring RecordPath() const { return agentDir_ + L"Resource" + kSep + L"UnPack.exe.record"; }
 
-  platform::ScopedTempDir dir_;
   std::wstring agentDir_;
   std::wstring package_;
-  LoopbackServer server_;
 };
 
 TEST_F(DownloadAndUnpackTest, FirstNameThatYieldsAPackageEndsTheSearch) {

@@ -18,16 +18,6 @@
 namespace platform {
 namespace {
 
-std::mutex& SectionLock() {
-  static std::mutex lock;
-  return lock;
-}
-
-ProfileCache& Cache() {
-  static ProfileCache cache;
-  return cache;
-}
-
 bool StampOf(HANDLE file, FileStamp& stamp) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(file, &info)) return false;
@@ -52,7 +42,7 @@ std::shared_ptr<const IniFile> Load(const std::wstring& path, bool& missing) {
       stamp.size >= MAXLONG) {
     return nullptr;
   }
-  if (auto cached = Cache().Find(path, stamp)) return cached;
+  if (auto cached = SharedProfileCache().Find(path, stamp)) return cached;
   std::string bytes(static_cast<std::size_t>(stamp.size), '\0');
   DWORD got = 0;
   if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) ||
@@ -60,7 +50,7 @@ std::shared_ptr<const IniFile> Load(const std::wstring& path, bool& missing) {
     return nullptr;
   }
   auto parsed = std::make_shared<const IniFile>(std::move(bytes));
-  Cache().Store(path, stamp, parsed);
+  SharedProfileCache().Store(path, stamp, parsed);
   return parsed;
 }
 
@@ -103,7 +93,7 @@ bool ReplaceWholeFile(const std::wstring& path, const std::string& bytes, FileSt
 }  // namespace
 
 ProfileEntries ReadProfileSection(const std::wstring& section, const std::wstring& path) {
-  const std::lock_guard<std::mutex> hold(SectionLock());
+  const std::lock_guard<std::mutex> hold(SharedProfileLock());
   bool missing = false;
   const auto file = Load(path, missing);
   return file ? file->SectionEntries(section) : ProfileEntries();
@@ -112,7 +102,7 @@ ProfileEntries ReadProfileSection(const std::wstring& section, const std::wstrin
 bool WriteProfileEntries(const std::wstring& section, const ProfileEntries& entries,
                          const std::wstring& path) {
   if (HasLineBreak(section, entries)) return false;
-  const std::lock_guard<std::mutex> hold(SectionLock());
+  const std::lock_guard<std::mutex> hold(SharedProfileLock());
   bool missing = false;
   auto old = Load(path, missing);
   if (!old && !missing) return false;  // never replace a file that could not be read
@@ -121,10 +111,10 @@ bool WriteProfileEntries(const std::wstring& section, const ProfileEntries& entr
                                 : std::make_shared<const IniFile>(*old, section, entries);
   const std::string& bytes = edited->Bytes();
   if (bytes == old->Bytes() && (!missing || bytes.empty())) return true;
-  Cache().Forget(path);
+  SharedProfileCache().Forget(path);
   FileStamp written;
   if (!ReplaceWholeFile(path, bytes, written)) return false;
-  Cache().Store(path, written, std::move(edited));
+  SharedProfileCache().Store(path, written, std::move(edited));
   return true;
 }
 

@@ -4,6 +4,8 @@
 // reach the server as proxy requests, so the program under test asks for its real URLs.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -98,4 +100,20 @@ class LoopbackServer {
   static std::wstring FileOf(const char* variable) { return platform::FromUtf8(Env(variable)); }
 
   std::size_t logStart_ = 0;
+};
+
+// The fixture of the tests that run against the loopback server of the ctest entry
+// version_and_package: skipped when no server was started, with a directory of its own.
+// A derived SetUp calls this one first and returns when IsSkipped().
+class LoopbackServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!LoopbackServer::Available()) {
+      GTEST_SKIP() << "needs the loopback server (ctest entry version_and_package)";
+    }
+    ASSERT_FALSE(dir_.path().empty());
+  }
+
+  platform::ScopedTempDir dir_;
+  LoopbackServer server_;
 };
