@@ -6,6 +6,7 @@
 #include "agent/filters/numbered_list.h"
 #include "fuzz_input.h"
 #include "platform/ini_file.h"
+#include "platform/profile.h"
 
 namespace {
 
@@ -15,13 +16,9 @@ constexpr std::wstring_view kPrefix = L"url";
 // One key read as the profile read returns it into a buffer of kMaxEntryChars + 1.
 std::wstring ReadOne(const platform::IniFile& file, std::size_t index) {
   const auto stored = file.FindValue(kSection, NumberedKey(kPrefix, index));
-  std::wstring_view value = stored ? std::wstring_view(*stored) : std::wstring_view();
-  const bool quoted = value.size() >= 2 && (value.front() == L'"' || value.front() == L'\'') &&
-                      value.back() == value.front();
-  if (quoted) value.remove_prefix(1);
-  std::wstring entry(value.substr(0, kMaxEntryChars));
-  if (quoted && kMaxEntryChars + 1 >= value.size() && !entry.empty()) entry.pop_back();
-  return entry;
+  // The buffer rules themselves are held to the Windows read by the profile tests under Wine.
+  const std::wstring_view value = stored ? std::wstring_view(*stored) : std::wstring_view();
+  return std::wstring(platform::ProfileBufferValue(value, kMaxEntryChars + 1));
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include "launcher/path_rules.h"
 #include "platform/files.h"
-#include "platform/process.h"
 #include "platform/text.h"
 #include "platform_native.h"
 
@@ -16,13 +15,6 @@ constexpr wchar_t kParameterError[] = L"CDiskObject internal error - check call 
 // The pattern of a directory search, as the error texts name it.
 constexpr wchar_t kSearchPattern[] = L"*.*";
 
-std::wstring Trimmed(const std::wstring& text) {
-  const wchar_t* const kWhite = L" \t\r\n";
-  const std::size_t first = text.find_first_not_of(kWhite);
-  if (first == std::wstring::npos) return L"";
-  return text.substr(first, text.find_last_not_of(kWhite) - first + 1);
-}
-
 template <typename T, typename Key>
 void InsertSorted(std::vector<T>& list, T item, Key key) {
   const auto before = std::upper_bound(list.begin(), list.end(), item, [&](const T& a, const T& b) {
@@ -31,29 +23,15 @@ void InsertSorted(std::vector<T>& list, T item, Key key) {
   list.insert(before, std::move(item));
 }
 
-// Puts the current directory back when it goes out of scope.
-class CurrentDirectoryKeeper {
- public:
-  CurrentDirectoryKeeper() : saved_(platform::CurrentDirectory()) {}
-  ~CurrentDirectoryKeeper() {
-    if (!saved_.empty()) platform::ChangeDirectory(saved_);
-  }
-  CurrentDirectoryKeeper(const CurrentDirectoryKeeper&) = delete;
-  CurrentDirectoryKeeper& operator=(const CurrentDirectoryKeeper&) = delete;
-
- private:
-  std::wstring saved_;
-};
-
 }  // namespace
 
 // ---- Error text ----
 
 void CDiskObject::ResetErrorText() { errorText_.clear(); }
 
-void CDiskObject::SetSystemErrorText(std::uint32_t code, const std::wstring& detail) {
-  errorText_ = Trimmed(platform::SystemErrorMessage(code));
-  if (!detail.empty()) errorText_ += L" " + detail;
+void CDiskObject::SetSystemErrorText(const platform::FileResult& failure,
+                                     const std::wstring& detail) {
+  errorText_ = failure.Describe(detail);
 }
 
 void CDiskObject::SetParameterErrorText() { errorText_ = kParameterError; }
@@ -68,7 +46,7 @@ bool CDiskObject::StartWithPath(const std::wstring& path) {
 bool CDiskObject::SearchStarted(const platform::DirectorySearch& search,
                                 const std::wstring& directory) {
   if (search.IsOpen()) return true;
-  SetSystemErrorText(platform::LastErrorCode(), directory + kSearchPattern);
+  SetSystemErrorText(search.Status(), directory + kSearchPattern);
   return false;
 }
 
@@ -110,18 +88,18 @@ std::wstring CDiskObject::AbsoluteFromCurrent(std::wstring path) {
   return launcher::JoinToDirectory(current, path);
 }
 
-// Each leading "..<sep>" moves one directory up from the current one; the system resolves
-// the parents, and the current directory is put back afterwards.
+// Each leading "..<sep>" is one step up from the current directory, taken on the text of
+// the current directory (which the system gives with its links resolved), so the process's
+// current directory never changes.
 std::wstring CDiskObject::ClimbParentGroups(std::wstring path) {
   const std::wstring group = launcher::ParentGroup();
-  CurrentDirectoryKeeper keeper;
+  std::wstring current = platform::CurrentDirectory();
+  if (current.empty()) return path;
   std::wstring rest = path;
   while (rest.rfind(group, 0) == 0) {
-    platform::ChangeDirectory(L"..");
+    current = launcher::ParentDirectory(current);
     rest.erase(0, group.size());
   }
-  const std::wstring current = platform::CurrentDirectory();
-  if (current.empty()) return path;
   return launcher::JoinToDirectory(current, rest);
 }
 
@@ -130,58 +108,19 @@ std::wstring CDiskObject::ClimbParentGroups(std::wstring path) {
 int CDiskObject::FolderExists(std::wstring directory) {
   if (!StartWithPath(directory)) return 0;
   if (!NormalizeFolderPath(directory)) return 0;
-  CurrentDirectoryKeeper keeper;
-  return platform::ChangeDirectory(directory) ? 1 : 0;
-}
-
-// The entries of directory that are not real directories, sorted; links only when asked
-// for, since a copy must not follow them and a deletion must remove them.
-int CDiskObject::ListFolderEntries(std::wstring directory, bool withLinks,
-                                   std::vector<Entry>& entries) {
-  ResetErrorText();
-  if (!NormalizeFolderPath(directory)) return 0;
-  if (!FolderExists(directory)) return 1;
-  platform::DirectorySearch search(directory);
-  if (!SearchStarted(search, directory)) return 0;
-  platform::DirectoryEntry found;
-  while (search.Next(found)) {
-    if (found.isDirectory || (found.isLink && !withLinks)) continue;
-    InsertSorted(entries, Entry{found.name, found.isLink},
-                 [](const Entry& e) -> const std::wstring& { return e.name; });
-  }
-  return 1;
+  return IsEnterable(directory) ? 1 : 0;
 }
 
 int CDiskObject::ListFolderFiles(std::wstring directory, StringList& list) {
-  std::vector<Entry> entries;
-  if (!ListFolderEntries(std::move(directory), false, entries)) return 0;
-  for (Entry& entry : entries) {
-    InsertSorted(list, std::move(entry.name),
-                 [](const std::wstring& name) -> const std::wstring& { return name; });
-  }
-  return 1;
+  ResetErrorText();
+  if (!NormalizeFolderPath(directory)) return 0;
+  return ListFiles(directory, list) ? 1 : 0;
 }
 
 int CDiskObject::ListSubfolderTree(std::wstring directory, StringList& list) {
   ResetErrorText();
-  std::wstring normalized = directory;
-  if (!NormalizeFolderPath(normalized)) return 0;
-  return CollectSubfolders(std::move(directory), list);
-}
-
-int CDiskObject::CollectSubfolders(std::wstring directory, StringList& list) {
-  ResetErrorText();
   if (!NormalizeFolderPath(directory)) return 0;
-  platform::DirectorySearch search(directory);
-  if (!SearchStarted(search, directory)) return 0;
-  platform::DirectoryEntry found;
-  while (search.Next(found)) {
-    // Links are not entered: the tree ends at its own directories.
-    if (!found.isDirectory || found.name == L"." || found.name == L"..") continue;
-    list.push_back(directory + found.name + kSep);
-    if (!CollectSubfolders(directory + found.name, list)) return 0;
-  }
-  return 1;
+  return CollectSubfolders(directory, list);
 }
 
 // ---- Creating ----
@@ -189,18 +128,7 @@ int CDiskObject::CollectSubfolders(std::wstring directory, StringList& list) {
 int CDiskObject::MakeFolderPath(std::wstring directory) {
   if (!StartWithPath(directory)) return 0;
   if (!NormalizeFolderPath(directory)) return 0;
-  CurrentDirectoryKeeper keeper;
-  const launcher::RootAndParts split = launcher::SplitRoot(directory);
-  std::wstring partial = split.root;
-  for (const std::wstring& part : split.parts) {
-    partial += kSep + part;
-    platform::MakeDirectory(partial);  // an existing directory is no error
-  }
-  if (!platform::ChangeDirectory(directory)) {
-    SetSystemErrorText(platform::LastErrorCode(), directory);
-    return 0;
-  }
-  return 1;
+  return CreatePath(directory) ? 1 : 0;
 }
 
 // ---- Copying ----
@@ -209,10 +137,10 @@ int CDiskObject::CopyFolderTree(std::wstring source, std::wstring target, bool s
   ResetErrorText();
   if (!NormalizeFolderPath(source) || !NormalizeFolderPath(target)) return 0;
   StringList directories{source};
-  if (!ListSubfolderTree(source, directories)) return 0;
+  if (!CollectSubfolders(source, directories)) return 0;
   int result = 1;
   for (const std::wstring& directory : directories) {
-    result = CopyFolderFiles(directory, target + directory.substr(source.size()), stopOnError);
+    result = CopyFiles(directory, target + directory.substr(source.size()), stopOnError) ? 1 : 0;
     if (!result && stopOnError) break;
   }
   return result;
@@ -221,18 +149,7 @@ int CDiskObject::CopyFolderTree(std::wstring source, std::wstring target, bool s
 int CDiskObject::CopyFolderFiles(std::wstring source, std::wstring target, bool stopOnError) {
   ResetErrorText();
   if (!NormalizeFolderPath(source) || !NormalizeFolderPath(target)) return 0;
-  StringList names;
-  if (!ListFolderFiles(source, names)) return 0;
-  if (!MakeFolderPath(target)) return 0;
-  int result = 1;
-  for (const std::wstring& name : names) {
-    result = platform::CopyFileOverwrite(source + name, target + name) ? 1 : 0;
-    if (!result && stopOnError) {
-      SetSystemErrorText(platform::LastErrorCode(), source + name + L" -> " + target + name);
-      return 0;
-    }
-  }
-  return result;
+  return CopyFiles(source, target, stopOnError) ? 1 : 0;
 }
 
 // ---- Deleting ----
@@ -241,48 +158,142 @@ int CDiskObject::DeleteFolderTree(std::wstring directory) {
   if (!StartWithPath(directory)) return 0;
   if (!NormalizeFolderPath(directory)) return 0;
   StringList subfolders;
-  if (!ListSubfolderTree(directory, subfolders)) return 0;
+  if (!CollectSubfolders(directory, subfolders)) return 0;
   // Backwards through the depth-first list: every directory after everything inside it.
   for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it) {
-    if (!DeleteFolder(*it)) return 0;
+    if (!RemoveFolder(*it)) return 0;
   }
-  return DeleteFolder(directory);
+  return RemoveFolder(directory) ? 1 : 0;
 }
 
 int CDiskObject::DeleteFolder(std::wstring directory) {
   if (!StartWithPath(directory)) return 0;
   if (!NormalizeFolderPath(directory)) return 0;
-  if (!DeleteFolderFiles(directory)) return 0;
-  if (!platform::RemoveEmptyDirectory(directory)) {
-    SetSystemErrorText(platform::LastErrorCode(), directory);
-    return 0;
-  }
-  return 1;
+  return RemoveFolder(directory) ? 1 : 0;
 }
 
 int CDiskObject::DeleteFolderFiles(std::wstring directory) {
   ResetErrorText();
   if (!NormalizeFolderPath(directory)) return 0;
-  std::vector<Entry> entries;
-  if (!ListFolderEntries(directory, true, entries)) return 0;
-  for (const Entry& entry : entries) {
-    const std::wstring path = directory + entry.name;
-    // A link goes itself; what it points at, maybe outside the tree, stays.
-    const bool removed = entry.isLink ? platform::RemoveLink(path) : platform::RemoveFile(path);
-    if (!removed) {
-      SetSystemErrorText(platform::LastErrorCode(), path);
-      return 0;
-    }
-  }
-  return 1;
+  return RemoveFiles(directory) ? 1 : 0;
 }
 
 int CDiskObject::DeleteSingleFile(std::wstring path) {
   if (!StartWithPath(path)) return 0;
   if (!NormalizeFilePath(path)) return 0;
-  if (!platform::RemoveFile(path)) {
-    SetSystemErrorText(platform::LastErrorCode(), path);
+  if (const platform::FileResult removed = platform::RemoveFile(path); !removed) {
+    SetSystemErrorText(removed, path);
     return 0;
   }
   return 1;
+}
+
+// ---- The steps on normalized paths ----
+
+bool CDiskObject::IsEnterable(const std::wstring& directory) {
+  return platform::QueryDirectory(directory).ok();
+}
+
+// The entries of directory that are not real directories, sorted; links only when asked
+// for, since a copy must not follow them and a deletion must remove them.
+bool CDiskObject::ListEntries(const std::wstring& directory, bool withLinks,
+                              std::vector<Entry>& entries) {
+  if (!IsEnterable(directory)) return true;
+  platform::DirectorySearch search(directory);
+  if (!SearchStarted(search, directory)) return false;
+  platform::DirectoryEntry found;
+  while (search.Next(found)) {
+    if (found.isDirectory || (found.isLink && !withLinks)) continue;
+    InsertSorted(entries, Entry{found.name, found.isLink},
+                 [](const Entry& e) -> const std::wstring& { return e.name; });
+  }
+  return true;
+}
+
+bool CDiskObject::ListFiles(const std::wstring& directory, StringList& list) {
+  std::vector<Entry> entries;
+  if (!ListEntries(directory, false, entries)) return false;
+  for (Entry& entry : entries) {
+    InsertSorted(list, std::move(entry.name),
+                 [](const std::wstring& name) -> const std::wstring& { return name; });
+  }
+  return true;
+}
+
+int CDiskObject::CollectSubfolders(const std::wstring& directory, StringList& list) {
+  ResetErrorText();
+  platform::DirectorySearch search(directory);
+  if (!SearchStarted(search, directory)) return 0;
+  platform::DirectoryEntry found;
+  while (search.Next(found)) {
+    // Links are not entered: the tree ends at its own directories.
+    if (!found.isDirectory || found.name == L"." || found.name == L"..") continue;
+    // A name the path rules refuse fails the listing, as it would fail every later step.
+    if (!HasNoReservedChars(found.name)) {
+      SetParameterErrorText();
+      return 0;
+    }
+    const std::wstring subfolder = directory + found.name + kSep;
+    list.push_back(subfolder);
+    if (!CollectSubfolders(subfolder, list)) return 0;
+  }
+  return 1;
+}
+
+bool CDiskObject::CreatePath(const std::wstring& directory) {
+  const launcher::RootAndParts split = launcher::SplitRoot(directory);
+  std::wstring partial = split.root;
+  for (const std::wstring& part : split.parts) {
+    partial += kSep + part;
+    platform::MakeDirectory(partial);  // an existing directory is no error
+  }
+  if (const platform::FileResult entered = platform::QueryDirectory(directory); !entered) {
+    SetSystemErrorText(entered, directory);
+    return false;
+  }
+  return true;
+}
+
+bool CDiskObject::CopyFiles(const std::wstring& source, const std::wstring& target,
+                            bool stopOnError) {
+  ResetErrorText();
+  StringList names;
+  if (!ListFiles(source, names)) return false;
+  if (!CreatePath(target)) return false;
+  bool result = true;
+  for (const std::wstring& name : names) {
+    const platform::FileResult copied = platform::CopyFileOverwrite(source + name, target + name);
+    result = copied.ok();
+    if (!copied && stopOnError) {
+      SetSystemErrorText(copied, source + name + L" -> " + target + name);
+      return false;
+    }
+  }
+  return result;
+}
+
+bool CDiskObject::RemoveFolder(const std::wstring& directory) {
+  ResetErrorText();
+  if (!RemoveFiles(directory)) return false;
+  if (const platform::FileResult removed = platform::RemoveEmptyDirectory(directory); !removed) {
+    SetSystemErrorText(removed, directory);
+    return false;
+  }
+  return true;
+}
+
+bool CDiskObject::RemoveFiles(const std::wstring& directory) {
+  std::vector<Entry> entries;
+  if (!ListEntries(directory, true, entries)) return false;
+  for (const Entry& entry : entries) {
+    const std::wstring path = directory + entry.name;
+    // A link goes itself; what it points at, maybe outside the tree, stays.
+    const platform::FileResult removed =
+        entry.isLink ? platform::RemoveLink(path) : platform::RemoveFile(path);
+    if (!removed) {
+      SetSystemErrorText(removed, path);
+      return false;
+    }
+  }
+  return true;
 }

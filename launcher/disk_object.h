@@ -9,8 +9,9 @@
 // Symbolic links, junctions and other reparse points inside a tree are never followed: the
 // copies skip them, and the deletions remove the link itself and leave what it points at.
 //
-// Not thread-safe: some operations change the process's current directory while they run
-// (and restore it before they return).
+// Each operation normalizes its paths once and works on them; none changes the process's
+// current directory. Not thread-safe: the error text is the object's one state, and relative
+// paths depend on the process's current directory.
 #pragma once
 
 #include <cstdint>
@@ -68,7 +69,8 @@ class CDiskObject {
   };
 
   void ResetErrorText();
-  void SetSystemErrorText(std::uint32_t code, const std::wstring& detail);
+  // The system's text for failure, then a blank and detail unless detail is empty.
+  void SetSystemErrorText(const platform::FileResult& failure, const std::wstring& detail);
   void SetParameterErrorText();
   // Begins an operation that needs a path: resets the error text; an empty path sets the
   // parameter error text and gives false.
@@ -76,10 +78,18 @@ class CDiskObject {
   // Whether a search of directory started; if not, the error text tells why.
   bool SearchStarted(const platform::DirectorySearch& search, const std::wstring& directory);
   static bool HasNoReservedChars(const std::wstring& part);
-  int CollectSubfolders(std::wstring directory, StringList& list);
-  int ListFolderEntries(std::wstring directory, bool withLinks, std::vector<Entry>& entries);
   std::wstring AbsoluteFromCurrent(std::wstring path);
   std::wstring ClimbParentGroups(std::wstring path);
+
+  // The steps of the operations, on directories normalized already; false on failure.
+  bool IsEnterable(const std::wstring& directory);
+  bool ListEntries(const std::wstring& directory, bool withLinks, std::vector<Entry>& entries);
+  bool ListFiles(const std::wstring& directory, StringList& list);
+  int CollectSubfolders(const std::wstring& directory, StringList& list);
+  bool CreatePath(const std::wstring& directory);
+  bool CopyFiles(const std::wstring& source, const std::wstring& target, bool stopOnError);
+  bool RemoveFolder(const std::wstring& directory);
+  bool RemoveFiles(const std::wstring& directory);
 
   std::wstring errorText_;
 };

@@ -176,7 +176,7 @@ bool Apply(const InstallPlaces& places, const InstallJournal& journal) {
   for (const auto& dir : TouchedDirectories(places, journal)) {
     if (Exists(tree::WithoutSeparator(dir)) && !platform::FlushDirectory(dir)) return false;
   }
-  return platform::WriteFileFlushed(JournalPath(places), CommitLine(), true);
+  return platform::WriteFileFlushed(JournalPath(places), CommitLine(), true).ok();
 }
 
 // After the commit: the old files, the update tree and the post-upgrade copy go. Each step

@@ -17,8 +17,6 @@ constexpr std::size_t kNumberBufferBytes = 20;  // the terminating zero included
 
 bool IsControlOrBlank(wchar_t c) { return static_cast<std::uint32_t>(c) <= 32; }
 
-bool IsCRuntimeSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
 std::wstring WithoutTrailingSeparator(std::wstring path) {
   if (!path.empty() && path.back() == platform::kSep) path.pop_back();
   return path;
@@ -59,19 +57,7 @@ std::wstring FirstPlainArgument(const std::vector<std::wstring>& arguments) {
 }
 
 std::int64_t LeadingNumber(const std::wstring& argument) {
-  std::string text = platform::ToSystemCodePage(argument);
-  if (text.size() > kNumberBufferBytes - 1) text.resize(kNumberBufferBytes - 1);
-  std::size_t i = 0;
-  while (i < text.size() && IsCRuntimeSpace(text[i])) ++i;
-  const bool negative = i < text.size() && text[i] == '-';
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
-  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-  std::int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    const int digit = text[i] - '0';
-    value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
-  }
-  return negative ? -value : value;
+  return platform::LeadingDecimal(argument, kNumberBufferBytes - 1);
 }
 
 std::uint32_t WaitMilliseconds(std::int64_t units) {

@@ -70,4 +70,13 @@ RootAndParts SplitRoot(const std::wstring& path) {
   return split;
 }
 
+std::wstring ParentDirectory(const std::wstring& dir) {
+  RootAndParts split = SplitRoot(dir);
+  const std::size_t kept = IsNetworkPath(dir) ? 1 : 0;  // a network path keeps its share
+  if (split.parts.size() > kept) split.parts.pop_back();
+  std::wstring parent = split.root;
+  for (const std::wstring& part : split.parts) parent += kSep + part;
+  return split.parts.empty() ? parent + kSep : parent;
+}
+
 }  // namespace launcher

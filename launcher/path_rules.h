@@ -27,6 +27,11 @@ std::wstring ParentGroup();
 // dir and rest joined by one separator (none added when dir already ends with one).
 std::wstring JoinToDirectory(const std::wstring& dir, const std::wstring& rest);
 
+// The directory one step up from dir, an absolute directory as CurrentDirectory gives it
+// (no trailing separator but at a root): what changing to ".." there gives. A root, and
+// the share of a network path, stay as they are.
+std::wstring ParentDirectory(const std::wstring& dir);
+
 struct RootAndParts {
   std::wstring root;                // the drive, "\\server" for a network path, or "" (POSIX root)
   std::vector<std::wstring> parts;  // the names between separators, empty names dropped

@@ -1,10 +1,14 @@
 // File-system services. Paths are native (see platform_native.h); directory strings that are
-// passed in may end with a separator unless a function says otherwise. Every function that
-// returns false leaves the reason in LastErrorCode().
+// passed in may end with a separator unless a function says otherwise. The services that
+// change or examine the file system return a FileResult (file_result.h): done, missing, or
+// failed with the system's error and the path; the path of a two-path service's result is
+// its source. The queries that answer with a value leave the reason in LastErrorCode().
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "platform/file_result.h"
 
 namespace platform {
 
@@ -12,15 +16,20 @@ namespace platform {
 bool PathQuery(const std::wstring& path);
 
 // Copies a file, overwriting an existing target (CopyFileW with bFailIfExists FALSE).
-bool CopyFileOverwrite(const std::wstring& from, const std::wstring& to);
-bool RemoveFile(const std::wstring& path);
+FileResult CopyFileOverwrite(const std::wstring& from, const std::wstring& to);
+FileResult RemoveFile(const std::wstring& path);
 // Creates one directory with default security; fails when it exists.
-bool MakeDirectory(const std::wstring& path);
+FileResult MakeDirectory(const std::wstring& path);
 // Removes one empty directory (a link to a directory is removed as the link itself).
-bool RemoveEmptyDirectory(const std::wstring& path);
+FileResult RemoveEmptyDirectory(const std::wstring& path);
 // Removes a symbolic link, junction or other reparse point itself, whether it points at a
 // file or a directory; what it points at stays untouched. path has no trailing separator.
-bool RemoveLink(const std::wstring& path);
+FileResult RemoveLink(const std::wstring& path);
+
+// Done when path names a directory that can be entered (links followed), as the system
+// decides it; missing when it does not exist; failed for a file or a directory the process
+// may not enter, with the error entering it would give. Changes nothing.
+FileResult QueryDirectory(const std::wstring& path);
 
 // What a path names, the path itself (a link is not followed).
 enum class PathKind { Missing, File, Directory, Link, Other };
@@ -37,24 +46,24 @@ PathInfo QueryPath(const std::wstring& path);
 // rename reaches the disk before it returns where the system offers that per call
 // (Windows); elsewhere FlushDirectory does it. False on failure; a rename across volumes
 // fails with an error for which IsCrossVolumeError is true.
-bool MovePath(const std::wstring& from, const std::wstring& to);
+FileResult MovePath(const std::wstring& from, const std::wstring& to);
 bool IsCrossVolumeError(std::uint32_t code);
 
 // Copies the regular file from into to (created or replaced), contents, mode and write time,
 // and flushes the data to disk before it returns. False on failure; to may then be partly
 // written.
-bool CopyFileFlushed(const std::wstring& from, const std::wstring& to);
+FileResult CopyFileFlushed(const std::wstring& from, const std::wstring& to);
 
 // Flushes the data of an existing regular file written by whoever to disk. False on failure.
-bool FlushFile(const std::wstring& path);
+FileResult FlushFile(const std::wstring& path);
 
 // Makes the entries of directory (created, renamed, removed) durable. True where the system
 // has nothing to do for it (Windows).
-bool FlushDirectory(const std::wstring& directory);
+FileResult FlushDirectory(const std::wstring& directory);
 
 // Writes bytes as the whole new content of path (created or truncated), flushed to disk;
 // with append, adds them at the end instead. False on failure.
-bool WriteFileFlushed(const std::wstring& path, const std::string& bytes, bool append);
+FileResult WriteFileFlushed(const std::wstring& path, const std::string& bytes, bool append);
 
 // A regular file read from start to end in pieces. Closes itself.
 class FileReader {
@@ -84,7 +93,7 @@ bool CanOpenForWriting(const std::wstring& path);
 // The process's current directory without a trailing separator (except at the root); ""
 // on failure.
 std::wstring CurrentDirectory();
-bool ChangeDirectory(const std::wstring& path);
+FileResult ChangeDirectory(const std::wstring& path);
 
 struct DirectoryEntry {
   std::wstring name;
@@ -102,8 +111,10 @@ class DirectorySearch {
   DirectorySearch(const DirectorySearch&) = delete;
   DirectorySearch& operator=(const DirectorySearch&) = delete;
 
-  // False when the search could not start; LastErrorCode() then tells why.
+  // False when the search could not start; Status() then tells why.
   bool IsOpen() const;
+  // How the start of the search ended; its path is the directory.
+  const FileResult& Status() const;
   // Fills entry with the next entry; false at the end.
   bool Next(DirectoryEntry& entry);
 

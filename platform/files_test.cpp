@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwctype>
 #include <set>
 
 #include "platform/process.h"
@@ -116,6 +117,47 @@ TEST_F(FilesTest, SearchOfAMissingDirectoryDoesNotStart) {
   EXPECT_NE(LastErrorCode(), 0u);
   DirectoryEntry entry;
   EXPECT_FALSE(search.Next(entry));
+}
+
+TEST_F(FilesTest, ResultsTellDoneMissingAndFailedApartWithTextAndPath) {
+  ASSERT_TRUE(WriteWholeFile(At(L"file"), "x"));
+  ASSERT_TRUE(MakeDirectory(At(L"dir")));
+  ASSERT_TRUE(WriteWholeFile(At(L"dir") + kSep + L"inside", "x"));
+  const std::wstring missing = At(L"missing") + kSep + L"x";
+  const struct {
+    const char* what;
+    FileResult result;
+    FileOutcome outcome;
+    std::wstring path;
+  } cases[] = {
+      {"directory queried", QueryDirectory(At(L"dir")), FileOutcome::Done, L""},
+      {"file queried as directory", QueryDirectory(At(L"file")), FileOutcome::Failed, At(L"file")},
+      {"missing directory", QueryDirectory(At(L"missing")), FileOutcome::Missing, At(L"missing")},
+      {"file in a missing directory", RemoveFile(missing), FileOutcome::Missing, missing},
+      {"directory that is not empty", RemoveEmptyDirectory(At(L"dir")), FileOutcome::Failed,
+       At(L"dir")},
+      {"existing directory made", MakeDirectory(At(L"dir")), FileOutcome::Failed, At(L"dir")},
+      {"missing source copied", CopyFileOverwrite(At(L"none"), At(L"to")), FileOutcome::Missing,
+       At(L"none")},
+      {"search of a missing directory", DirectorySearch(At(L"none") + kSep).Status(),
+       FileOutcome::Missing, At(L"none") + kSep},
+      {"file removed", RemoveFile(At(L"file")), FileOutcome::Done, L""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.result.outcome(), c.outcome) << c.what;
+    EXPECT_EQ(c.result.ok(), c.outcome == FileOutcome::Done) << c.what;
+    EXPECT_EQ(c.result.path(), c.path) << c.what;
+    EXPECT_EQ(c.result.code() == 0, c.result.ok()) << c.what;
+    // A failure reads as the system's own words, then the path.
+    const std::wstring text = c.result.Describe();
+    EXPECT_EQ(text.empty(), c.result.ok()) << c.what;
+    if (!c.result.ok()) {
+      EXPECT_EQ(text, c.result.SystemText() + L" " + c.path) << c.what;
+      EXPECT_FALSE(c.result.SystemText().empty()) << c.what;
+      EXPECT_EQ(std::iswspace(static_cast<std::wint_t>(text.front())), 0) << c.what;
+      EXPECT_EQ(std::iswspace(static_cast<std::wint_t>(c.result.SystemText().back())), 0);
+    }
+  }
 }
 
 TEST_F(FilesTest, TempNamesAreNewEmptyFilesInTheGivenDirectory) {

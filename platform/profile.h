@@ -31,6 +31,13 @@ std::wstring ReadProfileString(const std::wstring& section, const std::wstring& 
                                const std::wstring& defaultValue, std::size_t bufferChars,
                                const std::wstring& path);
 
+// The part of a stored value (trimmed already) that a read into a buffer of bufferChars
+// (> 0) characters gives: one pair of enclosing quotes (both " or both ') taken off and the
+// text cut to bufferChars - 1 characters. The closing quote goes after the cut, as Windows
+// does it, so a quoted value that just overfills the buffer loses its last kept character
+// instead. A view into value.
+std::wstring_view ProfileBufferValue(std::wstring_view value, std::size_t bufferChars);
+
 // GetPrivateProfileIntW: the decimal number at the start of the value (white space and a
 // sign allowed, reading stops at the first other character, so "12abc" gives 12 and "0x10"
 // gives 0; a value with no digits gives 0). defaultValue when the key is missing or empty.

@@ -19,4 +19,14 @@ void ProfileCache::Store(const std::wstring& path, const FileStamp& stamp,
 
 void ProfileCache::Forget(const std::wstring& path) { entries_.erase(path); }
 
+ProfileCache& SharedProfileCache() {
+  static ProfileCache cache;
+  return cache;
+}
+
+std::mutex& SharedProfileLock() {
+  static std::mutex lock;
+  return lock;
+}
+
 }  // namespace platform

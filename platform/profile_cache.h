@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 
@@ -38,5 +39,9 @@ class ProfileCache {
   };
   std::unordered_map<std::wstring, Entry> entries_;
 };
+
+// The process's one cache of parsed profile files, and the lock that every user of it holds.
+ProfileCache& SharedProfileCache();
+std::mutex& SharedProfileLock();
 
 }  // namespace platform

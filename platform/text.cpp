@@ -1,6 +1,7 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "platform_native.h"
 
@@ -128,6 +129,22 @@ std::wstring NativePath(std::wstring_view path) {
     if (c == kOtherSep) c = kSep;
   }
   return out;
+}
+
+std::int64_t LeadingDecimal(std::wstring_view text, std::size_t maxBytes) {
+  const std::string bytes = ToSystemCodePage(text).substr(0, maxBytes);
+  auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  std::size_t i = 0;
+  while (i < bytes.size() && isSpace(bytes[i])) ++i;
+  const bool negative = i < bytes.size() && bytes[i] == '-';
+  if (i < bytes.size() && (bytes[i] == '-' || bytes[i] == '+')) ++i;
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  std::int64_t value = 0;
+  for (; i < bytes.size() && bytes[i] >= '0' && bytes[i] <= '9'; ++i) {
+    const int digit = bytes[i] - '0';
+    value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
+  }
+  return negative ? -value : value;
 }
 
 }  // namespace platform

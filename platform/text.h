@@ -1,6 +1,8 @@
 // Text conversions at the system boundary. The core works in std::wstring throughout.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -16,6 +18,12 @@ std::wstring FromSystemCodePage(std::string_view text);
 
 // Orders two texts by their UTF-16 code units (as Windows does), on every platform.
 int CompareUtf16(std::wstring_view a, std::wstring_view b);
+
+// The number text starts with, read as the C runtime's atol reads a buffer of maxBytes
+// bytes of its system code page form: leading white space skipped, an optional sign, then
+// decimal digits up to the first other character. 0 when no digit follows; saturates at the
+// 64-bit limits instead of overflowing.
+std::int64_t LeadingDecimal(std::wstring_view text, std::size_t maxBytes);
 
 // Replaces every occurrence of the other platform's separator by the native one, so that
 // the layout names written with backslashes (L"Resource\\version.ini") work everywhere.

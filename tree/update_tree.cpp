@@ -73,7 +73,7 @@ bool RemoveTree(const std::wstring& dir) {
   const std::wstring path = WithoutSeparator(dir);
   const platform::PathKind kind = platform::QueryPath(path).kind;
   if (kind == platform::PathKind::Missing) return true;
-  if (kind != platform::PathKind::Directory) return platform::RemoveFile(path);
+  if (kind != platform::PathKind::Directory) return platform::RemoveFile(path).ok();
   bool ok = true;
   {
     platform::DirectorySearch search(dir);

@@ -33,9 +33,3 @@ class CFilterCombiner {
   std::wstring userDir_;
   std::wstring packageResourceDir_;
 };
-
-// Merges the user's lists with those of the package unpacked in the update directory when
-// the package asks for it: "combineFilter" in section "Version" of its Resource/version.ini
-// is greater than 0. Otherwise (missing file or key, 0, negative, no number) nothing is read
-// or written. Reports nothing.
-void CombineFilterLists();

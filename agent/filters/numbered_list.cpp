@@ -1,17 +1,8 @@
 #include "agent/filters/numbered_list.h"
 
+#include "platform/ini_file.h"
+
 namespace {
-
-// The characters the profile functions strip from both ends of key names and values (^Z is
-// the end-of-file mark of old DOS files).
-constexpr std::wstring_view kProfileBlanks = L" \t\r\n\v\f\x1a";
-
-std::wstring_view TrimBlanks(std::wstring_view text) {
-  const auto first = text.find_first_not_of(kProfileBlanks);
-  if (first == std::wstring_view::npos) return {};
-  const auto last = text.find_last_not_of(kProfileBlanks);
-  return text.substr(first, last - first + 1);
-}
 
 wchar_t FoldAsciiCase(wchar_t c) {
   return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
@@ -27,22 +18,12 @@ bool StartsWithIgnoringCase(std::wstring_view text, std::wstring_view prefix) {
 
 }  // namespace
 
-// A value as the profile read returns it into a buffer of kMaxEntryChars + 1 characters:
-// trimmed, then one pair of enclosing quotes (both '"' or both '\'') taken off. The closing
-// quote goes after the cut to the buffer, so a quoted value that just overfills the buffer
-// loses its last kept character instead, as the Windows read does.
 std::wstring_view EntryFromValue(std::wstring_view raw) {
-  std::wstring_view value = TrimBlanks(raw);
-  const bool quoted = value.size() >= 2 && (value.front() == L'"' || value.front() == L'\'') &&
-                      value.back() == value.front();
-  if (quoted) value.remove_prefix(1);
-  std::wstring_view entry = value.substr(0, kMaxEntryChars);
-  if (quoted && value.size() <= kMaxEntryChars + 1 && !entry.empty()) entry.remove_suffix(1);
-  return entry;
+  return platform::ProfileBufferValue(platform::TrimProfileSpace(raw), kMaxEntryChars + 1);
 }
 
 std::size_t IndexOfKey(std::wstring_view key, std::wstring_view keyPrefix, std::size_t maxIndex) {
-  key = TrimBlanks(key);
+  key = platform::TrimProfileSpace(key);
   if (!StartsWithIgnoringCase(key, keyPrefix)) return 0;
   const std::wstring_view digits = key.substr(keyPrefix.size());
   if (digits.empty() || digits.front() == L'0') return 0;

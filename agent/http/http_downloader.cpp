@@ -86,8 +86,8 @@ void ReportPlatformFailure(const platform::HttpError& error) {
   platform::WriteOut(error.Description() + L"\n");
 }
 
-// Reads the body into sink; 1 when all of it, at least one byte, was taken and accepted.
-int ReadBody(platform::HttpRequest& request, BodySink& sink) {
+// Reads the body into sink; true when all of it, at least one byte, was taken and accepted.
+bool ReadBody(platform::HttpRequest& request, BodySink& sink) {
   const std::wstring head = request.RawHeaders();
   if (LengthsContradict(head)) {
     Fail(CTearException::kBadStatus, L"Error: the answer declares two different lengths\n");
@@ -99,12 +99,12 @@ int ReadBody(platform::HttpRequest& request, BodySink& sink) {
   for (;;) {
     const std::size_t size = request.ReadChunk(buffer.data(), kChunkBytes);
     if (size == 0) break;
-    if (!sink.Take(buffer.data(), size)) return 0;
+    if (!sink.Take(buffer.data(), size)) return false;
     received += size;
   }
-  if (!sink.Close()) return 0;
+  if (!sink.Close()) return false;
   const bool complete = !declared || received >= *declared;  // else the body was cut short
-  return complete && received > 0 ? 1 : 0;
+  return complete && received > 0;
 }
 
 }  // namespace
@@ -133,7 +133,7 @@ int CHttpDownloader::Fetch(const std::wstring& url, BodySink& sink) {
     }
     const int status = Exchange(session, parts, connection, request, true);
     AcceptStatus(status, session, connection, request);
-    result = ReadBody(*request, sink);
+    result = ReadBody(*request, sink) ? 1 : 0;
   } catch (const CTearException&) {
     result = 0;
   } catch (const platform::HttpError& error) {

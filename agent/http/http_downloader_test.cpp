@@ -18,25 +18,17 @@
 #include "platform/http.h"
 #include "platform/test_support.h"
 #include "platform/text.h"
+#include "tests/server/loopback_server.h"
 
 namespace {
 
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
+using Request = LoopbackServer::Request;
 
-std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at)) {
-    text.replace(at, from.size(), to);
-    at += to.size();
-  }
-  return text;
-}
+std::string Env(const char* name) { return LoopbackServer::Env(name); }
 
 // The CRT of Windows writes line breaks as CRLF to standard streams; compare by lines.
 std::string WithoutCarriageReturnsBeforeLineFeeds(const std::string& text) {
-  return Replaced(text, "\r\n", "\n");
+  return LoopbackServer::Replaced(text, "\r\n", "\n");
 }
 
 // What one call wrote to standard output and standard error.
@@ -88,15 +80,10 @@ class RedirectedStream {
   bool redirected_ = false;
 };
 
-struct Request {
-  std::string line;
-  std::vector<std::string> headers;
-};
-
 class HttpDownloaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    port_ = Env("KIVO_HTTP_PORT");
+    port_ = LoopbackServer::Port();
     if (port_.empty()) {
       GTEST_SKIP() << "needs the loopback server: run through tests/server/run_with_server.py "
                       "(ctest entry http_downloader)";
@@ -105,12 +92,7 @@ class HttpDownloaderTest : public ::testing::Test {
   }
 
   // Installs routes (the inside of the "routes" object); "@PORT@" stands for the port.
-  void Serve(const std::string& routes) {
-    static int generation = 0;
-    const std::string script = "{\"generation\": " + std::to_string(++generation) +
-                               ", \"routes\": {" + Replaced(routes, "@PORT@", port_) + "}}";
-    ASSERT_TRUE(platform::WriteWholeFile(LogPath(L"KIVO_HTTP_SCRIPT"), script));
-  }
+  void Serve(const std::string& routes) { ASSERT_TRUE(server_.Serve(routes)); }
 
   std::wstring Url(const std::string& path) const {
     return platform::FromUtf8("http://127.0.0.1:" + port_ + path);
@@ -119,7 +101,7 @@ class HttpDownloaderTest : public ::testing::Test {
 
   // Runs a fetch with both streams captured; the requests it caused land in requests_.
   Streams Run(const std::function<void()>& fetch) {
-    const std::size_t logStart = platform::ReadWholeFile(LogPath(L"KIVO_HTTP_LOG")).size();
+    server_.MarkLog();
     Streams streams;
     {
       RedirectedStream out(stdout, dir_.path() + L"out.txt");
@@ -128,7 +110,7 @@ class HttpDownloaderTest : public ::testing::Test {
       streams.err = err.Finish();
       streams.out = out.Finish();
     }
-    requests_ = ParseLog(platform::ReadWholeFile(LogPath(L"KIVO_HTTP_LOG")).substr(logStart));
+    requests_ = server_.Requests();
     return streams;
   }
 
@@ -142,31 +124,6 @@ class HttpDownloaderTest : public ::testing::Test {
     std::wstring text;
     streams = Run([&] { text = CHttpDownloader().DownloadToString(url); });
     return text;
-  }
-
-  static std::wstring LogPath(const wchar_t* variable) {
-    return platform::FromUtf8(Env(platform::ToUtf8(variable).c_str()));
-  }
-
-  static std::vector<Request> ParseLog(const std::string& log) {
-    std::vector<Request> requests;
-    std::size_t start = 0;
-    for (std::size_t end = log.find("\r\n\r\n"); end != std::string::npos;
-         start = end + 4, end = log.find("\r\n\r\n", start)) {
-      Request request;
-      std::size_t lineStart = start;
-      for (std::size_t lineEnd; lineStart <= end; lineStart = lineEnd + 2) {
-        lineEnd = log.find("\r\n", lineStart);
-        const std::string line = log.substr(lineStart, lineEnd - lineStart);
-        if (request.line.empty()) {
-          request.line = line;
-        } else {
-          request.headers.push_back(line);
-        }
-      }
-      requests.push_back(request);
-    }
-    return requests;
   }
 
   // The request carries the fixed header block, the host and the no-cache pragma; nothing else.
@@ -186,6 +143,7 @@ class HttpDownloaderTest : public ::testing::Test {
   }
 
   platform::ScopedTempDir dir_;
+  LoopbackServer server_;
   std::string port_;
   std::vector<Request> requests_;
 };

@@ -38,8 +38,8 @@ std::uint64_t PackageSizeLimit(const std::wstring& directory) {
   return std::min<std::uint64_t>(buildconfig::kPackageLimitBytes, room);
 }
 
-int DownloadPackageFor(const PackageRequest& request, const std::wstring& targetPath,
-                       const PackageTerms& terms) {
+bool DownloadPackageFor(const PackageRequest& request, const std::wstring& targetPath,
+                        const PackageTerms& terms) {
   const std::wstring directory = targetPath.substr(0, targetPath.find_last_of(L"\\/") + 1);
   const std::uint64_t limit = PackageSizeLimit(directory);
   for (const std::wstring& url : {StatisticsRequestUrl(request), DownloadServerUrl(request.name)}) {
@@ -47,9 +47,9 @@ int DownloadPackageFor(const PackageRequest& request, const std::wstring& target
       FileSink file(targetPath, limit,
                     terms.expected != nullptr ? std::optional(*terms.expected) : std::nullopt,
                     terms.progress);
-      if (CHttpDownloader().Fetch(url, file) != 0) return 1;
+      if (CHttpDownloader().Fetch(url, file) != 0) return true;
     }  // closed before it goes: an open file cannot be removed everywhere
     platform::RemoveFile(targetPath);
   }
-  return 0;
+  return false;
 }

@@ -24,10 +24,6 @@ std::wstring StatisticsRequestUrl(const PackageRequest& request);
 // "http://" + download host + "/d/u" + name + ".jpg".
 std::wstring DownloadServerUrl(std::wstring_view name);
 
-// The request for name with the machine's identifier (GetHardwareId) and the "UsedTimes"
-// of section "Settings" in the user configuration (0 when missing), both read afresh.
-PackageRequest MakePackageRequest(const std::wstring& name);
-
 // What a package download must respect besides the answer itself.
 struct PackageTerms {
   const ExpectedFile* expected = nullptr;  // signed size and hash; nullptr: any body
@@ -40,7 +36,7 @@ std::uint64_t PackageSizeLimit(const std::wstring& directory);
 inline constexpr std::uint64_t kPackageFreeSpaceReserve = 64ull << 20;
 
 // Fetches the package into targetPath from the statistics server, else from the download
-// server. Returns 1 when either stored a whole body that met the terms, 0 when neither did;
+// server. True when either stored a whole body that met the terms, false when neither did;
 // a failed or refused download removes what it wrote, so no partial package stays behind.
-int DownloadPackageFor(const PackageRequest& request, const std::wstring& targetPath,
-                       const PackageTerms& terms = {});
+bool DownloadPackageFor(const PackageRequest& request, const std::wstring& targetPath,
+                        const PackageTerms& terms = {});

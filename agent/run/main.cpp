@@ -3,12 +3,15 @@
 #include "platform/entry.h"
 
 namespace {
+// Every ordinary end gives 1, whatever the outcome; an exception gives 3.
+constexpr int kExitRunEnded = 1;
 constexpr int kExitException = 3;
-}
+}  // namespace
 
 int ProgramMain(int argc, wchar_t**) {
   try {
-    return RunAgent(argc);
+    RunAgent(argc);
+    return kExitRunEnded;
   } catch (...) {
     return kExitException;  // nothing is printed: the run simply ends
   }

@@ -2,8 +2,7 @@
 
 #include <algorithm>
 
-#include "agent/run/console_mode.h"
-#include "agent/run/layout.h"
+#include "agent/base/console_mode.h"
 #include "platform/console.h"
 #include "platform/profile.h"
 
@@ -33,15 +32,15 @@ std::wstring EndAtZero(std::wstring text) {
 
 }  // namespace
 
-std::wstring LoadMessage(int n) {
+std::wstring LoadMessage(const AgentLayout& layout, int n) {
   const std::wstring key = std::to_wstring(n);
   return EndAtZero(platform::ReadProfileString(L"UpgradeExe", key, key, kMessageBufferChars,
-                                               GetLanguageFilePath()));
+                                               layout.GetLanguageFilePath()));
 }
 
-void PrintMessage(int n) {
+void PrintMessage(const AgentLayout& layout, int n) {
   if (!ConsoleMode) return;
-  for (const std::wstring& piece : SplitString(LoadMessage(n), kLineMarker, false, false)) {
+  for (const std::wstring& piece : SplitString(LoadMessage(layout, n), kLineMarker, false, false)) {
     platform::WriteOut(piece + L"\n");
   }
 }
@@ -82,7 +81,8 @@ std::wstring FormatVersionMessage(std::wstring_view text, std::wstring_view vers
   return out;
 }
 
-void PrintVersionMessage(const std::wstring& installedVersion) {
+void PrintVersionMessage(const AgentLayout& layout, const std::wstring& installedVersion) {
   if (!ConsoleMode) return;
-  platform::WriteOut(EndAtZero(FormatVersionMessage(LoadMessage(1), installedVersion)) + L"\n");
+  platform::WriteOut(EndAtZero(FormatVersionMessage(LoadMessage(layout, 1), installedVersion)) +
+                     L"\n");
 }

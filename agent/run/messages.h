@@ -6,18 +6,20 @@
 #include <string_view>
 #include <vector>
 
+#include "agent/base/layout.h"
+
 // Where a message text starts a new line: a backslash and a lower-case "n", as two
 // characters (an INI value cannot hold a line break).
 inline constexpr std::wstring_view kLineMarker = L"\\n";
 
-// The text of message n (at most 255 characters). A missing language file, section or key
-// gives the number itself ("4"); a key with an empty value gives "". A zero character ends
-// the text.
-std::wstring LoadMessage(int n);
+// The text of message n in the layout's language file (at most 255 characters). A missing language
+// file, section or key gives the number itself ("4"); a key with an empty value gives "". A zero
+// character ends the text.
+std::wstring LoadMessage(const AgentLayout& layout, int n);
 
 // In console mode, prints message n with one line per piece between line markers; an empty
 // text prints nothing. In silent mode does nothing, not even the lookup.
-void PrintMessage(int n);
+void PrintMessage(const AgentLayout& layout, int n);
 
 // The pieces of text between the occurrences of separator (never empty), matched exactly.
 // trim removes white space at both ends of each piece; skipEmpty leaves out empty pieces.
@@ -32,4 +34,4 @@ std::wstring FormatVersionMessage(std::wstring_view text, std::wstring_view vers
 
 // In console mode, prints message 1 with the installed version as one line, line markers
 // and all. In silent mode does nothing.
-void PrintVersionMessage(const std::wstring& installedVersion);
+void PrintVersionMessage(const AgentLayout& layout, const std::wstring& installedVersion);

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/run/console_mode.h"
-#include "agent/run/layout.h"
+#include "agent/base/console_mode.h"
+#include "agent/base/layout.h"
 #include "platform/profile.h"
 #include "platform/test_support.h"
 
@@ -45,49 +45,46 @@ class MessagesTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(temp_.path().empty());
-    InitPaths(temp_.path());
     CreateDirectoryChain(temp_.path() + platform::NativePath(L"Language\\"));
   }
-  void TearDown() override {
-    InitPaths(L"");
-    ConsoleMode = false;
-  }
+  void TearDown() override { ConsoleMode = false; }
   void SetMessage(const std::wstring& file, int n, const std::wstring& text) {
     const std::wstring path = temp_.path() + platform::NativePath(L"Language\\") + file;
     ASSERT_TRUE(platform::WriteProfileValue(L"UpgradeExe", std::to_wstring(n), text, path));
   }
 
   platform::ScopedTempDir temp_;
+  AgentLayout layout_{temp_.path()};
 };
 
 TEST_F(MessagesTest, LoadMessageFallsBackToTheNumber) {
-  EXPECT_EQ(LoadMessage(4), L"4");  // no language file
+  EXPECT_EQ(LoadMessage(layout_, 4), L"4");  // no language file
   SetMessage(L"English.ini", 2, L"Upgrade Agent");
   SetMessage(L"English.ini", 6, L"");
   SetMessage(L"English.ini", 7, std::wstring(300, L'z'));
-  EXPECT_EQ(LoadMessage(2), L"Upgrade Agent");
-  EXPECT_EQ(LoadMessage(6), L"");
-  EXPECT_EQ(LoadMessage(7), std::wstring(255, L'z'));
-  EXPECT_EQ(LoadMessage(8), L"8");
+  EXPECT_EQ(LoadMessage(layout_, 2), L"Upgrade Agent");
+  EXPECT_EQ(LoadMessage(layout_, 6), L"");
+  EXPECT_EQ(LoadMessage(layout_, 7), std::wstring(255, L'z'));
+  EXPECT_EQ(LoadMessage(layout_, 8), L"8");
   // A zero byte in the file ends the text there; the next message is whole.
   const std::wstring path = temp_.path() + platform::NativePath(L"Language\\English.ini");
   ASSERT_TRUE(platform::WriteWholeFile(
       path, std::string("[UpgradeExe]\r\n3=one\0two\\nthree\r\n4=four\r\n", 40)));
-  EXPECT_EQ(LoadMessage(3), L"one");
-  EXPECT_EQ(LoadMessage(4), L"four");
+  EXPECT_EQ(LoadMessage(layout_, 3), L"one");
+  EXPECT_EQ(LoadMessage(layout_, 4), L"four");
 }
 
 TEST_F(MessagesTest, SilentRunDoesNotEvenLookUpTheLanguageFile) {
   ConsoleMode = false;
-  PrintMessage(2);
-  PrintVersionMessage(L"9.1");
+  PrintMessage(layout_, 2);
+  PrintVersionMessage(layout_, L"9.1");
   // The language file is chosen at the first lookup; none happened, so a setting made now
   // still counts.
-  CreateDirectoryChain(UserDir);
-  ASSERT_TRUE(
-      platform::WriteProfileValue(L"Settings", L"LngFile", L"German.ini", GetUserConfigPath()));
+  CreateDirectoryChain(layout_.UserDir());
+  ASSERT_TRUE(platform::WriteProfileValue(L"Settings", L"LngFile", L"German.ini",
+                                          layout_.GetUserConfigPath()));
   SetMessage(L"German.ini", 2, L"Aktualisierung");
-  EXPECT_EQ(LoadMessage(2), L"Aktualisierung");
+  EXPECT_EQ(LoadMessage(layout_, 2), L"Aktualisierung");
 }
 
 }  // namespace

@@ -2,17 +2,15 @@
 
 #include <string>
 
-#include "agent/filters/filter_combiner.h"
-#include "agent/run/console_mode.h"
+#include "agent/base/console_mode.h"
+#include "agent/run/combine_filter_lists.h"
 #include "agent/run/hand_over.h"
-#include "agent/run/layout.h"
 #include "agent/run/messages.h"
 #include "agent/run/upgrade_session.h"
 #include "agent/run/version_check.h"
 #include "platform/console.h"
 #include "platform/process.h"
 #include "platform/profile.h"
-#include "platform/text.h"
 
 namespace {
 
@@ -31,68 +29,71 @@ enum Message {
 };
 
 // A partner installation updates itself only when a person asks for it.
-bool PartnerGateClosed() {
+bool PartnerGateClosed(const AgentLayout& layout) {
   return !ConsoleMode &&
-         platform::ReadProfileInt(L"Settings", L"IsZezaZa", 0, GetPartnerIniPath()) != 0;
+         platform::ReadProfileInt(L"Settings", L"IsZezaZa", 0, layout.GetPartnerIniPath()) != 0;
 }
 
-void StartPostUpgradeProgram() {
-  const std::wstring program = GetUpdateDir() + L"Kivo9PostUpgrade.exe";
+void StartPostUpgradeProgram(const AgentLayout& layout) {
+  const std::wstring& program = layout.GetPostUpgradeProgramPath();
   if (PathExists(program)) platform::StartProgram(program, L"", L"", /*hidden=*/true);
 }
 
 // The merge and the post-upgrade program act on the tree only once the extractor has
 // ended and the whole tree is in the update directory.
-void AwaitUnpackedTree() {
-  PrintMessage(kUnpacking);
-  const std::wstring marker = GetUpdateDir() + platform::NativePath(L"Resource\\version.ini");
-  if (CompleteHandOver(kExtractorWaitMs) && PathExists(marker)) {
-    if (ConsoleMode) CombineFilterLists();
-    StartPostUpgradeProgram();
+void AwaitUnpackedTree(const AgentLayout& layout) {
+  PrintMessage(layout, kUnpacking);
+  if (CompleteHandOver(kExtractorWaitMs) && PathExists(layout.GetUnpackedMarkerPath())) {
+    if (ConsoleMode) CombineFilterLists(layout);
+    StartPostUpgradeProgram(layout);
   }
-  PrintMessage(kTreeWaitOver);
+  PrintMessage(layout, kTreeWaitOver);
+}
+
+// The package step once the version check has found a newer build.
+void FetchUpdate(const AgentLayout& layout, const VersionCheck& check) {
+  PrintMessage(layout, kFetching);
+  UpgradeSession session(layout);
+  if (session.DownloadAndUnpack(check.release ? &*check.release : nullptr) == 0) {
+    PrintMessage(layout, kNotFetched);
+  } else {
+    AwaitUnpackedTree(layout);
+  }
 }
 
 }  // namespace
 
-void PrintBanner() {
-  PrintMessage(kBanner1);
-  PrintMessage(kBanner2);
+void PrintBanner(const AgentLayout& layout) {
+  PrintMessage(layout, kBanner1);
+  PrintMessage(layout, kBanner2);
 }
 
-int FinishRun() {
-  if (ConsoleMode) {
-    PrintMessage(kGoodbye);
-    platform::WaitForKey();
-  }
-  return 1;
+void FinishRun(const AgentLayout& layout) {
+  if (!ConsoleMode) return;
+  PrintMessage(layout, kGoodbye);
+  platform::WaitForKey();
 }
 
-int RunAgent(int argc) {
+void RunAgent(int argc) {
   platform::SetConsoleLocale();
-  InitPaths();
+  const AgentLayout layout = AgentLayout::OfRunningAgent();
   ConsoleMode = argc <= 1;
-  PrintBanner();
-  UpgradeSession session;
+  PrintBanner(layout);
   // The version page is asked for in every mode, before the partner gate: the request is
   // how the vendor counts installations.
-  const VersionCheck check = CheckVersion(ConsoleMode);
-  if (PartnerGateClosed()) return FinishRun();
-  switch (check.result) {
-    case VersionCheckResult::UpToDate:
-      PrintVersionMessage(GetInstalledVersion());
-      break;
-    case VersionCheckResult::CheckFailed:
-      PrintMessage(kNotFetched);
-      break;
-    case VersionCheckResult::UpdateAvailable:
-      PrintMessage(kFetching);
-      if (session.DownloadAndUnpack(check.release ? &*check.release : nullptr) == 0) {
-        PrintMessage(kNotFetched);
-      } else {
-        AwaitUnpackedTree();
-      }
-      break;
+  const VersionCheck check = CheckVersion(layout, ConsoleMode);
+  if (!PartnerGateClosed(layout)) {
+    switch (check.result) {
+      case VersionCheckResult::UpToDate:
+        PrintVersionMessage(layout, layout.GetInstalledVersion());
+        break;
+      case VersionCheckResult::CheckFailed:
+        PrintMessage(layout, kNotFetched);
+        break;
+      case VersionCheckResult::UpdateAvailable:
+        FetchUpdate(layout, check);
+        break;
+    }
   }
-  return FinishRun();
+  FinishRun(layout);
 }

@@ -1,13 +1,14 @@
-// One run of the agent, from its directories to its exit code.
+// One run of the agent, from its directories to its end.
 #pragma once
 
+#include "agent/base/layout.h"
+
 // The whole run for a command line of argc arguments (the program name included): any
-// argument selects the silent mode. Returns the exit code of an ordinary end, 1; an exception
-// from any step leaves it for the entry point to turn into exit code 3.
-int RunAgent(int argc);
+// argument selects the silent mode. An exception from any step is left for the entry point.
+void RunAgent(int argc);
 
 // Messages 2 and 3.
-void PrintBanner();
+void PrintBanner(const AgentLayout& layout);
 
-// In console mode, message 7 and the wait for one key. Returns the exit code, 1.
-int FinishRun();
+// In console mode, message 7 and the wait for one key.
+void FinishRun(const AgentLayout& layout);

@@ -2,14 +2,11 @@
 
 #include <cwctype>
 
-#include "agent/run/console_mode.h"
+#include "agent/base/console_mode.h"
 #include "agent/run/hand_over.h"
-#include "agent/run/layout.h"
 #include "agent/run/terminal_progress.h"
 #include "platform/console.h"
 #include "platform/locale.h"
-#include "platform/process.h"
-#include "platform/text.h"
 
 namespace {
 
@@ -34,20 +31,18 @@ std::optional<std::wstring> ExtractorParameters(const std::wstring& packagePath,
 }
 
 int UpgradeSession::DownloadAndUnpack(const SignedFields* release) {
-  return DownloadAndUnpackFor({GetLangCountryName(), GetLangName(), L""}, GetAgentDir(), release);
+  return DownloadAndUnpackFor({GetLangCountryName(), GetLangName(), L""}, release);
 }
 
-int UpgradeSession::DownloadAndUnpackFor(const PackageNames& names, const std::wstring& agentDir,
-                                         const SignedFields* release) {
+int UpgradeSession::DownloadAndUnpackFor(const PackageNames& names, const SignedFields* release) {
   // Without its own directory the agent would start whatever extractor the current directory
   // holds; without a temporary file the package would land in the current directory.
-  if (agentDir.empty()) return 0;
+  if (layout_.AgentDir().empty()) return 0;
   const std::wstring tempName = MakeTempFileName();
   if (tempName.empty()) return 0;
   const std::wstring packagePath = tempName + L".rar";
-  const std::wstring updateDir = agentDir + platform::NativePath(L"update\\");
   // The extractor writes beside the update directory; the hand-over renames the whole tree.
-  const std::wstring stagingDir = StagingDirFor(updateDir);
+  const std::wstring stagingDir = StagingDirFor(layout_.GetUpdateDir());
   // Checked before any request: a package that cannot be handed over is not worth fetching.
   const auto parameters = ExtractorParameters(packagePath, stagingDir);
   if (!parameters) return 0;
@@ -74,8 +69,7 @@ int UpgradeSession::DownloadAndUnpackFor(const PackageNames& names, const std::w
   if (!downloaded) return 0;
   // A start that fails shows in the hand-over, which then finds no extractor to wait for.
   if (PrepareStaging(stagingDir)) {
-    StartExtractor(agentDir + platform::NativePath(L"Resource\\UnPack.exe"), *parameters,
-                   stagingDir, updateDir);
+    StartExtractor(layout_.GetExtractorPath(), *parameters, stagingDir, layout_.GetUpdateDir());
   }
   return 1;
 }

@@ -6,14 +6,17 @@
 #include <optional>
 #include <string>
 
+#include "agent/base/layout.h"
 #include "agent/identity/package_request.h"
 #include "agent/trust/signed_block.h"
 
 // The package names in the order they are tried: language and country, language, generic.
 using PackageNames = std::array<std::wstring, 3>;
 
+// The package step of one run, for the installation of layout.
 class UpgradeSession {
  public:
+  explicit UpgradeSession(const AgentLayout& layout) : layout_(layout) {}
   virtual ~UpgradeSession() = default;
 
   // Downloads the package under the first of the user's package names that yields one and
@@ -24,15 +27,21 @@ class UpgradeSession {
   // only when the release lists it, and only a package of its signed size and hash counts.
   int DownloadAndUnpack(const SignedFields* release = nullptr);
 
-  // DownloadAndUnpack with the given names and agent directory (ending with a separator).
-  int DownloadAndUnpackFor(const PackageNames& names, const std::wstring& agentDir,
-                           const SignedFields* release = nullptr);
+  // DownloadAndUnpack with the given names.
+  int DownloadAndUnpackFor(const PackageNames& names, const SignedFields* release = nullptr);
 
-  // Fetches the package of name into targetPath on the terms given. Returns 1 when a package
-  // was stored, else 0. Defined with the package request (agent/identity/).
+  // Fetches the package of name into targetPath on the terms given, with the request of
+  // MakePackageRequest. Returns 1 when a package was stored, else 0.
   int DownloadPackage(const std::wstring& name, const std::wstring& targetPath,
                       const PackageTerms& terms = {});
+
+ private:
+  AgentLayout layout_;
 };
+
+// The request for name with the machine's identifier (GetHardwareId) and the "UsedTimes"
+// of section "Settings" in the layout's user settings (0 when missing), both read afresh.
+PackageRequest MakePackageRequest(const AgentLayout& layout, const std::wstring& name);
 
 // The user default language's ISO 639 name followed by its ISO 3166 country name, in lower
 // case ("zhcn"); a part that is not known contributes "".

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "agent/base/layout.h"
 #include "agent/identity/hardware_id.h"
 #include "agent/identity/package_request.h"
-#include "agent/run/layout.h"
-#include "agent/run/loopback_test_support.h"
 #include "build_config.h"
 #include "platform/command_line.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "tests/server/loopback_server.h"
 
 namespace {
 
@@ -88,13 +88,11 @@ std::optional<std::vector<std::wstring>> RecordedArguments(const std::wstring& r
 }
 
 // A test installation whose extractor is the recorder, against the loopback server.
-class DownloadAndUnpackTest : public ::testing::Test {
+class DownloadAndUnpackTest : public LoopbackServerTest {
  protected:
   void SetUp() override {
-    if (!LoopbackServer::Available()) {
-      GTEST_SKIP() << "needs the loopback server (ctest entry version_and_package)";
-    }
-    ASSERT_FALSE(dir_.path().empty());
+    LoopbackServerTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     agentDir_ = dir_.path() + L"Kivo9Data" + kSep;
     CreateDirectoryChain(agentDir_ + L"Resource" + kSep);
     const std::wstring ownPath = platform::OwnExecutablePath();
@@ -102,7 +100,9 @@ class DownloadAndUnpackTest : public ::testing::Test {
                                   L"recorder" + platform::kProgramSuffix;
     ASSERT_TRUE(
         platform::CopyFileOverwrite(recorder, agentDir_ + L"Resource" + kSep + L"UnPack.exe"));
-    InitPaths(agentDir_);
+  }
+  int DownloadAndUnpackFor(const PackageNames& names, const std::wstring& agentDir) {
+    return UpgradeSession(AgentLayout(agentDir)).DownloadAndUnpackFor(names);
   }
 
   void TearDown() override {
@@ -113,18 +113,15 @@ class DownloadAndUnpackTest : public ::testing::Test {
 
   std::wstring RecordPath() const { return agentDir_ + L"Resource" + kSep + L"UnPack.exe.record"; }
 
-  platform::ScopedTempDir dir_;
   std::wstring agentDir_;
   std::wstring package_;
-  LoopbackServer server_;
-  UpgradeSession session_;
 };
 
 TEST_F(DownloadAndUnpackTest, FirstNameThatYieldsAPackageEndsTheSearch) {
   const std::string id = platform::ToUtf8(GetHardwareId());
   server_.Serve(Route(buildconfig::kStatsHost, "/tg/kivopatch/zh/?hardid=" + id + "&times=0",
                       "package for zh"));
-  EXPECT_EQ(session_.DownloadAndUnpackFor({L"zhcn", L"zh", L""}, agentDir_), 1);
+  EXPECT_EQ(DownloadAndUnpackFor({L"zhcn", L"zh", L""}, agentDir_), 1);
   EXPECT_EQ(server_.RequestedUrls(),
             (std::vector<std::string>{StatsUrl("zhcn", id, 0), DownloadUrl("zhcn"),
                                       StatsUrl("zh", id, 0)}));
@@ -148,7 +145,7 @@ TEST_F(DownloadAndUnpackTest, FirstNameThatYieldsAPackageEndsTheSearch) {
 TEST_F(DownloadAndUnpackTest, NoPackageUnderAnyNameCreatesAndStartsNothing) {
   const std::string id = platform::ToUtf8(GetHardwareId());
   server_.Serve("");
-  EXPECT_EQ(session_.DownloadAndUnpackFor({L"enus", L"en", L""}, agentDir_), 0);
+  EXPECT_EQ(DownloadAndUnpackFor({L"enus", L"en", L""}, agentDir_), 0);
   EXPECT_EQ(
       server_.RequestedUrls(),
       (std::vector<std::string>{
@@ -163,20 +160,22 @@ TEST_F(DownloadAndUnpackTest, NoPackageUnderAnyNameCreatesAndStartsNothing) {
 TEST_F(DownloadAndUnpackTest, AnInstallationPathWithAQuoteIsRefusedBeforeAnyRequest) {
   server_.Serve(Route(buildconfig::kDownloadHost, "/d/u.jpg", "package"));
   const std::wstring quoted = dir_.path() + L"a\" -o- \"b" + kSep;
-  EXPECT_EQ(session_.DownloadAndUnpackFor({L"", L"", L""}, quoted), 0);
+  EXPECT_EQ(DownloadAndUnpackFor({L"", L"", L""}, quoted), 0);
   EXPECT_TRUE(server_.RequestedUrls().empty());
   EXPECT_FALSE(PathExists(quoted));
 }
 
 TEST_F(DownloadAndUnpackTest, RequestCarriesTheUsedTimesOfTheUserSettings) {
   CreateDirectoryChain(agentDir_ + L"User" + kSep);
-  EXPECT_EQ(MakePackageRequest(L"zhcn").usedTimes, 0);
-  ASSERT_TRUE(platform::WriteWholeFile(GetUserConfigPath(), "[Settings]\r\nUsedTimes=5\r\n"));
-  const PackageRequest request = MakePackageRequest(L"zhcn");
+  const AgentLayout layout(agentDir_);
+  EXPECT_EQ(MakePackageRequest(layout, L"zhcn").usedTimes, 0);
+  ASSERT_TRUE(
+      platform::WriteWholeFile(layout.GetUserConfigPath(), "[Settings]\r\nUsedTimes=5\r\n"));
+  const PackageRequest request = MakePackageRequest(layout, L"zhcn");
   EXPECT_EQ(request.name, L"zhcn");
   EXPECT_EQ(request.hardwareId, GetHardwareId());
   EXPECT_EQ(request.usedTimes, 5);
-  EXPECT_EQ(GetUserConfigPath(), agentDir_ + L"User" + kSep + L"UserConfig.ini");
+  EXPECT_EQ(layout.GetUserConfigPath(), agentDir_ + L"User" + kSep + L"UserConfig.ini");
 }
 
 }  // namespace

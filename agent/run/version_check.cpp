@@ -5,7 +5,6 @@
 #include <future>
 
 #include "agent/http/http_downloader.h"
-#include "agent/run/layout.h"
 #include "agent/trust/page_trust.h"
 #include "build_config.h"
 #include "platform/console.h"
@@ -29,10 +28,11 @@ std::wstring VersionPageUrl(bool fallbackServer, bool testPages) {
          (testPages ? L"/kivover/testver.htm" : L"/kivover/ver.htm");
 }
 
-VersionCheck CheckVersion(bool testPages) {
+VersionCheck CheckVersion(const AgentLayout& layout, bool testPages) {
   const auto now = std::chrono::duration_cast<std::chrono::seconds>(
       std::chrono::system_clock::now().time_since_epoch());
-  return CheckVersionTrusting(GetInstalledVersion(), testPages, BuiltInReleaseKeys(), now.count());
+  return CheckVersionTrusting(layout.GetInstalledVersion(), testPages, BuiltInReleaseKeys(),
+                              now.count());
 }
 
 VersionCheckResult CheckVersionOf(const std::wstring& installedVersion, bool testPages) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "agent/base/layout.h"
 #include "agent/trust/release_keys.h"
 #include "agent/trust/signed_block.h"
 
@@ -24,12 +25,12 @@ struct VersionCheck {
   std::optional<SignedFields> release;
 };
 
-// Reads the installed version and compares it with the primary version page, or with the
+// Reads the installed version of layout and compares it with the primary version page, or with the
 // fallback page when the primary one yields no version. testPages selects the test pages.
 // With built-in release keys a page counts only when it arrived whole and its signed block
 // holds under them; a refused page counts as one without a version, and one line on
 // standard error says why.
-VersionCheck CheckVersion(bool testPages);
+VersionCheck CheckVersion(const AgentLayout& layout, bool testPages);
 
 // CheckVersion for a given installed version text, keys and time (seconds since the epoch).
 VersionCheck CheckVersionTrusting(const std::wstring& installedVersion, bool testPages,

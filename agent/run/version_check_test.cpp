@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/run/loopback_test_support.h"
 #include "build_config.h"
+#include "tests/server/loopback_server.h"
 
 namespace {
 
@@ -28,16 +28,7 @@ const std::string kPrimaryTestUrl =
 const std::string kFallbackTestUrl =
     LoopbackServer::Url(buildconfig::kVersionFallbackHost, "/d/testver.htm");
 
-class VersionCheckTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!LoopbackServer::Available()) {
-      GTEST_SKIP() << "needs the loopback server (ctest entry version_and_package)";
-    }
-  }
-
-  LoopbackServer server_;
-};
+using VersionCheckTest = LoopbackServerTest;
 
 TEST_F(VersionCheckTest, ComparesInstalledWithPrimaryVersion) {
   struct Case {

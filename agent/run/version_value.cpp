@@ -11,10 +11,6 @@ namespace {
 // The conversion buffer of a version text holds 20 bytes, terminator included.
 constexpr std::size_t kVersionTextBytes = 19;
 
-bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 }  // namespace
 
 std::wstring ExtractBetween(std::wstring_view text, std::wstring_view startMarker,
@@ -37,18 +33,7 @@ std::wstring PageVersion(std::wstring_view page) {
 }
 
 std::int32_t VersionValue(std::wstring_view versionText) {
-  const std::string text = platform::ToSystemCodePage(versionText).substr(0, kVersionTextBytes);
-  std::size_t i = 0;
-  while (i < text.size() && IsCSpace(text[i])) ++i;
-  const bool negative = i < text.size() && text[i] == '-';
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
-  // The magnitude stops growing once it is beyond every 32-bit value; the result is clamped.
-  constexpr std::int64_t kBeyond32Bits = std::int64_t{1} << 32;
-  std::int64_t magnitude = 0;
-  for (; i < text.size() && IsDigit(text[i]); ++i) {
-    magnitude = std::min(magnitude * 10 + (text[i] - '0'), kBeyond32Bits);
-  }
-  const std::int64_t value = negative ? -magnitude : magnitude;
+  const std::int64_t value = platform::LeadingDecimal(versionText, kVersionTextBytes);
   constexpr std::int64_t kMin = std::numeric_limits<std::int32_t>::min();
   constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
   return static_cast<std::int32_t>(value < kMin ? kMin : value > kMax ? kMax : value);

@@ -5,18 +5,10 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
-#include <string>
 
 #include "platform/console.h"
 
 namespace platform {
-namespace {
-
-void WriteWide(std::wstring_view text, FILE* stream) {
-  std::fputws(std::wstring(text).c_str(), stream);
-}
-
-}  // namespace
 
 void SetConsoleLocale() {
   std::setlocale(LC_ALL, "");
@@ -25,13 +17,6 @@ void SetConsoleLocale() {
   if (std::strcmp(nl_langinfo(CODESET), "ANSI_X3.4-1968") == 0) {
     std::setlocale(LC_CTYPE, "C.UTF-8");
   }
-}
-
-void WriteOut(std::wstring_view text) { WriteWide(text, stdout); }
-
-void WriteErr(std::wstring_view text) {
-  WriteWide(text, stderr);
-  std::fflush(stderr);
 }
 
 void WaitForKey() {

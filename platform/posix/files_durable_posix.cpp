@@ -30,29 +30,27 @@ PathInfo QueryPath(const std::wstring& path) {
   return result;
 }
 
-bool MovePath(const std::wstring& from, const std::wstring& to) {
-  return std::rename(ToUtf8(from).c_str(), ToUtf8(to).c_str()) == 0;
+FileResult MovePath(const std::wstring& from, const std::wstring& to) {
+  return FileResult::Of(std::rename(ToUtf8(from).c_str(), ToUtf8(to).c_str()) == 0, from);
 }
 
 bool IsCrossVolumeError(std::uint32_t code) { return code == EXDEV; }
 
-bool FlushFile(const std::wstring& path) {
+FileResult FlushFile(const std::wstring& path) {
   UniqueFd fd(open(ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-  return fd.get() >= 0 && fsync(fd.get()) == 0;
+  return FileResult::Of(fd.get() >= 0 && fsync(fd.get()) == 0, path);
 }
 
-bool FlushDirectory(const std::wstring& directory) {
+FileResult FlushDirectory(const std::wstring& directory) {
   UniqueFd fd(open(ToUtf8(directory).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.get() < 0) return false;
-  return fsync(fd.get()) == 0;
+  return FileResult::Of(fd.get() >= 0 && fsync(fd.get()) == 0, directory);
 }
 
-bool WriteFileFlushed(const std::wstring& path, const std::string& bytes, bool append) {
+FileResult WriteFileFlushed(const std::wstring& path, const std::string& bytes, bool append) {
   const int mode = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (append ? O_APPEND : O_TRUNC);
   UniqueFd fd(open(ToUtf8(path).c_str(), mode, 0600));
-  if (fd.get() < 0) return false;
-  if (!WriteAllBytes(fd.get(), bytes) || fsync(fd.get()) != 0) return false;
-  return fd.Close();
+  const bool written = fd.get() >= 0 && WriteAllBytes(fd.get(), bytes) && fsync(fd.get()) == 0;
+  return FileResult::Of(written && fd.Close(), path);
 }
 
 bool ReadWholeFile(const std::wstring& path, std::string& bytes) {

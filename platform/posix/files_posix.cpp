@@ -78,6 +78,11 @@ bool CopyInto(const std::wstring& from, const std::wstring& to, bool flush) {
 
 }  // namespace
 
+FileResult FileResult::FromSystemError(std::uint32_t code, const std::wstring& path) {
+  const bool missing = code == ENOENT || code == ENOTDIR;
+  return FileResult(missing ? FileOutcome::Missing : FileOutcome::Failed, code, path);
+}
+
 bool PathQuery(const std::wstring& path) {
   if (path.empty() || path.find_first_of(L"*?") != std::wstring::npos) {
     errno = ENOENT;
@@ -87,37 +92,48 @@ bool PathQuery(const std::wstring& path) {
   return lstat(Narrow(path).c_str(), &info) == 0;
 }
 
-bool CopyFileOverwrite(const std::wstring& from, const std::wstring& to) {
-  return CopyInto(from, to, false);
+FileResult CopyFileOverwrite(const std::wstring& from, const std::wstring& to) {
+  return FileResult::Of(CopyInto(from, to, false), from);
 }
 
-bool CopyFileFlushed(const std::wstring& from, const std::wstring& to) {
-  return CopyInto(from, to, true);
+FileResult CopyFileFlushed(const std::wstring& from, const std::wstring& to) {
+  return FileResult::Of(CopyInto(from, to, true), from);
 }
 
-bool RemoveFile(const std::wstring& path) { return unlink(Narrow(path).c_str()) == 0; }
+FileResult RemoveFile(const std::wstring& path) {
+  return FileResult::Of(unlink(Narrow(path).c_str()) == 0, path);
+}
 
-bool MakeDirectory(const std::wstring& path) { return mkdir(Narrow(path).c_str(), 0777) == 0; }
+FileResult MakeDirectory(const std::wstring& path) {
+  return FileResult::Of(mkdir(Narrow(path).c_str(), 0777) == 0, path);
+}
 
-bool RemoveEmptyDirectory(const std::wstring& path) {
+FileResult RemoveEmptyDirectory(const std::wstring& path) {
   std::string narrow = Narrow(path);
   while (narrow.size() > 1 && narrow.back() == '/') narrow.pop_back();
   struct stat info;
-  if (lstat(narrow.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-    return unlink(narrow.c_str()) == 0;
-  }
-  return rmdir(narrow.c_str()) == 0;
+  const bool isLink = lstat(narrow.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+  return FileResult::Of((isLink ? unlink(narrow.c_str()) : rmdir(narrow.c_str())) == 0, path);
 }
 
-bool RemoveLink(const std::wstring& path) {
+FileResult RemoveLink(const std::wstring& path) {
   const std::string narrow = Narrow(path);
   struct stat info;
-  if (lstat(narrow.c_str(), &info) != 0) return false;
-  if (!S_ISLNK(info.st_mode)) {
-    errno = EINVAL;
-    return false;
+  if (lstat(narrow.c_str(), &info) != 0) return FileResult::Of(false, path);
+  if (!S_ISLNK(info.st_mode)) return FileResult::Failure(EINVAL, path);
+  return FileResult::Of(unlink(narrow.c_str()) == 0, path);
+}
+
+// What chdir would answer, without changing the current directory: a directory, and one the
+// process may search.
+FileResult QueryDirectory(const std::wstring& path) {
+  const std::string narrow = Narrow(path);
+  struct stat info;
+  if (narrow.empty() || stat(narrow.c_str(), &info) != 0) {
+    return narrow.empty() ? FileResult::FromSystemError(ENOENT, path) : FileResult::Of(false, path);
   }
-  return unlink(narrow.c_str()) == 0;
+  if (!S_ISDIR(info.st_mode)) return FileResult::Failure(ENOTDIR, path);
+  return FileResult::Of(access(narrow.c_str(), X_OK) == 0, path);
 }
 
 std::wstring CurrentDirectory() {
@@ -129,16 +145,20 @@ std::wstring CurrentDirectory() {
   return FromUtf8(buffer.data());
 }
 
-bool ChangeDirectory(const std::wstring& path) { return chdir(Narrow(path).c_str()) == 0; }
+FileResult ChangeDirectory(const std::wstring& path) {
+  return FileResult::Of(chdir(Narrow(path).c_str()) == 0, path);
+}
 
 struct DirectorySearch::State {
   std::string dir;
   DIR* handle = nullptr;
+  FileResult status;
 };
 
 DirectorySearch::DirectorySearch(const std::wstring& dir) : state_(new State) {
   state_->dir = Narrow(dir);
   state_->handle = opendir(state_->dir.c_str());
+  state_->status = FileResult::Of(state_->handle != nullptr, dir);
 }
 
 DirectorySearch::~DirectorySearch() {
@@ -147,6 +167,8 @@ DirectorySearch::~DirectorySearch() {
 }
 
 bool DirectorySearch::IsOpen() const { return state_->handle != nullptr; }
+
+const FileResult& DirectorySearch::Status() const { return state_->status; }
 
 bool DirectorySearch::Next(DirectoryEntry& entry) {
   if (state_->handle == nullptr) return false;

@@ -11,6 +11,7 @@
 
 #include "platform/network.h"
 #include "platform/text.h"
+#include "platform/unique_handle.h"
 
 namespace platform {
 namespace {
@@ -19,22 +20,18 @@ namespace fs = std::filesystem;
 
 const fs::path kNetClass = "/sys/class/net";
 
-class InterfaceAddresses {
- public:
-  InterfaceAddresses() {
-    if (getifaddrs(&list_) != 0) list_ = nullptr;
-  }
-  ~InterfaceAddresses() {
-    if (list_ != nullptr) freeifaddrs(list_);
-  }
-  InterfaceAddresses(const InterfaceAddresses&) = delete;
-  InterfaceAddresses& operator=(const InterfaceAddresses&) = delete;
+bool FreeAddresses(ifaddrs* list) {
+  freeifaddrs(list);
+  return true;
+}
+using InterfaceAddresses = UniqueHandle<ifaddrs*, FreeAddresses>;
 
-  const ifaddrs* First() const { return list_; }
-
- private:
-  ifaddrs* list_ = nullptr;
-};
+// The system's list of interface addresses; one that holds nothing when it has none.
+InterfaceAddresses ReadInterfaceAddresses() {
+  InterfaceAddresses addresses;
+  if (getifaddrs(addresses.out()) != 0) addresses.Detach();
+  return addresses;
+}
 
 // An interface name from outside must not lead out of the sysfs class directory.
 bool IsPlainInterfaceName(const std::string& name) {
@@ -80,9 +77,9 @@ NetworkAdapter MakeAdapter(const ifaddrs& entry) {
 
 std::vector<NetworkAdapter> ListAdapters() {
   std::vector<NetworkAdapter> adapters;
-  const InterfaceAddresses interfaces;
+  const InterfaceAddresses interfaces = ReadInterfaceAddresses();
   // Each interface has exactly one AF_PACKET entry, in the kernel's interface order.
-  for (const ifaddrs* entry = interfaces.First(); entry != nullptr; entry = entry->ifa_next) {
+  for (const ifaddrs* entry = interfaces.get(); entry != nullptr; entry = entry->ifa_next) {
     if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_PACKET) continue;
     if ((entry->ifa_flags & IFF_LOOPBACK) != 0) continue;
     adapters.push_back(MakeAdapter(*entry));

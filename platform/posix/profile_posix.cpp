@@ -59,16 +59,6 @@ Loaded Without(LoadState state) {
   return result;
 }
 
-std::mutex& ProfileLock() {
-  static std::mutex lock;
-  return lock;
-}
-
-ProfileCache& Cache() {
-  static ProfileCache cache;
-  return cache;
-}
-
 // The file at path, from the cache while it has not changed.
 Loaded Load(const std::wstring& path) {
   const std::string native = ToUtf8(path);
@@ -77,8 +67,8 @@ Loaded Load(const std::wstring& path) {
     return Without(errno == ENOENT || errno == ENOTDIR ? LoadState::kMissing
                                                        : LoadState::kUnreadable);
   }
-  Loaded result{LoadState::kLoaded, Cache().Find(path, StampOf(st)), st.st_mode, st.st_uid,
-                st.st_gid};
+  Loaded result{LoadState::kLoaded, SharedProfileCache().Find(path, StampOf(st)), st.st_mode,
+                st.st_uid, st.st_gid};
   if (result.file) return result;
   // Only a regular file is read. Without O_NONBLOCK the open of a named pipe would wait for a
   // writer for good, and the type is taken from the opened descriptor, which cannot change.
@@ -90,7 +80,7 @@ Loaded Load(const std::wstring& path) {
     return Without(LoadState::kUnreadable);
   }
   result.file = std::make_shared<const IniFile>(std::move(bytes));
-  Cache().Store(path, StampOf(st), result.file);
+  SharedProfileCache().Store(path, StampOf(st), result.file);
   return result;
 }
 
@@ -142,7 +132,7 @@ bool ReplaceFile(const std::string& target, const std::string& bytes, const Load
 template <typename Edit>
 bool EditProfile(const std::wstring& path, Edit edit) {
   const std::string native = ToUtf8(path);
-  const std::lock_guard<std::mutex> hold(ProfileLock());
+  const std::lock_guard<std::mutex> hold(SharedProfileLock());
   const Loaded old = Load(path);
   if (old.state == LoadState::kUnreadable) return false;
   // A read-only file stays as it is, as the Windows profile functions leave it, even for a
@@ -157,30 +147,16 @@ bool EditProfile(const std::wstring& path, Edit edit) {
   const std::string& bytes = edited->Bytes();
   if (bytes == file.Bytes() && (old.state == LoadState::kLoaded || bytes.empty())) return true;
   const std::string target = WriteTarget(native);
-  Cache().Forget(path);
+  SharedProfileCache().Forget(path);
   FileStamp written;
   if (target.empty() || !ReplaceFile(target, bytes, old, written)) return false;
   // The edited file is what a read would find, unless someone changes the file before then:
   // the stamp tells, as for any other cached file.
-  Cache().Store(path, written, std::move(edited));
+  SharedProfileCache().Store(path, written, std::move(edited));
   return true;
 }
 
 std::shared_ptr<const IniFile> LoadForReading(const std::wstring& path) { return Load(path).file; }
-
-// The copy into the caller's buffer: one pair of enclosing quotes goes, and the text is cut
-// to bufferChars - 1 characters. The quote is taken off after the cut, as Windows does.
-std::wstring CopyEntry(std::wstring_view value, std::size_t bufferChars) {
-  bool quoted = false;
-  if (value.size() >= 2 && (value.front() == L'"' || value.front() == L'\'') &&
-      value.back() == value.front()) {
-    quoted = true;
-    value.remove_prefix(1);
-  }
-  std::wstring out(value.substr(0, bufferChars - 1));
-  if (quoted && bufferChars >= value.size() && !out.empty()) out.pop_back();
-  return out;
-}
 
 std::wstring_view WithoutTrailingSpaces(std::wstring_view text) {
   while (text.size() > 1 && text.back() == L' ') text.remove_suffix(1);
@@ -222,11 +198,12 @@ std::wstring ReadProfileString(const std::wstring& section, const std::wstring& 
                                const std::wstring& path) {
   if (bufferChars == 0) return {};
   const std::wstring_view fallback = WithoutTrailingSpaces(defaultValue);
-  const std::lock_guard<std::mutex> hold(ProfileLock());
+  const std::lock_guard<std::mutex> hold(SharedProfileLock());
   const auto file = LoadForReading(path);
   if (!file) return std::wstring(fallback.substr(0, bufferChars - 1));
   const std::optional<std::wstring> value = file->FindValue(section, key);
-  return CopyEntry(value ? std::wstring_view(*value) : fallback, bufferChars);
+  return std::wstring(
+      ProfileBufferValue(value ? std::wstring_view(*value) : fallback, bufferChars));
 }
 
 int ReadProfileInt(const std::wstring& section, const std::wstring& key, int defaultValue,
@@ -244,7 +221,7 @@ bool WriteProfileValue(const std::wstring& section, const std::wstring& key,
 }
 
 ProfileEntries ReadProfileSection(const std::wstring& section, const std::wstring& path) {
-  const std::lock_guard<std::mutex> hold(ProfileLock());
+  const std::lock_guard<std::mutex> hold(SharedProfileLock());
   const auto file = LoadForReading(path);
   return file ? file->SectionEntries(section) : ProfileEntries();
 }

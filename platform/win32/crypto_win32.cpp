@@ -9,48 +9,30 @@
 #include <vector>
 
 #include "platform/crypto.h"
+#include "platform/unique_handle.h"
 
 namespace platform {
 namespace {
 
 constexpr std::size_t kCoordinateBytes = 32;
 
-class Provider {
- public:
-  explicit Provider(const wchar_t* algorithm) {
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&handle_, algorithm, nullptr, 0))) {
-      handle_ = nullptr;
-    }
-  }
-  ~Provider() {
-    if (handle_ != nullptr) BCryptCloseAlgorithmProvider(handle_, 0);
-  }
-  Provider(const Provider&) = delete;
-  Provider& operator=(const Provider&) = delete;
-  BCRYPT_ALG_HANDLE get() const { return handle_; }
+bool CloseProvider(BCRYPT_ALG_HANDLE provider) {
+  return BCRYPT_SUCCESS(BCryptCloseAlgorithmProvider(provider, 0));
+}
+bool DestroyHash(BCRYPT_HASH_HANDLE hash) { return BCRYPT_SUCCESS(BCryptDestroyHash(hash)); }
+bool DestroyKey(BCRYPT_KEY_HANDLE key) { return BCRYPT_SUCCESS(BCryptDestroyKey(key)); }
+using ProviderHandle = UniqueHandle<BCRYPT_ALG_HANDLE, CloseProvider>;
+using HashHandle = UniqueHandle<BCRYPT_HASH_HANDLE, DestroyHash>;
+using KeyHandle = UniqueHandle<BCRYPT_KEY_HANDLE, DestroyKey>;
 
- private:
-  BCRYPT_ALG_HANDLE handle_ = nullptr;
-};
-
-// A hash or key handle, destroyed with the function CNG pairs with it.
-template <NTSTATUS(WINAPI* Destroy)(void*)>
-class Owned {
- public:
-  Owned() = default;
-  ~Owned() {
-    if (handle_ != nullptr) Destroy(handle_);
+// The provider of algorithm; one that holds nothing when it cannot be opened.
+ProviderHandle OpenProvider(const wchar_t* algorithm) {
+  ProviderHandle provider;
+  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(provider.out(), algorithm, nullptr, 0))) {
+    provider.Detach();  // what a failed opening left there is no handle
   }
-  Owned(const Owned&) = delete;
-  Owned& operator=(const Owned&) = delete;
-  void** out() { return &handle_; }
-  void* get() const { return handle_; }
-
- private:
-  void* handle_ = nullptr;
-};
-using HashHandle = Owned<BCryptDestroyHash>;
-using KeyHandle = Owned<BCryptDestroyKey>;
+  return provider;
+}
 
 // BCRYPT_ECCKEY_BLOB followed by X and Y.
 std::vector<UCHAR> PublicKeyBlob(const P256PublicPoint& point) {
@@ -70,7 +52,7 @@ Sha256Digest DigestOf(std::string_view message) {
 }  // namespace
 
 struct Sha256::Impl {
-  Provider provider{BCRYPT_SHA256_ALGORITHM};
+  ProviderHandle provider = OpenProvider(BCRYPT_SHA256_ALGORITHM);
   HashHandle hash;
 };
 
@@ -107,14 +89,14 @@ Sha256Digest Sha256::Finish() {
 
 void PrepareCrypto() {
   // Opening the providers loads the primitives library; later openings find it loaded.
-  const Provider hash(BCRYPT_SHA256_ALGORITHM);
-  const Provider signature(BCRYPT_ECDSA_P256_ALGORITHM);
+  const ProviderHandle hash = OpenProvider(BCRYPT_SHA256_ALGORITHM);
+  const ProviderHandle signature = OpenProvider(BCRYPT_ECDSA_P256_ALGORITHM);
 }
 
 bool VerifyP256Signature(const P256PublicPoint& publicKey, std::string_view message,
                          const P256Signature& signature) {
   if (publicKey[0] != 0x04) return false;
-  const Provider provider(BCRYPT_ECDSA_P256_ALGORITHM);
+  const ProviderHandle provider = OpenProvider(BCRYPT_ECDSA_P256_ALGORITHM);
   if (provider.get() == nullptr) return false;
   std::vector<UCHAR> blob = PublicKeyBlob(publicKey);
   KeyHandle key;

@@ -2,39 +2,25 @@
 // renames written through to disk, flushed copies, and questions about what a path is.
 #include <windows.h>
 
+#include "file_handle_win32.h"
 #include "platform/files.h"
 
 namespace platform {
-namespace {
-
-// Closes a file handle.
-class Handle {
- public:
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  ~Handle() {
-    if (IsOpen()) CloseHandle(handle_);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
-}  // namespace
 
 // FlushFileBuffers needs a handle with write access, which a read-only file refuses; such a
 // file is left to the system's own write-back.
-bool FlushFile(const std::wstring& path) {
-  Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
+FileResult FlushFile(const std::wstring& path) {
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsOpen()) {
+    const DWORD error = GetLastError();
     const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      return FileResult();
+    }
+    return FileResult::FromSystemError(error, path);
   }
-  return FlushFileBuffers(file.get()) != 0;
+  return FileResult::Of(FlushFileBuffers(file.get()) != 0, path);
 }
 
 PathInfo QueryPath(const std::wstring& path) {
@@ -57,36 +43,39 @@ PathInfo QueryPath(const std::wstring& path) {
   return result;
 }
 
-bool MovePath(const std::wstring& from, const std::wstring& to) {
+FileResult MovePath(const std::wstring& from, const std::wstring& to) {
   // Without MOVEFILE_COPY_ALLOWED a move across volumes fails (ERROR_NOT_SAME_DEVICE).
-  return MoveFileExW(from.c_str(), to.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  return FileResult::Of(MoveFileExW(from.c_str(), to.c_str(),
+                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0,
+                        from);
 }
 
 bool IsCrossVolumeError(std::uint32_t code) { return code == ERROR_NOT_SAME_DEVICE; }
 
-bool CopyFileFlushed(const std::wstring& from, const std::wstring& to) {
-  return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0 && FlushFile(to);
+FileResult CopyFileFlushed(const std::wstring& from, const std::wstring& to) {
+  if (!CopyFileW(from.c_str(), to.c_str(), FALSE)) return FileResult::Of(false, from);
+  return FlushFile(to);
 }
 
-bool FlushDirectory(const std::wstring&) { return true; }
+FileResult FlushDirectory(const std::wstring&) { return FileResult(); }
 
-bool WriteFileFlushed(const std::wstring& path, const std::string& bytes, bool append) {
-  Handle file(CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, 0, nullptr,
-                          append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.IsOpen()) return false;
+FileResult WriteFileFlushed(const std::wstring& path, const std::string& bytes, bool append) {
+  FileHandle file(CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, 0, nullptr,
+                              append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr));
+  if (!file.IsOpen()) return FileResult::Of(false, path);
   DWORD written = 0;
   if (!bytes.empty() &&
-      (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-       written != bytes.size())) {
-    return false;
+      !WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+    return FileResult::Of(false, path);
   }
-  return FlushFileBuffers(file.get()) != 0;
+  if (written != bytes.size()) return FileResult::Failure(ERROR_DISK_FULL, path);
+  return FileResult::Of(FlushFileBuffers(file.get()) != 0, path);
 }
 
 bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
-  Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsOpen()) return false;
   bytes.clear();
   char buffer[1 << 14];
@@ -130,8 +119,8 @@ bool FileReader::Read(char* data, std::size_t size, std::size_t& got) {
 // A running program's file, or one held open by another process, refuses a handle that
 // shares nothing.
 bool CanOpenForWriting(const std::wstring& path) {
-  Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
   return file.IsOpen();
 }
 

@@ -21,6 +21,11 @@ void FillEntry(const WIN32_FIND_DATAW& data, DirectoryEntry& entry) {
 
 }  // namespace
 
+FileResult FileResult::FromSystemError(std::uint32_t code, const std::wstring& path) {
+  const bool missing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+  return FileResult(missing ? FileOutcome::Missing : FileOutcome::Failed, code, path);
+}
+
 bool PathQuery(const std::wstring& path) {
   if (path.empty() || HasWildcard(path)) {
     SetLastError(ERROR_FILE_NOT_FOUND);
@@ -29,29 +34,45 @@ bool PathQuery(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool CopyFileOverwrite(const std::wstring& from, const std::wstring& to) {
-  return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
+FileResult CopyFileOverwrite(const std::wstring& from, const std::wstring& to) {
+  return FileResult::Of(CopyFileW(from.c_str(), to.c_str(), FALSE) != 0, from);
 }
 
-bool RemoveFile(const std::wstring& path) { return DeleteFileW(path.c_str()) != 0; }
-
-bool MakeDirectory(const std::wstring& path) {
-  return CreateDirectoryW(path.c_str(), nullptr) != 0;
+FileResult RemoveFile(const std::wstring& path) {
+  return FileResult::Of(DeleteFileW(path.c_str()) != 0, path);
 }
 
-bool RemoveEmptyDirectory(const std::wstring& path) { return RemoveDirectoryW(path.c_str()) != 0; }
+FileResult MakeDirectory(const std::wstring& path) {
+  return FileResult::Of(CreateDirectoryW(path.c_str(), nullptr) != 0, path);
+}
+
+FileResult RemoveEmptyDirectory(const std::wstring& path) {
+  return FileResult::Of(RemoveDirectoryW(path.c_str()) != 0, path);
+}
 
 // A link to a directory (symbolic link or junction) carries the directory attribute and is
 // removed like a directory; a link to a file like a file. Neither call follows the link.
-bool RemoveLink(const std::wstring& path) {
+FileResult RemoveLink(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return FileResult::Of(false, path);
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-    SetLastError(ERROR_NOT_A_REPARSE_POINT);
-    return false;
+    return FileResult::Failure(ERROR_NOT_A_REPARSE_POINT, path);
   }
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return RemoveDirectoryW(path.c_str()) != 0;
-  return DeleteFileW(path.c_str()) != 0;
+  const bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  return FileResult::Of(
+      (directory ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str())) != 0, path);
+}
+
+// What SetCurrentDirectoryW would answer, without changing the current directory: a file
+// gives ERROR_DIRECTORY, as it does there.
+FileResult QueryDirectory(const std::wstring& path) {
+  if (path.empty()) return FileResult::FromSystemError(ERROR_PATH_NOT_FOUND, path);
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return FileResult::Of(false, path);
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return FileResult::Failure(ERROR_DIRECTORY, path);
+  }
+  return FileResult();
 }
 
 std::wstring CurrentDirectory() {
@@ -61,18 +82,22 @@ std::wstring CurrentDirectory() {
   return std::wstring(buffer, n);
 }
 
-bool ChangeDirectory(const std::wstring& path) { return SetCurrentDirectoryW(path.c_str()) != 0; }
+FileResult ChangeDirectory(const std::wstring& path) {
+  return FileResult::Of(SetCurrentDirectoryW(path.c_str()) != 0, path);
+}
 
 struct DirectorySearch::State {
   HANDLE handle = INVALID_HANDLE_VALUE;
   WIN32_FIND_DATAW pending;  // FindFirstFileW already delivered the first entry
   bool hasPending = false;
+  FileResult status;
 };
 
 DirectorySearch::DirectorySearch(const std::wstring& dir) : state_(new State) {
   const std::wstring pattern = dir + L"*.*";
   state_->handle = FindFirstFileW(pattern.c_str(), &state_->pending);
   state_->hasPending = state_->handle != INVALID_HANDLE_VALUE;
+  state_->status = FileResult::Of(state_->hasPending, dir);
 }
 
 DirectorySearch::~DirectorySearch() {
@@ -81,6 +106,8 @@ DirectorySearch::~DirectorySearch() {
 }
 
 bool DirectorySearch::IsOpen() const { return state_->handle != INVALID_HANDLE_VALUE; }
+
+const FileResult& DirectorySearch::Status() const { return state_->status; }
 
 bool DirectorySearch::Next(DirectoryEntry& entry) {
   if (state_->handle == INVALID_HANDLE_VALUE) return false;

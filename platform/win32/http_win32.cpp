@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/http.h"
+#include "platform/unique_handle.h"
 
 namespace platform {
 namespace {
@@ -14,19 +15,8 @@ constexpr DWORD kStatusBufferBytes = 80;
 constexpr std::size_t kDescriptionLimit = 1023;
 constexpr DWORD_PTR kContext = 1;
 
-class InternetHandle {
- public:
-  explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
-  ~InternetHandle() {
-    if (handle_ != nullptr) InternetCloseHandle(handle_);
-  }
-  InternetHandle(const InternetHandle&) = delete;
-  InternetHandle& operator=(const InternetHandle&) = delete;
-  HINTERNET get() const { return handle_; }
-
- private:
-  HINTERNET handle_;
-};
+bool CloseInternetHandle(HINTERNET handle) { return InternetCloseHandle(handle) != 0; }
+using InternetHandle = UniqueHandle<HINTERNET, CloseInternetHandle>;
 
 std::wstring TableMessage(DWORD source, HMODULE module, DWORD code) {
   wchar_t* text = nullptr;

@@ -8,6 +8,7 @@
 
 #include "platform/network.h"
 #include "platform/text.h"
+#include "platform/unique_handle.h"
 
 namespace platform {
 namespace {
@@ -18,37 +19,17 @@ constexpr wchar_t kNetworkClassKey[] =
     L"SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\";
 constexpr DWORD kPnpValueBytes = 256;
 
-class LoadedLibrary {
- public:
-  explicit LoadedLibrary(const wchar_t* name) : module_(LoadLibraryW(name)) {}
-  ~LoadedLibrary() {
-    if (module_ != nullptr) FreeLibrary(module_);
-  }
-  LoadedLibrary(const LoadedLibrary&) = delete;
-  LoadedLibrary& operator=(const LoadedLibrary&) = delete;
+bool ReleaseModule(HMODULE module) { return FreeLibrary(module) != 0; }
+bool CloseKey(HKEY key) { return RegCloseKey(key) == ERROR_SUCCESS; }
+using LoadedLibrary = UniqueHandle<HMODULE, ReleaseModule>;
+using RegistryKey = UniqueHandle<HKEY, CloseKey>;
 
-  HMODULE Get() const { return module_; }
-
- private:
-  HMODULE module_;
-};
-
-class RegistryKey {
- public:
-  RegistryKey(HKEY root, const std::wstring& path) {
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key_) != ERROR_SUCCESS) key_ = nullptr;
-  }
-  ~RegistryKey() {
-    if (key_ != nullptr) RegCloseKey(key_);
-  }
-  RegistryKey(const RegistryKey&) = delete;
-  RegistryKey& operator=(const RegistryKey&) = delete;
-
-  HKEY Get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
+// The key at path below root opened for reading; one that holds nothing when it cannot be.
+RegistryKey OpenKeyForReading(HKEY root, const std::wstring& path) {
+  RegistryKey key;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.out()) != ERROR_SUCCESS) key.Detach();
+  return key;
+}
 
 GetAdaptersInfoFunction FindGetAdaptersInfo(HMODULE library) {
   const FARPROC found = GetProcAddress(library, "GetAdaptersInfo");
@@ -80,9 +61,9 @@ NetworkAdapter MakeAdapter(const IP_ADAPTER_INFO& info) {
 
 std::vector<NetworkAdapter> ListAdapters() {
   std::vector<NetworkAdapter> adapters;
-  const LoadedLibrary library(L"iphlpapi.dll");
-  if (library.Get() == nullptr) return adapters;
-  const GetAdaptersInfoFunction getAdaptersInfo = FindGetAdaptersInfo(library.Get());
+  const LoadedLibrary library(LoadLibraryW(L"iphlpapi.dll"));
+  if (!library.IsOpen()) return adapters;
+  const GetAdaptersInfoFunction getAdaptersInfo = FindGetAdaptersInfo(library.get());
   if (getAdaptersInfo == nullptr) return adapters;
   const auto chain = ReadAdapterChain(getAdaptersInfo);
   if (chain == nullptr) return adapters;
@@ -94,11 +75,12 @@ std::vector<NetworkAdapter> ListAdapters() {
 }
 
 std::optional<std::wstring> ReadAdapterPnpInstanceId(const std::wstring& adapterName) {
-  const RegistryKey key(HKEY_LOCAL_MACHINE, kNetworkClassKey + adapterName + L"\\Connection");
-  if (key.Get() == nullptr) return std::nullopt;
+  const RegistryKey key =
+      OpenKeyForReading(HKEY_LOCAL_MACHINE, kNetworkClassKey + adapterName + L"\\Connection");
+  if (!key.IsOpen()) return std::nullopt;
   wchar_t value[kPnpValueBytes / sizeof(wchar_t)] = {};
   DWORD bytes = kPnpValueBytes;
-  if (RegQueryValueExW(key.Get(), L"PnpInstanceID", nullptr, nullptr,
+  if (RegQueryValueExW(key.get(), L"PnpInstanceID", nullptr, nullptr,
                        reinterpret_cast<BYTE*>(value), &bytes) != ERROR_SUCCESS) {
     return std::nullopt;
   }

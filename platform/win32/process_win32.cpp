@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "platform/process.h"
+#include "platform/unique_handle.h"
 
 namespace platform {
 namespace {
@@ -12,21 +13,9 @@ constexpr DWORD kPathBufferChars = MAX_PATH;
 
 const wchar_t* OrNull(const std::wstring& text) { return text.empty() ? nullptr : text.c_str(); }
 
-// Frees a buffer that FormatMessageW allocated.
-class LocalBuffer {
- public:
-  LocalBuffer() = default;
-  ~LocalBuffer() {
-    if (text_ != nullptr) LocalFree(text_);
-  }
-  LocalBuffer(const LocalBuffer&) = delete;
-  LocalBuffer& operator=(const LocalBuffer&) = delete;
-  wchar_t** address() { return &text_; }
-  const wchar_t* text() const { return text_; }
-
- private:
-  wchar_t* text_ = nullptr;
-};
+// A buffer that FormatMessageW allocated.
+bool FreeLocal(wchar_t* text) { return LocalFree(text) == nullptr; }
+using LocalBuffer = UniqueHandle<wchar_t*, FreeLocal>;
 
 }  // namespace
 
@@ -57,9 +46,9 @@ std::wstring SystemErrorMessage(std::uint32_t code) {
   const DWORD flags =
       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS;
   const DWORD n = FormatMessageW(flags, nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                 reinterpret_cast<LPWSTR>(buffer.address()), 0, nullptr);
-  if (n == 0 || buffer.text() == nullptr) return L"";
-  return std::wstring(buffer.text(), n);
+                                 reinterpret_cast<LPWSTR>(buffer.out()), 0, nullptr);
+  if (n == 0 || !buffer.IsOpen()) return L"";
+  return std::wstring(buffer.get(), n);
 }
 
 }  // namespace platform

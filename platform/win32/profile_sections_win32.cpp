@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "file_handle_win32.h"
 #include "platform/files.h"
 #include "platform/ini_file.h"
 #include "platform/ini_section_stream.h"
@@ -17,16 +18,6 @@
 
 namespace platform {
 namespace {
-
-std::mutex& SectionLock() {
-  static std::mutex lock;
-  return lock;
-}
-
-ProfileCache& Cache() {
-  static ProfileCache cache;
-  return cache;
-}
 
 bool StampOf(HANDLE file, FileStamp& stamp) {
   BY_HANDLE_FILE_INFORMATION info;
@@ -39,30 +30,12 @@ bool StampOf(HANDLE file, FileStamp& stamp) {
   return true;
 }
 
-class Handle {
- public:
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  ~Handle() { Close(); }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  HANDLE get() const { return handle_; }
-  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-  bool Close() {
-    const bool closed = !IsOpen() || CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-    return closed;
-  }
-
- private:
-  HANDLE handle_;
-};
-
 // The parsed file, from the cache while it has not changed; null when the file is missing
 // (missing is then set) or cannot be read.
 std::shared_ptr<const IniFile> Load(const std::wstring& path, bool& missing) {
-  Handle file(CreateFileW(path.c_str(), GENERIC_READ,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   missing = !file.IsOpen() && GetLastError() == ERROR_FILE_NOT_FOUND;
   FileStamp stamp;
   // Only a file on disk is read: a pipe or a device could keep the read waiting for good.
@@ -70,7 +43,7 @@ std::shared_ptr<const IniFile> Load(const std::wstring& path, bool& missing) {
       stamp.size >= MAXLONG) {
     return nullptr;
   }
-  if (auto cached = Cache().Find(path, stamp)) return cached;
+  if (auto cached = SharedProfileCache().Find(path, stamp)) return cached;
   std::string bytes(static_cast<std::size_t>(stamp.size), '\0');
   DWORD got = 0;
   if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) ||
@@ -78,15 +51,15 @@ std::shared_ptr<const IniFile> Load(const std::wstring& path, bool& missing) {
     return nullptr;
   }
   auto parsed = std::make_shared<const IniFile>(std::move(bytes));
-  Cache().Store(path, stamp, parsed);
+  SharedProfileCache().Store(path, stamp, parsed);
   return parsed;
 }
 
 // Writes bytes into the existing empty file at path; stamp is then the file's stamp, which
 // a rename leaves as it is.
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes, FileStamp& stamp) {
-  Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
   const bool done =
       file.IsOpen() && bytes.size() < MAXLONG &&
@@ -121,7 +94,7 @@ bool ReplaceWholeFile(const std::wstring& path, const std::string& bytes, FileSt
 }  // namespace
 
 ProfileEntries ReadProfileSection(const std::wstring& section, const std::wstring& path) {
-  const std::lock_guard<std::mutex> hold(SectionLock());
+  const std::lock_guard<std::mutex> hold(SharedProfileLock());
   bool missing = false;
   const auto file = Load(path, missing);
   return file ? file->SectionEntries(section) : ProfileEntries();
@@ -130,7 +103,7 @@ ProfileEntries ReadProfileSection(const std::wstring& section, const std::wstrin
 bool WriteProfileEntries(const std::wstring& section, const ProfileEntries& entries,
                          const std::wstring& path) {
   if (HasLineBreak(section, entries)) return false;
-  const std::lock_guard<std::mutex> hold(SectionLock());
+  const std::lock_guard<std::mutex> hold(SharedProfileLock());
   bool missing = false;
   auto old = Load(path, missing);
   if (!old && !missing) return false;  // never replace a file that could not be read
@@ -139,10 +112,10 @@ bool WriteProfileEntries(const std::wstring& section, const ProfileEntries& entr
                                 : std::make_shared<const IniFile>(*old, section, entries);
   const std::string& bytes = edited->Bytes();
   if (bytes == old->Bytes() && (!missing || bytes.empty())) return true;
-  Cache().Forget(path);
+  SharedProfileCache().Forget(path);
   FileStamp written;
   if (!ReplaceWholeFile(path, bytes, written)) return false;
-  Cache().Store(path, written, std::move(edited));
+  SharedProfileCache().Store(path, written, std::move(edited));
   return true;
 }
 

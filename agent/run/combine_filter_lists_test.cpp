@@ -1,17 +1,15 @@
+#include "agent/run/combine_filter_lists.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "agent/filters/filter_combiner.h"
-#include "agent/run/layout.h"
 #include "platform/profile.h"
 #include "platform/test_support.h"
 #include "platform_native.h"
 
 namespace {
-
-using platform::NativePath;
 
 // The package holds one entry per list, named after the list; the user's lists hold "own".
 const std::string kPackageFilter =
@@ -26,17 +24,14 @@ class CombineFilterListsTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(temp_.path().empty());
-    InitPaths(temp_.path());
-    CreateDirectoryChain(UserDir);
+    CreateDirectoryChain(layout_.UserDir());
     CreateDirectoryChain(Package(L""));
     Put(Package(L"2Filter.ini"), kPackageFilter);
     Put(Package(L"FilterFly.ini"), "[FlyFilter]\r\nurl1=FlyFilter\r\n");
     Put(Package(L"2FilterFly.ini"), "[FlyUnFilter]\r\nurl1=FlyUnFilter\r\n");
   }
-  void TearDown() override { InitPaths(L""); }
-
   std::wstring Package(const std::wstring& name) const {
-    return GetUpdateDir() + NativePath(L"Resource\\") + name;
+    return layout_.GetUpdateResourceDir() + name;
   }
   static void Put(const std::wstring& path, const std::string& text) {
     ASSERT_TRUE(platform::WriteWholeFile(path, text));
@@ -46,22 +41,24 @@ class CombineFilterListsTest : public testing::Test {
   }
 
   platform::ScopedTempDir temp_;
+  AgentLayout layout_{temp_.path()};
 };
 
 TEST_F(CombineFilterListsTest, WithoutARequestTheUserFilesStayByteForByte) {
   const std::string filter = "; mine\r\n" + kUserFilter + "[UrlFilter]\r\nurl2=odd\r\n";
-  Put(UserDir + L"Filter.ini", filter);
-  Put(UserDir + L"FilterFly.ini", kUserFilterFly);
+  Put(layout_.UserDir() + L"Filter.ini", filter);
+  Put(layout_.UserDir() + L"FilterFly.ini", kUserFilterFly);
   for (const std::string version :
        {"", "combineFilter=0\r\n", "combineFilter=-1\r\n", "combineFilter=yes\r\n"}) {
     Request(version);
-    CombineFilterLists();
-    EXPECT_EQ(platform::ReadWholeFile(UserDir + L"Filter.ini"), filter) << version;
-    EXPECT_EQ(platform::ReadWholeFile(UserDir + L"FilterFly.ini"), kUserFilterFly) << version;
+    CombineFilterLists(layout_);
+    EXPECT_EQ(platform::ReadWholeFile(layout_.UserDir() + L"Filter.ini"), filter) << version;
+    EXPECT_EQ(platform::ReadWholeFile(layout_.UserDir() + L"FilterFly.ini"), kUserFilterFly)
+        << version;
   }
   ASSERT_TRUE(platform::RemoveFile(Package(L"version.ini")));
-  CombineFilterLists();
-  EXPECT_EQ(platform::ReadWholeFile(UserDir + L"Filter.ini"), filter);
+  CombineFilterLists(layout_);
+  EXPECT_EQ(platform::ReadWholeFile(layout_.UserDir() + L"Filter.ini"), filter);
 }
 
 // Each list's package entry is named after the list, so the text shows which were written
@@ -79,13 +76,13 @@ void ExpectInOrder(const std::string& text, const std::vector<std::string>& sect
 TEST_F(CombineFilterListsTest, ARequestMergesAllSixListsInTheirOrder) {
   for (const std::string request : {"1", "2147483647"}) {
     // The user's files hold none of the lists, so each lands at the end as it is written.
-    Put(UserDir + L"Filter.ini", "[Settings]\r\nx=1\r\n");
-    Put(UserDir + L"FilterFly.ini", "");
+    Put(layout_.UserDir() + L"Filter.ini", "[Settings]\r\nx=1\r\n");
+    Put(layout_.UserDir() + L"FilterFly.ini", "");
     Request("combineFilter=" + request + "\r\n");
-    CombineFilterLists();
-    ExpectInOrder(platform::ReadWholeFile(UserDir + L"Filter.ini"),
+    CombineFilterLists(layout_);
+    ExpectInOrder(platform::ReadWholeFile(layout_.UserDir() + L"Filter.ini"),
                   {"UrlFilter", "UrlUnFilter", "PopFilter", "PopUnFilter"});
-    ExpectInOrder(platform::ReadWholeFile(UserDir + L"FilterFly.ini"),
+    ExpectInOrder(platform::ReadWholeFile(layout_.UserDir() + L"FilterFly.ini"),
                   {"FlyFilter", "FlyUnFilter"});
   }
 }

@@ -1,4 +1,4 @@
-#include "agent/run/layout.h"
+#include "agent/base/layout.h"
 
 #include <optional>
 
@@ -8,19 +8,12 @@
 #include "platform/text.h"
 #include "platform_native.h"
 
-std::wstring AgentDir;
-std::wstring UserDir;
-std::wstring ResourceDir;
-
 namespace {
 
 // Longest path the chain creates, as with a buffer of 260 characters.
 constexpr std::size_t kMaxChainPath = 259;
 // A prefix this long or shorter is a drive ("D:") where there are drives, else the root ("").
 constexpr std::size_t kRootLength = platform::kHasDriveLetters ? 2 : 0;
-
-std::optional<std::wstring> StoredUserConfigPath;
-std::optional<std::wstring> StoredLanguageFilePath;
 
 // Creates one level unless it exists or is a root; false when the creation failed.
 bool CreateLevel(const std::wstring& path) {
@@ -30,49 +23,40 @@ bool CreateLevel(const std::wstring& path) {
 
 }  // namespace
 
-void InitPaths() { InitPaths(GetAgentDir()); }
-
-void InitPaths(const std::wstring& agentDir) {
-  AgentDir = agentDir;
-  UserDir = AgentDir + platform::NativePath(L"User\\");
-  ResourceDir = AgentDir + platform::NativePath(L"Resource\\");
-  StoredUserConfigPath.reset();
-  StoredLanguageFilePath.reset();
-}
-
 std::wstring GetAgentDir() {
   const std::wstring exe = platform::OwnExecutablePath();
   const std::size_t last = exe.rfind(platform::kSep);
   return last == std::wstring::npos ? std::wstring() : exe.substr(0, last + 1);
 }
 
-std::wstring GetVersionIniPath() {
-  return AgentDir + platform::NativePath(L"Resource\\version.ini");
+AgentLayout::AgentLayout(const std::wstring& agentDir)
+    : agentDir_(agentDir),
+      userDir_(agentDir + platform::NativePath(L"User\\")),
+      resourceDir_(agentDir + platform::NativePath(L"Resource\\")),
+      versionIniPath_(resourceDir_ + L"version.ini"),
+      partnerIniPath_(resourceDir_ + L"Partner.ini"),
+      extractorPath_(resourceDir_ + L"UnPack.exe"),
+      updateDir_(agentDir + platform::NativePath(L"update\\")),
+      updateResourceDir_(updateDir_ + platform::NativePath(L"Resource\\")),
+      unpackedMarkerPath_(updateResourceDir_ + L"version.ini"),
+      postUpgradeProgramPath_(updateDir_ + L"Kivo9PostUpgrade.exe"),
+      userConfigPath_(userDir_ + L"UserConfig.ini") {}
+
+AgentLayout AgentLayout::OfRunningAgent() { return AgentLayout(GetAgentDir()); }
+
+std::wstring AgentLayout::GetLanguageFileName() const {
+  return platform::ReadProfileString(L"Settings", L"LngFile", L"English.ini", 256, userConfigPath_);
 }
 
-std::wstring GetPartnerIniPath() { return ResourceDir + L"Partner.ini"; }
-
-std::wstring GetUpdateDir() { return AgentDir + platform::NativePath(L"update\\"); }
-
-std::wstring GetUserConfigPath() {
-  if (!StoredUserConfigPath) StoredUserConfigPath = UserDir + L"UserConfig.ini";
-  return *StoredUserConfigPath;
-}
-
-std::wstring GetLanguageFileName() {
-  return platform::ReadProfileString(L"Settings", L"LngFile", L"English.ini", 256,
-                                     GetUserConfigPath());
-}
-
-std::wstring GetLanguageFilePath() {
-  if (!StoredLanguageFilePath) {
-    StoredLanguageFilePath = AgentDir + platform::NativePath(L"Language\\") + GetLanguageFileName();
+const std::wstring& AgentLayout::GetLanguageFilePath() const {
+  if (!languageFilePath_) {
+    languageFilePath_ = agentDir_ + platform::NativePath(L"Language\\") + GetLanguageFileName();
   }
-  return *StoredLanguageFilePath;
+  return *languageFilePath_;
 }
 
-std::wstring GetInstalledVersion() {
-  return platform::ReadProfileString(L"Version", L"update", L"", 260, GetVersionIniPath());
+std::wstring AgentLayout::GetInstalledVersion() const {
+  return platform::ReadProfileString(L"Version", L"update", L"", 260, versionIniPath_);
 }
 
 int PathExists(const std::wstring& path) {

@@ -1,4 +1,4 @@
-#include "agent/run/layout.h"
+#include "agent/base/layout.h"
 
 #include <gtest/gtest.h>
 
@@ -13,27 +13,35 @@ using platform::NativePath;
 
 class LayoutTest : public testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(temp_.path().empty());
-    InitPaths(temp_.path());
-  }
-  void TearDown() override { InitPaths(L""); }
+  void SetUp() override { ASSERT_FALSE(temp_.path().empty()); }
 
   std::wstring In(const std::wstring& relative) const {
     return temp_.path() + NativePath(relative);
   }
 
   platform::ScopedTempDir temp_;
+  AgentLayout layout_{temp_.path()};
 };
 
 TEST_F(LayoutTest, PathsDeriveFromTheAgentDirectory) {
-  EXPECT_EQ(AgentDir, temp_.path());
-  EXPECT_EQ(UserDir, In(L"User\\"));
-  EXPECT_EQ(ResourceDir, In(L"Resource\\"));
-  EXPECT_EQ(GetVersionIniPath(), In(L"Resource\\version.ini"));
-  EXPECT_EQ(GetPartnerIniPath(), In(L"Resource\\Partner.ini"));
-  EXPECT_EQ(GetUpdateDir(), In(L"update\\"));
-  EXPECT_EQ(GetUserConfigPath(), In(L"User\\UserConfig.ini"));
+  const struct {
+    const std::wstring& path;
+    const wchar_t* relative;
+  } cases[] = {
+      {layout_.AgentDir(), L""},
+      {layout_.UserDir(), L"User\\"},
+      {layout_.ResourceDir(), L"Resource\\"},
+      {layout_.GetVersionIniPath(), L"Resource\\version.ini"},
+      {layout_.GetPartnerIniPath(), L"Resource\\Partner.ini"},
+      {layout_.GetExtractorPath(), L"Resource\\UnPack.exe"},
+      {layout_.GetUpdateDir(), L"update\\"},
+      {layout_.GetUpdateResourceDir(), L"update\\Resource\\"},
+      {layout_.GetUnpackedMarkerPath(), L"update\\Resource\\version.ini"},
+      {layout_.GetPostUpgradeProgramPath(), L"update\\Kivo9PostUpgrade.exe"},
+      {layout_.GetUserConfigPath(), L"User\\UserConfig.ini"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.path, In(c.relative)) << platform::ToUtf8(c.relative);
+  EXPECT_EQ(AgentLayout::OfRunningAgent().AgentDir(), GetAgentDir());
 }
 
 TEST_F(LayoutTest, AgentDirIsTheExecutablesDirectory) {
@@ -46,35 +54,35 @@ TEST_F(LayoutTest, AgentDirIsTheExecutablesDirectory) {
 }
 
 TEST_F(LayoutTest, LanguageFileIsChosenOncePerRun) {
-  EXPECT_EQ(GetLanguageFileName(), L"English.ini");  // no user settings at all
-  EXPECT_EQ(GetLanguageFilePath(), In(L"Language\\English.ini"));
+  EXPECT_EQ(layout_.GetLanguageFileName(), L"English.ini");  // no user settings at all
+  EXPECT_EQ(layout_.GetLanguageFilePath(), In(L"Language\\English.ini"));
 
-  InitPaths(temp_.path());
-  CreateDirectoryChain(UserDir);
+  const AgentLayout run(temp_.path());
+  CreateDirectoryChain(run.UserDir());
   ASSERT_TRUE(
-      platform::WriteProfileValue(L"Settings", L"LngFile", L"German.ini", GetUserConfigPath()));
-  EXPECT_EQ(GetLanguageFilePath(), In(L"Language\\German.ini"));
+      platform::WriteProfileValue(L"Settings", L"LngFile", L"German.ini", run.GetUserConfigPath()));
+  EXPECT_EQ(run.GetLanguageFilePath(), In(L"Language\\German.ini"));
   ASSERT_TRUE(
-      platform::WriteProfileValue(L"settings", L"lngfile", L"French.ini", GetUserConfigPath()));
-  EXPECT_EQ(GetLanguageFileName(), L"French.ini");
-  EXPECT_EQ(GetLanguageFilePath(), In(L"Language\\German.ini"));  // until the next run
+      platform::WriteProfileValue(L"settings", L"lngfile", L"French.ini", run.GetUserConfigPath()));
+  EXPECT_EQ(run.GetLanguageFileName(), L"French.ini");
+  EXPECT_EQ(run.GetLanguageFilePath(), In(L"Language\\German.ini"));  // until the next run
 
-  InitPaths(temp_.path());
-  EXPECT_EQ(GetLanguageFilePath(), In(L"Language\\French.ini"));
+  const AgentLayout nextRun(temp_.path());
+  EXPECT_EQ(nextRun.GetLanguageFilePath(), In(L"Language\\French.ini"));
   ASSERT_TRUE(platform::WriteProfileValue(L"Settings", L"LngFile", std::wstring(300, L'x'),
-                                          GetUserConfigPath()));
-  EXPECT_EQ(GetLanguageFileName(), std::wstring(255, L'x'));
+                                          nextRun.GetUserConfigPath()));
+  EXPECT_EQ(nextRun.GetLanguageFileName(), std::wstring(255, L'x'));
 }
 
 TEST_F(LayoutTest, InstalledVersionIsReadUntrimmed) {
-  EXPECT_EQ(GetInstalledVersion(), L"");
-  CreateDirectoryChain(ResourceDir);
-  ASSERT_TRUE(
-      platform::WriteProfileValue(L"Version", L"update", L"\" 9.1.2 \"", GetVersionIniPath()));
-  EXPECT_EQ(GetInstalledVersion(), L" 9.1.2 ");
+  EXPECT_EQ(layout_.GetInstalledVersion(), L"");
+  CreateDirectoryChain(layout_.ResourceDir());
+  ASSERT_TRUE(platform::WriteProfileValue(L"Version", L"update", L"\" 9.1.2 \"",
+                                          layout_.GetVersionIniPath()));
+  EXPECT_EQ(layout_.GetInstalledVersion(), L" 9.1.2 ");
   ASSERT_TRUE(platform::WriteProfileValue(L"Version", L"update", std::wstring(400, L'7'),
-                                          GetVersionIniPath()));
-  EXPECT_EQ(GetInstalledVersion(), std::wstring(259, L'7'));
+                                          layout_.GetVersionIniPath()));
+  EXPECT_EQ(layout_.GetInstalledVersion(), std::wstring(259, L'7'));
 }
 
 TEST_F(LayoutTest, PathExists) {

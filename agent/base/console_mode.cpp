@@ -1,0 +1,3 @@
+#include "agent/base/console_mode.h"
+
+bool ConsoleMode = false;

@@ -1,3 +1,0 @@
-#include "agent/run/console_mode.h"
-
-bool ConsoleMode = false;
