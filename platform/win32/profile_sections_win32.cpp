@@ -121,9 +121,9 @@ bool WriteProfileEntries(const std::wstring& section, const ProfileEntries& entr
 
 bool StreamProfileSection(const std::wstring& section, const std::wstring& path,
                           const ProfileLineSink& onLine) {
-  Handle file(CreateFileW(path.c_str(), GENERIC_READ,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   // As in Load: only a file on disk is read.
   if (!file.IsOpen() || GetFileType(file.get()) != FILE_TYPE_DISK) return false;
   IniSectionStream stream(section, onLine);
