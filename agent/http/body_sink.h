@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 
-#include "agent/http/background_hash.h"
 #include "platform/crypto.h"
 #include "platform/file_writer.h"
 
@@ -112,7 +111,7 @@ class FileSink : public BodySink {
   DownloadProgress* progress_;
   RateFloor floor_;
   std::optional<std::uint64_t> declared_;
-  std::optional<BackgroundSha256> hash_;
+  std::optional<platform::Sha256> hash_;
   platform::FileWriter file_;
   std::uint64_t received_ = 0;
   std::chrono::steady_clock::time_point windowStart_;
