@@ -225,6 +225,28 @@ class InstallScenarios(unittest.TestCase):
         self.assertEqual(ks.run(case.launcher, ["1"], cwd=case.inst.root).returncode, 0)
         self.assertEqual(snapshot(case.data()), before)
 
+    def test_without_the_crypto_library_a_listed_tree_stays_pending(self):
+        # The Linux build loads libcrypto when it first hashes; here a private mount hides it.
+        if ks.is_windows():
+            self.skipTest("the Windows build links the system's CNG")
+        found = subprocess.run(["ldconfig", "-p"], capture_output=True, text=True).stdout
+        library = next((line.split()[-1] for line in found.splitlines()
+                        if line.strip().startswith("libcrypto.so.3 ")), None)
+        probe = subprocess.run(["unshare", "--mount", "true"], capture_output=True)
+        if library is None or probe.returncode != 0:
+            self.skipTest("needs libcrypto.so.3 and a private mount namespace (root)")
+        case = self.case(files=6)
+        before = snapshot(case.data())
+        hidden = "mount --bind /dev/null %s && exec \"$0\" page.htm" % library
+        result = subprocess.run(["unshare", "--mount", "sh", "-c", hidden, case.launcher],
+                                cwd=case.inst.root, capture_output=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        record = case.data("Kivo9.exe.record")
+        self.assertTrue(ks.wait_for(lambda: ks.read_records(record), timeout=20, interval=0.01))
+        ks.wait_until_gone(case.data("Kivo9.exe"))
+        self.assertEqual(snapshot(case.data(), leave_out=("Kivo9.exe.record",)),
+                         {k: v for k, v in before.items()})
+
     # ---- what the install never writes through ----
 
     def test_links_open_files_and_read_only_targets_are_replaced_not_written(self):
