@@ -17,15 +17,33 @@ namespace platform {
 namespace {
 
 // Every function used, declared with the library's own prototypes.
-#define KIVO_LIBCRYPTO_FUNCTIONS(F)                                                               \
-  F(BN_bin2bn)                                                                                    \
-  F(BN_free)                                                                                      \
-  F(CRYPTO_free) F(ECDSA_SIG_free) F(ECDSA_SIG_new) F(ECDSA_SIG_set0) F(EVP_DigestFinal_ex)       \
-      F(EVP_DigestInit_ex) F(EVP_DigestUpdate) F(EVP_DigestVerify) F(EVP_DigestVerifyInit)        \
-          F(EVP_MD_CTX_free) F(EVP_MD_CTX_new) F(EVP_PKEY_CTX_free) F(EVP_PKEY_CTX_new_from_name) \
-              F(EVP_PKEY_free) F(EVP_PKEY_fromdata) F(EVP_PKEY_fromdata_init) F(EVP_sha256)       \
-                  F(OSSL_PARAM_construct_end) F(OSSL_PARAM_construct_octet_string)                \
-                      F(OSSL_PARAM_construct_utf8_string) F(i2d_ECDSA_SIG)
+// One function a line: the formatter would refill the list differently at every run.
+// clang-format off
+#define KIVO_LIBCRYPTO_FUNCTIONS(F) \
+  F(BN_bin2bn) \
+  F(BN_free) \
+  F(CRYPTO_free) \
+  F(ECDSA_SIG_free) \
+  F(ECDSA_SIG_new) \
+  F(ECDSA_SIG_set0) \
+  F(EVP_DigestFinal_ex) \
+  F(EVP_DigestInit_ex) \
+  F(EVP_DigestUpdate) \
+  F(EVP_DigestVerify) \
+  F(EVP_DigestVerifyInit) \
+  F(EVP_MD_CTX_free) \
+  F(EVP_MD_CTX_new) \
+  F(EVP_PKEY_CTX_free) \
+  F(EVP_PKEY_CTX_new_from_name) \
+  F(EVP_PKEY_free) \
+  F(EVP_PKEY_fromdata) \
+  F(EVP_PKEY_fromdata_init) \
+  F(EVP_sha256) \
+  F(OSSL_PARAM_construct_end) \
+  F(OSSL_PARAM_construct_octet_string) \
+  F(OSSL_PARAM_construct_utf8_string) \
+  F(i2d_ECDSA_SIG)
+// clang-format on
 
 struct Libcrypto {
 #define KIVO_DECLARE(name) decltype(&::name) name = nullptr;
