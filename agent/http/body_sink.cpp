@@ -1,5 +1,8 @@
 #include "agent/http/body_sink.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "platform/text.h"
 
 namespace {
@@ -49,6 +52,11 @@ FileSink::FileSink(std::wstring path, std::uint64_t limitBytes,
 bool FileSink::Open(std::optional<std::uint64_t> declaredLength) {
   declared_ = declaredLength;
   if (!file_.Create(path_)) return false;
+  hash_.reset();  // before the blocks it may still read
+  hashedAs_ = {};
+  block_ = filled_ = 0;
+  blockCount_ = expected_ ? kHashedBlocks : 1;
+  blocks_ = std::make_unique<char[]>(blockCount_ * kBlockBytes);
   if (expected_) hash_.emplace();
   windowStart_ = std::chrono::steady_clock::now();
   return true;
@@ -57,8 +65,7 @@ bool FileSink::Open(std::optional<std::uint64_t> declaredLength) {
 bool FileSink::Take(const char* data, std::size_t size) {
   const std::uint64_t room = limitBytes_ - received_;
   const std::size_t kept = size < room ? size : static_cast<std::size_t>(room);
-  if (!file_.Write(data, kept)) return Refuse("the file could not be written");
-  if (hash_) hash_->Update(data, kept);
+  if (!Store(data, kept)) return Refuse("the file could not be written");
   received_ += kept;
   if (kept < size) {
     return Refuse(expected_ && limitBytes_ == expected_->size
@@ -67,6 +74,30 @@ bool FileSink::Take(const char* data, std::size_t size) {
   }
   if (progress_ != nullptr) progress_->Update(received_, declared_);
   return !TooSlow();
+}
+
+bool FileSink::Store(const char* data, std::size_t size) {
+  while (size > 0) {
+    const std::size_t n = std::min(size, kBlockBytes - filled_);
+    std::memcpy(Block(block_) + filled_, data, n);
+    filled_ += n;
+    data += n;
+    size -= n;
+    if (filled_ == kBlockBytes && !WriteBlock()) return false;
+  }
+  return true;
+}
+
+// The thread hashes the block while it is written out; the next block is filled once the
+// thread is done with it.
+bool FileSink::WriteBlock() {
+  if (filled_ == 0) return true;
+  if (hash_) hashedAs_[block_] = hash_->Hash(Block(block_), filled_);
+  const bool written = file_.Write(Block(block_), filled_);
+  block_ = (block_ + 1) % blockCount_;
+  filled_ = 0;
+  if (hash_) hash_->WaitFor(hashedAs_[block_]);
+  return written;
 }
 
 bool FileSink::TooSlow() {
@@ -82,11 +113,13 @@ bool FileSink::TooSlow() {
 }
 
 FileSink::~FileSink() {
+  if (filled_ > 0) file_.Write(Block(block_), filled_);  // a refused body stays as taken
   if (progress_ != nullptr) progress_->Finish();
 }
 
 bool FileSink::Close() {
-  if (!file_.Close()) return Refuse("the file could not be written");
+  const bool written = WriteBlock();
+  if (!file_.Close() || !written) return Refuse("the file could not be written");
   if (!expected_) return true;
   if (received_ != expected_->size) {
     return Refuse(Count(received_) + ", not the signed " + Count(expected_->size));

@@ -2,12 +2,15 @@
 // it on piece by piece; the sink decides what it keeps and when enough is enough.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "agent/http/background_sha256.h"
 #include "platform/crypto.h"
 #include "platform/file_writer.h"
 
@@ -88,7 +91,8 @@ struct RateFloor {
 // A body written into a file (created, or truncated, when the answer is accepted). It
 // refuses a body longer than limitBytes and, when an expected file is given, one that is
 // longer or shorter than its size or has another hash; the hash is taken as the bytes
-// stream. The file is left as written: removing a refused file is the caller's choice.
+// stream. The file is written in blocks and, once the sink is gone, holds every byte it
+// took: removing a refused file is the caller's choice.
 class FileSink : public BodySink {
  public:
   explicit FileSink(std::wstring path, std::uint64_t limitBytes = UINT64_MAX,
@@ -103,7 +107,15 @@ class FileSink : public BodySink {
   bool Close() override;
 
  private:
+  // Large enough for few writes, small enough for the hashing thread to keep pace.
+  static constexpr std::size_t kBlockBytes = 256 * 1024;
+  // With a hash: one block is written and another hashed while the next is filled.
+  static constexpr std::size_t kHashedBlocks = 3;
+
   bool TooSlow();
+  bool Store(const char* data, std::size_t size);
+  bool WriteBlock();
+  char* Block(std::size_t index) { return blocks_.get() + index * kBlockBytes; }
 
   std::wstring path_;
   std::uint64_t limitBytes_;
@@ -111,8 +123,13 @@ class FileSink : public BodySink {
   DownloadProgress* progress_;
   RateFloor floor_;
   std::optional<std::uint64_t> declared_;
-  std::optional<platform::Sha256> hash_;
   platform::FileWriter file_;
+  std::unique_ptr<char[]> blocks_;
+  std::size_t blockCount_ = 0;
+  std::size_t block_ = 0;                                // the one being filled
+  std::size_t filled_ = 0;                               // bytes in it
+  std::array<std::uint64_t, kHashedBlocks> hashedAs_{};  // each block's last piece of hash_
+  std::optional<BackgroundSha256> hash_;                 // ends before the blocks it reads go
   std::uint64_t received_ = 0;
   std::chrono::steady_clock::time_point windowStart_;
   std::uint64_t windowStartBytes_ = 0;

@@ -240,7 +240,8 @@ TEST_F(HttpDownloaderTest, SinksTakeNoMoreThanTheirBoundsAndCheckWhatTheyKeep) {
   Serve(R"("*/endless": [{"body_size": 100000000000, "body_fill": "p", "content_length": false}],
            "*/two-lengths": [{"headers": [["Content-Length", "10"], ["Content-Length", "20"]],
                               "body_size": 20}],
-           "*/pkg": [{"body_size": 3000, "body_fill": "c"}])");
+           "*/pkg": [{"body_size": 3000, "body_fill": "c"}],
+           "*/big": [{"body_size": 1000003, "body_fill": "0123456789abcdefg"}])");
   Streams streams;
   EXPECT_EQ(FetchText(Url("/endless"), streams), std::wstring(TextSink::kPageLimitBytes, L'p'));
   EXPECT_EQ(streams.err, "Refused " + platform::ToUtf8(Url("/endless")) +
@@ -249,27 +250,42 @@ TEST_F(HttpDownloaderTest, SinksTakeNoMoreThanTheirBoundsAndCheckWhatTheyKeep) {
   EXPECT_EQ(streams.err, "Error: the answer declares two different lengths\n");
   EXPECT_FALSE(platform::PathQuery(Target()));
 
-  platform::Sha256 hash;
-  const std::string body(3000, 'c');
-  hash.Update(body.data(), body.size());
-  const platform::Sha256Digest digest = hash.Finish();
+  const auto digestOf = [](const std::string& bytes) {
+    platform::Sha256 hash;
+    hash.Update(bytes.data(), bytes.size());
+    return hash.Finish();
+  };
+  const std::string pkg(3000, 'c');
+  const platform::Sha256Digest digest = digestOf(pkg);
   platform::Sha256Digest otherDigest = digest;
   otherDigest[31] ^= 1;
+  std::string big;  // several of the sink's blocks, the last one partly filled
+  for (int i = 0; i < 1000003; ++i) big += "0123456789abcdefg"[i % 17];
+  const platform::Sha256Digest cutDigest = digestOf(big.substr(0, 1000002));
   const struct {
+    const char* path;
+    const std::string& body;
     ExpectedFile expected;
     const char* refusal;
+    std::size_t kept;
   } cases[] = {
-      {{3000, digest}, ""},
-      {{2999, digest}, "longer than the signed 2999 bytes"},
-      {{3001, digest}, "3000 bytes, not the signed 3001 bytes"},
-      {{3000, otherDigest}, "SHA-256 differs from the signed one"},
+      {"/pkg", pkg, {3000, digest}, "", 3000},
+      {"/pkg", pkg, {2999, digest}, "longer than the signed 2999 bytes", 2999},
+      {"/pkg", pkg, {3001, digest}, "3000 bytes, not the signed 3001 bytes", 3000},
+      {"/pkg", pkg, {3000, otherDigest}, "SHA-256 differs from the signed one", 3000},
+      {"/big", big, {1000003, digestOf(big)}, "", 1000003},
+      {"/big", big, {1000002, cutDigest}, "longer than the signed 1000002 bytes", 1000002},
+      {"/big", big, {1000003, digest}, "SHA-256 differs from the signed one", 1000003},
   };
   for (const auto& c : cases) {
-    FileSink file(Target(), UINT64_MAX, c.expected);
-    int result = -1;
-    streams = Run([&] { result = CHttpDownloader().Fetch(Url("/pkg"), file); });
-    EXPECT_EQ(result, *c.refusal == '\0' ? 1 : 0) << c.refusal;
-    EXPECT_EQ(file.Refusal(), c.refusal);
+    {
+      FileSink file(Target(), UINT64_MAX, c.expected);
+      int result = -1;
+      streams = Run([&] { result = CHttpDownloader().Fetch(Url(c.path), file); });
+      EXPECT_EQ(result, *c.refusal == '\0' ? 1 : 0) << c.refusal;
+      EXPECT_EQ(file.Refusal(), c.refusal);
+    }
+    EXPECT_EQ(platform::ReadWholeFile(Target()), c.body.substr(0, c.kept)) << "as taken";
   }
   {
     FileSink endless(Target(), UINT64_MAX, ExpectedFile{5000, digest});
