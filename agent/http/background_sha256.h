@@ -16,7 +16,8 @@
 
 class BackgroundSha256 {
  public:
-  // Starts the thread. Throws std::runtime_error when SHA-256 is not available.
+  // Starts the thread. Throws std::runtime_error when SHA-256 is not available or the thread
+  // cannot start.
   BackgroundSha256();
   // Lets the thread hash what it was given, then ends it; the digest is dropped.
   ~BackgroundSha256();
