@@ -3,7 +3,10 @@
 // `curl -o`, and prints the times, their ratios to curl, the agent's peak memory and, as the
 // floor of a checked download on one core, the time SHA-256 alone takes over the body.
 //
-//   http_bench [megabytes [directory]]      (default 256 MB, in the temporary directory)
+//   http_bench [megabytes [directory [megabytes-per-second]]]
+//
+// By default 256 MB in the temporary directory, as fast as loopback carries it; a rate paces
+// the server as a slower link would.
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -132,8 +135,9 @@ int main(int argc, char** argv) {
       argc > 2 ? std::string(argv[2]) + "/" : platform::ToUtf8(platform::TempDirectory());
   std::string dir = parent + "kivo-http-bench-XXXXXX";
   if (mkdtemp(dir.data()) == nullptr) return 1;
-  std::ofstream(dir + "/script.json")
-      << R"({"routes": {"*/package.rar": [{"body_size": )" << bytes << "}]}}";
+  const long long rate = argc > 3 ? std::atoll(argv[3]) << 20 : 0;
+  std::ofstream(dir + "/script.json") << R"({"routes": {"*/package.rar": [{"body_size": )" << bytes
+                                      << R"(, "bytes_per_second": )" << rate << "}]}}";
   const pid_t server = Spawn({KIVO_PYTHON, KIVO_HTTP_SERVER, "--script", dir + "/script.json",
                               "--port-file", dir + "/port"});
   const std::string port = WaitForPort(dir + "/port");
@@ -176,6 +180,7 @@ int main(int argc, char** argv) {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   std::printf("body %lld MB, best of %d rounds        wall      processor\n", megabytes, kRounds);
+  if (rate > 0) std::printf("server paced at %lld MB/s\n", rate >> 20);
   std::printf("DownloadToFile                     %7.3f s  %7.3f s  (%.0f MB/s)\n", agent.wall,
               agent.cpu, megabytes / agent.wall);
   std::printf("Fetch, signed size and SHA-256     %7.3f s  %7.3f s  (%.0f MB/s)\n", verified.wall,

@@ -29,6 +29,7 @@ request without a route gets 404 "no route". Each RESPONSE is an object:
                     already hold one in any spelling); false sends none
     truncate_to     send only that many body bytes, then close (the declared length stays)
     drip_ms         send the body one byte at a time, that many milliseconds apart
+    bytes_per_second  pace the body to that rate, a block at a time (a link slower than loopback)
     raw             text sent verbatim (latin-1) instead of a composed answer
     close           true: close the connection without any answer
 
@@ -233,9 +234,14 @@ class Handler(socketserver.StreamRequestHandler):
         out.write(compose_head(response, length))
         left = response.get("truncate_to", length)
         drip = response.get("drip_ms")
+        rate = response.get("bytes_per_second")
+        start, sent = time.monotonic(), 0
         for block in blocks:
             if left <= 0:
                 break
+            if rate:
+                time.sleep(max(0.0, start + sent / rate - time.monotonic()))
+                sent += min(left, len(block))
             if drip is None:
                 out.write(block[:left])
             else:
