@@ -56,7 +56,7 @@ bool FileSink::Open(std::optional<std::uint64_t> declaredLength) {
   hashedAs_ = {};
   block_ = filled_ = 0;
   blockCount_ = expected_ ? kHashedBlocks : 1;
-  blocks_ = std::make_unique<char[]>(blockCount_ * kBlockBytes);
+  blocks_ = std::make_unique_for_overwrite<char[]>(blockCount_ * kBlockBytes);
   if (expected_) hash_.emplace();
   windowStart_ = std::chrono::steady_clock::now();
   return true;
