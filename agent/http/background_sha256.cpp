@@ -8,7 +8,7 @@ std::uint64_t BackgroundSha256::Hash(const char* data, std::size_t size) {
   const std::lock_guard<std::mutex> hold(lock_);
   queued_.push_back(Piece{data, size});
   changed_.notify_all();
-  return ++handed_;
+  return hashed_ + queued_.size();
 }
 
 void BackgroundSha256::WaitFor(std::uint64_t piece) {

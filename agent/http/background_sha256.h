@@ -43,9 +43,8 @@ class BackgroundSha256 {
   platform::Sha256 hash_;  // the thread's alone until it has ended
   std::mutex lock_;
   std::condition_variable changed_;
-  std::deque<Piece> queued_;  // guarded by lock_, as are the three below
+  std::deque<Piece> queued_;  // guarded by lock_, as are the two below
   std::uint64_t hashed_ = 0;
-  std::uint64_t handed_ = 0;
   bool ending_ = false;
   std::exception_ptr failure_;
   std::thread thread_;

@@ -55,9 +55,8 @@ bool FileSink::Open(std::optional<std::uint64_t> declaredLength) {
   hash_.reset();  // before the blocks it may still read
   hashedAs_ = {};
   block_ = filled_ = 0;
-  blockCount_ = expected_ ? kHashedBlocks : 1;
-  blocks_ = std::make_unique_for_overwrite<char[]>(blockCount_ * kBlockBytes);
   if (expected_) hash_.emplace();
+  blocks_ = std::make_unique_for_overwrite<char[]>(BlockCount() * kBlockBytes);
   windowStart_ = std::chrono::steady_clock::now();
   return true;
 }
@@ -94,7 +93,7 @@ bool FileSink::WriteBlock() {
   if (filled_ == 0) return true;
   if (hash_) hashedAs_[block_] = hash_->Hash(Block(block_), filled_);
   const bool written = file_.Write(Block(block_), filled_);
-  block_ = (block_ + 1) % blockCount_;
+  block_ = (block_ + 1) % BlockCount();
   filled_ = 0;
   if (hash_) hash_->WaitFor(hashedAs_[block_]);
   return written;

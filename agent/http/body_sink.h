@@ -115,6 +115,7 @@ class FileSink : public BodySink {
   bool TooSlow();
   bool Store(const char* data, std::size_t size);
   bool WriteBlock();
+  std::size_t BlockCount() const { return hash_ ? kHashedBlocks : 1; }
   char* Block(std::size_t index) { return blocks_.get() + index * kBlockBytes; }
 
   std::wstring path_;
@@ -125,7 +126,6 @@ class FileSink : public BodySink {
   std::optional<std::uint64_t> declared_;
   platform::FileWriter file_;
   std::unique_ptr<char[]> blocks_;
-  std::size_t blockCount_ = 0;
   std::size_t block_ = 0;                                // the one being filled
   std::size_t filled_ = 0;                               // bytes in it
   std::array<std::uint64_t, kHashedBlocks> hashedAs_{};  // each block's last piece of hash_
