@@ -3,12 +3,14 @@
 //
 // Text, UTF-8, one record a line, paths relative to the data directory with '/':
 //
-//   kivo9-install 1
+//   kivo9-install 2
 //   dir <path>        a directory the install creates (parents first)
 //   new <path>        a file the install adds
 //   replace <path>    a file the install replaces (the old one is kept aside until commit)
-//   end
+//   end <checksum>    16 lower-case hex digits: FNV-1a (64 bits) of every byte before this line
 //   commit            appended once every file is in place
+//
+// A journal of the first form ("kivo9-install 1", "end" without a checksum) is still read.
 #pragma once
 
 #include <string>
@@ -32,8 +34,9 @@ std::string FormatJournal(const InstallJournal& journal);
 // The line that marks the install as committed.
 std::string CommitLine();
 
-// False for a text that is not a whole journal (the end line missing included) and for a
-// path that would leave the data directory; a commit line cut short counts as no commit.
-bool ParseJournal(const std::string& text, InstallJournal& journal);
+// False, with the reason in problem, for a text that is not a whole journal (the end line
+// missing, a checksum that does not match, an unknown record) and for a path that an update
+// may not name (tree/install_names.h); a commit line cut short counts as no commit.
+bool ParseJournal(const std::string& text, InstallJournal& journal, std::wstring& problem);
 
 }  // namespace launcher

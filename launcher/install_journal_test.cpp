@@ -6,6 +6,13 @@
 
 namespace {
 
+bool Parse(const std::string& text, launcher::InstallJournal& read) {
+  std::wstring problem;
+  const bool ok = launcher::ParseJournal(text, read, problem);
+  EXPECT_EQ(ok, problem.empty()) << text;  // a refusal always says why
+  return ok;
+}
+
 TEST(InstallJournal, ReadsBackWhatWasWrittenAndTheCommitLine) {
   const std::wstring nested = std::wstring(L"Plugins") + platform::kSep + L"a b.dll";
   launcher::InstallJournal journal;
@@ -14,7 +21,7 @@ TEST(InstallJournal, ReadsBackWhatWasWrittenAndTheCommitLine) {
   const std::string text = launcher::FormatJournal(journal);
 
   launcher::InstallJournal read;
-  ASSERT_TRUE(launcher::ParseJournal(text, read));
+  ASSERT_TRUE(Parse(text, read));
   EXPECT_FALSE(read.committed);
   EXPECT_EQ(read.createdDirectories, journal.createdDirectories);
   ASSERT_EQ(read.files.size(), 2u);
@@ -22,24 +29,41 @@ TEST(InstallJournal, ReadsBackWhatWasWrittenAndTheCommitLine) {
   EXPECT_TRUE(read.files[0].replaces);
   EXPECT_FALSE(read.files[1].replaces);
 
-  ASSERT_TRUE(launcher::ParseJournal(text + launcher::CommitLine(), read));
+  ASSERT_TRUE(Parse(text + launcher::CommitLine(), read));
   EXPECT_TRUE(read.committed);
-  ASSERT_TRUE(launcher::ParseJournal(text + "comm", read));  // a commit cut short
+  ASSERT_TRUE(Parse(text + "comm", read));  // a commit cut short
   EXPECT_FALSE(read.committed);
+  // A journal an earlier launcher wrote, without the checksum.
+  ASSERT_TRUE(Parse("kivo9-install 1\nreplace Kivo9.exe\nend\ncommit\n", read));
+  EXPECT_TRUE(read.committed);
 }
 
-TEST(InstallJournal, RefusesWhatIsNotAWholeJournal) {
-  const std::string whole = "kivo9-install 1\nnew a\nend\n";
+TEST(InstallJournal, RefusesWhatIsNotAWholeJournalOrNamesAReservedPlace) {
+  launcher::InstallJournal journal;
+  journal.files = {{L"Kivo9.exe", true}, {L"a", false}};
+  const std::string whole = launcher::FormatJournal(journal);
+  std::string flipped = whole;
+  flipped[flipped.find("new a") + 4] = 'b';  // still a fine path, but not what was written
+  const std::string v1 = "kivo9-install 1\n";
   const std::string broken[] = {"",
-                                whole.substr(0, whole.size() - 4),
-                                "kivo9-install 2\nend\n",
-                                "kivo9-install 1\nmove a\nend\n",
-                                "kivo9-install 1\nnew \nend\n",
-                                "kivo9-install 1\nreplace ../a\nend\n",
-                                "kivo9-install 1\ndir a//b\nend\n"};
+                                whole.substr(0, whole.size() - 1),
+                                whole.substr(0, whole.find("end")),
+                                flipped,
+                                "kivo9-install 3\nend\n",
+                                v1 + "move a\nend\n",
+                                v1 + "new \nend\n",
+                                v1 + "replace ../a\nend\n",
+                                v1 + "new ..\\..\\victim.txt\nend\n",
+                                v1 + "new a\\..\\..\\b\nend\n",
+                                v1 + "replace User/mine.txt\nend\n",
+                                v1 + "replace user/mine.txt\nend\n",
+                                v1 + "new install.old/Kivo9.exe\nend\n",
+                                v1 + "new update/Kivo9.exe\nend\n",
+                                v1 + "dir a//b\nend\n",
+                                v1 + "new /etc/passwd\nend\n"};
   for (const std::string& text : broken) {
     launcher::InstallJournal read;
-    EXPECT_FALSE(launcher::ParseJournal(text, read)) << text;
+    EXPECT_FALSE(Parse(text, read)) << text;
   }
 }
 

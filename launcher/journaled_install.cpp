@@ -9,6 +9,7 @@
 #include "platform/text.h"
 #include "platform_native.h"
 #include "tree/file_list.h"
+#include "tree/install_names.h"
 #include "tree/update_tree.h"
 
 namespace launcher {
@@ -16,13 +17,23 @@ namespace {
 
 constexpr int kBrowserAttempts = 8;
 constexpr std::uint32_t kPauseAfterFailedAttemptMs = 10;
-constexpr wchar_t kBrowserName[] = L"Kivo9.exe";
-constexpr wchar_t kJournalName[] = L"install.journal";
-constexpr wchar_t kBackupName[] = L"install.old";
-constexpr wchar_t kPartialName[] = L"install.partial";
 
 bool Exists(const std::wstring& path) {
   return platform::QueryPath(path).kind != platform::PathKind::Missing;
+}
+
+bool IsFile(const std::wstring& path) {
+  return platform::QueryPath(path).kind == platform::PathKind::File;
+}
+
+// Sets why and answers false, so that a refusal reads as one statement.
+bool Fail(std::wstring& why, const std::wstring& reason) {
+  why = reason;
+  return false;
+}
+
+bool Check(const platform::FileResult& result, std::wstring& why) {
+  return result.ok() || Fail(why, result.Describe());
 }
 
 std::wstring ParentOf(const std::wstring& relative) {
@@ -30,12 +41,13 @@ std::wstring ParentOf(const std::wstring& relative) {
   return sep == std::wstring::npos ? L"" : relative.substr(0, sep + 1);
 }
 
-std::wstring FirstPart(const std::wstring& relative) {
-  return relative.substr(0, relative.find(platform::kSep));
-}
-
 std::wstring JournalScratch(const InstallPlaces& places) { return JournalPath(places) + L".new"; }
-std::wstring PartialPath(const InstallPlaces& places) { return places.dataDir + kPartialName; }
+std::wstring CopyScratch(const InstallPlaces& places) {
+  return places.dataDir + tree::kCopyScratchName;
+}
+std::wstring DiscardDir(const InstallPlaces& places) {
+  return places.dataDir + tree::kDiscardDirName + platform::kSep;
+}
 
 // Removes the directories of a tree that hold no file, deepest first; files stay.
 void RemoveEmptyDirectories(const std::wstring& dir) {
@@ -49,6 +61,23 @@ void RemoveEmptyDirectories(const std::wstring& dir) {
     }
   }
   platform::RemoveEmptyDirectory(tree::WithoutSeparator(dir));
+}
+
+// Every regular file below dir (ending with a separator), relative; links and other entries
+// are left out, and so is what lies behind them.
+void CollectFiles(const std::wstring& dir, const std::wstring& relativeDir,
+                  std::vector<std::wstring>& files) {
+  platform::DirectorySearch search(dir + relativeDir);
+  platform::DirectoryEntry entry;
+  while (search.Next(entry)) {
+    if (entry.name == L"." || entry.name == L".." || entry.isLink) continue;
+    const std::wstring relative = relativeDir + entry.name;
+    if (entry.isDirectory) {
+      CollectFiles(dir, relative + platform::kSep, files);
+    } else if (IsFile(dir + relative)) {
+      files.push_back(relative);
+    }
+  }
 }
 
 // Creates relative's missing parents below base; remembers what exists to spare questions.
@@ -68,12 +97,18 @@ bool MakeParents(const std::wstring& base, const std::wstring& relative,
 
 // Moves from to to; where they lie on different volumes, copies to a scratch file beside
 // the target, flushes it and renames it over.
-bool MoveOrCopy(const InstallPlaces& places, const std::wstring& from, const std::wstring& to) {
-  if (platform::MovePath(from, to)) return true;
-  if (!platform::IsCrossVolumeError(platform::LastErrorCode())) return false;
-  const std::wstring partial = PartialPath(places);
-  if (Exists(partial) && !platform::RemoveFile(partial)) return false;
-  return platform::CopyFileFlushed(from, partial) && platform::MovePath(partial, to);
+platform::FileResult MoveOrCopy(const InstallPlaces& places, const std::wstring& from,
+                                const std::wstring& to) {
+  platform::FileResult moved = platform::MovePath(from, to);
+  if (moved || !platform::IsCrossVolumeError(moved.code())) return moved;
+  const std::wstring partial = CopyScratch(places);
+  if (Exists(partial)) {
+    if (platform::FileResult removed = platform::RemoveFile(partial); !removed) return removed;
+  }
+  if (platform::FileResult copied = platform::CopyFileFlushed(from, partial); !copied) {
+    return copied;
+  }
+  return platform::MovePath(partial, to);
 }
 
 // A running browser holds its executable: the install waits a little for it to close.
@@ -86,17 +121,14 @@ bool BrowserCanBeReplaced(const InstallPlaces& places) {
   return false;
 }
 
-// What the install will do, decided before anything is touched.
-bool Plan(const InstallPlaces& places, InstallJournal& journal) {
+// What the install will do, decided before anything is touched; why a tree is not fit.
+bool Plan(const InstallPlaces& places, InstallJournal& journal, std::wstring& why) {
   if (platform::QueryPath(tree::WithoutSeparator(places.updateDir)).kind !=
       platform::PathKind::Directory) {
-    return false;
+    return Fail(why, L"the update is not a directory");
   }
   tree::TreeListing listing;
-  std::wstring problem;
-  if (!tree::ListTree(places.updateDir, listing, problem)) return false;
-  const std::set<std::wstring> workNames = {L"update", kJournalName, kBackupName, kPartialName,
-                                            std::wstring(kJournalName) + L".new"};
+  if (!tree::ListTree(places.updateDir, listing, why)) return false;
   const auto has = [&listing](const std::wstring& path) {
     for (const tree::TreeFile& file : listing.files) {
       if (file.path == path) return true;
@@ -106,34 +138,43 @@ bool Plan(const InstallPlaces& places, InstallJournal& journal) {
   // With a list, the package is what it lists; whatever else lies in the tree stays out.
   if (has(tree::FileListPath())) {
     std::vector<tree::TreeFile> listed;
-    if (!tree::CheckAgainstFileList(places.updateDir, listing, listed, problem)) return false;
+    if (!tree::CheckAgainstFileList(places.updateDir, listing, listed, why)) return false;
     listing.files = std::move(listed);
   }
-  if (!has(kBrowserName)) return false;
+  if (!has(tree::kBrowserName)) return Fail(why, L"the update holds no Kivo9.exe");
+  // Once installed, it is the browser every start runs: one that cannot start strands the user.
+  if (!platform::IsStartableProgram(places.updateDir + tree::kBrowserName)) {
+    return Fail(why, L"the update's Kivo9.exe is not a program that can be started");
+  }
   for (const std::wstring& dir : listing.directories) {
-    if (workNames.count(FirstPart(dir)) != 0) return false;
+    if (!tree::IsUpdatablePath(dir)) return Fail(why, L"the update names a reserved place: " + dir);
     const platform::PathKind kind = platform::QueryPath(places.dataDir + dir).kind;
     if (kind == platform::PathKind::Missing) {
       journal.createdDirectories.push_back(dir);
     } else if (kind != platform::PathKind::Directory) {
-      return false;  // a file or a link where the tree has a directory
+      return Fail(why, L"a file or a link stands where the update has a directory: " + dir);
     }
   }
   for (const tree::TreeFile& file : listing.files) {
-    if (workNames.count(FirstPart(file.path)) != 0) return false;
+    if (!tree::IsUpdatablePath(file.path)) {
+      return Fail(why, L"the update names a reserved place: " + file.path);
+    }
     const platform::PathKind kind = platform::QueryPath(places.dataDir + file.path).kind;
-    if (kind == platform::PathKind::Directory || kind == platform::PathKind::Other) return false;
+    if (kind == platform::PathKind::Directory || kind == platform::PathKind::Other) {
+      return Fail(why,
+                  L"a directory or special file stands where the update has a file: " + file.path);
+    }
     // A link is replaced as the link itself; what it points at is never written.
     journal.files.push_back({file.path, kind != platform::PathKind::Missing});
   }
   return true;
 }
 
-bool WriteJournal(const InstallPlaces& places, const InstallJournal& journal) {
+bool WriteJournal(const InstallPlaces& places, const InstallJournal& journal, std::wstring& why) {
   const std::wstring scratch = JournalScratch(places);
-  return platform::WriteFileFlushed(scratch, FormatJournal(journal), false) &&
-         platform::MovePath(scratch, JournalPath(places)) &&
-         platform::FlushDirectory(places.dataDir);
+  return Check(platform::WriteFileFlushed(scratch, FormatJournal(journal), false), why) &&
+         Check(platform::MovePath(scratch, JournalPath(places)), why) &&
+         Check(platform::FlushDirectory(places.dataDir), why);
 }
 
 // Every directory whose entries the install changed, so that they reach the disk before the
@@ -150,44 +191,55 @@ std::set<std::wstring> TouchedDirectories(const InstallPlaces& places,
   return dirs;
 }
 
-bool Apply(const InstallPlaces& places, const InstallJournal& journal) {
+bool Apply(const InstallPlaces& places, const InstallJournal& journal, std::wstring& why) {
   for (const auto& dir : journal.createdDirectories) {
     const std::wstring path = places.dataDir + dir;
-    if (!platform::MakeDirectory(path) &&
-        platform::QueryPath(path).kind != platform::PathKind::Directory) {
-      return false;
+    if (platform::FileResult made = platform::MakeDirectory(path);
+        !made && platform::QueryPath(path).kind != platform::PathKind::Directory) {
+      return Check(made, why);
     }
   }
   const std::wstring backup = BackupDir(places);
   std::set<std::wstring> backupDirs;
-  if (!platform::MakeDirectory(tree::WithoutSeparator(backup)) &&
-      !Exists(tree::WithoutSeparator(backup))) {
-    return false;
-  }
   for (const auto& file : journal.files) {
-    if (file.replaces && (!MakeParents(backup, file.path, backupDirs) ||
-                          !platform::MovePath(places.dataDir + file.path, backup + file.path))) {
-      return false;
+    if (file.replaces) {
+      if (!MakeParents(backup, file.path, backupDirs)) {
+        return Fail(why, L"cannot make the backup's folders for " + file.path);
+      }
+      if (!Check(platform::MovePath(places.dataDir + file.path, backup + file.path), why)) {
+        return false;
+      }
     }
-    if (!MoveOrCopy(places, places.updateDir + file.path, places.dataDir + file.path)) {
+    if (!Check(MoveOrCopy(places, places.updateDir + file.path, places.dataDir + file.path), why)) {
       return false;
     }
   }
   for (const auto& dir : TouchedDirectories(places, journal)) {
-    if (Exists(tree::WithoutSeparator(dir)) && !platform::FlushDirectory(dir)) return false;
+    if (Exists(tree::WithoutSeparator(dir)) && !Check(platform::FlushDirectory(dir), why)) {
+      return false;
+    }
   }
-  return platform::WriteFileFlushed(JournalPath(places), CommitLine(), true).ok();
+  return Check(platform::WriteFileFlushed(JournalPath(places), CommitLine(), true), why);
 }
 
-// After the commit: the old files, the update tree and the post-upgrade copy go. Each step
-// can be repeated.
+// After the commit: the old files, the update tree and the post-upgrade copy go. The backup
+// is first renamed to the discard name, so that a start which cannot read the journal any
+// more never takes the old files of a committed install for a backup. Each step can be
+// repeated.
 bool Finish(const InstallPlaces& places) {
-  bool ok = tree::RemoveTree(BackupDir(places));
+  const std::wstring backup = tree::WithoutSeparator(BackupDir(places));
+  const std::wstring discard = DiscardDir(places);
+  bool ok = true;
+  if (Exists(backup)) {
+    ok = tree::RemoveTree(discard) && platform::MovePath(backup, tree::WithoutSeparator(discard)) &&
+         platform::FlushDirectory(places.dataDir);
+  }
+  ok = ok && tree::RemoveTree(discard);
   ok = tree::RemoveTree(places.updateDir) && ok;
   if (Exists(places.postUpgradeCopy)) ok = platform::RemoveFile(places.postUpgradeCopy) && ok;
-  if (Exists(PartialPath(places))) ok = platform::RemoveFile(PartialPath(places)) && ok;
+  if (Exists(CopyScratch(places))) ok = platform::RemoveFile(CopyScratch(places)) && ok;
   if (!ok) return false;
-  return platform::RemoveFile(JournalPath(places)) && platform::FlushDirectory(places.dataDir);
+  return tree::RemoveTree(JournalPath(places)) && platform::FlushDirectory(places.dataDir);
 }
 
 // Puts one file back as it was: the new one returns to the update tree (or is dropped when
@@ -214,29 +266,137 @@ bool RollBackFile(const InstallPlaces& places, const JournalFile& file) {
   return !file.replaces || platform::MovePath(kept, installed);
 }
 
+// The end of every rollback: what is left of the backup and the scratch copy goes, then
+// the journal.
+bool EndRollBack(const InstallPlaces& places) {
+  if (Exists(CopyScratch(places)) && !platform::RemoveFile(CopyScratch(places))) return false;
+  if (!platform::FlushDirectory(places.dataDir)) return false;
+  return tree::RemoveTree(JournalPath(places)) && platform::FlushDirectory(places.dataDir);
+}
+
 bool RollBack(const InstallPlaces& places, const InstallJournal& journal) {
   for (auto it = journal.files.rbegin(); it != journal.files.rend(); ++it) {
     if (!RollBackFile(places, *it)) return false;
   }
-  if (Exists(PartialPath(places)) && !platform::RemoveFile(PartialPath(places))) return false;
   for (auto it = journal.createdDirectories.rbegin(); it != journal.createdDirectories.rend();
        ++it) {
     platform::RemoveEmptyDirectory(places.dataDir + *it);  // one left holding a file stays
   }
   if (Exists(tree::WithoutSeparator(BackupDir(places)))) RemoveEmptyDirectories(BackupDir(places));
-  if (!platform::FlushDirectory(places.dataDir)) return false;
-  return platform::RemoveFile(JournalPath(places)) && platform::FlushDirectory(places.dataDir);
+  return EndRollBack(places);
+}
+
+// Whether path is one the install may act on in every tree it moves files between.
+bool IsSafeToMove(const InstallPlaces& places, const std::wstring& path) {
+  return tree::IsUpdatablePath(path) && tree::HasNoLinkOnTheWay(places.dataDir, path) &&
+         tree::HasNoLinkOnTheWay(places.updateDir, path) &&
+         tree::HasNoLinkOnTheWay(BackupDir(places), path);
+}
+
+bool JournalIsSafe(const InstallPlaces& places, const InstallJournal& journal) {
+  for (const auto& dir : journal.createdDirectories) {
+    if (!tree::HasNoLinkOnTheWay(places.dataDir, dir + platform::kSep)) return false;
+  }
+  for (const auto& file : journal.files) {
+    if (!IsSafeToMove(places, file.path)) return false;
+  }
+  return true;
+}
+
+// The paths the update tree's own list names, native separators; none without a readable list.
+std::vector<std::wstring> ListedPaths(const InstallPlaces& places) {
+  std::string text;
+  std::vector<tree::ListedFile> listed;
+  std::wstring problem;
+  std::vector<std::wstring> paths;
+  if (!platform::ReadWholeFile(places.updateDir + tree::FileListPath(), text) ||
+      !tree::ParseFileList(text, listed, problem)) {
+    return paths;  // without a list the next install takes the tree whole, as before
+  }
+  for (const tree::ListedFile& file : listed) {
+    paths.push_back(platform::NativePath(platform::FromUtf8(file.path)));
+  }
+  return paths;
+}
+
+// A rollback without a journal. The backup directory exists before the journal does, and
+// every install moves each file it replaces into it before its new file takes the place,
+// and takes every file of a listed tree out of the update tree: so each file the backup
+// holds goes back (the new one into the update tree), and each listed file that lies in the
+// installation but no longer in the update tree goes back into it. Without a backup the
+// install was committed (its first step after the commit renames the backup): it is
+// finished instead. The files a tree without a list had added stay; the install that
+// follows puts the rest beside them.
+bool RollBackFromDisk(const InstallPlaces& places, std::wstring& report) {
+  const std::wstring backup = BackupDir(places);
+  if (!Exists(tree::WithoutSeparator(backup))) {
+    report += L"the install had been committed: finished\n";
+    return Finish(places);
+  }
+  std::vector<std::wstring> kept;
+  CollectFiles(backup, L"", kept);
+  std::set<std::wstring> updateDirs;
+  std::size_t restored = 0;
+  for (const std::wstring& path : kept) {
+    const platform::PathKind now = platform::QueryPath(places.dataDir + path).kind;
+    if (!IsSafeToMove(places, path) || now == platform::PathKind::Directory ||
+        now == platform::PathKind::Other) {
+      continue;  // dropped with the rest of the backup
+    }
+    const JournalFile file{path, true};
+    std::set<std::wstring> made;
+    if (!MakeParents(places.dataDir, path, made) || !RollBackFile(places, file)) return false;
+    ++restored;
+  }
+  for (const std::wstring& path : ListedPaths(places)) {
+    const std::wstring installed = places.dataDir + path;
+    if (!IsSafeToMove(places, path) || Exists(places.updateDir + path) || !IsFile(installed)) {
+      continue;
+    }
+    if (!MakeParents(places.updateDir, path, updateDirs) ||
+        !platform::MovePath(installed, places.updateDir + path)) {
+      return false;
+    }
+    ++restored;
+  }
+  report += L"rolled back from the backup and the update tree: " + std::to_wstring(restored) +
+            L" files moved\n";
+  return tree::RemoveTree(backup) && EndRollBack(places);
+}
+
+// What an earlier crash or another program may have left where this install works. A backup
+// without a journal belongs to no install: a file it holds whose place is empty goes back
+// (nothing is lost), the rest goes.
+bool ClearStaleWorkPlaces(const InstallPlaces& places, std::wstring& why) {
+  const std::wstring backup = BackupDir(places);
+  if (platform::QueryPath(tree::WithoutSeparator(backup)).kind == platform::PathKind::Directory) {
+    std::vector<std::wstring> kept;
+    CollectFiles(backup, L"", kept);
+    for (const std::wstring& path : kept) {
+      std::set<std::wstring> made;
+      if (IsSafeToMove(places, path) && !Exists(places.dataDir + path) &&
+          MakeParents(places.dataDir, path, made)) {
+        platform::MovePath(backup + path, places.dataDir + path);
+      }
+    }
+  }
+  for (const std::wstring& dir : {backup, DiscardDir(places), CopyScratch(places)}) {
+    if (!tree::RemoveTree(dir)) return Fail(why, L"cannot clear " + tree::WithoutSeparator(dir));
+  }
+  return true;
 }
 
 }  // namespace
 
-std::wstring JournalPath(const InstallPlaces& places) { return places.dataDir + kJournalName; }
-
-std::wstring BackupDir(const InstallPlaces& places) {
-  return places.dataDir + kBackupName + platform::kSep;
+std::wstring JournalPath(const InstallPlaces& places) {
+  return places.dataDir + tree::kJournalName;
 }
 
-bool RecoverInterruptedInstall(const InstallPlaces& places) {
+std::wstring BackupDir(const InstallPlaces& places) {
+  return places.dataDir + tree::kBackupDirName + platform::kSep;
+}
+
+bool RecoverInterruptedInstall(const InstallPlaces& places, std::wstring& report) {
   // A journal still being written was never acted on.
   if (Exists(JournalScratch(places)) && !platform::RemoveFile(JournalScratch(places))) {
     return false;
@@ -244,27 +404,50 @@ bool RecoverInterruptedInstall(const InstallPlaces& places) {
   if (!Exists(JournalPath(places))) return true;
   std::string text;
   InstallJournal journal;
-  if (!platform::ReadWholeFile(JournalPath(places), text)) return false;
-  if (!ParseJournal(text, journal)) {
-    // Only whole journals are ever renamed into place: this one is not ours to act on.
-    return false;
+  std::wstring problem = L"the journal cannot be read";
+  if (platform::ReadWholeFile(JournalPath(places), text) && ParseJournal(text, journal, problem)) {
+    if (journal.committed) {
+      report += L"finished an interrupted install\n";
+      return Finish(places);
+    }
+    if (JournalIsSafe(places, journal)) {
+      report += L"rolled back an interrupted install\n";
+      return RollBack(places, journal);
+    }
+    problem = L"the journal names a path reached through a link";
   }
-  return journal.committed ? Finish(places) : RollBack(places, journal);
+  report += problem + L"\n";
+  return RollBackFromDisk(places, report);
 }
 
-bool InstallUpdateTree(const InstallPlaces& places) {
+bool InstallUpdateTree(const InstallPlaces& places, std::wstring& report) {
   InstallJournal journal;
-  if (!Plan(places, journal)) return false;
-  if (!BrowserCanBeReplaced(places)) return false;
-  if (!WriteJournal(places, journal)) {
-    platform::RemoveFile(JournalScratch(places));
+  std::wstring why;
+  if (!Plan(places, journal, why)) {
+    report += L"refused the update: " + why + L"\n";
     return false;
   }
-  if (!Apply(places, journal)) {
+  if (!BrowserCanBeReplaced(places)) {
+    report += L"the update waits: the browser is running\n";
+    return false;
+  }
+  // The backup exists before the journal does: a journal without one speaks of a committed
+  // install, whatever else of it can still be read.
+  const std::wstring backup = tree::WithoutSeparator(BackupDir(places));
+  if (!ClearStaleWorkPlaces(places, why) || !Check(platform::MakeDirectory(backup), why) ||
+      !WriteJournal(places, journal, why)) {
+    platform::RemoveFile(JournalScratch(places));
+    platform::RemoveEmptyDirectory(backup);
+    report += L"the update waits: " + why + L"\n";
+    return false;
+  }
+  if (!Apply(places, journal, why)) {
     RollBack(places, journal);  // a rollback that fails is repeated at the next start
+    report += L"the install failed and was rolled back: " + why + L"\n";
     return false;
   }
   Finish(places);  // what is left of it, the next start finishes
+  report += L"installed the update\n";
   return true;
 }
 

@@ -21,16 +21,23 @@ std::wstring JournalPath(const InstallPlaces& places);
 std::wstring BackupDir(const InstallPlaces& places);  // ends with a separator
 
 // Finishes (committed) or undoes (not committed) an install that a journal in the data
-// directory describes, and removes the journal. True when nothing was left to do or it was
-// done; false when a step failed (the journal then stays for the next start).
-bool RecoverInterruptedInstall(const InstallPlaces& places);
+// directory describes, and removes the journal. A journal that cannot be trusted (damaged,
+// cut short, naming a path an update may not change or one reached through a link) is
+// undone from what the backup directory and the update directory hold: every file kept
+// aside returns, and the files the install had moved out of the update tree go back into
+// it. True when nothing was left to do or it was done; false when a step failed (the
+// journal then stays for the next start). What it found and did is added to report, one
+// line each; nothing when there was no journal.
+bool RecoverInterruptedInstall(const InstallPlaces& places, std::wstring& report);
 
 // Installs the update tree. Returns true when the tree was installed and the update
 // directory removed. Returns false, with the installation as it was and the update
 // directory left for a later start, when the tree is not fit to install (no browser
-// executable, an entry that is not a regular file or directory, a mismatch with its
-// Resource/files.lst, a target of another kind than its source), when the installed browser
-// executable cannot be replaced (it runs), or when a step fails (then rolled back).
-bool InstallUpdateTree(const InstallPlaces& places);
+// executable, or one that cannot be started, an entry that is not a regular file or
+// directory, a path an update may not change, a mismatch with its Resource/files.lst, a
+// target of another kind than its source), when the installed browser executable cannot be
+// replaced (it runs), when a stale backup cannot be cleared, or when a step fails (then
+// rolled back). The outcome, with the reason of a refusal, is added to report as one line.
+bool InstallUpdateTree(const InstallPlaces& places, std::wstring& report);
 
 }  // namespace launcher

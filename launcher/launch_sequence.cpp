@@ -7,6 +7,7 @@
 #include "platform/process.h"
 #include "platform/text.h"
 #include "platform_native.h"
+#include "tree/install_names.h"
 
 namespace launcher {
 namespace {
@@ -14,12 +15,32 @@ namespace {
 constexpr wchar_t kWaitSwitch[] = L"-wkivo ";  // the trailing blank is part of it
 constexpr std::uint32_t kWaitUnitMs = 1000;
 constexpr std::size_t kNumberBufferBytes = 20;  // the terminating zero included
+constexpr std::size_t kReportMaxBytes = 4096;
 
 bool IsControlOrBlank(wchar_t c) { return static_cast<std::uint32_t>(c) <= 32; }
 
 std::wstring WithoutTrailingSeparator(std::wstring path) {
   if (!path.empty() && path.back() == platform::kSep) path.pop_back();
   return path;
+}
+
+// The launcher has no output: what its last start did with a pending update, and why it
+// refused one, lies in a small file of the data directory for a person or a report to read.
+// Written beside and renamed in (a link there is replaced, never written through); the same
+// text as before is not written again, so a refusal that repeats at every start costs a read.
+void WriteInstallReport(const std::wstring& dataDir, const std::wstring& report) {
+  std::string text = platform::ToUtf8(report);
+  if (text.size() > kReportMaxBytes) {
+    std::size_t cut = kReportMaxBytes;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    text.resize(cut);
+  }
+  const std::wstring path = dataDir + tree::kReportName;
+  std::string before;
+  if (platform::ReadWholeFile(path, before) && before == text) return;
+  const std::wstring scratch = path + L".new";
+  platform::RemoveFile(scratch);
+  if (platform::WriteFileFlushed(scratch, text, false)) platform::MovePath(scratch, path);
 }
 
 }  // namespace
@@ -82,11 +103,15 @@ BrowserStart ChooseBrowserStart(std::wstring_view commandLine,
 
 void InstallPendingUpdate(const LauncherPaths& paths) {
   const InstallPlaces places{paths.dataDir, paths.updateDir, paths.browser, paths.postUpgradeCopy};
-  // An install that was interrupted is finished or undone before anything else.
-  if (!RecoverInterruptedInstall(places)) return;
-  // A file named like the directory counts too; it is never installed.
-  if (!platform::PathQuery(WithoutTrailingSeparator(paths.updateDir))) return;
-  InstallUpdateTree(places);
+  std::wstring report;
+  // An install that was interrupted is finished or undone before anything else. A file named
+  // like the update directory counts as pending too; it is never installed.
+  if (!RecoverInterruptedInstall(places, report)) {
+    report += L"a step of the recovery failed: the next start tries again\n";
+  } else if (platform::PathQuery(WithoutTrailingSeparator(paths.updateDir))) {
+    InstallUpdateTree(places, report);
+  }
+  if (!report.empty()) WriteInstallReport(paths.dataDir, report);
 }
 
 void RunLauncher(const std::vector<std::wstring>& arguments) {

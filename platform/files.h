@@ -42,6 +42,11 @@ struct PathInfo {
 // Other: a pipe, socket, device or anything else that is not a regular file or directory.
 PathInfo QueryPath(const std::wstring& path);
 
+// True when path is a regular file (not a link) that the system would start as a program
+// for this process: on POSIX one it may execute; on Windows any regular file, since there
+// the file's content decides. False otherwise, missing included.
+bool IsStartableProgram(const std::wstring& path);
+
 // Renames from to to in one step, replacing an existing file to (never a directory). The
 // rename reaches the disk before it returns where the system offers that per call
 // (Windows); elsewhere FlushDirectory does it. False on failure; a rename across volumes

@@ -465,10 +465,10 @@ class AgentScenarios(unittest.TestCase):
         result = self.run_agent()
         self.assert_messages(result, 2, 3, 8, 6, 5, 7)
         self.assert_extractor_started(package)
-        # The rest of the tree is there, the post-upgrade program too, but without the
-        # marker the agent merged nothing and started nothing.
-        self.assertTrue(self.inst.exists("Kivo9Data/update/Kivo9PostUpgrade.exe"))
-        self.assertFalse(self.inst.exists("Kivo9Data/update/Resource/version.ini"))
+        # The rest of the tree was there, the post-upgrade program too, but a tree without
+        # the marker is no unpacked package: it is dropped, nothing is merged or started.
+        self.assertFalse(self.inst.exists("Kivo9Data/update"))
+        self.assertFalse(self.inst.exists("Kivo9Data/update.partial"))
         self.assertEqual(self.post_upgrade_records(), [])
         self.assertEqual(self.inst.read("Kivo9Data/User/Filter.ini"), USER_FILTER.encode())
         self.assertEqual(self.inst.read("Kivo9Data/User/FilterFly.ini"), USER_FILTER_FLY.encode())
@@ -488,6 +488,32 @@ class AgentScenarios(unittest.TestCase):
         self.serve_package(console=True)
         self.assert_messages(self.run_agent(), 2, 3, 8, 6, 5, 7)
         self.assert_not_handed_over()
+
+    def test_a_tree_that_is_no_package_leaves_a_pending_update_as_it_was(self):
+        # An extractor that unpacked nothing, a tree without the marker, one that names the
+        # user's folder: each is dropped, and the update already pending stays byte for byte.
+        def pending_update(inst):
+            return {name: inst.read("Kivo9Data/update/" + name) if not name.endswith("/")
+                    else None for name in inst.files("Kivo9Data/update")}
+
+        for case in ("nothing unpacked", "no marker", "the user's folder"):
+            with self.subTest(case):
+                self.inst = self.make_installation(tree_extractor=True)
+                self.inst.write("Kivo9Data/update/Kivo9.exe", b"pending browser")
+                self.inst.write("Kivo9Data/update/Resource/version.ini", "[Version]\nupdate=1204\n")
+                before = pending_update(self.inst)
+                if case == "nothing unpacked":
+                    shutil.rmtree(self.inst.path("package"))
+                    self.inst.mkdir("package")
+                if case == "the user's folder":
+                    self.inst.write("package/User/UserConfig.ini", "[Settings]\nUsedTimes=0\n")
+                else:
+                    self.inst.set_marker(never=True)
+                self.serve_package(console=True)
+                self.assert_messages(self.run_agent(), 2, 3, 8, 6, 5, 7)
+                self.assertEqual(pending_update(self.inst), before)
+                self.assertFalse(self.inst.exists("Kivo9Data/update.partial"))
+                self.assertEqual(self.post_upgrade_records(), [])
 
     def test_a_launcher_started_while_the_extractor_writes_installs_nothing(self):
         self.inst = self.make_installation(tree_extractor=True)

@@ -47,6 +47,11 @@ class LauncherScenarios(unittest.TestCase):
         self.inst.write("Kivo9Data/update/Resource/a.txt", "new a")
         self.inst.mkdir("Kivo9Data/update/Plugins/empty")
 
+    def report(self):
+        """What the last start wrote about the pending update, or None."""
+        path = "Kivo9Data/install.log"
+        return self.inst.read(path).decode() if self.inst.exists(path) else None
+
     def assert_old_browser_kept(self):
         self.assertTrue(self.inst.read("Kivo9Data/Kivo9.exe").endswith(OLD_BROWSER))
 
@@ -59,6 +64,7 @@ class LauncherScenarios(unittest.TestCase):
         self.assertEqual(record["args"], [PAGE, "-x", "plain"])
         self.assertEqual(ks.command_line_tail(record["cmdline"]), f'"{PAGE}" -x plain')
         self.assertEqual(self.inst.files(), sorted(before + ["Kivo9Data/Kivo9.exe.record"]))
+        self.assertIsNone(self.report())
         self.assert_old_browser_kept()
 
     # ---- the install step ----
@@ -78,13 +84,16 @@ class LauncherScenarios(unittest.TestCase):
         self.assertTrue(os.path.isdir(self.inst.path("Kivo9Data/Plugins/empty")))
         self.assertFalse(self.inst.exists("Kivo9Data/update"))
         self.assertFalse(self.inst.exists("Kivo9Data/Kivo9PostUpgrade.exe"))
+        self.assertEqual(self.report(), "installed the update\n")
 
     def test_update_without_browser_installs_nothing(self):
         self.make_update(with_browser=False)
         before = self.inst.files()
         record = self.start(PAGE)
         self.assertEqual(record["args"], [PAGE])
-        self.assertEqual(self.inst.files(), sorted(before + ["Kivo9Data/Kivo9.exe.record"]))
+        self.assertEqual(self.inst.files(), sorted(before + ["Kivo9Data/Kivo9.exe.record",
+                                                            "Kivo9Data/install.log"]))
+        self.assertEqual(self.report(), "refused the update: the update holds no Kivo9.exe\n")
         self.assert_old_browser_kept()
 
     def test_a_file_named_update_counts_but_installs_nothing(self):
@@ -101,7 +110,10 @@ class LauncherScenarios(unittest.TestCase):
         before = self.inst.files()
         self.start("page.htm")
         # Refused before anything was touched: the old installation and the whole update.
-        self.assertEqual(self.inst.files(), sorted(before + ["Kivo9Data/Kivo9.exe.record"]))
+        self.assertEqual(self.inst.files(), sorted(before + ["Kivo9Data/Kivo9.exe.record",
+                                                            "Kivo9Data/install.log"]))
+        self.assertRegex(self.report(), r"^refused the update: a directory or special file "
+                                        r"stands where the update has a file: Resource.a\.txt\n$")
         self.assertFalse(self.inst.exists("Kivo9Data/Kivo9PostUpgrade.exe"))
         self.assert_old_browser_kept()
 

@@ -9,6 +9,7 @@
 #include "platform/crypto.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "tree/install_names.h"
 
 namespace tree {
 namespace {
@@ -29,18 +30,9 @@ bool ParseSize(const std::string& text, std::uint64_t& size) {
   return true;
 }
 
-// No empty part, no "." or "..", no leading separator: the path stays inside the tree.
-bool StaysInside(const std::string& path) {
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = path.find('/', start);
-    const std::string part = path.substr(start, end - start);
-    if (part.empty() || part == "." || part == ".." || part.find('\\') != std::string::npos) {
-      return false;
-    }
-    if (end == std::string::npos) return true;
-    start = end + 1;
-  }
+// Lists write '/' only; the rest is the rule every place an update names follows.
+bool IsListablePath(const std::string& path) {
+  return path.find('\\') == std::string::npos && IsUpdatablePath(platform::FromUtf8(path));
 }
 
 // The file's SHA-256 as lower-case hex; "" when it cannot be read whole or the platform
@@ -87,7 +79,7 @@ bool ParseFileList(const std::string& text, std::vector<ListedFile>& files, std:
     }
     if (second == std::string::npos || !IsLowerHex(file.sha256) ||
         !ParseSize(line.substr(first + 1, second - first - 1), file.size) ||
-        !StaysInside(file.path) || !seen.insert(file.path).second) {
+        !IsListablePath(file.path) || !seen.insert(file.path).second) {
       problem = L"bad file list line: " + platform::FromUtf8(line);
       return false;
     }

@@ -32,6 +32,8 @@ TEST(ParseFileList, RefusesMalformedLinesAndPathsLeavingTheTree) {
       kHash + " 1 a//x",                  // empty part
       kHash + " 1 a\\x",                  // the other separator
       kHash + " 1 x\n" + kHash + " 2 x",  // twice
+      kHash + " 1 User/UserConfig.ini",   // the user's own
+      kHash + " 1 install.old/x",         // the launcher's working name
   };
   for (const std::string& text : bad) {
     std::vector<tree::ListedFile> files;

@@ -6,6 +6,7 @@
 #include "platform/process.h"
 #include "platform_native.h"
 #include "tree/file_list.h"
+#include "tree/install_names.h"
 #include "tree/update_tree.h"
 
 namespace {
@@ -26,13 +27,28 @@ bool Exists(const std::wstring& path) {
   return platform::QueryPath(path).kind != platform::PathKind::Missing;
 }
 
-// A tree with a file list must hold every listed file as listed; one without (an older publisher)
-// is taken whole. The tree is flushed first: once renamed, it must not turn out torn after a power
-// cut.
+// Every path of the tree must be one an update may name.
+bool NamesOnlyUpdatablePaths(const tree::TreeListing& listing) {
+  for (const std::wstring& dir : listing.directories) {
+    if (!tree::IsUpdatablePath(dir)) return false;
+  }
+  for (const tree::TreeFile& file : listing.files) {
+    if (!tree::IsUpdatablePath(file.path)) return false;
+  }
+  return true;
+}
+
+// Only an unpacked package goes on: it holds the marker, names no reserved place, and, with
+// a file list, holds every listed file as listed; one without a list (an older publisher) is
+// taken whole. An extractor that failed or unpacked nothing leaves no marker, and a pending
+// update is never traded for such a tree. The tree is flushed first: once renamed, it must
+// not turn out torn after a power cut. Why a tree is dropped is not shown: the console
+// messages of the run are the same either way.
 bool TreeIsComplete(const std::wstring& dir) {
+  if (platform::QueryPath(dir + tree::MarkerPath()).kind != platform::PathKind::File) return false;
   tree::TreeListing listing;
   std::wstring problem;
-  if (!tree::ListTree(dir, listing, problem)) return false;
+  if (!tree::ListTree(dir, listing, problem) || !NamesOnlyUpdatablePaths(listing)) return false;
   for (const tree::TreeFile& file : listing.files) {
     if (!platform::FlushFile(dir + file.path)) return false;
   }

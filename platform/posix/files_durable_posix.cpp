@@ -30,6 +30,13 @@ PathInfo QueryPath(const std::wstring& path) {
   return result;
 }
 
+bool IsStartableProgram(const std::wstring& path) {
+  const std::string narrow = ToUtf8(path);
+  struct stat info;
+  return !narrow.empty() && lstat(narrow.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+         access(narrow.c_str(), X_OK) == 0;
+}
+
 FileResult MovePath(const std::wstring& from, const std::wstring& to) {
   return FileResult::Of(std::rename(ToUtf8(from).c_str(), ToUtf8(to).c_str()) == 0, from);
 }

@@ -43,6 +43,8 @@ PathInfo QueryPath(const std::wstring& path) {
   return result;
 }
 
+bool IsStartableProgram(const std::wstring& path) { return QueryPath(path).kind == PathKind::File; }
+
 FileResult MovePath(const std::wstring& from, const std::wstring& to) {
   // Without MOVEFILE_COPY_ALLOWED a move across volumes fails (ERROR_NOT_SAME_DEVICE).
   return FileResult::Of(MoveFileExW(from.c_str(), to.c_str(),

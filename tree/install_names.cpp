@@ -1,0 +1,73 @@
+#include "tree/install_names.h"
+
+#include "platform/files.h"
+#include "platform/text.h"
+#include "platform_native.h"
+
+namespace tree {
+namespace {
+
+bool IsSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
+
+wchar_t AsciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? c + (L'a' - L'A') : c; }
+
+bool SameIgnoringAsciiCase(std::wstring_view a, std::wstring_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+bool IsAcceptablePart(std::wstring_view part) {
+  if (part.empty() || part == L"." || part == L"..") return false;
+  for (const wchar_t c : part) {
+    if (static_cast<std::uint32_t>(c) < 0x20 ||
+        std::wstring_view(platform::kReservedPathChars).find(c) != std::wstring_view::npos) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The user's folder and every name the agent and the launcher work under, with the
+// scratch names they write beside them.
+bool IsReservedTopName(std::wstring_view part) {
+  static const std::wstring_view kReserved[] = {
+      kUserDirName,           kUpdateDirName, kStagingDirName, L"update.old",    kJournalName,
+      L"install.journal.new", kBackupDirName, kDiscardDirName, kCopyScratchName, kReportName,
+      L"install.log.new"};
+  for (const std::wstring_view name : kReserved) {
+    if (SameIgnoringAsciiCase(part, name)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::wstring MarkerPath() { return platform::NativePath(L"Resource\\version.ini"); }
+
+bool IsUpdatablePath(std::wstring_view relative) {
+  std::size_t start = 0;
+  for (bool first = true;; first = false) {
+    std::size_t end = start;
+    while (end < relative.size() && !IsSeparator(relative[end])) ++end;
+    const std::wstring_view part = relative.substr(start, end - start);
+    if (!IsAcceptablePart(part) || (first && IsReservedTopName(part))) return false;
+    if (end == relative.size()) return true;
+    start = end + 1;
+  }
+}
+
+bool HasNoLinkOnTheWay(const std::wstring& root, std::wstring_view relative) {
+  for (std::size_t i = 0; i < relative.size(); ++i) {
+    if (!IsSeparator(relative[i])) continue;
+    const std::wstring dir = root + platform::NativePath(relative.substr(0, i));
+    const platform::PathKind kind = platform::QueryPath(dir).kind;
+    if (kind == platform::PathKind::Missing) return true;  // nothing deeper exists either
+    if (kind != platform::PathKind::Directory) return false;
+  }
+  return true;
+}
+
+}  // namespace tree
