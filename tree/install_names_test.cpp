@@ -59,7 +59,9 @@ TEST(HasNoLinkOnTheWay, RefusesAFileOrLinkAmongTheDirectories) {
   EXPECT_TRUE(tree::HasNoLinkOnTheWay(root, L"f"));      // the last part is not examined
   EXPECT_FALSE(tree::HasNoLinkOnTheWay(root, L"f/x"));
   EXPECT_FALSE(tree::HasNoLinkOnTheWay(root, std::wstring(L"f") + sep + L"x"));
-  if (platform::MakeSymbolicLink(root + L"a", root + L"link", true)) {
+  // An emulator may make a link that its own file queries then follow.
+  if (platform::MakeSymbolicLink(root + L"a", root + L"link", true) &&
+      platform::QueryPath(root + L"link").kind == platform::PathKind::Link) {
     EXPECT_FALSE(tree::HasNoLinkOnTheWay(root, L"link/x"));
     EXPECT_FALSE(tree::HasNoLinkOnTheWay(root, L"link\\x"));
   }

@@ -1,0 +1,37 @@
+// The launcher's install journal as a crash or a disk may leave it: whatever it holds, a
+// journal that is read names only places inside the data directory, outside the user's
+// folder, and reads the same once written again.
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz_input.h"
+#include "launcher/install_journal.h"
+#include "tree/install_names.h"
+#include "update_paths.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string text(fuzz::Bytes(data, size));
+  launcher::InstallJournal journal;
+  std::wstring problem;
+  if (!launcher::ParseJournal(text, journal, problem)) {
+    fuzz::Require(!problem.empty(), "a refused journal says why");
+    return 0;
+  }
+  for (const auto& dir : journal.createdDirectories) {
+    fuzz::Require(fuzz::StaysBelowRoot(dir) && tree::IsUpdatablePath(dir),
+                  "a directory stays inside the data directory");
+  }
+  for (const auto& file : journal.files) {
+    fuzz::Require(fuzz::StaysBelowRoot(file.path) && tree::IsUpdatablePath(file.path),
+                  "a file stays inside the data directory");
+  }
+  launcher::InstallJournal again;
+  const std::string written =
+      launcher::FormatJournal(journal) + (journal.committed ? launcher::CommitLine() : "");
+  fuzz::Require(launcher::ParseJournal(written, again, problem), "a written journal reads back");
+  fuzz::Require(again.createdDirectories == journal.createdDirectories &&
+                    again.files.size() == journal.files.size() &&
+                    again.committed == journal.committed,
+                "a written journal reads as the same");
+  return 0;
+}
