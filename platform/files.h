@@ -82,10 +82,24 @@ class FileReader {
   bool Open(const std::wstring& path);
   // Reads up to size bytes; got is 0 at the end. False on a read error.
   bool Read(char* data, std::size_t size, std::size_t& got);
+  // Reads up to size bytes from offset on (the position Read continues from may move); got
+  // is less than size only at the end. False on a read error.
+  bool ReadAt(std::uint64_t offset, char* data, std::size_t size, std::size_t& got);
+  // The file's size in bytes; false when it cannot be told.
+  bool Size(std::uint64_t& size);
 
  private:
   std::intptr_t handle_ = -1;
 };
+
+// Lets the file at path be started as a program by whoever may read it (mode 0755 on POSIX);
+// nothing to do on Windows, where the content decides.
+FileResult MarkExecutable(const std::wstring& path);
+
+// The form of an absolute path that the system takes beyond its classic length limit of 260
+// characters ("\\?\" before a drive path, "\\?\UNC\" for a network path, on Windows);
+// the path itself elsewhere and for paths short enough.
+std::wstring LongPathForm(const std::wstring& absolutePath);
 
 // Reads a whole file; false when it cannot be read (missing included).
 bool ReadWholeFile(const std::wstring& path, std::string& bytes);

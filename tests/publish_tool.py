@@ -210,6 +210,17 @@ class PublishTool(unittest.TestCase):
             self.assertIsNotNone(tree_scan.check_name(name), name)
         self.assertIsNone(tree_scan.check_name("Plugins/con9.d/a.txt"))
 
+    def test_names_as_the_table_shared_with_the_extractor_says(self):
+        table = os.path.join(rf.REPO, "tools", "extractor", "windows_names.txt")
+        with open(table, encoding="utf-8") as f:
+            rows = [line.rstrip("\n").split("\t", 1) for line in f if not line.startswith("#")]
+        for verdict, escaped in rows:
+            name = re.sub(r"\\(\\|x([0-9a-f]{2}))",
+                          lambda m: chr(int(m.group(2), 16)) if m.group(2) else "\\", escaped)
+            with self.subTest(name=name):
+                self.assertEqual(tree_scan.check_name(name) is None, verdict == "ok")
+        self.assertGreater(len(rows), 30)
+
 
 def snapshot_named(files):
     return {name: (c.encode() if isinstance(c, str) else c) for name, c in files.items()}

@@ -98,6 +98,33 @@ bool FileReader::Open(const std::wstring& path) {
   return true;
 }
 
+bool FileReader::ReadAt(std::uint64_t offset, char* data, std::size_t size, std::size_t& got) {
+  got = 0;
+  if (handle_ < 0) return false;
+  while (got < size) {
+    const ssize_t n = pread(static_cast<int>(handle_), data + got, size - got,
+                            static_cast<off_t>(offset + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool FileReader::Size(std::uint64_t& size) {
+  struct stat info;
+  if (handle_ < 0 || fstat(static_cast<int>(handle_), &info) != 0) return false;
+  size = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+
+FileResult MarkExecutable(const std::wstring& path) {
+  return FileResult::Of(chmod(ToUtf8(path).c_str(), 0755) == 0, path);
+}
+
+std::wstring LongPathForm(const std::wstring& absolutePath) { return absolutePath; }
+
 bool FileReader::Read(char* data, std::size_t size, std::size_t& got) {
   got = 0;
   if (handle_ < 0) return false;

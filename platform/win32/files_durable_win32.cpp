@@ -108,6 +108,45 @@ bool FileReader::Open(const std::wstring& path) {
   return true;
 }
 
+bool FileReader::ReadAt(std::uint64_t offset, char* data, std::size_t size, std::size_t& got) {
+  got = 0;
+  if (handle_ == -1) return false;
+  while (got < size) {
+    const std::uint64_t at = offset + got;
+    OVERLAPPED where = {};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    const std::size_t left = size - got;
+    const DWORD chunk = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
+    DWORD n = 0;
+    if (!ReadFile(reinterpret_cast<HANDLE>(handle_), data + got, chunk, &n, &where)) {
+      return GetLastError() == ERROR_HANDLE_EOF;
+    }
+    if (n == 0) break;
+    got += n;
+  }
+  return true;
+}
+
+bool FileReader::Size(std::uint64_t& size) {
+  LARGE_INTEGER length;
+  if (handle_ == -1 || !GetFileSizeEx(reinterpret_cast<HANDLE>(handle_), &length)) return false;
+  size = static_cast<std::uint64_t>(length.QuadPart);
+  return true;
+}
+
+FileResult MarkExecutable(const std::wstring&) { return FileResult(); }
+
+// The classic limit counts the terminating zero; a directory leaves room for an 8.3 name.
+std::wstring LongPathForm(const std::wstring& absolutePath) {
+  constexpr std::size_t kClassicLimit = 248;
+  if (absolutePath.size() < kClassicLimit || absolutePath.rfind(L"\\\\?\\", 0) == 0) {
+    return absolutePath;
+  }
+  if (absolutePath.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + absolutePath.substr(2);
+  return L"\\\\?\\" + absolutePath;
+}
+
 bool FileReader::Read(char* data, std::size_t size, std::size_t& got) {
   got = 0;
   if (handle_ == -1) return false;

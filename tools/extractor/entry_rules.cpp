@@ -12,6 +12,42 @@ bool HasParentComponent(std::string_view path) {
   return false;
 }
 
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+// CON, PRN, AUX, NUL, COM0-COM9 and LPT0-LPT9, alone or with any extension, in any case.
+bool IsDeviceName(std::string_view part) {
+  std::string stem(part.substr(0, part.find('.')));
+  for (char& c : stem) c = AsciiLower(c);
+  if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul") return true;
+  return stem.size() == 4 && (stem.rfind("com", 0) == 0 || stem.rfind("lpt", 0) == 0) &&
+         stem[3] >= '0' && stem[3] <= '9';
+}
+
+// UTF-16 code units of UTF-8 text: one per character, two beyond the basic plane.
+std::size_t Utf16Length(std::string_view utf8) {
+  std::size_t units = 0;
+  for (const char c : utf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
+std::optional<std::string> PartRefusal(std::string_view part) {
+  for (const char c : part) {
+    if (static_cast<unsigned char>(c) < 0x20 ||
+        std::string_view("<>:\"\\|?*").find(c) != std::string_view::npos) {
+      return "a character Windows refuses in file names";
+    }
+  }
+  if (Utf16Length(part) > 255) return "a name part longer than the 255 characters Windows allows";
+  if (part.back() == '.' || part.back() == ' ') {
+    return "a name part ending in a dot or a blank, which Windows drops";
+  }
+  if (IsDeviceName(part)) return "a device name Windows reserves (CON, NUL, COM1, ...)";
+  return std::nullopt;
+}
+
 std::optional<std::string> PathRefusal(std::string_view path, std::string_view what) {
   if (path.empty()) return std::string(what) + " is empty";
   if (path.front() == '/') return std::string(what) + " is absolute";
@@ -21,9 +57,23 @@ std::optional<std::string> PathRefusal(std::string_view path, std::string_view w
 
 }  // namespace
 
+std::optional<std::string> WindowsNameRefusal(std::string_view path) {
+  while (!path.empty()) {
+    const std::size_t slash = path.find('/');
+    const std::string_view part = path.substr(0, slash);
+    if (!part.empty() && part != "." && part != "..") {
+      if (auto reason = PartRefusal(part)) return reason;
+    }
+    if (slash == std::string_view::npos) break;
+    path.remove_prefix(slash + 1);
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> RefusalReason(std::string_view path, std::string_view linkTarget,
                                          std::string_view hardlinkPath) {
   if (auto reason = PathRefusal(path, "path")) return reason;
+  if (auto reason = WindowsNameRefusal(path)) return reason;
   if (!hardlinkPath.empty()) return PathRefusal(hardlinkPath, "hard link target");
   if (linkTarget.empty()) return std::nullopt;
   if (linkTarget.front() == '/') return "link target is absolute";

@@ -12,5 +12,16 @@
 // Refused: an empty or absolute path, a path with a ".." component, and the same for a hard
 // link's path. A symbolic link may only point downward (no absolute target, no ".."
 // component): then no chain of links, whatever order they arrive in, leads out.
+//
+// On every build, so that a package unpacks alike everywhere, also refused: a path that
+// Windows cannot create (WindowsNameRefusal).
 std::optional<std::string> RefusalReason(std::string_view path, std::string_view linkTarget,
                                          std::string_view hardlinkPath);
+
+// Why Windows cannot create a file of this '/'-separated UTF-8 path, or nullopt: a part that
+// holds one of < > : " \ | ? * or a control character (so no drive letter, stream or
+// "\\?\" form), ends in a dot or a blank, is longer than 255 UTF-16 units, or is a device
+// name (CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9, with any extension, in any case). Empty,
+// "." and ".." parts are RefusalReason's. The publish tool checks its names by the same
+// rules; windows_names.txt beside this file is the table both are tested with.
+std::optional<std::string> WindowsNameRefusal(std::string_view path);

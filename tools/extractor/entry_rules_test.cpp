@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <string>
+
 namespace {
 
 bool Allowed(std::string_view path, std::string_view link = "", std::string_view hard = "") {
@@ -12,7 +15,7 @@ TEST(EntryRules, RelativePathsPass) {
   EXPECT_TRUE(Allowed("Resource/version.ini"));
   EXPECT_TRUE(Allowed("./Kivo9.exe"));
   EXPECT_TRUE(Allowed("dir/"));
-  EXPECT_TRUE(Allowed("a..b/..c/d.."));
+  EXPECT_TRUE(Allowed("a..b/..c/d..x"));
 }
 
 TEST(EntryRules, EscapingPathsAreRefused) {
@@ -38,6 +41,33 @@ TEST(EntryRules, HardLinksFollowThePathRules) {
   EXPECT_TRUE(Allowed("copy", "", "Resource/version.ini"));
   EXPECT_FALSE(Allowed("copy", "", "/etc/passwd"));
   EXPECT_FALSE(Allowed("copy", "", "../outside"));
+}
+
+// The table the publish tool's name check is held to as well.
+TEST(EntryRules, WindowsNamesAsTheSharedTableSays) {
+  std::ifstream table(KIVO_WINDOWS_NAMES);
+  ASSERT_TRUE(table.good()) << KIVO_WINDOWS_NAMES;
+  int cases = 0;
+  for (std::string line; std::getline(table, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    const std::size_t tab = line.find('\t');
+    ASSERT_NE(tab, std::string::npos) << line;
+    std::string name;
+    for (std::size_t i = tab + 1; i < line.size(); ++i) {
+      if (line[i] == '\\' && i + 1 < line.size() && line[i + 1] == '\\') {
+        name += '\\';
+        ++i;
+      } else if (line[i] == '\\' && i + 3 < line.size() && line[i + 1] == 'x') {
+        name += static_cast<char>(std::stoi(line.substr(i + 2, 2), nullptr, 16));
+        i += 3;
+      } else {
+        name += line[i];
+      }
+    }
+    EXPECT_EQ(Allowed(name), line.substr(0, tab) == "ok") << name;
+    ++cases;
+  }
+  EXPECT_GT(cases, 30);
 }
 
 }  // namespace

@@ -1,28 +1,61 @@
-// The extractor of a Linux installation (Resource/UnPack.exe): takes the command line of the
-// RAR tools that the agent builds, x -o+ -y "ARCHIVE" "DEST", and nothing else.
-#include <clocale>
-#include <cstdio>
-#include <cstring>
+// The extractor of an installation (Resource/UnPack.exe): takes the command line of the RAR
+// tools that the agent builds, x -o+ -y "ARCHIVE" "DEST", and nothing else; asks nothing.
+// Zip packages, as the publish tool writes them, unpack on every build through our reader
+// over zlib; other formats (7z, tar, RAR) through libarchive where the build has it (Linux).
+//
+// Exit codes: 0 every entry unpacked; 1 another command line; 2 the archive cannot be
+// opened or read, is refused whole (a damaged directory, a limit), or is of no known format;
+// 3 some entries were refused or failed (each named on standard error), the others unpacked.
+#include <string>
+#include <string_view>
+#include <vector>
 
-#include "extract.h"
+#include "extract_command.h"
+#include "other_formats.h"
+#include "platform/console.h"
+#include "platform/entry.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/text.h"
+#include "platform_native.h"
+#include "zip_directory.h"
+#include "zip_extract.h"
 
 namespace {
 
 constexpr int kUsageError = 1;
 
-bool IsExtractCommand(int argc, char** argv) {
-  return argc == 6 && std::strcmp(argv[1], "x") == 0 && std::strcmp(argv[2], "-o+") == 0 &&
-         std::strcmp(argv[3], "-y") == 0 && argv[4][0] != '\0' && argv[5][0] != '\0';
+// A zip archive by its end record, or by its first record when it is cut short: such an
+// archive is the zip reader's to refuse, never another reader's to take in part.
+bool IsZip(const std::wstring& archivePath) {
+  platform::FileReader archive;
+  std::uint64_t size = 0;
+  if (!archive.Open(archivePath) || !archive.Size(size)) return false;
+  const unpack::ReadAt read = [&archive](std::uint64_t offset, char* data, std::size_t n) {
+    std::size_t got = 0;
+    return archive.ReadAt(offset, data, n, got) && got == n;
+  };
+  char start[4] = {};
+  return (read(0, start, sizeof start) && std::string_view(start, 2) == "PK" &&
+          (start[2] == 3 || start[2] == 5)) ||
+         unpack::LooksLikeZip(read, size);
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (!IsExtractCommand(argc, argv)) {
-    std::fprintf(stderr, "usage: %s x -o+ -y ARCHIVE DESTINATION\n", argc > 0 ? argv[0] : "");
+int ProgramMain(int, wchar_t**) {
+  const std::vector<std::wstring> parameters =
+      unpack::ExtractorParameters(platform::ProcessCommandLine());
+  if (!unpack::IsExtractCommand(parameters)) {
+    platform::WriteErr(L"usage: UnPack x -o+ -y ARCHIVE DESTINATION\n");
     return kUsageError;
   }
-  // Entry names go to disk as UTF-8 whatever the caller's locale.
-  if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) std::setlocale(LC_CTYPE, "");
-  return ExtractArchive(argv[4], argv[5]);
+  const std::wstring& archive = parameters[3];
+  std::wstring destination = parameters[4];
+  if (destination.back() != platform::kSep && destination.back() != platform::kOtherSep) {
+    destination += platform::kSep;
+  }
+  destination = platform::NativePath(destination);
+  return IsZip(archive) ? unpack::UnpackZip(archive, destination)
+                        : unpack::UnpackOtherFormat(archive, destination);
 }

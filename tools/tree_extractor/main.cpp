@@ -38,6 +38,7 @@
 #include <thread>
 #include <vector>
 
+#include "extract_command.h"
 #include "platform/entry.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -61,41 +62,6 @@ fs::path PathOf(const std::wstring& text) {
 const fs::path& MarkerName() {
   static const fs::path marker = fs::path(L"Resource") / L"version.ini";
   return marker;
-}
-
-// The parameters after the program name, split the way the RAR tools split them: blanks
-// separate, double quotes group, and a backslash is an ordinary character, so that a quoted
-// destination ending in a backslash ("C:\dir\") stays one parameter.
-std::vector<std::wstring> ExtractorParameters(std::wstring_view commandLine) {
-  std::size_t i = 0;
-  if (!commandLine.empty() && commandLine[0] == L'"') {
-    const std::size_t close = commandLine.find(L'"', 1);
-    i = close == std::wstring_view::npos ? commandLine.size() : close + 1;
-  }
-  while (i < commandLine.size() && commandLine[i] != L' ' && commandLine[i] != L'\t') ++i;
-  std::vector<std::wstring> parameters;
-  while (i < commandLine.size()) {
-    while (i < commandLine.size() && (commandLine[i] == L' ' || commandLine[i] == L'\t')) ++i;
-    if (i == commandLine.size()) break;
-    std::wstring parameter;
-    bool quoted = false;
-    for (;
-         i < commandLine.size() && (quoted || (commandLine[i] != L' ' && commandLine[i] != L'\t'));
-         ++i) {
-      if (commandLine[i] == L'"') {
-        quoted = !quoted;
-      } else {
-        parameter += commandLine[i];
-      }
-    }
-    parameters.push_back(parameter);
-  }
-  return parameters;
-}
-
-bool IsExtractCommand(const std::vector<std::wstring>& p) {
-  return p.size() == 5 && p[0] == L"x" && p[1] == L"-o+" && p[2] == L"-y" && !p[3].empty() &&
-         !p[4].empty();
 }
 
 bool ReadSettings(const fs::path& file, Settings& settings) {
@@ -183,7 +149,7 @@ void AppendRecord(const std::vector<std::wstring>& parameters, long long archive
 }
 
 std::wstring LayOutTree(const std::vector<std::wstring>& parameters) {
-  if (!IsExtractCommand(parameters)) return L"usage: x -o+ -y ARCHIVE DEST";
+  if (!unpack::IsExtractCommand(parameters)) return L"usage: x -o+ -y ARCHIVE DEST";
   Settings settings;
   if (!ReadSettings(PathOf(platform::OwnExecutablePath() + L".tree"), settings)) {
     return L"no source in the .tree settings";
@@ -205,7 +171,8 @@ std::wstring LayOutTree(const std::vector<std::wstring>& parameters) {
 }  // namespace
 
 int ProgramMain(int, wchar_t**) {
-  const std::vector<std::wstring> parameters = ExtractorParameters(platform::ProcessCommandLine());
+  const std::vector<std::wstring> parameters =
+      unpack::ExtractorParameters(platform::ProcessCommandLine());
   const std::wstring result = LayOutTree(parameters);
   std::error_code ec;
   const auto size = parameters.size() == 5 ? fs::file_size(PathOf(parameters[3]), ec) : 0;

@@ -1,0 +1,298 @@
+#include "zip_extract.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "entry_rules.h"
+#include "platform/console.h"
+#include "platform/disk_space.h"
+#include "platform/file_writer.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "platform_native.h"
+#include "zip_directory.h"
+
+namespace unpack {
+namespace {
+
+constexpr std::uint16_t kStored = 0;
+constexpr std::uint16_t kDeflated = 8;
+constexpr std::size_t kInputChunk = 64 * 1024;
+constexpr std::size_t kOutputChunk = 256 * 1024;
+// Where each file is written until its checks pass; an entry may not take this name.
+constexpr wchar_t kScratchName[] = L"~unpack.partial";
+
+void Report(const std::string& entry, const std::string& why) {
+  platform::WriteErr(L"extractor: skipped \"" + platform::FromUtf8(entry) + L"\": " +
+                     platform::FromUtf8(why) + L"\n");
+}
+
+void ReportArchive(const std::wstring& archive, const std::string& why) {
+  platform::WriteErr(L"extractor: cannot read \"" + archive + L"\": " + platform::FromUtf8(why) +
+                     L"\n");
+}
+
+// Windows holds names apart without regard to case: so do we, on every build.
+std::wstring Folded(const std::string& name) {
+  std::wstring folded = platform::FromUtf8(name);
+  if (!folded.empty() && folded.back() == L'/') folded.pop_back();
+  for (wchar_t& c : folded) c = static_cast<wchar_t>(std::towlower(static_cast<std::wint_t>(c)));
+  return folded;
+}
+
+class Unpacker {
+ public:
+  Unpacker(platform::FileReader& archive, std::uint64_t archiveSize, std::wstring destination)
+      : archive_(archive), archiveSize_(archiveSize), destination_(std::move(destination)) {}
+
+  ReadAt Reader() {
+    return [this](std::uint64_t offset, char* data, std::size_t size) {
+      std::size_t got = 0;
+      return archive_.ReadAt(offset, data, size, got) && got == size;
+    };
+  }
+
+  // False, with the reason, when the entry is refused or fails; nothing then bears its name.
+  bool Unpack(const ZipEntry& entry, std::string& why) {
+    if (const auto refusal = Refusal(entry)) {
+      why = *refusal;
+      return false;
+    }
+    const std::wstring target = Place(entry.name);
+    if (entry.IsDirectory()) return MakeDirectories(entry.name, true, why);
+    if (!MakeDirectories(entry.name, false, why)) return false;
+    const std::wstring scratch = platform::LongPathForm(destination_ + kScratchName);
+    const bool written =
+        WriteData(entry, scratch, why) &&
+        ((entry.unixMode & 0111) == 0 || Done(platform::MarkExecutable(scratch), why)) &&
+        Done(platform::MovePath(scratch, target), why);
+    if (!written) platform::RemoveFile(scratch);
+    return written;
+  }
+
+ private:
+  std::optional<std::string> Refusal(const ZipEntry& entry) {
+    const std::string path =
+        entry.IsDirectory() ? entry.name.substr(0, entry.name.size() - 1) : entry.name;
+    if (auto refusal = RefusalReason(path, "", "")) return refusal;
+    if (platform::FromUtf8(path.substr(0, path.find('/'))) == kScratchName) {
+      return "the extractor's own working name";
+    }
+    if (entry.IsEncrypted()) return "encrypted";
+    if (!entry.IsDirectory() && entry.method != kStored && entry.method != kDeflated) {
+      return "compression method " + std::to_string(entry.method) + ", not stored or deflate";
+    }
+    if (!entry.IsDirectory() && (entry.unixMode & 0170000) != 0 &&
+        (entry.unixMode & 0170000) != 0100000) {
+      return "not a regular file";
+    }
+    if (!names_.insert(Folded(entry.name)).second) {
+      return "differs from an earlier entry only in case";
+    }
+    return std::nullopt;
+  }
+
+  static bool Done(const platform::FileResult& result, std::string& why) {
+    if (!result.ok()) why = platform::ToUtf8(result.Describe());
+    return result.ok();
+  }
+
+  std::wstring Place(const std::string& name) const {
+    std::wstring relative = platform::NativePath(platform::FromUtf8(name));
+    if (!relative.empty() && relative.back() == platform::kSep) relative.pop_back();
+    return platform::LongPathForm(destination_ + relative);
+  }
+
+  // The entry's parent directories (and, for a directory entry, itself) below the destination.
+  bool MakeDirectories(const std::string& name, bool includingLast, std::string& why) {
+    for (std::size_t sep = name.find('/'); sep != std::string::npos;
+         sep = name.find('/', sep + 1)) {
+      if (!MakeDirectory(name.substr(0, sep), why)) return false;
+    }
+    return !includingLast || MakeDirectory(name, why);
+  }
+
+  bool MakeDirectory(const std::string& relative, std::string& why) {
+    if (relative.empty() || made_.count(relative) != 0) return true;
+    const std::wstring path = Place(relative);
+    const platform::FileResult result = platform::MakeDirectory(path);
+    if (!result && platform::QueryPath(path).kind != platform::PathKind::Directory) {
+      return Done(result, why);
+    }
+    made_.insert(relative);
+    return true;
+  }
+
+  bool WriteData(const ZipEntry& entry, const std::wstring& scratch, std::string& why) {
+    std::uint64_t offset = 0;
+    if (!FindEntryData(Reader(), archiveSize_, entry, offset, why)) return false;
+    platform::FileWriter out;
+    if (!out.Create(scratch)) {
+      why = "cannot create " + platform::ToUtf8(scratch);
+      return false;
+    }
+    std::uint32_t crc = 0;
+    std::uint64_t size = 0;
+    const auto sink = [&](const char* data, std::size_t n) {
+      crc = static_cast<std::uint32_t>(
+          crc32(crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(n)));
+      size += n;
+      if (size > entry.size) why = "unpacks to more than the directory says";
+      if (why.empty() && !out.Write(data, n)) why = "cannot write " + platform::ToUtf8(scratch);
+      return why.empty();
+    };
+    const bool copied = entry.method == kStored ? CopyStored(entry, offset, sink, why)
+                                                : Inflate(entry, offset, sink, why);
+    if (!out.Close() && copied) why = "cannot write " + platform::ToUtf8(scratch);
+    if (!why.empty()) return false;
+    if (size != entry.size) why = "unpacks to fewer bytes than the directory says";
+    if (size == entry.size && crc != entry.crc32) why = "its CRC-32 does not match";
+    return why.empty();
+  }
+
+  template <typename Sink>
+  bool CopyStored(const ZipEntry& entry, std::uint64_t offset, Sink& sink, std::string& why) {
+    if (entry.compressedSize != entry.size) {
+      why = "a stored entry whose sizes differ";
+      return false;
+    }
+    std::vector<char> buffer(kOutputChunk);
+    for (std::uint64_t done = 0; done < entry.size;) {
+      const std::size_t n =
+          static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), entry.size - done));
+      if (!Reader()(offset + done, buffer.data(), n)) {
+        why = "its data is cut short";
+        return false;
+      }
+      if (!sink(buffer.data(), n)) return false;
+      done += n;
+    }
+    return true;
+  }
+
+  template <typename Sink>
+  bool Inflate(const ZipEntry& entry, std::uint64_t offset, Sink& sink, std::string& why) {
+    z_stream stream{};
+    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) {
+      why = "cannot start inflating";
+      return false;
+    }
+    std::vector<char> input(kInputChunk);
+    std::vector<char> output(kOutputChunk);
+    std::uint64_t read = 0;
+    int status = Z_OK;
+    for (;;) {
+      if (stream.avail_in == 0 && read < entry.compressedSize) {
+        const std::size_t n = static_cast<std::size_t>(
+            std::min<std::uint64_t>(input.size(), entry.compressedSize - read));
+        if (!Reader()(offset + read, input.data(), n)) {
+          why = "its data cannot be read";
+          break;
+        }
+        read += n;
+        stream.next_in = reinterpret_cast<Bytef*>(input.data());
+        stream.avail_in = static_cast<uInt>(n);
+      }
+      stream.next_out = reinterpret_cast<Bytef*>(output.data());
+      stream.avail_out = static_cast<uInt>(output.size());
+      // Without input left and no output to give, inflate answers Z_BUF_ERROR: cut short.
+      status = inflate(&stream, Z_NO_FLUSH);
+      if (status != Z_OK && status != Z_STREAM_END) break;
+      if (!sink(output.data(), output.size() - stream.avail_out) || status == Z_STREAM_END) break;
+    }
+    inflateEnd(&stream);
+    if (status != Z_STREAM_END && why.empty()) why = "its deflated data is damaged or cut short";
+    return why.empty();
+  }
+
+  platform::FileReader& archive_;
+  std::uint64_t archiveSize_;
+  std::wstring destination_;
+  std::set<std::wstring> names_;
+  std::set<std::string> made_;
+};
+
+// Why the archive as a whole is refused before anything is written, or "".
+std::string LimitPassed(const std::vector<ZipEntry>& entries, std::uint64_t archiveSize,
+                        const std::wstring& destination, const UnpackLimits& limits) {
+  if (entries.size() > limits.maxEntries) {
+    return std::to_string(entries.size()) + " entries, more than " +
+           std::to_string(limits.maxEntries);
+  }
+  std::uint64_t total = 0;
+  for (const ZipEntry& entry : entries) {
+    if (entry.size > limits.maxTotalSize - total) {
+      return "unpacks to more than " + std::to_string(limits.maxTotalSize >> 20) + " MiB";
+    }
+    total += entry.size;
+  }
+  const std::uint64_t allowed =
+      archiveSize > (limits.maxTotalSize - limits.ratioAllowance) / limits.maxExpansion
+          ? limits.maxTotalSize
+          : limits.ratioAllowance + archiveSize * limits.maxExpansion;
+  if (total > allowed) {
+    return "unpacks to " + std::to_string(total) + " bytes from " + std::to_string(archiveSize) +
+           ", more than " + std::to_string(limits.maxExpansion) + " times its size";
+  }
+  const auto free = platform::FreeDiskBytes(destination);
+  if (free && total > *free - std::min(*free, limits.spareSpace)) {
+    return "needs " + std::to_string(total >> 20) +
+           " MiB, more than the destination's volume has free";
+  }
+  return "";
+}
+
+// Makes the destination and its missing parents.
+bool MakeDestination(const std::wstring& destination) {
+  for (std::size_t i = 1; i < destination.size(); ++i) {
+    if (destination[i] != platform::kSep) continue;
+    const std::wstring dir = destination.substr(0, i);
+    if (platform::QueryPath(dir).kind == platform::PathKind::Missing) platform::MakeDirectory(dir);
+  }
+  return platform::QueryPath(destination.substr(0, destination.size() - 1)).kind ==
+         platform::PathKind::Directory;
+}
+
+}  // namespace
+
+ExtractStatus UnpackZip(const std::wstring& archivePath, const std::wstring& destination,
+                        const UnpackLimits& limits) {
+  platform::FileReader archive;
+  std::uint64_t archiveSize = 0;
+  if (!archive.Open(archivePath) || !archive.Size(archiveSize)) {
+    ReportArchive(archivePath, "cannot open it");
+    return kExtractUnreadable;
+  }
+  Unpacker unpacker(archive, archiveSize, destination);
+  std::vector<ZipEntry> entries;
+  std::string problem;
+  if (!ReadZipDirectory(unpacker.Reader(), archiveSize, entries, problem)) {
+    ReportArchive(archivePath, problem);
+    return kExtractUnreadable;
+  }
+  if (!MakeDestination(destination)) {
+    ReportArchive(archivePath, "cannot make the destination " + platform::ToUtf8(destination));
+    return kExtractUnreadable;
+  }
+  problem = LimitPassed(entries, archiveSize, destination, limits);
+  if (!problem.empty()) {
+    ReportArchive(archivePath, problem);
+    return kExtractUnreadable;
+  }
+  bool allUnpacked = true;
+  for (const ZipEntry& entry : entries) {
+    std::string why;
+    if (!unpacker.Unpack(entry, why)) {
+      Report(entry.name, why);
+      allUnpacked = false;
+    }
+  }
+  return allUnpacked ? kExtractDone : kExtractEntriesFailed;
+}
+
+}  // namespace unpack
