@@ -102,8 +102,8 @@ bool FileReader::ReadAt(std::uint64_t offset, char* data, std::size_t size, std:
   got = 0;
   if (handle_ < 0) return false;
   while (got < size) {
-    const ssize_t n = pread(static_cast<int>(handle_), data + got, size - got,
-                            static_cast<off_t>(offset + got));
+    const ssize_t n =
+        pread(static_cast<int>(handle_), data + got, size - got, static_cast<off_t>(offset + got));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) break;
