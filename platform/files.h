@@ -150,4 +150,11 @@ std::wstring TempDirectory();
 // three characters of prefix are used, and a name already taken is never reused.
 std::wstring CreateTempFileName(const std::wstring& dir, const std::wstring& prefix);
 
+// Creates a new directory below dir (which ends with a separator) that only the calling user
+// may write, named prefix followed by characters chosen so that the name cannot be guessed
+// or is skipped when taken; returns its path ending with a separator, "" on failure. On
+// POSIX its mode is 0700; on Windows it takes the folder's own protection (the user's
+// temporary folder is the user's alone).
+std::wstring MakePrivateDirectory(const std::wstring& dir, const std::wstring& prefix);
+
 }  // namespace platform

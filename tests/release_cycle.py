@@ -3,11 +3,8 @@ served by nginx; the agent (console mode) downloads and unpacks it, the launcher
 it, the agent then reports it current; after `promote` a silent run reads the normal page.
 The statistics log holds the package requests, and `stats` counts them.
 
-The package is unpacked by the Linux extractor for the Linux programs. For the Windows
-programs the stand-in extractor lays out the published tree instead of reading the archive
-(no Windows extractor of zip archives is part of the project), so there the test holds the
-downloaded archive to the published package's bytes, and the unpacking itself to the Linux
-extractor's run of the same package.
+The package is unpacked by the installation's own extractor, UnPack.exe of the same build:
+natively, or the Windows build under the emulator, reading the very archive the tool wrote.
 """
 
 import hashlib

@@ -11,18 +11,6 @@
 
 namespace {
 
-// The extractor of this run and where it writes. One run starts at most one.
-struct PendingHandOver {
-  platform::ChildProcess extractor;
-  std::wstring stagingDir;
-  std::wstring updateDir;
-};
-
-PendingHandOver& Pending() {
-  static PendingHandOver pending;
-  return pending;
-}
-
 bool Exists(const std::wstring& path) {
   return platform::QueryPath(path).kind != platform::PathKind::Missing;
 }
@@ -85,23 +73,29 @@ bool PrepareStaging(const std::wstring& stagingDir) {
          platform::MakeDirectory(tree::WithoutSeparator(stagingDir));
 }
 
-bool StartExtractor(const std::wstring& extractor, const std::wstring& parameters,
-                    const std::wstring& stagingDir, const std::wstring& updateDir) {
-  PendingHandOver& pending = Pending();
-  pending.stagingDir = stagingDir;
-  pending.updateDir = updateDir;
-  return pending.extractor.Start(extractor, parameters, L"");
+PendingHandOver::~PendingHandOver() {
+  // An extractor still running here was never waited for (the run ended early): it reads
+  // the package, which stays then; a later run's folder is another one.
+  if (extractor_.IsStarted()) {
+    std::uint32_t exitCode = 0;
+    if (!extractor_.Wait(0, exitCode)) return;
+  }
+  tree::RemoveTree(packageFolder_);
 }
 
-bool CompleteHandOver(std::uint32_t timeoutMs) {
-  PendingHandOver& pending = Pending();
-  if (!pending.extractor.IsStarted()) return false;
+bool PendingHandOver::Start(const std::wstring& extractor, const std::wstring& parameters) {
+  return extractor_.Start(extractor, parameters, L"");
+}
+
+bool PendingHandOver::Complete(std::uint32_t timeoutMs) {
+  if (!extractor_.IsStarted()) return false;
   std::uint32_t exitCode = 0;
-  const bool ended = pending.extractor.Wait(timeoutMs, exitCode);
-  if (!ended) pending.extractor.Kill();  // half a tree is worth nothing: it goes
-  if (!ended || exitCode != 0 || !TreeIsComplete(pending.stagingDir) ||
-      !RenameIntoPlace(pending.stagingDir, pending.updateDir)) {
-    tree::RemoveTree(pending.stagingDir);
+  const bool ended = extractor_.Wait(timeoutMs, exitCode);
+  if (!ended) extractor_.Kill();  // half a tree is worth nothing: it goes
+  tree::RemoveTree(packageFolder_);
+  if (!ended || exitCode != 0 || !TreeIsComplete(stagingDir_) ||
+      !RenameIntoPlace(stagingDir_, updateDir_)) {
+    tree::RemoveTree(stagingDir_);
     return false;
   }
   return true;

@@ -4,7 +4,6 @@
 
 #include "agent/base/console_mode.h"
 #include "agent/run/combine_filter_lists.h"
-#include "agent/run/hand_over.h"
 #include "agent/run/messages.h"
 #include "agent/run/upgrade_session.h"
 #include "agent/run/version_check.h"
@@ -41,9 +40,9 @@ void StartPostUpgradeProgram(const AgentLayout& layout) {
 
 // The merge and the post-upgrade program act on the tree only once the extractor has
 // ended and the whole tree is in the update directory.
-void AwaitUnpackedTree(const AgentLayout& layout) {
+void AwaitUnpackedTree(const AgentLayout& layout, UpgradeSession& session) {
   PrintMessage(layout, kUnpacking);
-  if (CompleteHandOver(kExtractorWaitMs) && PathExists(layout.GetUnpackedMarkerPath())) {
+  if (session.CompleteHandOver(kExtractorWaitMs) && PathExists(layout.GetUnpackedMarkerPath())) {
     if (ConsoleMode) CombineFilterLists(layout);
     StartPostUpgradeProgram(layout);
   }
@@ -57,7 +56,7 @@ void FetchUpdate(const AgentLayout& layout, const VersionCheck& check) {
   if (session.DownloadAndUnpack(check.release ? &*check.release : nullptr) == 0) {
     PrintMessage(layout, kNotFetched);
   } else {
-    AwaitUnpackedTree(layout);
+    AwaitUnpackedTree(layout, session);
   }
 }
 

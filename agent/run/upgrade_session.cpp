@@ -6,6 +6,7 @@
 #include "agent/run/hand_over.h"
 #include "agent/run/terminal_progress.h"
 #include "platform/console.h"
+#include "platform/files.h"
 #include "platform/locale.h"
 
 namespace {
@@ -38,11 +39,17 @@ int UpgradeSession::DownloadAndUnpackFor(const PackageNames& names, const Signed
   // Without its own directory the agent would start whatever extractor the current directory
   // holds; without a temporary file the package would land in the current directory.
   if (layout_.AgentDir().empty()) return 0;
-  const std::wstring tempName = MakeTempFileName();
-  if (tempName.empty()) return 0;
-  const std::wstring packagePath = tempName + L".rar";
+  handOver_.reset();
+  // In a folder that only this user may write, no one can take the package's name first,
+  // point it elsewhere, or swap the checked file before the extractor reads it.
+  const std::wstring folder = platform::MakePrivateDirectory(GetTempDir(), L"kivo9-package-");
+  if (folder.empty()) return 0;
   // The extractor writes beside the update directory; the hand-over renames the whole tree.
   const std::wstring stagingDir = StagingDirFor(layout_.GetUpdateDir());
+  auto handOver = std::make_unique<PendingHandOver>(folder, stagingDir, layout_.GetUpdateDir());
+  const std::wstring tempName = platform::CreateTempFileName(folder, L"~GF");
+  if (tempName.empty()) return 0;
+  const std::wstring packagePath = tempName + L".rar";
   // Checked before any request: a package that cannot be handed over is not worth fetching.
   const auto parameters = ExtractorParameters(packagePath, stagingDir);
   if (!parameters) return 0;
@@ -68,8 +75,11 @@ int UpgradeSession::DownloadAndUnpackFor(const PackageNames& names, const Signed
   }
   if (!downloaded) return 0;
   // A start that fails shows in the hand-over, which then finds no extractor to wait for.
-  if (PrepareStaging(stagingDir)) {
-    StartExtractor(layout_.GetExtractorPath(), *parameters, stagingDir, layout_.GetUpdateDir());
-  }
+  if (PrepareStaging(stagingDir)) handOver->Start(layout_.GetExtractorPath(), *parameters);
+  handOver_ = std::move(handOver);
   return 1;
+}
+
+bool UpgradeSession::CompleteHandOver(std::uint32_t timeoutMs) {
+  return handOver_ != nullptr && handOver_->Complete(timeoutMs);
 }

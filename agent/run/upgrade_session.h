@@ -3,11 +3,14 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "agent/base/layout.h"
 #include "agent/identity/package_request.h"
+#include "agent/run/hand_over.h"
 #include "agent/trust/signed_block.h"
 
 // The package names in the order they are tried: language and country, language, generic.
@@ -20,15 +23,22 @@ class UpgradeSession {
   virtual ~UpgradeSession() = default;
 
   // Downloads the package under the first of the user's package names that yields one and
-  // starts the extractor on it, hidden and without waiting. Returns 1 when that start was
-  // asked for, 0 when no name yielded a package, or the agent's own directory or a
-  // temporary file is not to be had, or a path cannot be passed to the extractor (then no
-  // directory is created and nothing is started). With a signed release, a name is tried
-  // only when the release lists it, and only a package of its signed size and hash counts.
+  // starts the extractor on it, hidden and without waiting. The package lies in a folder of
+  // its own in the temporary directory, made for this download, that only this user may
+  // write; the folder goes once the extractor has ended (CompleteHandOver), or at once when
+  // no package came. Returns 1 when that start was asked for, 0 when no name yielded a
+  // package, or the agent's own directory or the package folder is not to be had, or a path
+  // cannot be passed to the extractor (then no directory is created and nothing is started). With a
+  // signed release, a name is tried only when the release lists it, and only a package of its
+  // signed size and hash counts.
   int DownloadAndUnpack(const SignedFields* release = nullptr);
 
   // DownloadAndUnpack with the given names.
   int DownloadAndUnpackFor(const PackageNames& names, const SignedFields* release = nullptr);
+
+  // Waits at most timeoutMs for the extractor the last DownloadAndUnpack started and hands
+  // its tree over (PendingHandOver::Complete). False when none was started.
+  bool CompleteHandOver(std::uint32_t timeoutMs);
 
   // Fetches the package of name into targetPath on the terms given, with the request of
   // MakePackageRequest. Returns 1 when a package was stored, else 0.
@@ -37,6 +47,7 @@ class UpgradeSession {
 
  private:
   AgentLayout layout_;
+  std::unique_ptr<PendingHandOver> handOver_;
 };
 
 // The request for name with the machine's identifier (GetHardwareId) and the "UsedTimes"

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -102,19 +103,15 @@ class DownloadAndUnpackTest : public LoopbackServerTest {
         platform::CopyFileOverwrite(recorder, agentDir_ + L"Resource" + kSep + L"UnPack.exe"));
   }
   int DownloadAndUnpackFor(const PackageNames& names, const std::wstring& agentDir) {
-    return UpgradeSession(AgentLayout(agentDir)).DownloadAndUnpackFor(names);
-  }
-
-  void TearDown() override {
-    if (package_.empty()) return;
-    platform::RemoveFile(package_);
-    platform::RemoveFile(package_.substr(0, package_.size() - 4));
+    session_ = std::make_unique<UpgradeSession>(AgentLayout(agentDir));
+    return session_->DownloadAndUnpackFor(names);
   }
 
   std::wstring RecordPath() const { return agentDir_ + L"Resource" + kSep + L"UnPack.exe.record"; }
 
   std::wstring agentDir_;
   std::wstring package_;
+  std::unique_ptr<UpgradeSession> session_;
 };
 
 TEST_F(DownloadAndUnpackTest, FirstNameThatYieldsAPackageEndsTheSearch) {
@@ -134,12 +131,18 @@ TEST_F(DownloadAndUnpackTest, FirstNameThatYieldsAPackageEndsTheSearch) {
   package_ = (*arguments)[3];
   EXPECT_EQ(*arguments, platform::SplitParameters(L"x -o+ -y \"" + package_ + L"\" \"" + agentDir_ +
                                                   L"update.partial" + kSep + L"\""));
+  // The package and its empty temporary name lie in a folder of their own below the
+  // temporary directory, which goes once the extractor has ended.
   const std::wstring tempFile = package_.substr(0, package_.size() - 4);
-  EXPECT_EQ(package_.substr(0, GetTempDir().size() + 3), GetTempDir() + L"~GF");
+  const std::wstring folder = package_.substr(0, package_.rfind(kSep) + 1);
+  EXPECT_EQ(folder.substr(0, GetTempDir().size() + 14), GetTempDir() + L"kivo9-package-");
+  EXPECT_EQ(package_.substr(folder.size(), 3), L"~GF");
   EXPECT_EQ(package_.substr(package_.size() - 8), L".tmp.rar");
   EXPECT_EQ(platform::ReadWholeFile(package_), "package for zh");
   EXPECT_EQ(platform::ReadWholeFile(tempFile), "");
-  EXPECT_TRUE(PathExists(tempFile));
+  EXPECT_FALSE(session_->CompleteHandOver(30000));  // the recorder unpacks nothing
+  EXPECT_FALSE(PathExists(folder));
+  EXPECT_FALSE(PathExists(agentDir_ + L"update" + kSep));
 }
 
 TEST_F(DownloadAndUnpackTest, NoPackageUnderAnyNameCreatesAndStartsNothing) {

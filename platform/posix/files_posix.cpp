@@ -220,4 +220,10 @@ std::wstring CreateTempFileName(const std::wstring& dir, const std::wstring& pre
   return L"";
 }
 
+std::wstring MakePrivateDirectory(const std::wstring& dir, const std::wstring& prefix) {
+  std::string pattern = Narrow(dir + prefix) + "XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) return L"";
+  return FromUtf8(pattern) + L"/";
+}
+
 }  // namespace platform

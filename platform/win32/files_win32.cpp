@@ -135,4 +135,18 @@ std::wstring CreateTempFileName(const std::wstring& dir, const std::wstring& pre
   return buffer;
 }
 
+std::wstring MakePrivateDirectory(const std::wstring& dir, const std::wstring& prefix) {
+  static const wchar_t kHex[] = L"0123456789abcdef";
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  std::uint32_t seed = static_cast<std::uint32_t>(now.QuadPart) ^ (GetCurrentProcessId() << 16);
+  for (int attempt = 0; attempt < 0x10000; ++attempt, seed = seed * 1664525u + 1013904223u) {
+    std::wstring path = dir + prefix;
+    for (int shift = 28; shift >= 0; shift -= 4) path += kHex[(seed >> shift) & 0xF];
+    if (CreateDirectoryW(path.c_str(), nullptr)) return path + L"\\";
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return L"";
+  }
+  return L"";
+}
+
 }  // namespace platform
