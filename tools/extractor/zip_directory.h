@@ -44,4 +44,17 @@ bool LooksLikeZip(const ReadAt& read, std::uint64_t archiveSize);
 bool FindEntryData(const ReadAt& read, std::uint64_t archiveSize, const ZipEntry& entry,
                    std::uint64_t& dataOffset, std::string& problem);
 
+inline constexpr std::uint16_t kZipStored = 0;
+inline constexpr std::uint16_t kZipDeflated = 8;
+
+// Receives an entry's bytes in order; false stops the reading.
+using DataSink = std::function<bool(const char* data, std::size_t size)>;
+
+// Hands the unpacked bytes of a stored or deflated entry to sink, checking them against the
+// directory as they pass: never more than its size, and at the end its size and CRC-32.
+// False, with the reason in problem, when the local header is not the entry's, the data is
+// cut short or damaged, a check fails or sink refused; what sink took then is worth nothing.
+bool ReadEntryData(const ReadAt& read, std::uint64_t archiveSize, const ZipEntry& entry,
+                   const DataSink& sink, std::string& problem);
+
 }  // namespace unpack

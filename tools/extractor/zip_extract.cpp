@@ -1,7 +1,5 @@
 #include "zip_extract.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cwctype>
 #include <optional>
@@ -20,10 +18,6 @@
 namespace unpack {
 namespace {
 
-constexpr std::uint16_t kStored = 0;
-constexpr std::uint16_t kDeflated = 8;
-constexpr std::size_t kInputChunk = 64 * 1024;
-constexpr std::size_t kOutputChunk = 256 * 1024;
 // Where each file is written until its checks pass; an entry may not take this name.
 constexpr wchar_t kScratchName[] = L"~unpack.partial";
 
@@ -84,7 +78,7 @@ class Unpacker {
       return "the extractor's own working name";
     }
     if (entry.IsEncrypted()) return "encrypted";
-    if (!entry.IsDirectory() && entry.method != kStored && entry.method != kDeflated) {
+    if (!entry.IsDirectory() && entry.method != kZipStored && entry.method != kZipDeflated) {
       return "compression method " + std::to_string(entry.method) + ", not stored or deflate";
     }
     if (!entry.IsDirectory() && (entry.unixMode & 0170000) != 0 &&
@@ -129,85 +123,16 @@ class Unpacker {
   }
 
   bool WriteData(const ZipEntry& entry, const std::wstring& scratch, std::string& why) {
-    std::uint64_t offset = 0;
-    if (!FindEntryData(Reader(), archiveSize_, entry, offset, why)) return false;
     platform::FileWriter out;
     if (!out.Create(scratch)) {
       why = "cannot create " + platform::ToUtf8(scratch);
       return false;
     }
-    std::uint32_t crc = 0;
-    std::uint64_t size = 0;
-    const auto sink = [&](const char* data, std::size_t n) {
-      crc = static_cast<std::uint32_t>(
-          crc32(crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(n)));
-      size += n;
-      if (size > entry.size) why = "unpacks to more than the directory says";
-      if (why.empty() && !out.Write(data, n)) why = "cannot write " + platform::ToUtf8(scratch);
-      return why.empty();
-    };
-    const bool copied = entry.method == kStored ? CopyStored(entry, offset, sink, why)
-                                                : Inflate(entry, offset, sink, why);
-    if (!out.Close() && copied) why = "cannot write " + platform::ToUtf8(scratch);
-    if (!why.empty()) return false;
-    if (size != entry.size) why = "unpacks to fewer bytes than the directory says";
-    if (size == entry.size && crc != entry.crc32) why = "its CRC-32 does not match";
-    return why.empty();
-  }
-
-  template <typename Sink>
-  bool CopyStored(const ZipEntry& entry, std::uint64_t offset, Sink& sink, std::string& why) {
-    if (entry.compressedSize != entry.size) {
-      why = "a stored entry whose sizes differ";
-      return false;
-    }
-    std::vector<char> buffer(kOutputChunk);
-    for (std::uint64_t done = 0; done < entry.size;) {
-      const std::size_t n =
-          static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), entry.size - done));
-      if (!Reader()(offset + done, buffer.data(), n)) {
-        why = "its data is cut short";
-        return false;
-      }
-      if (!sink(buffer.data(), n)) return false;
-      done += n;
-    }
-    return true;
-  }
-
-  template <typename Sink>
-  bool Inflate(const ZipEntry& entry, std::uint64_t offset, Sink& sink, std::string& why) {
-    z_stream stream{};
-    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) {
-      why = "cannot start inflating";
-      return false;
-    }
-    std::vector<char> input(kInputChunk);
-    std::vector<char> output(kOutputChunk);
-    std::uint64_t read = 0;
-    int status = Z_OK;
-    for (;;) {
-      if (stream.avail_in == 0 && read < entry.compressedSize) {
-        const std::size_t n = static_cast<std::size_t>(
-            std::min<std::uint64_t>(input.size(), entry.compressedSize - read));
-        if (!Reader()(offset + read, input.data(), n)) {
-          why = "its data cannot be read";
-          break;
-        }
-        read += n;
-        stream.next_in = reinterpret_cast<Bytef*>(input.data());
-        stream.avail_in = static_cast<uInt>(n);
-      }
-      stream.next_out = reinterpret_cast<Bytef*>(output.data());
-      stream.avail_out = static_cast<uInt>(output.size());
-      // Without input left and no output to give, inflate answers Z_BUF_ERROR: cut short.
-      status = inflate(&stream, Z_NO_FLUSH);
-      if (status != Z_OK && status != Z_STREAM_END) break;
-      if (!sink(output.data(), output.size() - stream.avail_out) || status == Z_STREAM_END) break;
-    }
-    inflateEnd(&stream);
-    if (status != Z_STREAM_END && why.empty()) why = "its deflated data is damaged or cut short";
-    return why.empty();
+    const bool read = ReadEntryData(
+        Reader(), archiveSize_, entry,
+        [&out](const char* data, std::size_t n) { return out.Write(data, n); }, why);
+    if (!out.Close() && read) why = "cannot write " + platform::ToUtf8(scratch);
+    return read && why.empty();
   }
 
   platform::FileReader& archive_;
