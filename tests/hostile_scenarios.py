@@ -124,6 +124,56 @@ class HostileScenarios(unittest.TestCase):
         result = self.run_agent(inst, inst.path("tmp"), {"TMPDIR": inst.path("tmp")})
         self.assertEqual(lines(result.stdout), self.expected(inst, 2, 3, 8, 6, 5, 7))
 
+    def test_another_user_who_plants_names_in_the_temporary_folder_gets_nothing(self):
+        # Another local user takes every name the package could have had in a temporary
+        # folder all may write, links some of them to a file only root may write, and keeps
+        # trying to write into whatever folder the agent makes there: the update arrives from
+        # the package the agent checked, nothing planted is run, followed or overwritten, and
+        # the agent leaves nothing behind.
+        if ks.is_windows() or os.geteuid() != 0:
+            self.skipTest("needs root, to act as a second user (Linux)")
+        import pwd
+        import shutil
+        import tempfile
+        try:
+            pwd.getpwnam("nobody")
+        except KeyError:
+            self.skipTest("no user nobody")
+        inst = self.make_installation(AgentInstallation(tree_extractor=False))
+        self.serve_release(inst)
+        shared = tempfile.mkdtemp(prefix="kivo-shared-tmp-")
+        self.addCleanup(shutil.rmtree, shared, True)
+        os.chmod(shared, 0o1777)
+        victim = inst.write("victim.txt", b"only root writes this")
+        plant = ("import os, sys\n"
+                 "d, victim = sys.argv[1], sys.argv[2]\n"
+                 "for n in range(1, 0x10000):\n"
+                 "    base = os.path.join(d, '~GF%X.tmp' % n)\n"
+                 "    open(base, 'w').close()\n"
+                 "    if n % 16 == 0: os.symlink(victim, base + '.rar')\n")
+        subprocess.run(["python3", "-c", plant, shared, victim], user="nobody", check=True)
+        before = sorted(os.listdir(shared))
+        intrude = ("import glob, os, sys, time\n"
+                   "d, stop = sys.argv[1], sys.argv[2]\n"
+                   "while not os.path.exists(stop):\n"
+                   "    for f in glob.glob(os.path.join(d, 'kivo9-package-*')):\n"
+                   "        try:\n"
+                   "            open(os.path.join(f, 'planted'), 'w').close(); print('wrote', f)\n"
+                   "        except OSError: pass\n"
+                   "    time.sleep(0.001)\n")
+        stop = os.path.join(shared, "stop-intruder")
+        intruder = subprocess.Popen(["python3", "-c", intrude, shared, stop], user="nobody",
+                                    stdout=subprocess.PIPE, text=True)
+        result = self.run_agent(inst, inst.path("tmp"), {"TMPDIR": shared})
+        open(stop, "w").close()
+        wrote, _ = intruder.communicate(timeout=30)
+        os.remove(stop)
+        self.assertEqual(lines(result.stdout), self.expected(inst, 2, 3, 8, 6, 5, 7))
+        self.assertEqual(wrote, "")
+        self.assertTrue(inst.exists("Kivo9Data/update/Kivo9.exe"))
+        self.assertEqual(inst.read("victim.txt"), b"only root writes this")
+        self.assertEqual(sorted(os.listdir(shared)), before)
+
 
 if __name__ == "__main__":
     ks.main()
