@@ -10,7 +10,10 @@ the package's post-upgrade program. Then the launcher installs the unpacked tree
 the browser, and a second agent run finds the build current. The release is promoted, a
 silent run reads the normal page, and the statistics log is summed up.
 
-    python3 scripts/demo.py BIN_DIR
+    python3 scripts/demo.py BIN_DIR [--emulator WINE]
+
+With --emulator, BIN_DIR holds the Windows programs (.exe), which run under that emulator:
+the product target updating itself, its own UnPack.exe reading the published package.
 """
 
 import os
@@ -28,7 +31,7 @@ OLD_BUILD, NEW_BUILD = "1203", "1204"
 
 def make_build_tree(bin_dir, folder):
     """Build 1204's tree, rooted like Kivo9Data/ (the publish tool sets its version file)."""
-    with open(os.path.join(bin_dir, "recorder"), "rb") as f:
+    with open(os.path.join(bin_dir, exe("recorder")), "rb") as f:
         recorder = f.read()
     files = {
         "Resource/2Filter.ini": b"[UrlFilter]\nurl1=ads.example.com\nurl2=tracker.example.net\n",
@@ -49,8 +52,8 @@ def make_build_tree(bin_dir, folder):
 def make_installation(bin_dir):
     kivo_scenario._config.bin_dir = bin_dir
     root = kivo_scenario.Installation(prefix="kivo9-demo-")
-    root.install_program("Kivo9", "Kivo9")
-    root.install_program("UpgradeAgent", "Kivo9Data/UpgradeAgent")
+    root.install_program("Kivo9", exe("Kivo9"))
+    root.install_program("UpgradeAgent", exe("Kivo9Data/UpgradeAgent"))
     root.install_program("extractor", "Kivo9Data/Resource/UnPack.exe")
     root.install_program("recorder", "Kivo9Data/Kivo9.exe")
     root.write("Kivo9Data/Resource/version.ini", "[Version]\nupdate=%s\n" % OLD_BUILD)
@@ -78,7 +81,8 @@ def publish_tool(*args):
 def run_agent(root, proxy, *args):
     env = {"http_proxy": proxy, "no_proxy": "", "LANG": "en_US.UTF-8", "LC_ALL": "",
            "LC_MESSAGES": ""}
-    result = kivo_scenario.run(root.path("Kivo9Data/UpgradeAgent"), args, env=env, stdin=b"\n")
+    result = kivo_scenario.run(root.path(exe("Kivo9Data/UpgradeAgent")), args, env=env,
+                               stdin=b"\n")
     sys.stdout.write(result.stdout.decode("utf-8", "replace"))
     sys.stdout.write(result.stderr.decode("utf-8", "replace"))
     print("(exit code %d)" % result.returncode, flush=True)
@@ -102,7 +106,7 @@ def update_cycle(root, proxy):
          root.read("Kivo9Data/User/Filter.ini").decode("utf-8"))
 
     show("Kivo9 (the launcher) with the command line: https://example.org/")
-    kivo_scenario.run(root.path("Kivo9"), ["https://example.org/"])
+    kivo_scenario.run(root.path(exe("Kivo9")), ["https://example.org/"])
     record = root.path("Kivo9Data/Kivo9.exe.record")
     kivo_scenario.wait_for(lambda: kivo_scenario.read_records(record))
     for start in kivo_scenario.read_records(record):
@@ -114,8 +118,16 @@ def update_cycle(root, proxy):
     run_agent(root, proxy)
 
 
+def exe(name):
+    """name with the programs' suffix (".exe" for the Windows build)."""
+    return name + kivo_scenario._config.suffix
+
+
 def main():
     bin_dir = os.path.realpath(sys.argv[1])
+    if sys.argv[2:3] == ["--emulator"]:
+        kivo_scenario._config.emulator = sys.argv[3]
+        kivo_scenario._config.suffix = ".exe"
     root = make_installation(bin_dir)
     release = release_fixture.ReleaseServer()
     tree = make_build_tree(bin_dir, os.path.join(release.root, "build-%s" % NEW_BUILD))

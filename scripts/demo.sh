@@ -1,10 +1,21 @@
 #!/usr/bin/env bash
-# The main job: builds the Linux programs, publishes build 1204 with the publish tool, serves
-# it with nginx and runs one whole update cycle on a temporary installation against it (see
+# The main job: builds the programs, publishes build 1204 with the publish tool, serves it
+# with nginx and runs one whole update cycle on a temporary installation against it (see
 # scripts/demo.py). It prints where the server tree, its logs and the installation are.
+#
+#   bash scripts/demo.sh            the Linux build
+#   bash scripts/demo.sh --windows  the Windows build (x64) under Wine, with its own UnPack.exe
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake --preset linux >/dev/null
-cmake --build --preset linux --target UpgradeAgent Kivo9 recorder extractor >/dev/null
-python3 scripts/demo.py build/linux/bin
+preset=linux
+demo_args=()
+if [ "${1:-}" = "--windows" ]; then
+  preset=windows-x64
+  demo_args=(--emulator /usr/lib/wine/wine64)
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+fi
+echo "Building the $preset programs (a first build takes a few minutes) ..."
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" --target UpgradeAgent Kivo9 recorder extractor >/dev/null
+python3 scripts/demo.py "build/$preset/bin" "${demo_args[@]}"

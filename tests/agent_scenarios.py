@@ -573,6 +573,46 @@ class AgentScenarios(unittest.TestCase):
             outcomes[key] = outcomes.get(key, 0) + 1
         sys.stderr.write("\n%d hand-over kill points: %s\n" % (operations, outcomes))
 
+    def test_a_kill_at_sampled_moments_of_the_hand_over_leaves_no_half_tree(self):
+        """Where no library can be preloaded (the Windows programs under the emulator), the
+        agent is killed at moments spread over a silent run with the real extractor."""
+        if not ks.is_windows():
+            self.skipTest("natively every file operation is covered by the preloaded kill")
+        ks.write_file_list(self.inst.path("package"))
+        package = self.inst.files("package")
+        command = [ks._config.emulator, self.inst.agent, "silent"]
+        env = dict(os.environ, **self.environment(self.inst), **ks.WINE_ENVIRONMENT)
+
+        def run_until(delay):
+            shutil.rmtree(self.inst.path("Kivo9Data/update"), ignore_errors=True)
+            self.serve_package(console=False)
+            begin = time.monotonic()
+            agent = subprocess.Popen(command, cwd=self.inst.path("tmp"), env=env,
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+            try:
+                agent.wait(timeout=delay)
+            except subprocess.TimeoutExpired:
+                agent.kill()
+                agent.wait()
+            self.assertTrue(ks.wait_until_gone(self.inst.extractor))
+            self.assertTrue(ks.wait_until_gone(self.inst.path(
+                "Kivo9Data/update/Kivo9PostUpgrade.exe")))
+            left = [n for n in self.inst.files("Kivo9Data/update")
+                    if n != "Kivo9PostUpgrade.exe.record"]
+            return time.monotonic() - begin, ("whole tree" if left == package else
+                                              "no tree" if not left else "half: %s" % left)
+
+        whole, outcome = run_until(120)
+        self.assertEqual(outcome, "whole tree")
+        samples = 6
+        outcomes = {}
+        for k in range(1, samples + 1):
+            _, outcome = run_until(whole * k / (samples + 1))
+            self.assertIn(outcome, ("whole tree", "no tree"), "sample %d" % k)
+            outcomes[outcome] = outcomes.get(outcome, 0) + 1
+        sys.stderr.write("\n%d sampled hand-over kills: %s\n" % (samples, outcomes))
+
     def test_an_agent_killed_while_the_extractor_writes_leaves_no_update(self):
         self.inst = self.make_installation(tree_extractor=True)
         self.inst.set_marker(after_ms=2000)

@@ -1,7 +1,7 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <vector>
+#include <memory>
 
 #include "zip_directory.h"
 
@@ -17,15 +17,15 @@ bool CopyStored(const ReadAt& read, const ZipEntry& entry, std::uint64_t offset,
     why = "a stored entry whose sizes differ";
     return false;
   }
-  std::vector<char> buffer(kOutputChunk);
+  const std::unique_ptr<char[]> buffer(new char[kOutputChunk]);  // filled before read
   for (std::uint64_t done = 0; done < entry.size;) {
     const auto n =
-        static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), entry.size - done));
-    if (!read(offset + done, buffer.data(), n)) {
+        static_cast<std::size_t>(std::min<std::uint64_t>(kOutputChunk, entry.size - done));
+    if (!read(offset + done, buffer.get(), n)) {
       why = "its data is cut short";
       return false;
     }
-    if (!sink(buffer.data(), n)) return false;
+    if (!sink(buffer.get(), n)) return false;
     done += n;
   }
   return true;
@@ -38,29 +38,30 @@ bool Inflate(const ReadAt& read, const ZipEntry& entry, std::uint64_t offset, co
     why = "cannot start inflating";
     return false;
   }
-  std::vector<char> input(kInputChunk);
-  std::vector<char> output(kOutputChunk);
+  // Not zeroed: each is filled before it is read, and an archive has thousands of entries.
+  const std::unique_ptr<char[]> input(new char[kInputChunk]);
+  const std::unique_ptr<char[]> output(new char[kOutputChunk]);
   std::uint64_t taken = 0;
   int status = Z_OK;
   bool sunk = true;
   for (;;) {
     if (stream.avail_in == 0 && taken < entry.compressedSize) {
       const auto n = static_cast<std::size_t>(
-          std::min<std::uint64_t>(input.size(), entry.compressedSize - taken));
-      if (!read(offset + taken, input.data(), n)) {
+          std::min<std::uint64_t>(kInputChunk, entry.compressedSize - taken));
+      if (!read(offset + taken, input.get(), n)) {
         why = "its data cannot be read";
         break;
       }
       taken += n;
-      stream.next_in = reinterpret_cast<Bytef*>(input.data());
+      stream.next_in = reinterpret_cast<Bytef*>(input.get());
       stream.avail_in = static_cast<uInt>(n);
     }
-    stream.next_out = reinterpret_cast<Bytef*>(output.data());
-    stream.avail_out = static_cast<uInt>(output.size());
+    stream.next_out = reinterpret_cast<Bytef*>(output.get());
+    stream.avail_out = static_cast<uInt>(kOutputChunk);
     // Without input left and no output to give, inflate answers Z_BUF_ERROR: cut short.
     status = inflate(&stream, Z_NO_FLUSH);
     if (status != Z_OK && status != Z_STREAM_END) break;
-    sunk = sink(output.data(), output.size() - stream.avail_out);
+    sunk = sink(output.get(), kOutputChunk - stream.avail_out);
     if (!sunk || status == Z_STREAM_END) break;
   }
   inflateEnd(&stream);
