@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "extract.h"
+#include "platform/text.h"
+#include "zip_extract.h"
+
 extern char** environ;
 
 namespace {
@@ -185,6 +189,34 @@ TEST(Extractor, RefusesOtherCommandLinesAndBrokenArchives) {
   EXPECT_NE(run.errors.find("not-an-archive.rar"), std::string::npos) << run.errors;
   EXPECT_FALSE(fs::exists(temp.Path() / "d"));
   EXPECT_EQ(Extract(temp.Path() / "missing.rar", temp.Path() / "d", errors).exitCode, 2);
+}
+
+TEST(UnpackZip, EachLimitRefusesTheWholeArchiveBeforeAnythingIsWritten) {
+  TempDir temp;
+  const fs::path package = temp.Path() / "p.zip";
+  std::vector<Entry> entries;
+  for (int i = 0; i < 5; ++i)
+    entries.push_back({"f" + std::to_string(i), std::string(1000, 'x'), ""});
+  WritePackage(package, ARCHIVE_FORMAT_ZIP, entries);
+  const std::wstring dest = platform::FromUtf8((temp.Path() / "d").string() + "/");
+  unpack::UnpackLimits fits;
+  fits.maxEntries = 5;
+  fits.maxTotalSize = 5000;
+  fits.ratioAllowance = 0;
+  fits.spareSpace = 0;
+  const std::uint64_t packed = fs::file_size(package);
+  fits.maxExpansion = 5000 / packed + 1;
+  unpack::UnpackLimits fewer = fits, smaller = fits, denser = fits;
+  fewer.maxEntries = 4;
+  smaller.maxTotalSize = 4999;
+  denser.maxExpansion = 4999 / packed;
+  for (const auto& limits : {fewer, smaller, denser}) {
+    EXPECT_EQ(unpack::UnpackZip(platform::FromUtf8(package.string()), dest, limits),
+              kExtractUnreadable);
+    EXPECT_TRUE(fs::is_empty(temp.Path() / "d"));
+  }
+  EXPECT_EQ(unpack::UnpackZip(platform::FromUtf8(package.string()), dest, fits), kExtractDone);
+  EXPECT_EQ(ReadFile(temp.Path() / "d" / "f4"), std::string(1000, 'x'));
 }
 
 }  // namespace
