@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/disk_object.h"
+#include "disk_object/disk_object.h"
 #include "platform/crypto.h"
 #include "platform/process.h"
 #include "platform/text.h"

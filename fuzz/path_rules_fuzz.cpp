@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "fuzz_input.h"
-#include "launcher/path_rules.h"
+#include "disk_object/path_rules.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::wstring path = fuzz::WideText(data, size);

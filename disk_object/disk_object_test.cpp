@@ -1,4 +1,4 @@
-#include "launcher/disk_object.h"
+#include "disk_object/disk_object.h"
 
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// Not part of the product: no program links this library (disk_object/CMakeLists.txt).
 // How the directory tree utility reads a path: separators, drive, network prefix and parts.
 // Drive letters and network paths ("\\server\share") exist only where the platform has them.
 #pragma once

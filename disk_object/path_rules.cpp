@@ -1,4 +1,4 @@
-#include "launcher/path_rules.h"
+#include "disk_object/path_rules.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
-#include "launcher/disk_object.h"
+#include "disk_object/disk_object.h"
 
 #include <algorithm>
 
-#include "launcher/path_rules.h"
+#include "disk_object/path_rules.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "platform_native.h"

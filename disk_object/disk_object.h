@@ -1,3 +1,4 @@
+// Not part of the product: no program links this library (disk_object/CMakeLists.txt).
 // CDiskObject: copies and deletes directory trees, deletes files and creates directory paths.
 //
 // Every operation returns nonzero on success and 0 on failure, and leaves the text of the
