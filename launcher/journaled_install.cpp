@@ -286,9 +286,17 @@ bool RollBack(const InstallPlaces& places, const InstallJournal& journal) {
   return EndRollBack(places);
 }
 
+// A directory the install moves files into or out of is the installation's own only when it
+// is a real directory (or not there yet): a link put in its place leads elsewhere.
+bool IsOwnDirectory(const std::wstring& dir) {
+  const platform::PathKind kind = platform::QueryPath(tree::WithoutSeparator(dir)).kind;
+  return kind == platform::PathKind::Directory || kind == platform::PathKind::Missing;
+}
+
 // Whether path is one the install may act on in every tree it moves files between.
 bool IsSafeToMove(const InstallPlaces& places, const std::wstring& path) {
-  return tree::IsUpdatablePath(path) && tree::HasNoLinkOnTheWay(places.dataDir, path) &&
+  return tree::IsUpdatablePath(path) && IsOwnDirectory(places.updateDir) &&
+         IsOwnDirectory(BackupDir(places)) && tree::HasNoLinkOnTheWay(places.dataDir, path) &&
          tree::HasNoLinkOnTheWay(places.updateDir, path) &&
          tree::HasNoLinkOnTheWay(BackupDir(places), path);
 }
@@ -334,7 +342,9 @@ bool RollBackFromDisk(const InstallPlaces& places, std::wstring& report) {
     return Finish(places);
   }
   std::vector<std::wstring> kept;
-  CollectFiles(backup, L"", kept);
+  if (platform::QueryPath(tree::WithoutSeparator(backup)).kind == platform::PathKind::Directory) {
+    CollectFiles(backup, L"", kept);  // a link or file in its place backs nothing up
+  }
   std::set<std::wstring> updateDirs;
   std::size_t restored = 0;
   for (const std::wstring& path : kept) {

@@ -89,6 +89,8 @@ class JournaledInstallTest : public ::testing::Test {
         platform::WriteWholeFile(launcher::JournalPath(places_), launcher::FormatJournal(journal)));
   }
 
+  std::wstring BackupPath() const { return launcher::BackupDir(places_); }
+
   platform::ScopedTempDir dir_;
   std::wstring data_;
   launcher::InstallPlaces places_;
@@ -144,6 +146,23 @@ TEST_F(JournaledInstallTest, RollsBackWhatAJournalDescribesOrWhatTheDiskHolds) {
     ExpectNew();
     tree::RemoveTree(data_);
   }
+}
+
+TEST_F(JournaledInstallTest, ABackupOrUpdateThatIsALinkMovesNothingInOrOut) {
+  const std::wstring outside = dir_.path() + L"outside" + platform::kSep;
+  Put(outside, {{L"Kivo9.exe", "from outside"}, {L"Plugins/a.dll", "outside"}});
+  StopWithTheBrowserAside();
+  ASSERT_TRUE(tree::RemoveTree(BackupPath()));
+  if (!platform::MakeSymbolicLink(outside, tree::WithoutSeparator(BackupPath()), true) ||
+      platform::QueryPath(tree::WithoutSeparator(BackupPath())).kind != platform::PathKind::Link) {
+    GTEST_SKIP() << "no links the file queries see here";
+  }
+  ASSERT_TRUE(platform::WriteWholeFile(launcher::JournalPath(places_), "kivo9-install 2\n"));
+  launcher::RecoverInterruptedInstall(places_, report_);
+  EXPECT_EQ(platform::ReadWholeFile(outside + L"Kivo9.exe"), "from outside");
+  EXPECT_EQ(platform::ReadWholeFile(outside + Native(L"Plugins/a.dll")), "outside");
+  EXPECT_NE(Read(L"Kivo9.exe"), "from outside");
+  EXPECT_EQ(Read(L"User/mine.txt"), "mine");
 }
 
 TEST_F(JournaledInstallTest, AStaleBackupIsClearedNotTakenForThisInstall) {
