@@ -146,8 +146,10 @@ bool Plan(const InstallPlaces& places, InstallJournal& journal, std::wstring& wh
   if (!platform::IsStartableProgram(places.updateDir + tree::kBrowserName)) {
     return Fail(why, L"the update's Kivo9.exe is not a program that can be started");
   }
+  if (const auto reserved = tree::ReservedPathIn(listing)) {
+    return Fail(why, L"the update names a reserved place: " + *reserved);
+  }
   for (const std::wstring& dir : listing.directories) {
-    if (!tree::IsUpdatablePath(dir)) return Fail(why, L"the update names a reserved place: " + dir);
     const platform::PathKind kind = platform::QueryPath(places.dataDir + dir).kind;
     if (kind == platform::PathKind::Missing) {
       journal.createdDirectories.push_back(dir);
@@ -156,9 +158,6 @@ bool Plan(const InstallPlaces& places, InstallJournal& journal, std::wstring& wh
     }
   }
   for (const tree::TreeFile& file : listing.files) {
-    if (!tree::IsUpdatablePath(file.path)) {
-      return Fail(why, L"the update names a reserved place: " + file.path);
-    }
     const platform::PathKind kind = platform::QueryPath(places.dataDir + file.path).kind;
     if (kind == platform::PathKind::Directory || kind == platform::PathKind::Other) {
       return Fail(why,
@@ -293,15 +292,20 @@ bool IsOwnDirectory(const std::wstring& dir) {
   return kind == platform::PathKind::Directory || kind == platform::PathKind::Missing;
 }
 
-// Whether path is one the install may act on in every tree it moves files between.
+bool WorkDirectoriesAreOwn(const InstallPlaces& places) {
+  return IsOwnDirectory(places.updateDir) && IsOwnDirectory(BackupDir(places));
+}
+
+// Whether path is one the install may act on in every tree it moves files between (whose
+// own folders WorkDirectoriesAreOwn has found real).
 bool IsSafeToMove(const InstallPlaces& places, const std::wstring& path) {
-  return tree::IsUpdatablePath(path) && IsOwnDirectory(places.updateDir) &&
-         IsOwnDirectory(BackupDir(places)) && tree::HasNoLinkOnTheWay(places.dataDir, path) &&
+  return tree::IsUpdatablePath(path) && tree::HasNoLinkOnTheWay(places.dataDir, path) &&
          tree::HasNoLinkOnTheWay(places.updateDir, path) &&
          tree::HasNoLinkOnTheWay(BackupDir(places), path);
 }
 
 bool JournalIsSafe(const InstallPlaces& places, const InstallJournal& journal) {
+  if (!WorkDirectoriesAreOwn(places)) return false;
   for (const auto& dir : journal.createdDirectories) {
     if (!tree::HasNoLinkOnTheWay(places.dataDir, dir + platform::kSep)) return false;
   }
@@ -341,10 +345,12 @@ bool RollBackFromDisk(const InstallPlaces& places, std::wstring& report) {
     report += L"the install had been committed: finished\n";
     return Finish(places);
   }
+  // A link or file in place of the backup or update folder backs nothing up.
+  const bool own =
+      WorkDirectoriesAreOwn(places) &&
+      platform::QueryPath(tree::WithoutSeparator(backup)).kind == platform::PathKind::Directory;
   std::vector<std::wstring> kept;
-  if (platform::QueryPath(tree::WithoutSeparator(backup)).kind == platform::PathKind::Directory) {
-    CollectFiles(backup, L"", kept);  // a link or file in its place backs nothing up
-  }
+  if (own) CollectFiles(backup, L"", kept);
   std::set<std::wstring> updateDirs;
   std::size_t restored = 0;
   for (const std::wstring& path : kept) {
@@ -358,7 +364,7 @@ bool RollBackFromDisk(const InstallPlaces& places, std::wstring& report) {
     if (!MakeParents(places.dataDir, path, made) || !RollBackFile(places, file)) return false;
     ++restored;
   }
-  for (const std::wstring& path : ListedPaths(places)) {
+  for (const std::wstring& path : own ? ListedPaths(places) : std::vector<std::wstring>{}) {
     const std::wstring installed = places.dataDir + path;
     if (!IsSafeToMove(places, path) || Exists(places.updateDir + path) || !IsFile(installed)) {
       continue;
@@ -379,7 +385,8 @@ bool RollBackFromDisk(const InstallPlaces& places, std::wstring& report) {
 // (nothing is lost), the rest goes.
 bool ClearStaleWorkPlaces(const InstallPlaces& places, std::wstring& why) {
   const std::wstring backup = BackupDir(places);
-  if (platform::QueryPath(tree::WithoutSeparator(backup)).kind == platform::PathKind::Directory) {
+  if (platform::QueryPath(tree::WithoutSeparator(backup)).kind == platform::PathKind::Directory &&
+      IsOwnDirectory(places.updateDir)) {
     std::vector<std::wstring> kept;
     CollectFiles(backup, L"", kept);
     for (const std::wstring& path : kept) {

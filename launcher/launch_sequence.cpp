@@ -8,6 +8,7 @@
 #include "platform/text.h"
 #include "platform_native.h"
 #include "tree/install_names.h"
+#include "tree/update_tree.h"
 
 namespace launcher {
 namespace {
@@ -18,11 +19,6 @@ constexpr std::size_t kNumberBufferBytes = 20;  // the terminating zero included
 constexpr std::size_t kReportMaxBytes = 4096;
 
 bool IsControlOrBlank(wchar_t c) { return static_cast<std::uint32_t>(c) <= 32; }
-
-std::wstring WithoutTrailingSeparator(std::wstring path) {
-  if (!path.empty() && path.back() == platform::kSep) path.pop_back();
-  return path;
-}
 
 // The launcher has no output: what its last start did with a pending update, and why it
 // refused one, lies in a small file of the data directory for a person or a report to read.
@@ -108,7 +104,7 @@ void InstallPendingUpdate(const LauncherPaths& paths) {
   // like the update directory counts as pending too; it is never installed.
   if (!RecoverInterruptedInstall(places, report)) {
     report += L"a step of the recovery failed: the next start tries again\n";
-  } else if (platform::PathQuery(WithoutTrailingSeparator(paths.updateDir))) {
+  } else if (platform::PathQuery(tree::WithoutSeparator(paths.updateDir))) {
     InstallUpdateTree(places, report);
   }
   if (!report.empty()) WriteInstallReport(paths.dataDir, report);

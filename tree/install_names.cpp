@@ -59,6 +59,16 @@ bool IsUpdatablePath(std::wstring_view relative) {
   }
 }
 
+std::optional<std::wstring> ReservedPathIn(const TreeListing& listing) {
+  for (const std::wstring& dir : listing.directories) {
+    if (!IsUpdatablePath(dir)) return dir;
+  }
+  for (const TreeFile& file : listing.files) {
+    if (!IsUpdatablePath(file.path)) return file.path;
+  }
+  return std::nullopt;
+}
+
 bool HasNoLinkOnTheWay(const std::wstring& root, std::wstring_view relative) {
   for (std::size_t i = 0; i < relative.size(); ++i) {
     if (!IsSeparator(relative[i])) continue;

@@ -3,8 +3,11 @@
 // the install and the agent's hand-over all ask this rule, so they cannot drift apart.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "tree/update_tree.h"
 
 namespace tree {
 
@@ -29,6 +32,10 @@ std::wstring MarkerPath();
 // control character, and for a first part that is the user's folder or one of the working
 // names above (compared without regard to ASCII case, as Windows compares them).
 bool IsUpdatablePath(std::wstring_view relative);
+
+// The first directory, then file, of listing that IsUpdatablePath refuses; nullopt when
+// there is none.
+std::optional<std::wstring> ReservedPathIn(const TreeListing& listing);
 
 // Whether every directory on the way from root (ending with a separator) to root + relative
 // is a real directory or missing: false when one is a link, a file or anything else, so that

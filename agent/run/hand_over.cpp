@@ -15,17 +15,6 @@ bool Exists(const std::wstring& path) {
   return platform::QueryPath(path).kind != platform::PathKind::Missing;
 }
 
-// Every path of the tree must be one an update may name.
-bool NamesOnlyUpdatablePaths(const tree::TreeListing& listing) {
-  for (const std::wstring& dir : listing.directories) {
-    if (!tree::IsUpdatablePath(dir)) return false;
-  }
-  for (const tree::TreeFile& file : listing.files) {
-    if (!tree::IsUpdatablePath(file.path)) return false;
-  }
-  return true;
-}
-
 // Only an unpacked package goes on: it holds the marker, names no reserved place, and, with
 // a file list, holds every listed file as listed; one without a list (an older publisher) is
 // taken whole. An extractor that failed or unpacked nothing leaves no marker, and a pending
@@ -36,7 +25,7 @@ bool TreeIsComplete(const std::wstring& dir) {
   if (platform::QueryPath(dir + tree::MarkerPath()).kind != platform::PathKind::File) return false;
   tree::TreeListing listing;
   std::wstring problem;
-  if (!tree::ListTree(dir, listing, problem) || !NamesOnlyUpdatablePaths(listing)) return false;
+  if (!tree::ListTree(dir, listing, problem) || tree::ReservedPathIn(listing)) return false;
   for (const tree::TreeFile& file : listing.files) {
     if (!platform::FlushFile(dir + file.path)) return false;
   }

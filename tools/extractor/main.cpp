@@ -31,10 +31,7 @@ bool IsZip(const std::wstring& archivePath) {
   platform::FileReader archive;
   std::uint64_t size = 0;
   if (!archive.Open(archivePath) || !archive.Size(size)) return false;
-  const unpack::ReadAt read = [&archive](std::uint64_t offset, char* data, std::size_t n) {
-    std::size_t got = 0;
-    return archive.ReadAt(offset, data, n, got) && got == n;
-  };
+  const unpack::ReadAt read = unpack::ReaderOf(archive);
   char start[4] = {};
   return (read(0, start, sizeof start) && std::string_view(start, 2) == "PK" &&
           (start[2] == 3 || start[2] == 5)) ||

@@ -179,6 +179,13 @@ bool ReadEntry(std::string_view directory, std::size_t& at, ZipEntry& entry, std
 
 }  // namespace
 
+ReadAt ReaderOf(platform::FileReader& file) {
+  return [&file](std::uint64_t offset, char* data, std::size_t size) {
+    std::size_t got = 0;
+    return file.ReadAt(offset, data, size, got) && got == size;
+  };
+}
+
 bool LooksLikeZip(const ReadAt& read, std::uint64_t archiveSize) {
   std::uint64_t endOffset = 0;
   return FindEnd(read, archiveSize, endOffset);

@@ -8,10 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
+
 namespace unpack {
 
 // Reads size bytes at offset into data; false unless all of them could be read.
 using ReadAt = std::function<bool(std::uint64_t offset, char* data, std::size_t size)>;
+
+// A ReadAt of an open file, which must outlive it.
+ReadAt ReaderOf(platform::FileReader& file);
 
 struct ZipEntry {
   std::string name;  // UTF-8, as stored (legacy names converted from code page 437)

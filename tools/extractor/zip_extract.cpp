@@ -42,14 +42,9 @@ std::wstring Folded(const std::string& name) {
 class Unpacker {
  public:
   Unpacker(platform::FileReader& archive, std::uint64_t archiveSize, std::wstring destination)
-      : archive_(archive), archiveSize_(archiveSize), destination_(std::move(destination)) {}
+      : read_(ReaderOf(archive)), archiveSize_(archiveSize), destination_(std::move(destination)) {}
 
-  ReadAt Reader() {
-    return [this](std::uint64_t offset, char* data, std::size_t size) {
-      std::size_t got = 0;
-      return archive_.ReadAt(offset, data, size, got) && got == size;
-    };
-  }
+  const ReadAt& Reader() const { return read_; }
 
   // False, with the reason, when the entry is refused or fails; nothing then bears its name.
   bool Unpack(const ZipEntry& entry, std::string& why) {
@@ -58,8 +53,8 @@ class Unpacker {
       return false;
     }
     const std::wstring target = Place(entry.name);
-    if (entry.IsDirectory()) return MakeDirectories(entry.name, true, why);
-    if (!MakeDirectories(entry.name, false, why)) return false;
+    if (!MakeDirectories(entry.name, why)) return false;
+    if (entry.IsDirectory()) return true;
     const std::wstring scratch = platform::LongPathForm(destination_ + kScratchName);
     const bool written =
         WriteData(entry, scratch, why) &&
@@ -102,13 +97,14 @@ class Unpacker {
     return platform::LongPathForm(destination_ + relative);
   }
 
-  // The entry's parent directories (and, for a directory entry, itself) below the destination.
-  bool MakeDirectories(const std::string& name, bool includingLast, std::string& why) {
+  // Every directory before a '/' of the entry's name below the destination: its parents, and
+  // a directory entry (whose name ends with '/') itself.
+  bool MakeDirectories(const std::string& name, std::string& why) {
     for (std::size_t sep = name.find('/'); sep != std::string::npos;
          sep = name.find('/', sep + 1)) {
       if (!MakeDirectory(name.substr(0, sep), why)) return false;
     }
-    return !includingLast || MakeDirectory(name, why);
+    return true;
   }
 
   bool MakeDirectory(const std::string& relative, std::string& why) {
@@ -135,7 +131,7 @@ class Unpacker {
     return read && why.empty();
   }
 
-  platform::FileReader& archive_;
+  ReadAt read_;
   std::uint64_t archiveSize_;
   std::wstring destination_;
   std::set<std::wstring> names_;
