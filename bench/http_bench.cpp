@@ -22,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "agent/http/block_file_sink.h"
+#include "agent/http/checked_body_sink.h"
 #include "agent/http/http_downloader.h"
 #include "platform/crypto.h"
 #include "platform/files.h"
@@ -97,8 +99,9 @@ Timing AgentDownload(const std::string& url, const std::string& path) {
 Timing VerifiedDownload(const std::string& url, const std::string& path,
                         const ExpectedFile& expected) {
   return Measure(RUSAGE_SELF, [&] {
-    FileSink file(platform::FromUtf8(path), UINT64_MAX, expected);
-    return CHttpDownloader().Fetch(platform::FromUtf8(url), file) == 1;
+    BlockFileSink file(platform::FromUtf8(path));
+    CheckedBodySink checked(file, UINT64_MAX, expected);
+    return CHttpDownloader().Fetch(platform::FromUtf8(url), checked, TransferLimits::File()) == 1;
   });
 }
 

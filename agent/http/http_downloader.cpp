@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 
+#include "agent/http/block_file_sink.h"
 #include "agent/http/response_head.h"
 #include "agent/http/tear_exception.h"
 #include "platform/console.h"
@@ -86,14 +87,25 @@ void ReportPlatformFailure(const platform::HttpError& error) {
   platform::WriteOut(error.Description() + L"\n");
 }
 
-// Reads the body into sink; true when all of it, at least one byte, was taken and accepted.
-bool ReadBody(platform::HttpRequest& request, BodySink& sink) {
+// Reads the body into sink within limits; true when all of it, at least one byte, was taken
+// and accepted. Why the limits ended it goes to refusal. A body that does not end by Close
+// is abandoned, so the sink keeps what it took.
+bool ReadBody(platform::HttpRequest& request, BodySink& sink, TransferWatch& watch,
+              const TransferLimits& limits, std::string& refusal) {
   const std::wstring head = request.RawHeaders();
   if (LengthsContradict(head)) {
     Fail(CTearException::kBadStatus, L"Error: the answer declares two different lengths\n");
   }
   const auto declared = DeclaredContentLength(head);
   if (!sink.Open(declared)) throw CTearException(CTearException::kFileNotCreated);
+  struct AbandonUnlessClosed {
+    BodySink& sink;
+    bool closed = false;
+    ~AbandonUnlessClosed() {
+      if (!closed) sink.Abandon();
+    }
+  } body{sink};
+  watch.BodyStarts(TransferWatch::Clock::now());
   std::array<char, kChunkBytes + 1> buffer;
   std::uint64_t received = 0;
   for (;;) {
@@ -101,7 +113,11 @@ bool ReadBody(platform::HttpRequest& request, BodySink& sink) {
     if (size == 0) break;
     if (!sink.Take(buffer.data(), size)) return false;
     received += size;
+    if (limits.progress != nullptr) limits.progress->Update(received, declared);
+    refusal = watch.Check(received, TransferWatch::Clock::now());
+    if (!refusal.empty()) return false;
   }
+  body.closed = true;
   if (!sink.Close()) return false;
   const bool complete = !declared || received >= *declared;  // else the body was cut short
   return complete && received > 0;
@@ -111,16 +127,18 @@ bool ReadBody(platform::HttpRequest& request, BodySink& sink) {
 
 std::wstring CHttpDownloader::DownloadToString(const std::wstring& url) {
   TextSink page;
-  Fetch(url, page);
+  Fetch(url, page, TransferLimits::Page());
   return page.Text();
 }
 
 int CHttpDownloader::DownloadToFile(const std::wstring& url, const std::wstring& path) {
-  FileSink file(path);
-  return Fetch(url, file);
+  BlockFileSink file(path);
+  return Fetch(url, file, TransferLimits::File());
 }
 
-int CHttpDownloader::Fetch(const std::wstring& url, BodySink& sink) {
+int CHttpDownloader::Fetch(const std::wstring& url, BodySink& sink, const TransferLimits& limits) {
+  refusal_.clear();
+  TransferWatch watch(limits, TransferWatch::Clock::now());
   platform::ForgetCachedUrl(url);
   const platform::HttpSession session(kAgentName);
   Connection connection;
@@ -133,7 +151,7 @@ int CHttpDownloader::Fetch(const std::wstring& url, BodySink& sink) {
     }
     const int status = Exchange(session, parts, connection, request, true);
     AcceptStatus(status, session, connection, request);
-    result = ReadBody(*request, sink) ? 1 : 0;
+    result = ReadBody(*request, sink, watch, limits, refusal_) ? 1 : 0;
   } catch (const CTearException&) {
     result = 0;
   } catch (const platform::HttpError& error) {
@@ -144,8 +162,10 @@ int CHttpDownloader::Fetch(const std::wstring& url, BodySink& sink) {
   }
   request.reset();
   connection.reset();
-  if (!sink.Refusal().empty()) {
-    platform::WriteErr(L"Refused " + url + L": " + platform::FromUtf8(sink.Refusal()) + L"\n");
+  if (limits.progress != nullptr) limits.progress->Finish();
+  if (refusal_.empty()) refusal_ = sink.Refusal();
+  if (!refusal_.empty()) {
+    platform::WriteErr(L"Refused " + url + L": " + platform::FromUtf8(refusal_) + L"\n");
   }
   return result;
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "agent/http/body_sink.h"
+#include "agent/http/transfer_limits.h"
 
 namespace platform {
 class HttpRequest;
@@ -18,18 +19,25 @@ class CHttpDownloader {
   CHttpDownloader(const CHttpDownloader&) = delete;
   CHttpDownloader& operator=(const CHttpDownloader&) = delete;
 
-  // Fetches url (an absolute URL) as a page (TextSink) and returns its text in the system
-  // code page; empty when nothing was received. After a failure it holds what had arrived
-  // before it.
+  // Fetches url (an absolute URL) as a page (TextSink, TransferLimits::Page) and returns its
+  // text in the system code page; empty when nothing was received. After a failure it holds
+  // what had arrived before it.
   std::wstring DownloadToString(const std::wstring& url);
 
-  // Fetches url into the file at path (created, or truncated, when the answer is accepted).
-  // Returns 1 when the whole body, at least one byte, is in the file; 0 otherwise.
+  // Fetches url into the file at path (created, or truncated, when the answer is accepted),
+  // within TransferLimits::File. Returns 1 when the whole body, at least one byte, is in the file;
+  // 0 otherwise.
   int DownloadToFile(const std::wstring& url, const std::wstring& path);
 
-  // One exchange for url, its body into sink. 1 when the whole body, at least one byte,
-  // reached the sink and the sink accepted it; else 0. A refusal of the sink is reported on
-  // standard error as "Refused <url>: <why>". Throws platform::HttpError only when the internet
-  // session cannot be opened.
-  int Fetch(const std::wstring& url, BodySink& sink);
+  // One exchange for url, its body into sink within limits. 1 when the whole body, at least
+  // one byte, reached the sink and the sink accepted it; else 0. A refusal, by the sink or by
+  // the limits, is reported on standard error as "Refused <url>: <why>" and kept in Refusal().
+  // Throws platform::HttpError only when the internet session cannot be opened.
+  int Fetch(const std::wstring& url, BodySink& sink, const TransferLimits& limits);
+
+  // Why the last fetch was refused by its sink or its limits; "" when it was not.
+  const std::string& Refusal() const { return refusal_; }
+
+ private:
+  std::string refusal_;
 };

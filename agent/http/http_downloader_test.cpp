@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "agent/http/block_file_sink.h"
+#include "agent/http/checked_body_sink.h"
 #include "agent/http/response_head.h"
 #include "platform/crypto.h"
 #include "platform/http.h"
@@ -236,12 +238,13 @@ TEST_F(HttpDownloaderTest, TextIsDecodedAsAWholeAndZeroBytesAreDropped) {
   EXPECT_EQ(FetchText(Url("/page"), streams), expected);
 }
 
+// What each sink takes and refuses is tested by feeding it bytes (sinks_test.cpp); here the
+// client ends the transfer at the refusal and a composed file sink keeps what it passed.
 TEST_F(HttpDownloaderTest, SinksTakeNoMoreThanTheirBoundsAndCheckWhatTheyKeep) {
   Serve(R"("*/endless": [{"body_size": 100000000000, "body_fill": "p", "content_length": false}],
            "*/two-lengths": [{"headers": [["Content-Length", "10"], ["Content-Length", "20"]],
                               "body_size": 20}],
-           "*/pkg": [{"body_size": 3000, "body_fill": "c"}],
-           "*/big": [{"body_size": 1000003, "body_fill": "0123456789abcdefg"}])");
+           "*/pkg": [{"body_size": 3000, "body_fill": "c"}])");
   Streams streams;
   EXPECT_EQ(FetchText(Url("/endless"), streams), std::wstring(TextSink::kPageLimitBytes, L'p'));
   EXPECT_EQ(streams.err, "Refused " + platform::ToUtf8(Url("/endless")) +
@@ -250,48 +253,22 @@ TEST_F(HttpDownloaderTest, SinksTakeNoMoreThanTheirBoundsAndCheckWhatTheyKeep) {
   EXPECT_EQ(streams.err, "Error: the answer declares two different lengths\n");
   EXPECT_FALSE(platform::PathQuery(Target()));
 
-  const auto digestOf = [](const std::string& bytes) {
-    platform::Sha256 hash;
-    hash.Update(bytes.data(), bytes.size());
-    return hash.Finish();
+  platform::Sha256 hash;
+  hash.Update(std::string(3000, 'c').data(), 3000);
+  const platform::Sha256Digest digest = hash.Finish();
+  const auto fetchChecked = [&](const char* path, const ExpectedFile& expected) {
+    BlockFileSink file(Target());
+    CheckedBodySink checked(file, UINT64_MAX, expected);
+    int result = -1;
+    CHttpDownloader downloader;
+    streams = Run([&] { result = downloader.Fetch(Url(path), checked, TransferLimits::File()); });
+    EXPECT_EQ(downloader.Refusal(), checked.Refusal());
+    return std::make_pair(result, checked.Refusal());
   };
-  const std::string pkg(3000, 'c');
-  const platform::Sha256Digest digest = digestOf(pkg);
-  platform::Sha256Digest otherDigest = digest;
-  otherDigest[31] ^= 1;
-  std::string big;  // several of the sink's blocks, the last one partly filled
-  for (int i = 0; i < 1000003; ++i) big += "0123456789abcdefg"[i % 17];
-  const platform::Sha256Digest cutDigest = digestOf(big.substr(0, 1000002));
-  const struct {
-    const char* path;
-    const std::string& body;
-    ExpectedFile expected;
-    const char* refusal;
-    std::size_t kept;
-  } cases[] = {
-      {"/pkg", pkg, {3000, digest}, "", 3000},
-      {"/pkg", pkg, {2999, digest}, "longer than the signed 2999 bytes", 2999},
-      {"/pkg", pkg, {3001, digest}, "3000 bytes, not the signed 3001 bytes", 3000},
-      {"/pkg", pkg, {3000, otherDigest}, "SHA-256 differs from the signed one", 3000},
-      {"/big", big, {1000003, digestOf(big)}, "", 1000003},
-      {"/big", big, {1000002, cutDigest}, "longer than the signed 1000002 bytes", 1000002},
-      {"/big", big, {1000003, digest}, "SHA-256 differs from the signed one", 1000003},
-  };
-  for (const auto& c : cases) {
-    {
-      FileSink file(Target(), UINT64_MAX, c.expected);
-      int result = -1;
-      streams = Run([&] { result = CHttpDownloader().Fetch(Url(c.path), file); });
-      EXPECT_EQ(result, *c.refusal == '\0' ? 1 : 0) << c.refusal;
-      EXPECT_EQ(file.Refusal(), c.refusal);
-    }
-    EXPECT_EQ(platform::ReadWholeFile(Target()), c.body.substr(0, c.kept)) << "as taken";
-  }
-  {
-    FileSink endless(Target(), UINT64_MAX, ExpectedFile{5000, digest});
-    streams = Run([&] { EXPECT_EQ(CHttpDownloader().Fetch(Url("/endless"), endless), 0); });
-    EXPECT_EQ(endless.Refusal(), "longer than the signed 5000 bytes");
-  }
+  EXPECT_EQ(fetchChecked("/pkg", {3000, digest}), std::make_pair(1, std::string()));
+  EXPECT_EQ(platform::ReadWholeFile(Target()), std::string(3000, 'c'));
+  EXPECT_EQ(fetchChecked("/endless", {5000, digest}),
+            std::make_pair(0, std::string("longer than the signed 5000 bytes")));
   EXPECT_EQ(platform::ReadWholeFile(Target()).size(), 5000u) << "cut where the signed size ends";
 }
 
@@ -300,15 +277,18 @@ TEST_F(HttpDownloaderTest, ADrippingServerCannotHoldAFetch) {
   // both, whether checked after one byte or after a whole chunk.
   Serve(R"("*/drip": [{"body_size": 100000, "drip_ms": 2}])");
   using std::chrono::milliseconds;
-  TextSink page(TextSink::kPageLimitBytes, milliseconds(300));
-  Streams streams = Run([&] { EXPECT_EQ(CHttpDownloader().Fetch(Url("/drip"), page), 0); });
-  EXPECT_EQ(page.Refusal(), "the page did not end within 300 ms");
+  TextSink page;
+  CHttpDownloader downloader;
+  TransferLimits pageLimits = TransferLimits::Page();
+  pageLimits.deadline = milliseconds(300);
+  Streams streams = Run([&] { EXPECT_EQ(downloader.Fetch(Url("/drip"), page, pageLimits), 0); });
+  EXPECT_EQ(downloader.Refusal(), "the page did not end within 300 ms");
   EXPECT_LE(page.Bytes().size(), 1024u);
-  {
-    FileSink file(Target(), UINT64_MAX, std::nullopt, nullptr, RateFloor{4096, milliseconds(500)});
-    streams = Run([&] { EXPECT_EQ(CHttpDownloader().Fetch(Url("/drip"), file), 0); });
-    EXPECT_EQ(file.Refusal(), "slower than 4096 bytes in 500 ms");
-  }
+  BlockFileSink file(Target());
+  TransferLimits fileLimits = TransferLimits::File();
+  fileLimits.floor = RateFloor{4096, milliseconds(500)};
+  streams = Run([&] { EXPECT_EQ(downloader.Fetch(Url("/drip"), file, fileLimits), 0); });
+  EXPECT_EQ(downloader.Refusal(), "slower than 4096 bytes in 500 ms");
 }
 
 TEST_F(HttpDownloaderTest, OneObjectServesSeveralTextFetches) {

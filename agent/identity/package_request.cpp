@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "agent/http/block_file_sink.h"
 #include "agent/http/http_downloader.h"
 #include "build_config.h"
 #include "platform/disk_space.h"
@@ -43,12 +44,13 @@ bool DownloadPackageFor(const PackageRequest& request, const std::wstring& targe
   const std::wstring directory = targetPath.substr(0, targetPath.find_last_of(L"\\/") + 1);
   const std::uint64_t limit = PackageSizeLimit(directory);
   for (const std::wstring& url : {StatisticsRequestUrl(request), DownloadServerUrl(request.name)}) {
-    {
-      FileSink file(targetPath, limit,
-                    terms.expected != nullptr ? std::optional(*terms.expected) : std::nullopt,
-                    terms.progress);
-      if (CHttpDownloader().Fetch(url, file) != 0) return true;
-    }  // closed before it goes: an open file cannot be removed everywhere
+    BlockFileSink file(targetPath);
+    CheckedBodySink checked(
+        file, limit, terms.expected != nullptr ? std::optional(*terms.expected) : std::nullopt);
+    // A sink closes its file however the fetch ends: an open file cannot be removed everywhere.
+    if (CHttpDownloader().Fetch(url, checked, TransferLimits::File(terms.progress)) != 0) {
+      return true;
+    }
     platform::RemoveFile(targetPath);
   }
   return false;

@@ -6,7 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "agent/http/body_sink.h"
+#include "agent/http/checked_body_sink.h"
+#include "agent/http/transfer_limits.h"
 
 struct PackageRequest {
   std::wstring name;        // package name, lower case, possibly empty

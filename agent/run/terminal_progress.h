@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "agent/http/body_sink.h"
+#include "agent/http/transfer_limits.h"
 
 // A progress line on standard output; nullptr when standard output is not a terminal, so
 // that scripted runs see exactly the messages and nothing else.

@@ -51,12 +51,12 @@ VersionCheck CheckVersionTrusting(const std::wstring& installedVersion, bool tes
   auto versionOf = [&](bool fallbackServer) {
     const std::wstring url = VersionPageUrl(fallbackServer, testPages);
     TextSink page;
-    const bool whole = downloader.Fetch(url, page) != 0;
+    const bool whole = downloader.Fetch(url, page, TransferLimits::Page()) != 0;
     std::wstring version = PageVersion(page.Text());
     if (!keys.RequireSignatures() || version.empty()) return version;
     // A page cut short is no page; the client has said why when it cut it itself.
     if (!whole) {
-      if (page.Refusal().empty()) Refuse(url, "the page did not arrive whole");
+      if (downloader.Refusal().empty()) Refuse(url, "the page did not arrive whole");
       return std::wstring();
     }
     std::string why;

@@ -14,6 +14,8 @@
 
 #include "platform/crypto.h"
 
+namespace platform {
+
 class BackgroundSha256 {
  public:
   // Starts the thread. Throws std::runtime_error when SHA-256 is not available or the thread
@@ -29,7 +31,7 @@ class BackgroundSha256 {
   // Returns once that piece and every one before it is hashed; at once for piece 0.
   void WaitFor(std::uint64_t piece);
   // The digest of every piece queued. Call once. Throws std::runtime_error when hashing failed.
-  platform::Sha256Digest Finish();
+  Sha256Digest Finish();
 
  private:
   struct Piece {
@@ -40,7 +42,7 @@ class BackgroundSha256 {
   void Run();
   void Stop();
 
-  platform::Sha256 hash_;  // the thread's alone until it has ended
+  Sha256 hash_;  // the thread's alone until it has ended
   std::mutex lock_;
   std::condition_variable changed_;
   std::deque<Piece> queued_;  // guarded by lock_, as are the two below
@@ -49,3 +51,5 @@ class BackgroundSha256 {
   std::exception_ptr failure_;
   std::thread thread_;
 };
+
+}  // namespace platform

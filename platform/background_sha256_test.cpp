@@ -1,4 +1,4 @@
-#include "agent/http/background_sha256.h"
+#include "platform/background_sha256.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,7 @@ TEST(BackgroundSha256, HashesEachPieceInOrderBeforeItsBufferIsReused) {
       {}, {0}, {1}, {64, 0, 63, 65}, {256 * 1024, 1, 256 * 1024 - 1, 3000}};
   for (const std::vector<std::size_t>& pieces : streams) {
     platform::Sha256 direct;
-    BackgroundSha256 background;
+    platform::BackgroundSha256 background;
     std::string buffer;
     for (std::size_t i = 0; i < pieces.size(); ++i) {
       const std::string piece = Bytes(pieces[i], static_cast<unsigned>(i));
@@ -32,7 +32,7 @@ TEST(BackgroundSha256, HashesEachPieceInOrderBeforeItsBufferIsReused) {
     EXPECT_EQ(background.Finish(), direct.Finish()) << pieces.size() << " pieces";
   }
   const std::string left = Bytes(1 << 20, 7);
-  BackgroundSha256 abandoned;  // ends without a digest, once the piece it holds is hashed
+  platform::BackgroundSha256 abandoned;  // ends without a digest, once the piece it holds is hashed
   abandoned.Hash(left.data(), left.size());
   EXPECT_EQ(abandoned.Hash(left.data(), 0), 2u);
 }

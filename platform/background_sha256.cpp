@@ -1,4 +1,6 @@
-#include "agent/http/background_sha256.h"
+#include "platform/background_sha256.h"
+
+namespace platform {
 
 BackgroundSha256::BackgroundSha256() : thread_([this] { Run(); }) {}
 
@@ -44,8 +46,10 @@ void BackgroundSha256::Stop() {
   if (thread_.joinable()) thread_.join();
 }
 
-platform::Sha256Digest BackgroundSha256::Finish() {
+Sha256Digest BackgroundSha256::Finish() {
   Stop();
   if (failure_) std::rethrow_exception(failure_);
   return hash_.Finish();
 }
+
+}  // namespace platform

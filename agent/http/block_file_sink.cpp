@@ -1,0 +1,46 @@
+#include "agent/http/block_file_sink.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+constexpr char kWriteFailed[] = "the file could not be written";
+}  // namespace
+
+bool BlockFileSink::Open(std::optional<std::uint64_t> /*declaredLength*/) {
+  if (!file_.Create(path_)) return false;
+  if (!block_) block_ = std::make_unique_for_overwrite<char[]>(kBlockBytes);
+  waiting_ = 0;
+  return true;
+}
+
+bool BlockFileSink::Take(const char* data, std::size_t size) {
+  if (waiting_ == 0 && size >= kBlockBytes) {
+    return file_.Write(data, size) || Refuse(kWriteFailed);
+  }
+  while (size > 0) {
+    const std::size_t n = std::min(size, kBlockBytes - waiting_);
+    std::memcpy(block_.get() + waiting_, data, n);
+    waiting_ += n;
+    data += n;
+    size -= n;
+    if (waiting_ == kBlockBytes && !WriteWaiting()) return Refuse(kWriteFailed);
+  }
+  return true;
+}
+
+bool BlockFileSink::WriteWaiting() {
+  const bool written = waiting_ == 0 || file_.Write(block_.get(), waiting_);
+  waiting_ = 0;
+  return written;
+}
+
+bool BlockFileSink::Close() {
+  const bool written = WriteWaiting();
+  return (file_.Close() && written) || Refuse(kWriteFailed);
+}
+
+void BlockFileSink::Abandon() {
+  WriteWaiting();
+  file_.Close();
+}
