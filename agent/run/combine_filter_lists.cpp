@@ -3,10 +3,7 @@
 #include "agent/filters/filter_combiner.h"
 #include "platform/profile.h"
 
-void CombineFilterLists(const AgentLayout& layout) {
-  if (platform::ReadProfileInt(L"Version", L"combineFilter", 0, layout.GetUnpackedMarkerPath()) <=
-      0) {
-    return;
-  }
-  CFilterCombiner(layout.UserDir(), layout.GetUpdateResourceDir()).CombineAll();
+void CombineFilterLists(const std::wstring& userDir, const UnpackedTree& tree) {
+  if (platform::ReadProfileInt(L"Version", L"combineFilter", 0, tree.markerPath) <= 0) return;
+  CFilterCombiner(userDir, tree.resourceDir).CombineAll();
 }

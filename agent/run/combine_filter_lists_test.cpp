@@ -51,13 +51,13 @@ TEST_F(CombineFilterListsTest, WithoutARequestTheUserFilesStayByteForByte) {
   for (const std::string version :
        {"", "combineFilter=0\r\n", "combineFilter=-1\r\n", "combineFilter=yes\r\n"}) {
     Request(version);
-    CombineFilterLists(layout_);
+    CombineFilterLists(layout_.UserDir(), TreeInUpdateDir(layout_));
     EXPECT_EQ(platform::ReadWholeFile(layout_.UserDir() + L"Filter.ini"), filter) << version;
     EXPECT_EQ(platform::ReadWholeFile(layout_.UserDir() + L"FilterFly.ini"), kUserFilterFly)
         << version;
   }
   ASSERT_TRUE(platform::RemoveFile(Package(L"version.ini")));
-  CombineFilterLists(layout_);
+  CombineFilterLists(layout_.UserDir(), TreeInUpdateDir(layout_));
   EXPECT_EQ(platform::ReadWholeFile(layout_.UserDir() + L"Filter.ini"), filter);
 }
 
@@ -79,7 +79,7 @@ TEST_F(CombineFilterListsTest, ARequestMergesAllSixListsInTheirOrder) {
     Put(layout_.UserDir() + L"Filter.ini", "[Settings]\r\nx=1\r\n");
     Put(layout_.UserDir() + L"FilterFly.ini", "");
     Request("combineFilter=" + request + "\r\n");
-    CombineFilterLists(layout_);
+    CombineFilterLists(layout_.UserDir(), TreeInUpdateDir(layout_));
     ExpectInOrder(platform::ReadWholeFile(layout_.UserDir() + L"Filter.ini"),
                   {"UrlFilter", "UrlUnFilter", "PopFilter", "PopUnFilter"});
     ExpectInOrder(platform::ReadWholeFile(layout_.UserDir() + L"FilterFly.ini"),

@@ -4,6 +4,7 @@
 
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/text.h"
 #include "platform_native.h"
 #include "tree/file_list.h"
 #include "tree/install_names.h"
@@ -19,22 +20,27 @@ bool Exists(const std::wstring& path) {
 // a file list, holds every listed file as listed; one without a list (an older publisher) is
 // taken whole. An extractor that failed or unpacked nothing leaves no marker, and a pending
 // update is never traded for such a tree. The tree is flushed first: once renamed, it must
-// not turn out torn after a power cut. Why a tree is dropped is not shown: the console
-// messages of the run are the same either way.
-bool TreeIsComplete(const std::wstring& dir) {
-  if (platform::QueryPath(dir + tree::MarkerPath()).kind != platform::PathKind::File) return false;
+// not turn out torn after a power cut. "" when the tree goes on, else why not.
+std::string TreeProblem(const std::wstring& dir) {
+  if (platform::QueryPath(dir + tree::MarkerPath()).kind != platform::PathKind::File) {
+    return "the tree has no " + platform::ToUtf8(tree::MarkerPath());
+  }
   tree::TreeListing listing;
   std::wstring problem;
-  if (!tree::ListTree(dir, listing, problem) || tree::ReservedPathIn(listing)) return false;
+  if (!tree::ListTree(dir, listing, problem)) return platform::ToUtf8(problem);
+  if (const auto reserved = tree::ReservedPathIn(listing)) {
+    return "the tree names a place no update may change: " + platform::ToUtf8(*reserved);
+  }
   for (const tree::TreeFile& file : listing.files) {
-    if (!platform::FlushFile(dir + file.path)) return false;
+    if (!platform::FlushFile(dir + file.path)) return "the tree could not be flushed";
   }
   for (const std::wstring& sub : listing.directories) {
-    if (!platform::FlushDirectory(dir + sub)) return false;
+    if (!platform::FlushDirectory(dir + sub)) return "the tree could not be flushed";
   }
-  if (!Exists(dir + tree::FileListPath())) return true;
+  if (!Exists(dir + tree::FileListPath())) return "";
   std::vector<tree::TreeFile> listed;
-  return tree::CheckAgainstFileList(dir, listing, listed, problem);
+  if (!tree::CheckAgainstFileList(dir, listing, listed, problem)) return platform::ToUtf8(problem);
+  return "";
 }
 
 // The staged tree becomes the update directory; one an earlier run left goes first, aside
@@ -62,6 +68,18 @@ bool PrepareStaging(const std::wstring& stagingDir) {
          platform::MakeDirectory(tree::WithoutSeparator(stagingDir));
 }
 
+UnpackedTree TreeInUpdateDir(const AgentLayout& layout) {
+  return {layout.GetUpdateDir(), layout.GetUpdateResourceDir(), layout.GetUnpackedMarkerPath(),
+          layout.GetPostUpgradeProgramPath(), ""};
+}
+
+PendingHandOver::PendingHandOver(std::wstring packageFolder, const AgentLayout& layout)
+    : packageFolder_(std::move(packageFolder)),
+      stagingDir_(StagingDirFor(layout.GetUpdateDir())),
+      tree_(TreeInUpdateDir(layout)) {
+  tree_.why = "no extractor was started";
+}
+
 PendingHandOver::~PendingHandOver() {
   // An extractor still running here was never waited for (the run ended early): it reads
   // the package, which stays then; a later run's folder is another one.
@@ -73,19 +91,22 @@ PendingHandOver::~PendingHandOver() {
 }
 
 bool PendingHandOver::Start(const std::wstring& extractor, const std::wstring& parameters) {
-  return extractor_.Start(extractor, parameters, L"");
+  return PrepareStaging(stagingDir_) && extractor_.Start(extractor, parameters, L"");
 }
 
-bool PendingHandOver::Complete(std::uint32_t timeoutMs) {
-  if (!extractor_.IsStarted()) return false;
+UnpackedTree PendingHandOver::Complete(std::uint32_t timeoutMs) {
+  UnpackedTree tree = tree_;
+  if (!extractor_.IsStarted()) return tree;
   std::uint32_t exitCode = 0;
   const bool ended = extractor_.Wait(timeoutMs, exitCode);
   if (!ended) extractor_.Kill();  // half a tree is worth nothing: it goes
   tree::RemoveTree(packageFolder_);
-  if (!ended || exitCode != 0 || !TreeIsComplete(stagingDir_) ||
-      !RenameIntoPlace(stagingDir_, updateDir_)) {
-    tree::RemoveTree(stagingDir_);
-    return false;
+  tree.why = !ended ? "the extractor did not end within " + std::to_string(timeoutMs / 1000) + " s"
+             : exitCode != 0 ? "the extractor ended with code " + std::to_string(exitCode)
+                             : TreeProblem(stagingDir_);
+  if (tree.why.empty() && !RenameIntoPlace(stagingDir_, tree.dir)) {
+    tree.why = "the tree could not be renamed into place";
   }
-  return true;
+  if (!tree.why.empty()) tree::RemoveTree(stagingDir_);
+  return tree;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "agent/base/layout.h"
 #include "platform/process.h"
 
 // The staging directory for updateDir (which ends with a separator): "update.partial" beside
@@ -18,33 +19,50 @@ std::wstring StagingDirFor(const std::wstring& updateDir);
 // fails (the extractor is then not started).
 bool PrepareStaging(const std::wstring& stagingDir);
 
+// The tree a package step handed over: the update directory now holding one whole, checked
+// tree, with the places the run acts on in it; or why there is none.
+struct UnpackedTree {
+  std::wstring dir;          // the update directory, ending with a separator
+  std::wstring resourceDir;  // its Resource/, ending with a separator
+  std::wstring markerPath;   // its Resource/version.ini
+  std::wstring postUpgradeProgramPath;
+  std::string why;  // "" when the tree is there
+
+  explicit operator bool() const { return why.empty(); }
+};
+
+// The places of a tree in the update directory of layout, as a tree that is there.
+UnpackedTree TreeInUpdateDir(const AgentLayout& layout);
+
 // One package being unpacked: the extractor started on it, where it writes, and the private
 // folder the package lies in. The folder goes with the object, once the extractor has ended
 // or been stopped (or, without a start, at once), so that no package is left behind.
 class PendingHandOver {
  public:
-  PendingHandOver(std::wstring packageFolder, std::wstring stagingDir, std::wstring updateDir)
-      : packageFolder_(std::move(packageFolder)),
-        stagingDir_(std::move(stagingDir)),
-        updateDir_(std::move(updateDir)) {}
+  // For the installation of layout, with the package in packageFolder; the extractor writes
+  // into StagingDirFor(layout's update directory).
+  PendingHandOver(std::wstring packageFolder, const AgentLayout& layout);
   ~PendingHandOver();
   PendingHandOver(const PendingHandOver&) = delete;
   PendingHandOver& operator=(const PendingHandOver&) = delete;
 
-  // Starts the extractor hidden, for Complete to wait for. False when it could not start.
+  const std::wstring& StagingDir() const { return stagingDir_; }
+
+  // Empties the staging directory and starts the extractor hidden on it, for Complete to
+  // wait for. False when either fails; Complete then says so.
   bool Start(const std::wstring& extractor, const std::wstring& parameters);
 
-  // Waits at most timeoutMs for the extractor, then hands its tree over. Returns true when
-  // the update directory now holds the complete tree. False, with no update directory made
-  // from this package and the staging directory removed, when nothing was started, the
+  // Waits at most timeoutMs for the extractor, then hands its tree over: the update
+  // directory now holds the complete tree. Else the tree says why, with no update directory
+  // made from this package and the staging directory removed: nothing was started, the
   // extractor did not end in time (it is stopped) or failed, or the tree is no unpacked
-  // package (see TreeIsComplete in hand_over.cpp). An update directory an earlier run left
-  // is replaced only by a complete tree. Either way the package folder is removed.
-  bool Complete(std::uint32_t timeoutMs);
+  // package (TreeProblem in hand_over.cpp). An update directory an earlier run left is
+  // replaced only by a complete tree. Either way the package folder is removed.
+  UnpackedTree Complete(std::uint32_t timeoutMs);
 
  private:
   platform::ChildProcess extractor_;
   std::wstring packageFolder_;
   std::wstring stagingDir_;
-  std::wstring updateDir_;
+  UnpackedTree tree_;
 };

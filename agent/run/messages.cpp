@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "agent/base/console_mode.h"
 #include "platform/console.h"
 #include "platform/profile.h"
 
@@ -38,9 +37,10 @@ std::wstring LoadMessage(const AgentLayout& layout, int n) {
                                                layout.GetLanguageFilePath()));
 }
 
-void PrintMessage(const AgentLayout& layout, int n) {
-  if (!ConsoleMode) return;
-  for (const std::wstring& piece : SplitString(LoadMessage(layout, n), kLineMarker, false, false)) {
+void PrintMessage(const RunInputs& run, int n) {
+  if (!run.consoleMode) return;
+  for (const std::wstring& piece :
+       SplitString(LoadMessage(run.layout, n), kLineMarker, false, false)) {
     platform::WriteOut(piece + L"\n");
   }
 }
@@ -81,8 +81,8 @@ std::wstring FormatVersionMessage(std::wstring_view text, std::wstring_view vers
   return out;
 }
 
-void PrintVersionMessage(const AgentLayout& layout, const std::wstring& installedVersion) {
-  if (!ConsoleMode) return;
-  platform::WriteOut(EndAtZero(FormatVersionMessage(LoadMessage(layout, 1), installedVersion)) +
+void PrintVersionMessage(const RunInputs& run, const std::wstring& installedVersion) {
+  if (!run.consoleMode) return;
+  platform::WriteOut(EndAtZero(FormatVersionMessage(LoadMessage(run.layout, 1), installedVersion)) +
                      L"\n");
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "agent/base/layout.h"
+#include "agent/run/run_inputs.h"
 
 // Where a message text starts a new line: a backslash and a lower-case "n", as two
 // characters (an INI value cannot hold a line break).
@@ -17,9 +18,10 @@ inline constexpr std::wstring_view kLineMarker = L"\\n";
 // character ends the text.
 std::wstring LoadMessage(const AgentLayout& layout, int n);
 
-// In console mode, prints message n with one line per piece between line markers; an empty
-// text prints nothing. In silent mode does nothing, not even the lookup.
-void PrintMessage(const AgentLayout& layout, int n);
+// In console mode, prints message n of the run's language file with one line per piece
+// between line markers; an empty text prints nothing. In silent mode does nothing, not even
+// the lookup.
+void PrintMessage(const RunInputs& run, int n);
 
 // The pieces of text between the occurrences of separator (never empty), matched exactly.
 // trim removes white space at both ends of each piece; skipEmpty leaves out empty pieces.
@@ -34,4 +36,4 @@ std::wstring FormatVersionMessage(std::wstring_view text, std::wstring_view vers
 
 // In console mode, prints message 1 with the installed version as one line, line markers
 // and all. In silent mode does nothing.
-void PrintVersionMessage(const AgentLayout& layout, const std::wstring& installedVersion);
+void PrintVersionMessage(const RunInputs& run, const std::wstring& installedVersion);

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/base/console_mode.h"
 #include "agent/base/layout.h"
 #include "platform/profile.h"
 #include "platform/test_support.h"
@@ -47,7 +46,6 @@ class MessagesTest : public testing::Test {
     ASSERT_FALSE(temp_.path().empty());
     CreateDirectoryChain(temp_.path() + platform::NativePath(L"Language\\"));
   }
-  void TearDown() override { ConsoleMode = false; }
   void SetMessage(const std::wstring& file, int n, const std::wstring& text) {
     const std::wstring path = temp_.path() + platform::NativePath(L"Language\\") + file;
     ASSERT_TRUE(platform::WriteProfileValue(L"UpgradeExe", std::to_wstring(n), text, path));
@@ -75,9 +73,9 @@ TEST_F(MessagesTest, LoadMessageFallsBackToTheNumber) {
 }
 
 TEST_F(MessagesTest, SilentRunDoesNotEvenLookUpTheLanguageFile) {
-  ConsoleMode = false;
-  PrintMessage(layout_, 2);
-  PrintVersionMessage(layout_, L"9.1");
+  const RunInputs silent{layout_, false, {}, 0};
+  PrintMessage(silent, 2);
+  PrintVersionMessage(silent, L"9.1");
   // The language file is chosen at the first lookup; none happened, so a setting made now
   // still counts.
   CreateDirectoryChain(layout_.UserDir());

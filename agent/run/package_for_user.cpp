@@ -12,5 +12,5 @@ PackageRequest MakePackageRequest(const AgentLayout& layout, const std::wstring&
 
 int UpgradeSession::DownloadPackage(const std::wstring& name, const std::wstring& targetPath,
                                     const PackageTerms& terms) {
-  return DownloadPackageFor(MakePackageRequest(layout_, name), targetPath, terms) ? 1 : 0;
+  return DownloadPackageFor(MakePackageRequest(run_.layout, name), targetPath, terms) ? 1 : 0;
 }

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "agent/base/console_mode.h"
 #include "agent/run/combine_filter_lists.h"
 #include "agent/run/messages.h"
 #include "agent/run/upgrade_session.h"
@@ -28,71 +27,81 @@ enum Message {
 };
 
 // A partner installation updates itself only when a person asks for it.
-bool PartnerGateClosed(const AgentLayout& layout) {
-  return !ConsoleMode &&
-         platform::ReadProfileInt(L"Settings", L"IsZezaZa", 0, layout.GetPartnerIniPath()) != 0;
+bool PartnerGateClosed(const RunInputs& run) {
+  return !run.consoleMode &&
+         platform::ReadProfileInt(L"Settings", L"IsZezaZa", 0, run.layout.GetPartnerIniPath()) != 0;
 }
 
-void StartPostUpgradeProgram(const AgentLayout& layout) {
-  const std::wstring& program = layout.GetPostUpgradeProgramPath();
+void StartPostUpgradeProgram(const UnpackedTree& tree) {
+  const std::wstring& program = tree.postUpgradeProgramPath;
   if (PathExists(program)) platform::StartProgram(program, L"", L"", /*hidden=*/true);
 }
 
 // The merge and the post-upgrade program act on the tree only once the extractor has
-// ended and the whole tree is in the update directory.
-void AwaitUnpackedTree(const AgentLayout& layout, UpgradeSession& session) {
-  PrintMessage(layout, kUnpacking);
-  if (session.CompleteHandOver(kExtractorWaitMs) && PathExists(layout.GetUnpackedMarkerPath())) {
-    if (ConsoleMode) CombineFilterLists(layout);
-    StartPostUpgradeProgram(layout);
+// ended and the whole tree is in the update directory. Why a tree was not taken is dropped
+// on purpose: the run's messages are the same either way, and the next run starts afresh.
+void AwaitUnpackedTree(const RunInputs& run, PendingHandOver& handOver) {
+  PrintMessage(run, kUnpacking);
+  const UnpackedTree tree = handOver.Complete(kExtractorWaitMs);
+  if (tree && PathExists(tree.markerPath)) {
+    if (run.consoleMode) CombineFilterLists(run.layout.UserDir(), tree);
+    StartPostUpgradeProgram(tree);
   }
-  PrintMessage(layout, kTreeWaitOver);
+  PrintMessage(run, kTreeWaitOver);
 }
 
-// The package step once the version check has found a newer build.
-void FetchUpdate(const AgentLayout& layout, const VersionCheck& check) {
-  PrintMessage(layout, kFetching);
-  UpgradeSession session(layout);
-  if (session.DownloadAndUnpack(check.release ? &*check.release : nullptr) == 0) {
-    PrintMessage(layout, kNotFetched);
+// The package step once the version check has found a newer build. Why no package came is
+// dropped on purpose: message 4 says it for a person, and a refused download has said why.
+void FetchUpdate(const RunInputs& run, const VersionCheck& check) {
+  PrintMessage(run, kFetching);
+  UpgradeSession session(run);
+  PackageStep step = session.DownloadAndUnpack(check.release ? &*check.release : nullptr);
+  if (step.Result() == 0) {
+    PrintMessage(run, kNotFetched);
   } else {
-    AwaitUnpackedTree(layout, session);
+    AwaitUnpackedTree(run, *step.handOver);
   }
 }
 
 }  // namespace
 
-void PrintBanner(const AgentLayout& layout) {
-  PrintMessage(layout, kBanner1);
-  PrintMessage(layout, kBanner2);
+void PrintBanner(const RunInputs& run) {
+  PrintMessage(run, kBanner1);
+  PrintMessage(run, kBanner2);
 }
 
-void FinishRun(const AgentLayout& layout) {
-  if (!ConsoleMode) return;
-  PrintMessage(layout, kGoodbye);
+void FinishRun(const RunInputs& run) {
+  if (!run.consoleMode) return;
+  PrintMessage(run, kGoodbye);
   platform::WaitForKey();
 }
 
-void RunAgent(int argc) {
-  platform::SetConsoleLocale();
-  const AgentLayout layout = AgentLayout::OfRunningAgent();
-  ConsoleMode = argc <= 1;
-  PrintBanner(layout);
+namespace {
+
+void RunAgentOn(const RunInputs& run) {
+  PrintBanner(run);
   // The version page is asked for in every mode, before the partner gate: the request is
   // how the vendor counts installations.
-  const VersionCheck check = CheckVersion(layout, ConsoleMode);
-  if (!PartnerGateClosed(layout)) {
+  const VersionCheck check = CheckVersion(run);
+  if (!PartnerGateClosed(run)) {
     switch (check.result) {
       case VersionCheckResult::UpToDate:
-        PrintVersionMessage(layout, layout.GetInstalledVersion());
+        PrintVersionMessage(run, run.layout.GetInstalledVersion());
         break;
       case VersionCheckResult::CheckFailed:
-        PrintMessage(layout, kNotFetched);
+        PrintMessage(run, kNotFetched);
         break;
       case VersionCheckResult::UpdateAvailable:
-        FetchUpdate(layout, check);
+        FetchUpdate(run, check);
         break;
     }
   }
-  FinishRun(layout);
+  FinishRun(run);
+}
+
+}  // namespace
+
+void RunAgent(int argc) {
+  platform::SetConsoleLocale();
+  RunAgentOn(RunInputs::OfRunningAgent(argc));
 }

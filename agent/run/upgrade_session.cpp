@@ -2,7 +2,6 @@
 
 #include <cwctype>
 
-#include "agent/base/console_mode.h"
 #include "agent/run/hand_over.h"
 #include "agent/run/terminal_progress.h"
 #include "platform/console.h"
@@ -31,30 +30,29 @@ std::optional<std::wstring> ExtractorParameters(const std::wstring& packagePath,
   return L"x -o+ -y \"" + packagePath + L"\" \"" + updateDir + L"\"";
 }
 
-int UpgradeSession::DownloadAndUnpack(const SignedFields* release) {
+PackageStep UpgradeSession::DownloadAndUnpack(const SignedFields* release) {
   return DownloadAndUnpackFor({GetLangCountryName(), GetLangName(), L""}, release);
 }
 
-int UpgradeSession::DownloadAndUnpackFor(const PackageNames& names, const SignedFields* release) {
+PackageStep UpgradeSession::DownloadAndUnpackFor(const PackageNames& names,
+                                                 const SignedFields* release) {
+  const AgentLayout& layout = run_.layout;
   // Without its own directory the agent would start whatever extractor the current directory
   // holds; without a temporary file the package would land in the current directory.
-  if (layout_.AgentDir().empty()) return 0;
-  handOver_.reset();
+  if (layout.AgentDir().empty()) return {nullptr, "the agent's own directory is not known"};
   // In a folder that only this user may write, no one can take the package's name first,
   // point it elsewhere, or swap the checked file before the extractor reads it.
   const std::wstring folder = platform::MakePrivateDirectory(GetTempDir(), L"kivo9-package-");
-  if (folder.empty()) return 0;
+  if (folder.empty()) return {nullptr, "no folder of its own for the package"};
   // The extractor writes beside the update directory; the hand-over renames the whole tree.
-  const std::wstring stagingDir = StagingDirFor(layout_.GetUpdateDir());
-  auto handOver = std::make_unique<PendingHandOver>(folder, stagingDir, layout_.GetUpdateDir());
+  auto handOver = std::make_unique<PendingHandOver>(folder, layout);
   const std::wstring tempName = platform::CreateTempFileName(folder, L"~GF");
-  if (tempName.empty()) return 0;
+  if (tempName.empty()) return {nullptr, "no name for the package in its folder"};
   const std::wstring packagePath = tempName + L".rar";
   // Checked before any request: a package that cannot be handed over is not worth fetching.
-  const auto parameters = ExtractorParameters(packagePath, stagingDir);
-  if (!parameters) return 0;
-  const auto progress = ConsoleMode ? MakeTerminalProgress() : nullptr;
-  bool downloaded = false;
+  const auto parameters = ExtractorParameters(packagePath, handOver->StagingDir());
+  if (!parameters) return {nullptr, "a path holds a double quote"};
+  const auto progress = run_.consoleMode ? MakeTerminalProgress() : nullptr;
   for (const std::wstring& name : names) {
     std::optional<ExpectedFile> expected;
     if (release != nullptr) {
@@ -69,17 +67,10 @@ int UpgradeSession::DownloadAndUnpackFor(const PackageNames& names, const Signed
     }
     if (DownloadPackage(name, packagePath, {expected ? &*expected : nullptr, progress.get()}) !=
         0) {
-      downloaded = true;
-      break;
+      // A start that fails shows in the hand-over, which then finds no extractor to wait for.
+      handOver->Start(layout.GetExtractorPath(), *parameters);
+      return {std::move(handOver), ""};
     }
   }
-  if (!downloaded) return 0;
-  // A start that fails shows in the hand-over, which then finds no extractor to wait for.
-  if (PrepareStaging(stagingDir)) handOver->Start(layout_.GetExtractorPath(), *parameters);
-  handOver_ = std::move(handOver);
-  return 1;
-}
-
-bool UpgradeSession::CompleteHandOver(std::uint32_t timeoutMs) {
-  return handOver_ != nullptr && handOver_->Complete(timeoutMs);
+  return {nullptr, "no name yielded a package"};
 }

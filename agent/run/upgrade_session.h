@@ -11,34 +11,43 @@
 #include "agent/base/layout.h"
 #include "agent/identity/package_request.h"
 #include "agent/run/hand_over.h"
+#include "agent/run/run_inputs.h"
 #include "agent/trust/signed_block.h"
 
 // The package names in the order they are tried: language and country, language, generic.
 using PackageNames = std::array<std::wstring, 3>;
 
-// The package step of one run, for the installation of layout.
+// What the package step made: the extractor on the downloaded package and the places it
+// writes, to be waited for (PendingHandOver::Complete); or why there is none.
+struct PackageStep {
+  std::unique_ptr<PendingHandOver> handOver;  // nullptr when no extractor was asked to start
+  std::string why;                            // why not, when handOver is nullptr
+
+  // The step's answer as the run counts it: 1 when a package was downloaded and the
+  // extractor asked to start, else 0.
+  int Result() const { return handOver ? 1 : 0; }
+};
+
+// The package step of one run.
 class UpgradeSession {
  public:
-  explicit UpgradeSession(const AgentLayout& layout) : layout_(layout) {}
+  explicit UpgradeSession(RunInputs run) : run_(std::move(run)) {}
   virtual ~UpgradeSession() = default;
 
   // Downloads the package under the first of the user's package names that yields one and
   // starts the extractor on it, hidden and without waiting. The package lies in a folder of
   // its own in the temporary directory, made for this download, that only this user may
-  // write; the folder goes once the extractor has ended (CompleteHandOver), or at once when
-  // no package came. Returns 1 when that start was asked for, 0 when no name yielded a
-  // package, or the agent's own directory or the package folder is not to be had, or a path
-  // cannot be passed to the extractor (then no directory is created and nothing is started). With a
-  // signed release, a name is tried only when the release lists it, and only a package of its
-  // signed size and hash counts.
-  int DownloadAndUnpack(const SignedFields* release = nullptr);
+  // write; the folder goes with the step's hand-over, once the extractor has ended, or at once
+  // when no package came. No step (Result() 0) when no name yielded a package, or the
+  // agent's own directory or the package folder is not to be had, or a path cannot be passed
+  // to the extractor (then no directory is created and nothing is started). With a signed
+  // release, a name is tried only when the release lists it, and only a package of its
+  // signed size and hash counts. In console mode a terminal shows the download's progress.
+  PackageStep DownloadAndUnpack(const SignedFields* release = nullptr);
 
   // DownloadAndUnpack with the given names.
-  int DownloadAndUnpackFor(const PackageNames& names, const SignedFields* release = nullptr);
-
-  // Waits at most timeoutMs for the extractor the last DownloadAndUnpack started and hands
-  // its tree over (PendingHandOver::Complete). False when none was started.
-  bool CompleteHandOver(std::uint32_t timeoutMs);
+  PackageStep DownloadAndUnpackFor(const PackageNames& names,
+                                   const SignedFields* release = nullptr);
 
   // Fetches the package of name into targetPath on the terms given, with the request of
   // MakePackageRequest. Returns 1 when a package was stored, else 0.
@@ -46,8 +55,7 @@ class UpgradeSession {
                       const PackageTerms& terms = {});
 
  private:
-  AgentLayout layout_;
-  std::unique_ptr<PendingHandOver> handOver_;
+  RunInputs run_;
 };
 
 // The request for name with the machine's identifier (GetHardwareId) and the "UsedTimes"

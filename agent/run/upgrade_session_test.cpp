@@ -103,15 +103,16 @@ class DownloadAndUnpackTest : public LoopbackServerTest {
         platform::CopyFileOverwrite(recorder, agentDir_ + L"Resource" + kSep + L"UnPack.exe"));
   }
   int DownloadAndUnpackFor(const PackageNames& names, const std::wstring& agentDir) {
-    session_ = std::make_unique<UpgradeSession>(AgentLayout(agentDir));
-    return session_->DownloadAndUnpackFor(names);
+    step_ =
+        UpgradeSession(RunInputs{AgentLayout(agentDir), false, {}, 0}).DownloadAndUnpackFor(names);
+    return step_.Result();
   }
 
   std::wstring RecordPath() const { return agentDir_ + L"Resource" + kSep + L"UnPack.exe.record"; }
 
   std::wstring agentDir_;
   std::wstring package_;
-  std::unique_ptr<UpgradeSession> session_;
+  PackageStep step_;
 };
 
 TEST_F(DownloadAndUnpackTest, FirstNameThatYieldsAPackageEndsTheSearch) {
@@ -140,7 +141,11 @@ TEST_F(DownloadAndUnpackTest, FirstNameThatYieldsAPackageEndsTheSearch) {
   EXPECT_EQ(package_.substr(package_.size() - 8), L".tmp.rar");
   EXPECT_EQ(platform::ReadWholeFile(package_), "package for zh");
   EXPECT_EQ(platform::ReadWholeFile(tempFile), "");
-  EXPECT_FALSE(session_->CompleteHandOver(30000));  // the recorder unpacks nothing
+  ASSERT_NE(step_.handOver, nullptr);
+  const UnpackedTree tree = step_.handOver->Complete(30000);
+  EXPECT_FALSE(tree) << "the recorder unpacks nothing";
+  EXPECT_EQ(tree.why,
+            "the tree has no " + platform::ToUtf8(platform::NativePath(L"Resource\\version.ini")));
   EXPECT_FALSE(PathExists(folder));
   EXPECT_FALSE(PathExists(agentDir_ + L"update" + kSep));
 }
@@ -149,6 +154,7 @@ TEST_F(DownloadAndUnpackTest, NoPackageUnderAnyNameCreatesAndStartsNothing) {
   const std::string id = platform::ToUtf8(GetHardwareId());
   server_.Serve("");
   EXPECT_EQ(DownloadAndUnpackFor({L"enus", L"en", L""}, agentDir_), 0);
+  EXPECT_EQ(step_.why, "no name yielded a package");
   EXPECT_EQ(
       server_.RequestedUrls(),
       (std::vector<std::string>{
@@ -164,6 +170,7 @@ TEST_F(DownloadAndUnpackTest, AnInstallationPathWithAQuoteIsRefusedBeforeAnyRequ
   server_.Serve(Route(buildconfig::kDownloadHost, "/d/u.jpg", "package"));
   const std::wstring quoted = dir_.path() + L"a\" -o- \"b" + kSep;
   EXPECT_EQ(DownloadAndUnpackFor({L"", L"", L""}, quoted), 0);
+  EXPECT_EQ(step_.why, "a path holds a double quote");
   EXPECT_TRUE(server_.RequestedUrls().empty());
   EXPECT_FALSE(PathExists(quoted));
 }

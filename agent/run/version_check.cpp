@@ -1,7 +1,6 @@
 // The version check against the primary and fallback version servers.
 #include "agent/run/version_check.h"
 
-#include <chrono>
 #include <future>
 
 #include "agent/http/http_downloader.h"
@@ -28,11 +27,8 @@ std::wstring VersionPageUrl(bool fallbackServer, bool testPages) {
          (testPages ? L"/kivover/testver.htm" : L"/kivover/ver.htm");
 }
 
-VersionCheck CheckVersion(const AgentLayout& layout, bool testPages) {
-  const auto now = std::chrono::duration_cast<std::chrono::seconds>(
-      std::chrono::system_clock::now().time_since_epoch());
-  return CheckVersionTrusting(layout.GetInstalledVersion(), testPages, BuiltInReleaseKeys(),
-                              now.count());
+VersionCheck CheckVersion(const RunInputs& run) {
+  return CheckVersionTrusting(run.layout.GetInstalledVersion(), run.consoleMode, run.keys, run.now);
 }
 
 VersionCheckResult CheckVersionOf(const std::wstring& installedVersion, bool testPages) {

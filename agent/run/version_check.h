@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "agent/base/layout.h"
+#include "agent/run/run_inputs.h"
 #include "agent/trust/release_keys.h"
 #include "agent/trust/signed_block.h"
 
@@ -25,12 +26,12 @@ struct VersionCheck {
   std::optional<SignedFields> release;
 };
 
-// Reads the installed version of layout and compares it with the primary version page, or with the
-// fallback page when the primary one yields no version. testPages selects the test pages.
-// With built-in release keys a page counts only when it arrived whole and its signed block
-// holds under them; a refused page counts as one without a version, and one line on
-// standard error says why.
-VersionCheck CheckVersion(const AgentLayout& layout, bool testPages);
+// Reads the installed version of the run's layout and compares it with the primary version
+// page, or with the fallback page when the primary one yields no version. A console run
+// reads the test pages. With release keys a page counts only when it arrived whole and its
+// signed block holds under them at the run's time; a refused page counts as one without a
+// version, and one line on standard error says why.
+VersionCheck CheckVersion(const RunInputs& run);
 
 // CheckVersion for a given installed version text, keys and time (seconds since the epoch).
 VersionCheck CheckVersionTrusting(const std::wstring& installedVersion, bool testPages,

@@ -1,3 +1,0 @@
-#include "agent/base/console_mode.h"
-
-bool ConsoleMode = false;
