@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Require(fuzz::StaysBelowRoot(path) && tree::IsUpdatablePath(path),
                   "a listed file stays inside the tree");
     fuzz::Require(seen.insert(file.path).second, "a file is listed once");
-    written += file.sha256 + " " + std::to_string(file.size) + " " + file.path + "\n";
+    written +=
+        platform::HexDigest(file.sha256) + " " + std::to_string(file.size) + " " + file.path + "\n";
   }
   std::vector<tree::ListedFile> again;
   fuzz::Require(tree::ParseFileList(written, again, problem) && again.size() == files.size(),

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "launcher/install_journal.h"
+#include "platform/dir_path.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -36,11 +37,6 @@ bool Check(const platform::FileResult& result, std::wstring& why) {
   return result.ok() || Fail(why, result.Describe());
 }
 
-std::wstring ParentOf(const std::wstring& relative) {
-  const std::size_t sep = relative.rfind(platform::kSep);
-  return sep == std::wstring::npos ? L"" : relative.substr(0, sep + 1);
-}
-
 std::wstring JournalScratch(const InstallPlaces& places) { return JournalPath(places) + L".new"; }
 std::wstring CopyScratch(const InstallPlaces& places) {
   return places.dataDir + tree::kCopyScratchName;
@@ -60,7 +56,7 @@ void RemoveEmptyDirectories(const std::wstring& dir) {
       }
     }
   }
-  platform::RemoveEmptyDirectory(tree::WithoutSeparator(dir));
+  platform::RemoveEmptyDirectory(platform::WithoutSeparator(dir));
 }
 
 // Every regular file below dir (ending with a separator), relative; links and other entries
@@ -83,10 +79,10 @@ void CollectFiles(const std::wstring& dir, const std::wstring& relativeDir,
 // Creates relative's missing parents below base; remembers what exists to spare questions.
 bool MakeParents(const std::wstring& base, const std::wstring& relative,
                  std::set<std::wstring>& made) {
-  const std::wstring parent = ParentOf(relative);
+  const std::wstring parent = platform::ParentOf(relative);
   if (parent.empty() || made.count(parent) != 0) return true;
-  if (!MakeParents(base, tree::WithoutSeparator(parent), made)) return false;
-  const std::wstring dir = base + tree::WithoutSeparator(parent);
+  if (!MakeParents(base, platform::WithoutSeparator(parent), made)) return false;
+  const std::wstring dir = base + platform::WithoutSeparator(parent);
   if (!platform::MakeDirectory(dir) &&
       platform::QueryPath(dir).kind != platform::PathKind::Directory) {
     return false;
@@ -123,7 +119,7 @@ bool BrowserCanBeReplaced(const InstallPlaces& places) {
 
 // What the install will do, decided before anything is touched; why a tree is not fit.
 bool Plan(const InstallPlaces& places, InstallJournal& journal, std::wstring& why) {
-  if (platform::QueryPath(tree::WithoutSeparator(places.updateDir)).kind !=
+  if (platform::QueryPath(platform::WithoutSeparator(places.updateDir)).kind !=
       platform::PathKind::Directory) {
     return Fail(why, L"the update is not a directory");
   }
@@ -182,7 +178,7 @@ std::set<std::wstring> TouchedDirectories(const InstallPlaces& places,
                                           const InstallJournal& journal) {
   std::set<std::wstring> dirs{places.dataDir, BackupDir(places)};
   for (const auto& file : journal.files) {
-    const std::wstring parent = ParentOf(file.path);
+    const std::wstring parent = platform::ParentOf(file.path);
     dirs.insert(places.dataDir + parent);
     dirs.insert(places.updateDir + parent);
     if (file.replaces) dirs.insert(BackupDir(places) + parent);
@@ -214,7 +210,7 @@ bool Apply(const InstallPlaces& places, const InstallJournal& journal, std::wstr
     }
   }
   for (const auto& dir : TouchedDirectories(places, journal)) {
-    if (Exists(tree::WithoutSeparator(dir)) && !Check(platform::FlushDirectory(dir), why)) {
+    if (Exists(platform::WithoutSeparator(dir)) && !Check(platform::FlushDirectory(dir), why)) {
       return false;
     }
   }
@@ -226,11 +222,12 @@ bool Apply(const InstallPlaces& places, const InstallJournal& journal, std::wstr
 // more never takes the old files of a committed install for a backup. Each step can be
 // repeated.
 bool Finish(const InstallPlaces& places) {
-  const std::wstring backup = tree::WithoutSeparator(BackupDir(places));
+  const std::wstring backup = platform::WithoutSeparator(BackupDir(places));
   const std::wstring discard = DiscardDir(places);
   bool ok = true;
   if (Exists(backup)) {
-    ok = tree::RemoveTree(discard) && platform::MovePath(backup, tree::WithoutSeparator(discard)) &&
+    ok = tree::RemoveTree(discard) &&
+         platform::MovePath(backup, platform::WithoutSeparator(discard)) &&
          platform::FlushDirectory(places.dataDir);
   }
   ok = ok && tree::RemoveTree(discard);
@@ -255,7 +252,7 @@ bool RollBackFile(const InstallPlaces& places, const JournalFile& file) {
     } else {
       // Whoever removed part of the update tree meanwhile, the new file goes back into it.
       std::set<std::wstring> made;
-      platform::MakeDirectory(tree::WithoutSeparator(places.updateDir));
+      platform::MakeDirectory(platform::WithoutSeparator(places.updateDir));
       if (!MakeParents(places.updateDir, file.path, made) ||
           !platform::MovePath(installed, pending)) {
         return false;
@@ -281,14 +278,15 @@ bool RollBack(const InstallPlaces& places, const InstallJournal& journal) {
        ++it) {
     platform::RemoveEmptyDirectory(places.dataDir + *it);  // one left holding a file stays
   }
-  if (Exists(tree::WithoutSeparator(BackupDir(places)))) RemoveEmptyDirectories(BackupDir(places));
+  if (Exists(platform::WithoutSeparator(BackupDir(places))))
+    RemoveEmptyDirectories(BackupDir(places));
   return EndRollBack(places);
 }
 
 // A directory the install moves files into or out of is the installation's own only when it
 // is a real directory (or not there yet): a link put in its place leads elsewhere.
 bool IsOwnDirectory(const std::wstring& dir) {
-  const platform::PathKind kind = platform::QueryPath(tree::WithoutSeparator(dir)).kind;
+  const platform::PathKind kind = platform::QueryPath(platform::WithoutSeparator(dir)).kind;
   return kind == platform::PathKind::Directory || kind == platform::PathKind::Missing;
 }
 
@@ -341,14 +339,14 @@ std::vector<std::wstring> ListedPaths(const InstallPlaces& places) {
 // follows puts the rest beside them.
 bool RollBackFromDisk(const InstallPlaces& places, std::wstring& report) {
   const std::wstring backup = BackupDir(places);
-  if (!Exists(tree::WithoutSeparator(backup))) {
+  if (!Exists(platform::WithoutSeparator(backup))) {
     report += L"the install had been committed: finished\n";
     return Finish(places);
   }
   // A link or file in place of the backup or update folder backs nothing up.
   const bool own =
       WorkDirectoriesAreOwn(places) &&
-      platform::QueryPath(tree::WithoutSeparator(backup)).kind == platform::PathKind::Directory;
+      platform::QueryPath(platform::WithoutSeparator(backup)).kind == platform::PathKind::Directory;
   std::vector<std::wstring> kept;
   if (own) CollectFiles(backup, L"", kept);
   std::set<std::wstring> updateDirs;
@@ -385,7 +383,8 @@ bool RollBackFromDisk(const InstallPlaces& places, std::wstring& report) {
 // (nothing is lost), the rest goes.
 bool ClearStaleWorkPlaces(const InstallPlaces& places, std::wstring& why) {
   const std::wstring backup = BackupDir(places);
-  if (platform::QueryPath(tree::WithoutSeparator(backup)).kind == platform::PathKind::Directory &&
+  if (platform::QueryPath(platform::WithoutSeparator(backup)).kind ==
+          platform::PathKind::Directory &&
       IsOwnDirectory(places.updateDir)) {
     std::vector<std::wstring> kept;
     CollectFiles(backup, L"", kept);
@@ -398,7 +397,8 @@ bool ClearStaleWorkPlaces(const InstallPlaces& places, std::wstring& why) {
     }
   }
   for (const std::wstring& dir : {backup, DiscardDir(places), CopyScratch(places)}) {
-    if (!tree::RemoveTree(dir)) return Fail(why, L"cannot clear " + tree::WithoutSeparator(dir));
+    if (!tree::RemoveTree(dir))
+      return Fail(why, L"cannot clear " + platform::WithoutSeparator(dir));
   }
   return true;
 }
@@ -450,7 +450,7 @@ bool InstallUpdateTree(const InstallPlaces& places, std::wstring& report) {
   }
   // The backup exists before the journal does: a journal without one speaks of a committed
   // install, whatever else of it can still be read.
-  const std::wstring backup = tree::WithoutSeparator(BackupDir(places));
+  const std::wstring backup = platform::WithoutSeparator(BackupDir(places));
   if (!ClearStaleWorkPlaces(places, why) || !Check(platform::MakeDirectory(backup), why) ||
       !WriteJournal(places, journal, why)) {
     platform::RemoveFile(JournalScratch(places));

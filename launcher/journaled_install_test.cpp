@@ -6,6 +6,7 @@
 #include <string>
 
 #include "launcher/install_journal.h"
+#include "platform/dir_path.h"
 #include "platform/files.h"
 #include "platform/test_support.h"
 #include "platform/text.h"
@@ -39,7 +40,7 @@ class JournaledInstallTest : public ::testing::Test {
   }
 
   void Put(const std::wstring& root, const Tree& files) {
-    platform::MakeDirectory(tree::WithoutSeparator(root));
+    platform::MakeDirectory(platform::WithoutSeparator(root));
     for (const auto& [relative, content] : files) {
       const std::wstring path = root + Native(relative);
       for (std::size_t i = root.size(); i < path.size(); ++i) {
@@ -153,8 +154,9 @@ TEST_F(JournaledInstallTest, ABackupOrUpdateThatIsALinkMovesNothingInOrOut) {
   Put(outside, {{L"Kivo9.exe", "from outside"}, {L"Plugins/a.dll", "outside"}});
   StopWithTheBrowserAside();
   ASSERT_TRUE(tree::RemoveTree(BackupPath()));
-  if (!platform::MakeSymbolicLink(outside, tree::WithoutSeparator(BackupPath()), true) ||
-      platform::QueryPath(tree::WithoutSeparator(BackupPath())).kind != platform::PathKind::Link) {
+  if (!platform::MakeSymbolicLink(outside, platform::WithoutSeparator(BackupPath()), true) ||
+      platform::QueryPath(platform::WithoutSeparator(BackupPath())).kind !=
+          platform::PathKind::Link) {
     GTEST_SKIP() << "no links the file queries see here";
   }
   ASSERT_TRUE(platform::WriteWholeFile(launcher::JournalPath(places_), "kivo9-install 2\n"));

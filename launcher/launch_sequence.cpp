@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "launcher/journaled_install.h"
+#include "platform/dir_path.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -43,8 +44,7 @@ void WriteInstallReport(const std::wstring& dataDir, const std::wstring& report)
 
 LauncherPaths DeriveLauncherPaths(const std::wstring& ownExecutablePath) {
   LauncherPaths paths;
-  const std::size_t lastSep = ownExecutablePath.rfind(platform::kSep);
-  if (lastSep != std::wstring::npos) paths.programDir = ownExecutablePath.substr(0, lastSep + 1);
+  paths.programDir = platform::ParentOf(ownExecutablePath);
   paths.dataDir = paths.programDir + L"Kivo9Data" + platform::kSep;
   paths.updateDir = paths.dataDir + L"update" + platform::kSep;
   paths.browser = paths.dataDir + L"Kivo9.exe";
@@ -104,7 +104,7 @@ void InstallPendingUpdate(const LauncherPaths& paths) {
   // like the update directory counts as pending too; it is never installed.
   if (!RecoverInterruptedInstall(places, report)) {
     report += L"a step of the recovery failed: the next start tries again\n";
-  } else if (platform::PathQuery(tree::WithoutSeparator(paths.updateDir))) {
+  } else if (platform::PathQuery(platform::WithoutSeparator(paths.updateDir))) {
     InstallUpdateTree(places, report);
   }
   if (!report.empty()) WriteInstallReport(paths.dataDir, report);

@@ -8,50 +8,38 @@
 
 #include "platform/crypto.h"
 #include "platform/files.h"
+#include "platform/numbers.h"
 #include "platform/text.h"
 #include "tree/install_names.h"
 
 namespace tree {
 namespace {
 
-bool IsLowerHex(const std::string& text) {
-  return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
-           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-         });
-}
-
-bool ParseSize(const std::string& text, std::uint64_t& size) {
-  if (text.empty() || text.size() > 19) return false;
-  size = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-    size = size * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  return true;
-}
+// Nineteen digits at most, as lists have always been read.
+constexpr std::uint64_t kSizeMax = 9'999'999'999'999'999'999ull;
 
 // Lists write '/' only; the rest is the rule every place an update names follows.
 bool IsListablePath(const std::string& path) {
   return path.find('\\') == std::string::npos && IsUpdatablePath(platform::FromUtf8(path));
 }
 
-// The file's SHA-256 as lower-case hex; "" when it cannot be read whole or the platform
-// cannot hash (its crypto library is missing, say): such a tree then matches no list.
-std::string HashOfFile(const std::wstring& path) {
+// The file's SHA-256; nullopt when it cannot be read whole or the platform cannot hash (its
+// crypto library is missing, say): such a tree then matches no list.
+std::optional<platform::Sha256Digest> HashOfFile(const std::wstring& path) {
   platform::FileReader reader;
-  if (!reader.Open(path)) return "";
+  if (!reader.Open(path)) return std::nullopt;
   try {
     platform::Sha256 hash;
     std::vector<char> buffer(1 << 16);
     for (;;) {
       std::size_t n = 0;
-      if (!reader.Read(buffer.data(), buffer.size(), n)) return "";
+      if (!reader.Read(buffer.data(), buffer.size(), n)) return std::nullopt;
       if (n == 0) break;
       hash.Update(buffer.data(), n);
     }
-    return platform::HexDigest(hash.Finish());
+    return hash.Finish();
   } catch (const std::runtime_error&) {
-    return "";
+    return std::nullopt;
   }
 }
 
@@ -72,18 +60,18 @@ bool ParseFileList(const std::string& text, std::vector<ListedFile>& files, std:
     if (line.empty()) continue;
     const std::size_t first = line.find(' ');
     const std::size_t second = first == std::string::npos ? first : line.find(' ', first + 1);
-    ListedFile file;
-    if (second != std::string::npos) {
-      file.sha256 = line.substr(0, first);
-      file.path = line.substr(second + 1);
-    }
-    if (second == std::string::npos || !IsLowerHex(file.sha256) ||
-        !ParseSize(line.substr(first + 1, second - first - 1), file.size) ||
-        !IsListablePath(file.path) || !seen.insert(file.path).second) {
+    const std::string_view fields(line);
+    const auto sha256 = platform::ParseHexDigest(fields.substr(0, first));
+    const auto size =
+        second == std::string::npos
+            ? std::nullopt
+            : platform::ParseDecimal(fields.substr(first + 1, second - first - 1), kSizeMax);
+    const std::string path = second == std::string::npos ? "" : line.substr(second + 1);
+    if (!sha256 || !size || !IsListablePath(path) || !seen.insert(path).second) {
       problem = L"bad file list line: " + platform::FromUtf8(line);
       return false;
     }
-    files.push_back(std::move(file));
+    files.push_back(ListedFile{path, *size, *sha256});
   }
   return true;
 }
@@ -113,7 +101,7 @@ bool CheckAgainstFileList(const std::wstring& root, const TreeListing& listing,
       problem = L"size differs from the file list: " + file.path;
       return false;
     }
-    if (HashOfFile(root + file.path) != found->second->sha256) {
+    if (HashOfFile(root + file.path) != std::optional(found->second->sha256)) {
       problem = L"content differs from the file list: " + file.path;
       return false;
     }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/crypto.h"
 #include "tree/update_tree.h"
 
 namespace tree {
@@ -17,7 +18,7 @@ std::wstring FileListPath();
 struct ListedFile {
   std::string path;  // as written, '/' separators
   std::uint64_t size = 0;
-  std::string sha256;  // lower-case hex
+  platform::Sha256Digest sha256{};
 };
 
 // Reads the list's lines ("\n" or "\r\n" line ends). False, with the line in problem, for a

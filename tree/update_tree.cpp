@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/dir_path.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "platform_native.h"
@@ -64,13 +65,8 @@ bool ListTree(const std::wstring& root, TreeListing& listing, std::wstring& prob
   return true;
 }
 
-std::wstring WithoutSeparator(std::wstring path) {
-  if (!path.empty() && path.back() == platform::kSep) path.pop_back();
-  return path;
-}
-
 bool RemoveTree(const std::wstring& dir) {
-  const std::wstring path = WithoutSeparator(dir);
+  const std::wstring path = platform::WithoutSeparator(dir);
   const platform::PathKind kind = platform::QueryPath(path).kind;
   if (kind == platform::PathKind::Missing) return true;
   if (kind != platform::PathKind::Directory) return platform::RemoveFile(path).ok();

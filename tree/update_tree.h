@@ -31,9 +31,6 @@ bool ListTree(const std::wstring& root, TreeListing& listing, std::wstring& prob
 // is left, including when it was missing.
 bool RemoveTree(const std::wstring& dir);
 
-// path without one trailing separator.
-std::wstring WithoutSeparator(std::wstring path);
-
 // path with '/' between its parts, as file lists write it.
 std::string ListPath(const std::wstring& relativePath);
 

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "platform/dir_path.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/profile.h"
@@ -25,8 +26,7 @@ bool CreateLevel(const std::wstring& path) {
 
 std::wstring GetAgentDir() {
   const std::wstring exe = platform::OwnExecutablePath();
-  const std::size_t last = exe.rfind(platform::kSep);
-  return last == std::wstring::npos ? std::wstring() : exe.substr(0, last + 1);
+  return platform::ParentOf(platform::OwnExecutablePath());
 }
 
 AgentLayout::AgentLayout(const std::wstring& agentDir)
@@ -61,10 +61,7 @@ std::wstring AgentLayout::GetInstalledVersion() const {
 
 int PathExists(const std::wstring& path) {
   if (path.empty()) return 0;
-  std::wstring queried = path;
-  // A lone separator is the root itself, not a name with a separator after it.
-  if (queried.size() > 1 && queried.back() == platform::kSep) queried.pop_back();
-  return platform::PathQuery(queried) ? 1 : 0;
+  return platform::PathQuery(platform::WithoutSeparator(path)) ? 1 : 0;
 }
 
 void CreateDirectoryChain(const std::wstring& path) {

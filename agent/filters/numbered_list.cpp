@@ -1,6 +1,7 @@
 #include "agent/filters/numbered_list.h"
 
 #include "platform/ini_file.h"
+#include "platform/numbers.h"
 
 namespace {
 
@@ -27,13 +28,7 @@ std::size_t IndexOfKey(std::wstring_view key, std::wstring_view keyPrefix, std::
   if (!StartsWithIgnoringCase(key, keyPrefix)) return 0;
   const std::wstring_view digits = key.substr(keyPrefix.size());
   if (digits.empty() || digits.front() == L'0') return 0;
-  std::size_t index = 0;
-  for (const wchar_t c : digits) {
-    if (c < L'0' || c > L'9') return 0;
-    index = index * 10 + static_cast<std::size_t>(c - L'0');
-    if (index > maxIndex) return 0;
-  }
-  return index;
+  return static_cast<std::size_t>(platform::ParseDecimal(digits, maxIndex).value_or(0));
 }
 
 std::wstring NumberedKey(std::wstring_view keyPrefix, std::size_t index) {

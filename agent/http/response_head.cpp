@@ -3,6 +3,8 @@
 #include <cwctype>
 #include <vector>
 
+#include "platform/numbers.h"
+
 namespace {
 
 constexpr wchar_t kLocation[] = L"Location: ";
@@ -21,14 +23,7 @@ std::optional<std::uint64_t> ParseLength(const std::wstring& text) {
   const std::size_t begin = text.find_first_not_of(L" \t");
   const std::size_t end = text.find_last_not_of(L" \t\r");
   if (begin == std::wstring::npos || end < begin) return std::nullopt;
-  std::uint64_t value = 0;
-  for (std::size_t i = begin; i <= end; ++i) {
-    if (text[i] < L'0' || text[i] > L'9') return std::nullopt;
-    const std::uint64_t digit = static_cast<std::uint64_t>(text[i] - L'0');
-    if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
-    value = value * 10 + digit;
-  }
-  return value;
+  return platform::ParseDecimal(std::wstring_view(text).substr(begin, end - begin + 1));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "agent/http/block_file_sink.h"
 #include "agent/http/http_downloader.h"
 #include "build_config.h"
+#include "platform/dir_path.h"
 #include "platform/disk_space.h"
 #include "platform/files.h"
 
@@ -41,7 +42,7 @@ std::uint64_t PackageSizeLimit(const std::wstring& directory) {
 
 bool DownloadPackageFor(const PackageRequest& request, const std::wstring& targetPath,
                         const PackageTerms& terms) {
-  const std::wstring directory = targetPath.substr(0, targetPath.find_last_of(L"\\/") + 1);
+  const std::wstring directory = platform::ParentOf(targetPath);
   const std::uint64_t limit = PackageSizeLimit(directory);
   for (const std::wstring& url : {StatisticsRequestUrl(request), DownloadServerUrl(request.name)}) {
     BlockFileSink file(targetPath);

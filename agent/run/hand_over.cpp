@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/dir_path.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -46,26 +47,26 @@ std::string TreeProblem(const std::wstring& dir) {
 // The staged tree becomes the update directory; one an earlier run left goes first, aside
 // and then away, so that the update directory is at every moment one whole tree or absent.
 bool RenameIntoPlace(const std::wstring& stagingDir, const std::wstring& updateDir) {
-  const std::wstring update = tree::WithoutSeparator(updateDir);
+  const std::wstring update = platform::WithoutSeparator(updateDir);
   const std::wstring aside = update + L".old";
-  if (Exists(aside) && !tree::RemoveTree(aside + platform::kSep)) return false;
+  if (Exists(aside) && !tree::RemoveTree(platform::AsDirectory(aside))) return false;
   if (Exists(update) && !platform::MovePath(update, aside)) return false;
-  const std::wstring parent = update.substr(0, update.rfind(platform::kSep) + 1);
-  if (!platform::MovePath(tree::WithoutSeparator(stagingDir), update)) return false;
+  const std::wstring parent = platform::ParentOf(update);
+  if (!platform::MovePath(platform::WithoutSeparator(stagingDir), update)) return false;
   platform::FlushDirectory(parent);
-  if (Exists(aside)) tree::RemoveTree(aside + platform::kSep);
+  if (Exists(aside)) tree::RemoveTree(platform::AsDirectory(aside));
   return true;
 }
 
 }  // namespace
 
 std::wstring StagingDirFor(const std::wstring& updateDir) {
-  return tree::WithoutSeparator(updateDir) + L".partial" + platform::kSep;
+  return platform::AsDirectory(platform::WithoutSeparator(updateDir) + L".partial");
 }
 
 bool PrepareStaging(const std::wstring& stagingDir) {
   return tree::RemoveTree(stagingDir) &&
-         platform::MakeDirectory(tree::WithoutSeparator(stagingDir));
+         platform::MakeDirectory(platform::WithoutSeparator(stagingDir));
 }
 
 UnpackedTree TreeInUpdateDir(const AgentLayout& layout) {

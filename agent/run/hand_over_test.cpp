@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/crypto.h"
+#include "platform/dir_path.h"
 #include "platform/files.h"
 #include "platform/test_support.h"
 #include "platform/text.h"
@@ -32,13 +33,12 @@ class HandOverTest : public testing::Test {
     const std::wstring own = platform::OwnExecutablePath();
     extractor_ = dir_.path() + L"UnPack" + platform::kProgramSuffix;
     ASSERT_TRUE(platform::CopyFileOverwrite(
-        own.substr(0, own.rfind(platform::kSep) + 1) + L"recorder" + platform::kProgramSuffix,
-        extractor_));
+        platform::ParentOf(own) + L"recorder" + platform::kProgramSuffix, extractor_));
     CreateDirectoryChain(layout_.AgentDir());
   }
   void Put(const std::wstring& root, const std::wstring& relative, const std::string& bytes) {
     const std::wstring path = root + platform::NativePath(relative);
-    CreateDirectoryChain(path.substr(0, path.rfind(platform::kSep) + 1));
+    CreateDirectoryChain(platform::ParentOf(path));
     ASSERT_TRUE(platform::WriteWholeFile(path, bytes));
   }
 

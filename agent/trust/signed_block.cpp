@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "agent/trust/base64.h"
+#include "platform/numbers.h"
 #include "platform/text.h"
 
 namespace {
@@ -12,40 +13,7 @@ constexpr std::string_view kBlockStart = "Kivo9Signed:1\n";
 constexpr std::string_view kSignatureStart = "\nKivo9Sig:k";
 constexpr std::string_view kBlockEnd = "\n:Kivo9SignedEnd";
 
-bool IsDigits(std::string_view text) {
-  return !text.empty() &&
-         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// A decimal number without sign; nullopt when it does not fit 64 bits.
-std::optional<std::uint64_t> ParseCount(std::string_view text) {
-  if (!IsDigits(text) || text.size() > 20) return std::nullopt;
-  std::uint64_t value = 0;
-  for (const char c : text) {
-    const auto digit = static_cast<std::uint64_t>(c - '0');
-    if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
-    value = value * 10 + digit;
-  }
-  return value;
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;  // upper case is not the form the block is written in
-}
-
-std::optional<platform::Sha256Digest> ParseDigest(std::string_view hex) {
-  platform::Sha256Digest digest{};
-  if (hex.size() != digest.size() * 2) return std::nullopt;
-  for (std::size_t i = 0; i < digest.size(); ++i) {
-    const int high = HexValue(hex[2 * i]);
-    const int low = HexValue(hex[2 * i + 1]);
-    if (high < 0 || low < 0) return std::nullopt;
-    digest[i] = static_cast<std::uint8_t>(high << 4 | low);
-  }
-  return digest;
-}
+using platform::ParseDecimal;
 
 bool IsPackageNameChar(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
 
@@ -55,8 +23,8 @@ std::optional<SignedPackage> ParsePackageLine(std::string_view value) {
   const std::size_t second = first == std::string_view::npos ? first : value.find(' ', first + 1);
   if (second == std::string_view::npos) return std::nullopt;
   const std::string_view name = value.substr(0, first);
-  const auto size = ParseCount(value.substr(first + 1, second - first - 1));
-  const auto digest = ParseDigest(value.substr(second + 1));
+  const auto size = ParseDecimal(value.substr(first + 1, second - first - 1));
+  const auto digest = platform::ParseHexDigest(value.substr(second + 1));
   if (name.empty() || !size || !digest) return std::nullopt;
   if (name != "-" && !std::all_of(name.begin(), name.end(), IsPackageNameChar)) {
     return std::nullopt;
@@ -152,7 +120,7 @@ std::optional<SignedFields> ParseSignedFields(std::string_view signedBytes, std:
     fields.packages.push_back(std::move(*package));
   }
   if (!channel || !version || !sequence || !expires) return fail("signed field missing");
-  const auto sequenceNumber = ParseCount(*sequence);
+  const auto sequenceNumber = ParseDecimal(*sequence);
   const auto expiry = ParseUtcTime(*expires);
   if (!sequenceNumber) return fail("malformed seq");
   if (!expiry) return fail("malformed exp");
@@ -178,7 +146,8 @@ std::optional<std::int64_t> ParseUtcTime(std::string_view text) {
   }
   auto number = [&text](std::size_t at, std::size_t length) {
     const std::string_view digits = text.substr(at, length);
-    return IsDigits(digits) ? static_cast<int>(*ParseCount(digits)) : -1;
+    const auto value = ParseDecimal(digits);
+    return value ? static_cast<int>(*value) : -1;
   };
   const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
   const int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);

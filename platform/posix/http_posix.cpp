@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/http.h"
+#include "platform/numbers.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -109,14 +110,9 @@ std::wstring Escaped(const std::wstring& object) {
 }
 
 bool ParsePort(const std::wstring& digits, std::uint16_t& port) {
-  if (digits.empty() || digits.size() > 5) return false;
-  unsigned long value = 0;
-  for (wchar_t c : digits) {
-    if (c < L'0' || c > L'9') return false;
-    value = value * 10 + static_cast<unsigned long>(c - L'0');
-  }
-  if (value == 0 || value > 65535) return false;
-  port = static_cast<std::uint16_t>(value);
+  const auto value = ParseDecimal(std::wstring_view(digits), 65535);
+  if (!value || *value == 0) return false;
+  port = static_cast<std::uint16_t>(*value);
   return true;
 }
 

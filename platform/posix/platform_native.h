@@ -4,6 +4,8 @@
 namespace platform {
 inline constexpr wchar_t kSep = L'/';
 inline constexpr wchar_t kOtherSep = L'\\';
+// What ends a directory in a path the system is given: only the native separator here.
+inline constexpr const wchar_t* kPathSeparators = L"/";
 inline constexpr const wchar_t* kProgramSuffix = L"";
 inline constexpr bool kHasDriveLetters = false;
 // Characters that a path part may not hold: the wildcards (":" is an ordinary character here).

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "file_handle_win32.h"
+#include "platform/dir_path.h"
 #include "platform/files.h"
 #include "platform/ini_file.h"
 #include "platform/ini_section_stream.h"
@@ -73,8 +74,8 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes, FileStam
 // sharing, stays as it was. (ReplaceFileW, which would also keep the old file's security, can
 // leave neither file under the old name when it fails half way.)
 bool ReplaceWholeFile(const std::wstring& path, const std::string& bytes, FileStamp& stamp) {
-  const std::size_t slash = path.find_last_of(L"\\/");
-  const std::wstring dir = slash == std::wstring::npos ? L"." : path.substr(0, slash + 1);
+  const std::wstring parent = ParentOf(path);
+  const std::wstring dir = parent.empty() ? L"." : parent;
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     SetLastError(ERROR_ACCESS_DENIED);  // a rename would not ask, under some systems

@@ -1,0 +1,48 @@
+#include "platform/numbers.h"
+
+namespace platform {
+
+namespace {
+
+template <typename Char>
+std::optional<std::uint64_t> Decimal(std::basic_string_view<Char> text, std::uint64_t max) {
+  if (text.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const Char c : text) {
+    if (c < Char('0') || c > Char('9')) return std::nullopt;
+    const auto digit = static_cast<std::uint64_t>(c - Char('0'));
+    if (digit > max || value > (max - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
+int LowerHexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> ParseDecimal(std::string_view text, std::uint64_t max) {
+  return Decimal(text, max);
+}
+
+std::optional<std::uint64_t> ParseDecimal(std::wstring_view text, std::uint64_t max) {
+  return Decimal(text, max);
+}
+
+std::optional<Sha256Digest> ParseHexDigest(std::string_view hex) {
+  Sha256Digest digest{};
+  if (hex.size() != digest.size() * 2) return std::nullopt;
+  for (std::size_t i = 0; i < digest.size(); ++i) {
+    const int high = LowerHexValue(hex[2 * i]);
+    const int low = LowerHexValue(hex[2 * i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    digest[i] = static_cast<std::uint8_t>(high << 4 | low);
+  }
+  return digest;
+}
+
+}  // namespace platform
