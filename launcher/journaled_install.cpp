@@ -19,10 +19,6 @@ namespace {
 constexpr int kBrowserAttempts = 8;
 constexpr std::uint32_t kPauseAfterFailedAttemptMs = 10;
 
-bool Exists(const std::wstring& path) {
-  return platform::QueryPath(path).kind != platform::PathKind::Missing;
-}
-
 bool IsFile(const std::wstring& path) {
   return platform::QueryPath(path).kind == platform::PathKind::File;
 }
@@ -98,7 +94,7 @@ platform::FileResult MoveOrCopy(const InstallPlaces& places, const std::wstring&
   platform::FileResult moved = platform::MovePath(from, to);
   if (moved || !platform::IsCrossVolumeError(moved.code())) return moved;
   const std::wstring partial = CopyScratch(places);
-  if (Exists(partial)) {
+  if (platform::PathQuery(partial)) {
     if (platform::FileResult removed = platform::RemoveFile(partial); !removed) return removed;
   }
   if (platform::FileResult copied = platform::CopyFileFlushed(from, partial); !copied) {
@@ -109,7 +105,7 @@ platform::FileResult MoveOrCopy(const InstallPlaces& places, const std::wstring&
 
 // A running browser holds its executable: the install waits a little for it to close.
 bool BrowserCanBeReplaced(const InstallPlaces& places) {
-  if (!Exists(places.browser)) return true;
+  if (!platform::PathQuery(places.browser)) return true;
   for (int attempt = 0; attempt < kBrowserAttempts; ++attempt) {
     if (platform::CanOpenForWriting(places.browser)) return true;
     platform::SleepMilliseconds(kPauseAfterFailedAttemptMs);
@@ -210,7 +206,8 @@ bool Apply(const InstallPlaces& places, const InstallJournal& journal, std::wstr
     }
   }
   for (const auto& dir : TouchedDirectories(places, journal)) {
-    if (Exists(platform::WithoutSeparator(dir)) && !Check(platform::FlushDirectory(dir), why)) {
+    if (platform::PathQuery(platform::WithoutSeparator(dir)) &&
+        !Check(platform::FlushDirectory(dir), why)) {
       return false;
     }
   }
@@ -225,15 +222,17 @@ bool Finish(const InstallPlaces& places) {
   const std::wstring backup = platform::WithoutSeparator(BackupDir(places));
   const std::wstring discard = DiscardDir(places);
   bool ok = true;
-  if (Exists(backup)) {
+  if (platform::PathQuery(backup)) {
     ok = tree::RemoveTree(discard) &&
          platform::MovePath(backup, platform::WithoutSeparator(discard)) &&
          platform::FlushDirectory(places.dataDir);
   }
   ok = ok && tree::RemoveTree(discard);
   ok = tree::RemoveTree(places.updateDir) && ok;
-  if (Exists(places.postUpgradeCopy)) ok = platform::RemoveFile(places.postUpgradeCopy) && ok;
-  if (Exists(CopyScratch(places))) ok = platform::RemoveFile(CopyScratch(places)) && ok;
+  if (platform::PathQuery(places.postUpgradeCopy))
+    ok = platform::RemoveFile(places.postUpgradeCopy) && ok;
+  if (platform::PathQuery(CopyScratch(places)))
+    ok = platform::RemoveFile(CopyScratch(places)) && ok;
   if (!ok) return false;
   return tree::RemoveTree(JournalPath(places)) && platform::FlushDirectory(places.dataDir);
 }
@@ -245,9 +244,9 @@ bool RollBackFile(const InstallPlaces& places, const JournalFile& file) {
   const std::wstring pending = places.updateDir + file.path;
   const std::wstring kept = BackupDir(places) + file.path;
   // A file that replaces an old one is in place only once the old one is kept aside.
-  if (file.replaces && !Exists(kept)) return true;
-  if (Exists(installed)) {
-    if (Exists(pending)) {
+  if (file.replaces && !platform::PathQuery(kept)) return true;
+  if (platform::PathQuery(installed)) {
+    if (platform::PathQuery(pending)) {
       if (!platform::RemoveFile(installed)) return false;  // a copy; the tree still has it
     } else {
       // Whoever removed part of the update tree meanwhile, the new file goes back into it.
@@ -265,7 +264,8 @@ bool RollBackFile(const InstallPlaces& places, const JournalFile& file) {
 // The end of every rollback: what is left of the backup and the scratch copy goes, then
 // the journal.
 bool EndRollBack(const InstallPlaces& places) {
-  if (Exists(CopyScratch(places)) && !platform::RemoveFile(CopyScratch(places))) return false;
+  if (platform::PathQuery(CopyScratch(places)) && !platform::RemoveFile(CopyScratch(places)))
+    return false;
   if (!platform::FlushDirectory(places.dataDir)) return false;
   return tree::RemoveTree(JournalPath(places)) && platform::FlushDirectory(places.dataDir);
 }
@@ -278,7 +278,7 @@ bool RollBack(const InstallPlaces& places, const InstallJournal& journal) {
        ++it) {
     platform::RemoveEmptyDirectory(places.dataDir + *it);  // one left holding a file stays
   }
-  if (Exists(platform::WithoutSeparator(BackupDir(places))))
+  if (platform::PathQuery(platform::WithoutSeparator(BackupDir(places))))
     RemoveEmptyDirectories(BackupDir(places));
   return EndRollBack(places);
 }
@@ -339,7 +339,7 @@ std::vector<std::wstring> ListedPaths(const InstallPlaces& places) {
 // follows puts the rest beside them.
 bool RollBackFromDisk(const InstallPlaces& places, std::wstring& report) {
   const std::wstring backup = BackupDir(places);
-  if (!Exists(platform::WithoutSeparator(backup))) {
+  if (!platform::PathQuery(platform::WithoutSeparator(backup))) {
     report += L"the install had been committed: finished\n";
     return Finish(places);
   }
@@ -364,7 +364,8 @@ bool RollBackFromDisk(const InstallPlaces& places, std::wstring& report) {
   }
   for (const std::wstring& path : own ? ListedPaths(places) : std::vector<std::wstring>{}) {
     const std::wstring installed = places.dataDir + path;
-    if (!IsSafeToMove(places, path) || Exists(places.updateDir + path) || !IsFile(installed)) {
+    if (!IsSafeToMove(places, path) || platform::PathQuery(places.updateDir + path) ||
+        !IsFile(installed)) {
       continue;
     }
     if (!MakeParents(places.updateDir, path, updateDirs) ||
@@ -390,7 +391,7 @@ bool ClearStaleWorkPlaces(const InstallPlaces& places, std::wstring& why) {
     CollectFiles(backup, L"", kept);
     for (const std::wstring& path : kept) {
       std::set<std::wstring> made;
-      if (IsSafeToMove(places, path) && !Exists(places.dataDir + path) &&
+      if (IsSafeToMove(places, path) && !platform::PathQuery(places.dataDir + path) &&
           MakeParents(places.dataDir, path, made)) {
         platform::MovePath(backup + path, places.dataDir + path);
       }
@@ -415,10 +416,11 @@ std::wstring BackupDir(const InstallPlaces& places) {
 
 bool RecoverInterruptedInstall(const InstallPlaces& places, std::wstring& report) {
   // A journal still being written was never acted on.
-  if (Exists(JournalScratch(places)) && !platform::RemoveFile(JournalScratch(places))) {
+  if (platform::PathQuery(JournalScratch(places)) &&
+      !platform::RemoveFile(JournalScratch(places))) {
     return false;
   }
-  if (!Exists(JournalPath(places))) return true;
+  if (!platform::PathQuery(JournalPath(places))) return true;
   std::string text;
   InstallJournal journal;
   std::wstring problem = L"the journal cannot be read";

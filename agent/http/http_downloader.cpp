@@ -164,8 +164,5 @@ int CHttpDownloader::Fetch(const std::wstring& url, BodySink& sink, const Transf
   connection.reset();
   if (limits.progress != nullptr) limits.progress->Finish();
   if (refusal_.empty()) refusal_ = sink.Refusal();
-  if (!refusal_.empty()) {
-    platform::WriteErr(L"Refused " + url + L": " + platform::FromUtf8(refusal_) + L"\n");
-  }
   return result;
 }

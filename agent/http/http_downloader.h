@@ -31,8 +31,8 @@ class CHttpDownloader {
 
   // One exchange for url, its body into sink within limits. 1 when the whole body, at least
   // one byte, reached the sink and the sink accepted it; else 0. A refusal, by the sink or by
-  // the limits, is reported on standard error as "Refused <url>: <why>" and kept in Refusal().
-  // Throws platform::HttpError only when the internet session cannot be opened.
+  // the limits, is kept in Refusal() for the caller to report. Throws platform::HttpError
+  // only when the internet session cannot be opened.
   int Fetch(const std::wstring& url, BodySink& sink, const TransferLimits& limits);
 
   // Why the last fetch was refused by its sink or its limits; "" when it was not.

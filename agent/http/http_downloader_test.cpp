@@ -245,10 +245,12 @@ TEST_F(HttpDownloaderTest, SinksTakeNoMoreThanTheirBoundsAndCheckWhatTheyKeep) {
            "*/two-lengths": [{"headers": [["Content-Length", "10"], ["Content-Length", "20"]],
                               "body_size": 20}],
            "*/pkg": [{"body_size": 3000, "body_fill": "c"}])");
-  Streams streams;
-  EXPECT_EQ(FetchText(Url("/endless"), streams), std::wstring(TextSink::kPageLimitBytes, L'p'));
-  EXPECT_EQ(streams.err, "Refused " + platform::ToUtf8(Url("/endless")) +
-                             ": the page is longer than 65536 bytes\n");
+  CHttpDownloader pages;
+  std::wstring text;
+  Streams streams = Run([&] { text = pages.DownloadToString(Url("/endless")); });
+  EXPECT_EQ(text, std::wstring(TextSink::kPageLimitBytes, L'p'));
+  EXPECT_EQ(pages.Refusal(), "the page is longer than 65536 bytes");
+  EXPECT_EQ(streams.err, "") << "the caller reports a refusal";
   EXPECT_EQ(FetchFile("/two-lengths", streams), 0);
   EXPECT_EQ(streams.err, "Error: the answer declares two different lengths\n");
   EXPECT_FALSE(platform::PathQuery(Target()));

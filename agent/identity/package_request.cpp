@@ -49,9 +49,9 @@ bool DownloadPackageFor(const PackageRequest& request, const std::wstring& targe
     CheckedBodySink checked(
         file, limit, terms.expected != nullptr ? std::optional(*terms.expected) : std::nullopt);
     // A sink closes its file however the fetch ends: an open file cannot be removed everywhere.
-    if (CHttpDownloader().Fetch(url, checked, TransferLimits::File(terms.progress)) != 0) {
-      return true;
-    }
+    CHttpDownloader downloader;
+    if (downloader.Fetch(url, checked, TransferLimits::File(terms.progress)) != 0) return true;
+    if (!downloader.Refusal().empty()) Report(terms.refused, url, downloader.Refusal());
     platform::RemoveFile(targetPath);
   }
   return false;

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "agent/base/refusal_report.h"
 #include "agent/http/checked_body_sink.h"
 #include "agent/http/transfer_limits.h"
 
@@ -29,6 +30,7 @@ std::wstring DownloadServerUrl(std::wstring_view name);
 struct PackageTerms {
   const ExpectedFile* expected = nullptr;  // signed size and hash; nullptr: any body
   DownloadProgress* progress = nullptr;    // told as the package arrives; may be nullptr
+  RefusalReport refused;                   // told why a download was refused, by its URL
 };
 
 // The most bytes a package of unknown size may take in directory: the build's limit, and

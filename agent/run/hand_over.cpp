@@ -13,10 +13,6 @@
 
 namespace {
 
-bool Exists(const std::wstring& path) {
-  return platform::QueryPath(path).kind != platform::PathKind::Missing;
-}
-
 // Only an unpacked package goes on: it holds the marker, names no reserved place, and, with
 // a file list, holds every listed file as listed; one without a list (an older publisher) is
 // taken whole. An extractor that failed or unpacked nothing leaves no marker, and a pending
@@ -38,7 +34,7 @@ std::string TreeProblem(const std::wstring& dir) {
   for (const std::wstring& sub : listing.directories) {
     if (!platform::FlushDirectory(dir + sub)) return "the tree could not be flushed";
   }
-  if (!Exists(dir + tree::FileListPath())) return "";
+  if (!platform::PathQuery(dir + tree::FileListPath())) return "";
   std::vector<tree::TreeFile> listed;
   if (!tree::CheckAgainstFileList(dir, listing, listed, problem)) return platform::ToUtf8(problem);
   return "";
@@ -49,12 +45,12 @@ std::string TreeProblem(const std::wstring& dir) {
 bool RenameIntoPlace(const std::wstring& stagingDir, const std::wstring& updateDir) {
   const std::wstring update = platform::WithoutSeparator(updateDir);
   const std::wstring aside = update + L".old";
-  if (Exists(aside) && !tree::RemoveTree(platform::AsDirectory(aside))) return false;
-  if (Exists(update) && !platform::MovePath(update, aside)) return false;
+  if (platform::PathQuery(aside) && !tree::RemoveTree(platform::AsDirectory(aside))) return false;
+  if (platform::PathQuery(update) && !platform::MovePath(update, aside)) return false;
   const std::wstring parent = platform::ParentOf(update);
   if (!platform::MovePath(platform::WithoutSeparator(stagingDir), update)) return false;
   platform::FlushDirectory(parent);
-  if (Exists(aside)) tree::RemoveTree(platform::AsDirectory(aside));
+  if (platform::PathQuery(aside)) tree::RemoveTree(platform::AsDirectory(aside));
   return true;
 }
 

@@ -73,7 +73,7 @@ TEST_F(MessagesTest, LoadMessageFallsBackToTheNumber) {
 }
 
 TEST_F(MessagesTest, SilentRunDoesNotEvenLookUpTheLanguageFile) {
-  const RunInputs silent{layout_, false, {}, 0};
+  const RunInputs silent{layout_, false, {}, 0, {}};
   PrintMessage(silent, 2);
   PrintVersionMessage(silent, L"9.1");
   // The language file is chosen at the first lookup; none happened, so a setting made now

@@ -5,5 +5,5 @@
 RunInputs RunInputs::OfRunningAgent(int argc) {
   const auto now = std::chrono::duration_cast<std::chrono::seconds>(
       std::chrono::system_clock::now().time_since_epoch());
-  return {AgentLayout::OfRunningAgent(), argc <= 1, BuiltInReleaseKeys(), now.count()};
+  return {AgentLayout::OfRunningAgent(), argc <= 1, BuiltInReleaseKeys(), now.count(), {}};
 }

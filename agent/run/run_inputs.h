@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "agent/base/layout.h"
+#include "agent/base/refusal_report.h"
 #include "agent/trust/release_keys.h"
 
 struct RunInputs {
@@ -16,8 +17,10 @@ struct RunInputs {
   ReleaseKeys keys;
   // Seconds since the epoch when the run started.
   std::int64_t now = 0;
+  // Where what the run refuses goes; empty: nowhere.
+  RefusalReport refused;
 
   // The inputs of the running agent for a command line of argc arguments (the program name
-  // included): any argument selects the silent mode.
+  // included): any argument selects the silent mode. Refusals go nowhere yet.
   static RunInputs OfRunningAgent(int argc);
 };

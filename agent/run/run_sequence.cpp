@@ -9,6 +9,7 @@
 #include "platform/console.h"
 #include "platform/process.h"
 #include "platform/profile.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -103,5 +104,10 @@ void RunAgentOn(const RunInputs& run) {
 
 void RunAgent(int argc) {
   platform::SetConsoleLocale();
-  RunAgentOn(RunInputs::OfRunningAgent(argc));
+  RunInputs run = RunInputs::OfRunningAgent(argc);
+  // In every mode: standard error is for whoever runs the agent from a script.
+  run.refused = [](const std::wstring& what, const std::string& why) {
+    platform::WriteErr(L"Refused " + what + L": " + platform::FromUtf8(why) + L"\n");
+  };
+  RunAgentOn(run);
 }

@@ -60,13 +60,13 @@ PackageStep UpgradeSession::DownloadAndUnpackFor(const PackageNames& names,
       if (package == nullptr) {
         const std::wstring which =
             name.empty() ? L"the generic package" : L"package \"" + name + L"\"";
-        platform::WriteErr(L"Refused " + which + L": the signed release has none\n");
+        Report(run_.refused, which, "the signed release has none");
         continue;
       }
       expected = ExpectedFile{package->size, package->sha256};
     }
-    if (DownloadPackage(name, packagePath, {expected ? &*expected : nullptr, progress.get()}) !=
-        0) {
+    const PackageTerms terms{expected ? &*expected : nullptr, progress.get(), run_.refused};
+    if (DownloadPackage(name, packagePath, terms) != 0) {
       // A start that fails shows in the hand-over, which then finds no extractor to wait for.
       handOver->Start(layout.GetExtractorPath(), *parameters);
       return {std::move(handOver), ""};

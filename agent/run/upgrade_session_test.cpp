@@ -103,8 +103,8 @@ class DownloadAndUnpackTest : public LoopbackServerTest {
         platform::CopyFileOverwrite(recorder, agentDir_ + L"Resource" + kSep + L"UnPack.exe"));
   }
   int DownloadAndUnpackFor(const PackageNames& names, const std::wstring& agentDir) {
-    step_ =
-        UpgradeSession(RunInputs{AgentLayout(agentDir), false, {}, 0}).DownloadAndUnpackFor(names);
+    step_ = UpgradeSession(RunInputs{AgentLayout(agentDir), false, {}, 0, {}})
+                .DownloadAndUnpackFor(names);
     return step_.Result();
   }
 

@@ -10,13 +10,7 @@
 #include "platform/crypto.h"
 #include "platform/text.h"
 
-namespace {
-
-void Refuse(const std::wstring& url, const std::string& why) {
-  platform::WriteErr(L"Refused " + url + L": " + platform::FromUtf8(why) + L"\n");
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::wstring VersionPageUrl(bool fallbackServer, bool testPages) {
   if (fallbackServer) {
@@ -28,7 +22,8 @@ std::wstring VersionPageUrl(bool fallbackServer, bool testPages) {
 }
 
 VersionCheck CheckVersion(const RunInputs& run) {
-  return CheckVersionTrusting(run.layout.GetInstalledVersion(), run.consoleMode, run.keys, run.now);
+  return CheckVersionTrusting(run.layout.GetInstalledVersion(), run.consoleMode, run.keys, run.now,
+                              run.refused);
 }
 
 VersionCheckResult CheckVersionOf(const std::wstring& installedVersion, bool testPages) {
@@ -36,7 +31,8 @@ VersionCheckResult CheckVersionOf(const std::wstring& installedVersion, bool tes
 }
 
 VersionCheck CheckVersionTrusting(const std::wstring& installedVersion, bool testPages,
-                                  const ReleaseKeys& keys, std::int64_t now) {
+                                  const ReleaseKeys& keys, std::int64_t now,
+                                  const RefusalReport& refused) {
   VersionCheck check;
   // The crypto library sets itself up while the page travels; joined when this returns.
   std::future<void> cryptoReady;
@@ -48,18 +44,19 @@ VersionCheck CheckVersionTrusting(const std::wstring& installedVersion, bool tes
     const std::wstring url = VersionPageUrl(fallbackServer, testPages);
     TextSink page;
     const bool whole = downloader.Fetch(url, page, TransferLimits::Page()) != 0;
+    if (!downloader.Refusal().empty()) Report(refused, url, downloader.Refusal());
     std::wstring version = PageVersion(page.Text());
     if (!keys.RequireSignatures() || version.empty()) return version;
     // A page cut short is no page; the client has said why when it cut it itself.
     if (!whole) {
-      if (downloader.Refusal().empty()) Refuse(url, "the page did not arrive whole");
+      if (downloader.Refusal().empty()) Report(refused, url, "the page did not arrive whole");
       return std::wstring();
     }
     std::string why;
     auto fields =
         TrustedPageFields(page.Bytes(), {testPages ? "testver" : "ver", version, now}, keys, why);
     if (!fields) {
-      Refuse(url, why);
+      Report(refused, url, why);
       return std::wstring();
     }
     check.release = std::move(fields);

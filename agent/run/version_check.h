@@ -30,12 +30,14 @@ struct VersionCheck {
 // page, or with the fallback page when the primary one yields no version. A console run
 // reads the test pages. With release keys a page counts only when it arrived whole and its
 // signed block holds under them at the run's time; a refused page counts as one without a
-// version, and one line on standard error says why.
+// version, and the run's report says why.
 VersionCheck CheckVersion(const RunInputs& run);
 
-// CheckVersion for a given installed version text, keys and time (seconds since the epoch).
+// CheckVersion for a given installed version text, keys and time (seconds since the epoch);
+// refused pages go to refused.
 VersionCheck CheckVersionTrusting(const std::wstring& installedVersion, bool testPages,
-                                  const ReleaseKeys& keys, std::int64_t now);
+                                  const ReleaseKeys& keys, std::int64_t now,
+                                  const RefusalReport& refused = {});
 
 // CheckVersion for a given installed version text, trusting any page.
 VersionCheckResult CheckVersionOf(const std::wstring& installedVersion, bool testPages);
