@@ -31,7 +31,7 @@ void CDiskObject::ResetErrorText() { errorText_.clear(); }
 
 void CDiskObject::SetSystemErrorText(const platform::FileResult& failure,
                                      const std::wstring& detail) {
-  errorText_ = failure.Describe(detail);
+  errorText_ = platform::FromUtf8(failure.Describe(detail));
 }
 
 void CDiskObject::SetParameterErrorText() { errorText_ = kParameterError; }

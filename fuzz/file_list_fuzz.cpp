@@ -11,7 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::vector<tree::ListedFile> files;
-  std::wstring problem;
+  std::string problem;
   if (!tree::ParseFileList(std::string(fuzz::Bytes(data, size)), files, problem)) {
     fuzz::Require(!problem.empty(), "a refused list says why");
     return 0;

@@ -12,7 +12,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(fuzz::Bytes(data, size));
   launcher::InstallJournal journal;
-  std::wstring problem;
+  std::string problem;
   if (!launcher::ParseJournal(text, journal, problem)) {
     fuzz::Require(!problem.empty(), "a refused journal says why");
     return 0;

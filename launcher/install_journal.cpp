@@ -45,9 +45,9 @@ std::string FormatJournal(const InstallJournal& journal) {
 
 std::string CommitLine() { return "commit\n"; }
 
-bool ParseJournal(const std::string& text, InstallJournal& journal, std::wstring& problem) {
+bool ParseJournal(const std::string& text, InstallJournal& journal, std::string& problem) {
   journal = {};
-  const auto refuse = [&problem](const std::wstring& why) {
+  const auto refuse = [&problem](const std::string& why) {
     problem = why;
     return false;
   };
@@ -61,28 +61,26 @@ bool ParseJournal(const std::string& text, InstallJournal& journal, std::wstring
     const std::size_t lineStart = start;
     start = end + 1;
     if (header.empty()) {
-      if (line != kHeader && line != kFirstHeader) return refuse(L"not a journal");
+      if (line != kHeader && line != kFirstHeader) return refuse("not a journal");
       header = line;
     } else if (ended) {
       if (line == "commit") journal.committed = true;
     } else if (line.rfind("end", 0) == 0) {
       const std::string expected = header == kHeader ? "end " + Checksum(text, lineStart) : "end";
-      if (line != expected) return refuse(L"the journal's checksum does not match");
+      if (line != expected) return refuse("the journal's checksum does not match");
       ended = true;
     } else if (line.rfind("dir ", 0) == 0) {
       journal.createdDirectories.push_back(RecordPath(line, 4));
-      if (journal.createdDirectories.back().empty())
-        return refuse(L"a record's path: " + platform::FromUtf8(line));
+      if (journal.createdDirectories.back().empty()) return refuse("a record's path: " + line);
     } else if (line.rfind("new ", 0) == 0 || line.rfind("replace ", 0) == 0) {
       const bool replaces = line[0] == 'r';
       journal.files.push_back({RecordPath(line, replaces ? 8 : 4), replaces});
-      if (journal.files.back().path.empty())
-        return refuse(L"a record's path: " + platform::FromUtf8(line));
+      if (journal.files.back().path.empty()) return refuse("a record's path: " + line);
     } else {
-      return refuse(L"an unknown record: " + platform::FromUtf8(line));
+      return refuse("an unknown record: " + line);
     }
   }
-  return ended || refuse(L"the journal is cut short");
+  return ended || refuse("the journal is cut short");
 }
 
 }  // namespace launcher

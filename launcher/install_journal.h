@@ -37,6 +37,6 @@ std::string CommitLine();
 // False, with the reason in problem, for a text that is not a whole journal (the end line
 // missing, a checksum that does not match, an unknown record) and for a path that an update
 // may not name (tree/install_names.h); a commit line cut short counts as no commit.
-bool ParseJournal(const std::string& text, InstallJournal& journal, std::wstring& problem);
+bool ParseJournal(const std::string& text, InstallJournal& journal, std::string& problem);
 
 }  // namespace launcher

@@ -7,7 +7,7 @@
 namespace {
 
 bool Parse(const std::string& text, launcher::InstallJournal& read) {
-  std::wstring problem;
+  std::string problem;
   const bool ok = launcher::ParseJournal(text, read, problem);
   EXPECT_EQ(ok, problem.empty()) << text;  // a refusal always says why
   return ok;

@@ -24,12 +24,12 @@ bool IsFile(const std::wstring& path) {
 }
 
 // Sets why and answers false, so that a refusal reads as one statement.
-bool Fail(std::wstring& why, const std::wstring& reason) {
+bool Fail(std::string& why, const std::string& reason) {
   why = reason;
   return false;
 }
 
-bool Check(const platform::FileResult& result, std::wstring& why) {
+bool Check(const platform::FileResult& result, std::string& why) {
   return result.ok() || Fail(why, result.Describe());
 }
 
@@ -114,10 +114,10 @@ bool BrowserCanBeReplaced(const InstallPlaces& places) {
 }
 
 // What the install will do, decided before anything is touched; why a tree is not fit.
-bool Plan(const InstallPlaces& places, InstallJournal& journal, std::wstring& why) {
+bool Plan(const InstallPlaces& places, InstallJournal& journal, std::string& why) {
   if (platform::QueryPath(platform::WithoutSeparator(places.updateDir)).kind !=
       platform::PathKind::Directory) {
-    return Fail(why, L"the update is not a directory");
+    return Fail(why, "the update is not a directory");
   }
   tree::TreeListing listing;
   if (!tree::ListTree(places.updateDir, listing, why)) return false;
@@ -133,27 +133,28 @@ bool Plan(const InstallPlaces& places, InstallJournal& journal, std::wstring& wh
     if (!tree::CheckAgainstFileList(places.updateDir, listing, listed, why)) return false;
     listing.files = std::move(listed);
   }
-  if (!has(tree::kBrowserName)) return Fail(why, L"the update holds no Kivo9.exe");
+  if (!has(tree::kBrowserName)) return Fail(why, "the update holds no Kivo9.exe");
   // Once installed, it is the browser every start runs: one that cannot start strands the user.
   if (!platform::IsStartableProgram(places.updateDir + tree::kBrowserName)) {
-    return Fail(why, L"the update's Kivo9.exe is not a program that can be started");
+    return Fail(why, "the update's Kivo9.exe is not a program that can be started");
   }
   if (const auto reserved = tree::ReservedPathIn(listing)) {
-    return Fail(why, L"the update names a reserved place: " + *reserved);
+    return Fail(why, "the update names a reserved place: " + platform::ToUtf8(*reserved));
   }
   for (const std::wstring& dir : listing.directories) {
     const platform::PathKind kind = platform::QueryPath(places.dataDir + dir).kind;
     if (kind == platform::PathKind::Missing) {
       journal.createdDirectories.push_back(dir);
     } else if (kind != platform::PathKind::Directory) {
-      return Fail(why, L"a file or a link stands where the update has a directory: " + dir);
+      return Fail(why, "a file or a link stands where the update has a directory: " +
+                           platform::ToUtf8(dir));
     }
   }
   for (const tree::TreeFile& file : listing.files) {
     const platform::PathKind kind = platform::QueryPath(places.dataDir + file.path).kind;
     if (kind == platform::PathKind::Directory || kind == platform::PathKind::Other) {
-      return Fail(why,
-                  L"a directory or special file stands where the update has a file: " + file.path);
+      return Fail(why, "a directory or special file stands where the update has a file: " +
+                           platform::ToUtf8(file.path));
     }
     // A link is replaced as the link itself; what it points at is never written.
     journal.files.push_back({file.path, kind != platform::PathKind::Missing});
@@ -161,7 +162,7 @@ bool Plan(const InstallPlaces& places, InstallJournal& journal, std::wstring& wh
   return true;
 }
 
-bool WriteJournal(const InstallPlaces& places, const InstallJournal& journal, std::wstring& why) {
+bool WriteJournal(const InstallPlaces& places, const InstallJournal& journal, std::string& why) {
   const std::wstring scratch = JournalScratch(places);
   return Check(platform::WriteFileFlushed(scratch, FormatJournal(journal), false), why) &&
          Check(platform::MovePath(scratch, JournalPath(places)), why) &&
@@ -182,7 +183,7 @@ std::set<std::wstring> TouchedDirectories(const InstallPlaces& places,
   return dirs;
 }
 
-bool Apply(const InstallPlaces& places, const InstallJournal& journal, std::wstring& why) {
+bool Apply(const InstallPlaces& places, const InstallJournal& journal, std::string& why) {
   for (const auto& dir : journal.createdDirectories) {
     const std::wstring path = places.dataDir + dir;
     if (platform::FileResult made = platform::MakeDirectory(path);
@@ -195,7 +196,7 @@ bool Apply(const InstallPlaces& places, const InstallJournal& journal, std::wstr
   for (const auto& file : journal.files) {
     if (file.replaces) {
       if (!MakeParents(backup, file.path, backupDirs)) {
-        return Fail(why, L"cannot make the backup's folders for " + file.path);
+        return Fail(why, "cannot make the backup's folders for " + platform::ToUtf8(file.path));
       }
       if (!Check(platform::MovePath(places.dataDir + file.path, backup + file.path), why)) {
         return false;
@@ -317,7 +318,7 @@ bool JournalIsSafe(const InstallPlaces& places, const InstallJournal& journal) {
 std::vector<std::wstring> ListedPaths(const InstallPlaces& places) {
   std::string text;
   std::vector<tree::ListedFile> listed;
-  std::wstring problem;
+  std::string problem;
   std::vector<std::wstring> paths;
   if (!platform::ReadWholeFile(places.updateDir + tree::FileListPath(), text) ||
       !tree::ParseFileList(text, listed, problem)) {
@@ -337,10 +338,10 @@ std::vector<std::wstring> ListedPaths(const InstallPlaces& places) {
 // install was committed (its first step after the commit renames the backup): it is
 // finished instead. The files a tree without a list had added stay; the install that
 // follows puts the rest beside them.
-bool RollBackFromDisk(const InstallPlaces& places, std::wstring& report) {
+bool RollBackFromDisk(const InstallPlaces& places, std::string& report) {
   const std::wstring backup = BackupDir(places);
   if (!platform::PathQuery(platform::WithoutSeparator(backup))) {
-    report += L"the install had been committed: finished\n";
+    report += "the install had been committed: finished\n";
     return Finish(places);
   }
   // A link or file in place of the backup or update folder backs nothing up.
@@ -374,15 +375,15 @@ bool RollBackFromDisk(const InstallPlaces& places, std::wstring& report) {
     }
     ++restored;
   }
-  report += L"rolled back from the backup and the update tree: " + std::to_wstring(restored) +
-            L" files moved\n";
+  report += "rolled back from the backup and the update tree: " + std::to_string(restored) +
+            " files moved\n";
   return tree::RemoveTree(backup) && EndRollBack(places);
 }
 
 // What an earlier crash or another program may have left where this install works. A backup
 // without a journal belongs to no install: a file it holds whose place is empty goes back
 // (nothing is lost), the rest goes.
-bool ClearStaleWorkPlaces(const InstallPlaces& places, std::wstring& why) {
+bool ClearStaleWorkPlaces(const InstallPlaces& places, std::string& why) {
   const std::wstring backup = BackupDir(places);
   if (platform::QueryPath(platform::WithoutSeparator(backup)).kind ==
           platform::PathKind::Directory &&
@@ -399,7 +400,7 @@ bool ClearStaleWorkPlaces(const InstallPlaces& places, std::wstring& why) {
   }
   for (const std::wstring& dir : {backup, DiscardDir(places), CopyScratch(places)}) {
     if (!tree::RemoveTree(dir))
-      return Fail(why, L"cannot clear " + platform::WithoutSeparator(dir));
+      return Fail(why, "cannot clear " + platform::ToUtf8(platform::WithoutSeparator(dir)));
   }
   return true;
 }
@@ -414,7 +415,7 @@ std::wstring BackupDir(const InstallPlaces& places) {
   return places.dataDir + tree::kBackupDirName + platform::kSep;
 }
 
-bool RecoverInterruptedInstall(const InstallPlaces& places, std::wstring& report) {
+bool RecoverInterruptedInstall(const InstallPlaces& places, std::string& report) {
   // A journal still being written was never acted on.
   if (platform::PathQuery(JournalScratch(places)) &&
       !platform::RemoveFile(JournalScratch(places))) {
@@ -423,31 +424,31 @@ bool RecoverInterruptedInstall(const InstallPlaces& places, std::wstring& report
   if (!platform::PathQuery(JournalPath(places))) return true;
   std::string text;
   InstallJournal journal;
-  std::wstring problem = L"the journal cannot be read";
+  std::string problem = "the journal cannot be read";
   if (platform::ReadWholeFile(JournalPath(places), text) && ParseJournal(text, journal, problem)) {
     if (journal.committed) {
-      report += L"finished an interrupted install\n";
+      report += "finished an interrupted install\n";
       return Finish(places);
     }
     if (JournalIsSafe(places, journal)) {
-      report += L"rolled back an interrupted install\n";
+      report += "rolled back an interrupted install\n";
       return RollBack(places, journal);
     }
-    problem = L"the journal names a path reached through a link";
+    problem = "the journal names a path reached through a link";
   }
-  report += problem + L"\n";
+  report += problem + "\n";
   return RollBackFromDisk(places, report);
 }
 
-bool InstallUpdateTree(const InstallPlaces& places, std::wstring& report) {
+bool InstallUpdateTree(const InstallPlaces& places, std::string& report) {
   InstallJournal journal;
-  std::wstring why;
+  std::string why;
   if (!Plan(places, journal, why)) {
-    report += L"refused the update: " + why + L"\n";
+    report += "refused the update: " + why + "\n";
     return false;
   }
   if (!BrowserCanBeReplaced(places)) {
-    report += L"the update waits: the browser is running\n";
+    report += "the update waits: the browser is running\n";
     return false;
   }
   // The backup exists before the journal does: a journal without one speaks of a committed
@@ -457,16 +458,16 @@ bool InstallUpdateTree(const InstallPlaces& places, std::wstring& report) {
       !WriteJournal(places, journal, why)) {
     platform::RemoveFile(JournalScratch(places));
     platform::RemoveEmptyDirectory(backup);
-    report += L"the update waits: " + why + L"\n";
+    report += "the update waits: " + why + "\n";
     return false;
   }
   if (!Apply(places, journal, why)) {
     RollBack(places, journal);  // a rollback that fails is repeated at the next start
-    report += L"the install failed and was rolled back: " + why + L"\n";
+    report += "the install failed and was rolled back: " + why + "\n";
     return false;
   }
   Finish(places);  // what is left of it, the next start finishes
-  report += L"installed the update\n";
+  report += "installed the update\n";
   return true;
 }
 

@@ -28,7 +28,7 @@ std::wstring BackupDir(const InstallPlaces& places);  // ends with a separator
 // it. True when nothing was left to do or it was done; false when a step failed (the
 // journal then stays for the next start). What it found and did is added to report, one
 // line each; nothing when there was no journal.
-bool RecoverInterruptedInstall(const InstallPlaces& places, std::wstring& report);
+bool RecoverInterruptedInstall(const InstallPlaces& places, std::string& report);
 
 // Installs the update tree. Returns true when the tree was installed and the update
 // directory removed. Returns false, with the installation as it was and the update
@@ -38,6 +38,6 @@ bool RecoverInterruptedInstall(const InstallPlaces& places, std::wstring& report
 // target of another kind than its source), when the installed browser executable cannot be
 // replaced (it runs), when a stale backup cannot be cleared, or when a step fails (then
 // rolled back). The outcome, with the reason of a refusal, is added to report as one line.
-bool InstallUpdateTree(const InstallPlaces& places, std::wstring& report);
+bool InstallUpdateTree(const InstallPlaces& places, std::string& report);
 
 }  // namespace launcher

@@ -95,32 +95,32 @@ class JournaledInstallTest : public ::testing::Test {
   platform::ScopedTempDir dir_;
   std::wstring data_;
   launcher::InstallPlaces places_;
-  std::wstring report_;
+  std::string report_;
 };
 
 TEST_F(JournaledInstallTest, InstallsTheTreeAndSaysSo) {
   ASSERT_TRUE(launcher::RecoverInterruptedInstall(places_, report_));
-  EXPECT_EQ(report_, L"");  // nothing to recover, nothing said
+  EXPECT_EQ(report_, "");  // nothing to recover, nothing said
   ASSERT_TRUE(launcher::InstallUpdateTree(places_, report_));
   ExpectNew();
-  EXPECT_EQ(report_, L"installed the update\n");
+  EXPECT_EQ(report_, "installed the update\n");
 }
 
 TEST_F(JournaledInstallTest, RefusesAnUnfitTreeUntouchedWithTheReason) {
   const struct {
     const wchar_t* label;
     Tree extra;
-    const wchar_t* reason;
+    const char* reason;
   } cases[] = {
-      {L"the user's folder", {{L"User/mine.txt", "theirs"}}, L"reserved place: User"},
-      {L"a working name", {{L"install.old/x", "x"}}, L"reserved place: install.old"},
+      {L"the user's folder", {{L"User/mine.txt", "theirs"}}, "reserved place: User"},
+      {L"a working name", {{L"install.old/x", "x"}}, "reserved place: install.old"},
   };
   for (const auto& c : cases) {
     SetUp();
     Put(places_.updateDir, c.extra);
     report_.clear();
     EXPECT_FALSE(launcher::InstallUpdateTree(places_, report_)) << platform::ToUtf8(c.label);
-    EXPECT_NE(report_.find(c.reason), std::wstring::npos) << platform::ToUtf8(report_);
+    EXPECT_NE(report_.find(c.reason), std::string::npos) << report_;
     ExpectOld();
     tree::RemoveTree(places_.updateDir);
   }
@@ -140,9 +140,9 @@ TEST_F(JournaledInstallTest, RollsBackWhatAJournalDescribesOrWhatTheDiskHolds) {
     ExpectOld();
     EXPECT_FALSE(Exists(L"install.journal"));
     EXPECT_FALSE(Exists(L"install.old"));
-    EXPECT_NE(report_.find(damaged ? L"rolled back from the backup" : L"rolled back an"),
-              std::wstring::npos)
-        << platform::ToUtf8(report_);
+    EXPECT_NE(report_.find(damaged ? "rolled back from the backup" : "rolled back an"),
+              std::string::npos)
+        << report_;
     ASSERT_TRUE(launcher::InstallUpdateTree(places_, report_));
     ExpectNew();
     tree::RemoveTree(data_);

@@ -25,8 +25,7 @@ bool IsControlOrBlank(wchar_t c) { return static_cast<std::uint32_t>(c) <= 32; }
 // refused one, lies in a small file of the data directory for a person or a report to read.
 // Written beside and renamed in (a link there is replaced, never written through); the same
 // text as before is not written again, so a refusal that repeats at every start costs a read.
-void WriteInstallReport(const std::wstring& dataDir, const std::wstring& report) {
-  std::string text = platform::ToUtf8(report);
+void WriteInstallReport(const std::wstring& dataDir, std::string text) {
   if (text.size() > kReportMaxBytes) {
     std::size_t cut = kReportMaxBytes;
     while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
@@ -99,11 +98,11 @@ BrowserStart ChooseBrowserStart(std::wstring_view commandLine,
 
 void InstallPendingUpdate(const LauncherPaths& paths) {
   const InstallPlaces places{paths.dataDir, paths.updateDir, paths.browser, paths.postUpgradeCopy};
-  std::wstring report;
+  std::string report;
   // An install that was interrupted is finished or undone before anything else. A file named
   // like the update directory counts as pending too; it is never installed.
   if (!RecoverInterruptedInstall(places, report)) {
-    report += L"a step of the recovery failed: the next start tries again\n";
+    report += "a step of the recovery failed: the next start tries again\n";
   } else if (platform::PathQuery(platform::WithoutSeparator(paths.updateDir))) {
     InstallUpdateTree(places, report);
   }

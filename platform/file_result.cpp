@@ -1,6 +1,7 @@
 #include "platform/file_result.h"
 
 #include "platform/process.h"
+#include "platform/text.h"
 
 namespace platform {
 
@@ -17,9 +18,9 @@ std::wstring FileResult::SystemText() const {
   return text.substr(first, text.find_last_not_of(kWhite) - first + 1);
 }
 
-std::wstring FileResult::Describe(const std::wstring& detail) const {
-  if (ok()) return L"";
-  return detail.empty() ? SystemText() : SystemText() + L" " + detail;
+std::string FileResult::Describe(const std::wstring& detail) const {
+  if (ok()) return "";
+  return ToUtf8(detail.empty() ? SystemText() : SystemText() + L" " + detail);
 }
 
 }  // namespace platform

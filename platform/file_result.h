@@ -38,9 +38,9 @@ class FileResult {
   // the system has no text for it.
   std::wstring SystemText() const;
   // SystemText(), then a blank and detail unless detail is empty; "" when done.
-  std::wstring Describe(const std::wstring& detail) const;
+  std::string Describe(const std::wstring& detail) const;
   // Describe(path()).
-  std::wstring Describe() const { return Describe(path_); }
+  std::string Describe() const { return Describe(path_); }
 
  private:
   FileResult(FileOutcome outcome, std::uint32_t code, const std::wstring& path)

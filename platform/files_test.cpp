@@ -149,7 +149,7 @@ TEST_F(FilesTest, ResultsTellDoneMissingAndFailedApartWithTextAndPath) {
     EXPECT_EQ(c.result.path(), c.path) << c.what;
     EXPECT_EQ(c.result.code() == 0, c.result.ok()) << c.what;
     // A failure reads as the system's own words, then the path.
-    const std::wstring text = c.result.Describe();
+    const std::wstring text = platform::FromUtf8(c.result.Describe());
     EXPECT_EQ(text.empty(), c.result.ok()) << c.what;
     if (!c.result.ok()) {
       EXPECT_EQ(text, c.result.SystemText() + L" " + c.path) << c.what;

@@ -47,7 +47,7 @@ std::optional<platform::Sha256Digest> HashOfFile(const std::wstring& path) {
 
 std::wstring FileListPath() { return platform::NativePath(L"Resource\\files.lst"); }
 
-bool ParseFileList(const std::string& text, std::vector<ListedFile>& files, std::wstring& problem) {
+bool ParseFileList(const std::string& text, std::vector<ListedFile>& files, std::string& problem) {
   files.clear();
   std::set<std::string> seen;
   std::size_t start = 0;
@@ -68,7 +68,7 @@ bool ParseFileList(const std::string& text, std::vector<ListedFile>& files, std:
             : platform::ParseDecimal(fields.substr(first + 1, second - first - 1), kSizeMax);
     const std::string path = second == std::string::npos ? "" : line.substr(second + 1);
     if (!sha256 || !size || !IsListablePath(path) || !seen.insert(path).second) {
-      problem = L"bad file list line: " + platform::FromUtf8(line);
+      problem = "bad file list line: " + line;
       return false;
     }
     files.push_back(ListedFile{path, *size, *sha256});
@@ -77,11 +77,11 @@ bool ParseFileList(const std::string& text, std::vector<ListedFile>& files, std:
 }
 
 bool CheckAgainstFileList(const std::wstring& root, const TreeListing& listing,
-                          std::vector<TreeFile>& listed, std::wstring& problem) {
+                          std::vector<TreeFile>& listed, std::string& problem) {
   listed.clear();
   std::string text;
   if (!platform::ReadWholeFile(root + FileListPath(), text)) {
-    problem = L"cannot read " + root + FileListPath();
+    problem = "cannot read " + platform::ToUtf8(root + FileListPath());
     return false;
   }
   std::vector<ListedFile> entries;
@@ -98,17 +98,17 @@ bool CheckAgainstFileList(const std::wstring& root, const TreeListing& listing,
     const auto found = byPath.find(path);
     if (found == byPath.end()) continue;
     if (found->second->size != file.size) {
-      problem = L"size differs from the file list: " + file.path;
+      problem = "size differs from the file list: " + platform::ToUtf8(file.path);
       return false;
     }
     if (HashOfFile(root + file.path) != std::optional(found->second->sha256)) {
-      problem = L"content differs from the file list: " + file.path;
+      problem = "content differs from the file list: " + platform::ToUtf8(file.path);
       return false;
     }
     listed.push_back(file);
   }
   if (listed.size() != entries.size() + 1) {
-    problem = L"a listed file is missing";
+    problem = "a listed file is missing";
     return false;
   }
   return true;

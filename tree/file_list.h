@@ -24,7 +24,7 @@ struct ListedFile {
 // Reads the list's lines ("\n" or "\r\n" line ends). False, with the line in problem, for a
 // line that is not three well-formed fields, a path that climbs out of the tree or is given
 // twice.
-bool ParseFileList(const std::string& text, std::vector<ListedFile>& files, std::wstring& problem);
+bool ParseFileList(const std::string& text, std::vector<ListedFile>& files, std::string& problem);
 
 // Whether the tree at root (ending with a separator), as listing describes it, holds every
 // file its list names with its size and hash. Files the list does not name (a log the
@@ -33,6 +33,6 @@ bool ParseFileList(const std::string& text, std::vector<ListedFile>& files, std:
 // problem, for a listed file missing, of another size or content, and when the list cannot
 // be read or parsed.
 bool CheckAgainstFileList(const std::wstring& root, const TreeListing& listing,
-                          std::vector<TreeFile>& listed, std::wstring& problem);
+                          std::vector<TreeFile>& listed, std::string& problem);
 
 }  // namespace tree

@@ -12,7 +12,7 @@ const std::string kHash(64, 'a');
 
 TEST(ParseFileList, ReadsLinesWithEitherLineEnd) {
   std::vector<tree::ListedFile> files;
-  std::wstring problem;
+  std::string problem;
   ASSERT_TRUE(tree::ParseFileList(kHash + " 12 Kivo9.exe\r\n" + kHash + " 0 a b/c d.txt\n", files,
                                   problem));
   ASSERT_EQ(files.size(), 2u);
@@ -37,7 +37,7 @@ TEST(ParseFileList, RefusesMalformedLinesAndPathsLeavingTheTree) {
   };
   for (const std::string& text : bad) {
     std::vector<tree::ListedFile> files;
-    std::wstring problem;
+    std::string problem;
     EXPECT_FALSE(tree::ParseFileList(text, files, problem)) << text;
     EXPECT_FALSE(problem.empty()) << text;
   }
@@ -52,7 +52,7 @@ TEST(ListTree, ListsFilesAndDirectoriesSortedAndRefusesTheOtherSeparator) {
   ASSERT_TRUE(platform::WriteWholeFile(root + L"b" + sep + L"c" + sep + L"f", "123"));
   ASSERT_TRUE(platform::WriteWholeFile(root + L"a", ""));
   tree::TreeListing listing;
-  std::wstring problem;
+  std::string problem;
   ASSERT_TRUE(tree::ListTree(root, listing, problem)) << problem;
   EXPECT_EQ(listing.directories,
             (std::vector<std::wstring>{L"b", std::wstring(L"b") + sep + L"c"}));

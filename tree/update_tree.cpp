@@ -25,7 +25,7 @@ bool IsAcceptableName(const std::wstring& name) {
 
 }  // namespace
 
-bool ListTree(const std::wstring& root, TreeListing& listing, std::wstring& problem) {
+bool ListTree(const std::wstring& root, TreeListing& listing, std::string& problem) {
   listing = {};
   // An explicit stack instead of recursion: a deep tree must not exhaust ours.
   std::vector<std::wstring> pending{L""};
@@ -35,7 +35,7 @@ bool ListTree(const std::wstring& root, TreeListing& listing, std::wstring& prob
     const std::wstring dir = root + relativeDir;
     platform::DirectorySearch search(dir);
     if (!search.IsOpen()) {
-      problem = L"cannot read " + dir;
+      problem = "cannot read " + platform::ToUtf8(dir);
       return false;
     }
     platform::DirectoryEntry entry;
@@ -43,7 +43,7 @@ bool ListTree(const std::wstring& root, TreeListing& listing, std::wstring& prob
       if (entry.name == L"." || entry.name == L"..") continue;
       const std::wstring relative = relativeDir + entry.name;
       if (!IsAcceptableName(entry.name)) {
-        problem = L"unacceptable name " + root + relative;
+        problem = "unacceptable name " + platform::ToUtf8(root + relative);
         return false;
       }
       const platform::PathInfo info = platform::QueryPath(root + relative);
@@ -53,7 +53,7 @@ bool ListTree(const std::wstring& root, TreeListing& listing, std::wstring& prob
       } else if (info.kind == platform::PathKind::File) {
         listing.files.push_back({relative, info.size});
       } else {
-        problem = L"not a regular file or directory: " + root + relative;
+        problem = "not a regular file or directory: " + platform::ToUtf8(root + relative);
         return false;
       }
     }

@@ -24,7 +24,7 @@ struct TreeListing {
 // survive the round trip through the path rules (the other platform's separator, a wildcard,
 // a control character, bytes that are not text), or a directory that cannot be read.
 // Time near linear in the entries and the total length of their paths.
-bool ListTree(const std::wstring& root, TreeListing& listing, std::wstring& problem);
+bool ListTree(const std::wstring& root, TreeListing& listing, std::string& problem);
 
 // Removes dir (ending with a separator) and everything below it; a link is removed as the
 // link, what it points at stays. A file at that path is removed too. True when nothing of it

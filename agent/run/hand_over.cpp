@@ -23,8 +23,8 @@ std::string TreeProblem(const std::wstring& dir) {
     return "the tree has no " + platform::ToUtf8(tree::MarkerPath());
   }
   tree::TreeListing listing;
-  std::wstring problem;
-  if (!tree::ListTree(dir, listing, problem)) return platform::ToUtf8(problem);
+  std::string problem;
+  if (!tree::ListTree(dir, listing, problem)) return problem;
   if (const auto reserved = tree::ReservedPathIn(listing)) {
     return "the tree names a place no update may change: " + platform::ToUtf8(*reserved);
   }
@@ -36,7 +36,7 @@ std::string TreeProblem(const std::wstring& dir) {
   }
   if (!platform::PathQuery(dir + tree::FileListPath())) return "";
   std::vector<tree::TreeFile> listed;
-  if (!tree::CheckAgainstFileList(dir, listing, listed, problem)) return platform::ToUtf8(problem);
+  if (!tree::CheckAgainstFileList(dir, listing, listed, problem)) return problem;
   return "";
 }
 

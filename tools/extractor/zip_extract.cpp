@@ -87,7 +87,7 @@ class Unpacker {
   }
 
   static bool Done(const platform::FileResult& result, std::string& why) {
-    if (!result.ok()) why = platform::ToUtf8(result.Describe());
+    if (!result.ok()) why = result.Describe();
     return result.ok();
   }
 
