@@ -21,10 +21,22 @@ function(kivo_public_key_info out value)
   set(${out} "${body}" PARENT_SCOPE)
 endfunction()
 
-# A library that fixes two keys (PEM text, PEM file or "") into the programs linked with it.
+# A library that fixes two keys (PEM text, PEM file or "") into the programs linked with it,
+# with the lowest seq a page may carry before the installation has a record (a fourth
+# argument, else KIVO_RELEASE_SEQ_FLOOR, else 0).
 function(kivo_add_release_keys target key1 key2)
   kivo_public_key_info(KEY_INFO_1 "${key1}")
   kivo_public_key_info(KEY_INFO_2 "${key2}")
+  set(SEQ_FLOOR "${KIVO_RELEASE_SEQ_FLOOR}")
+  if(ARGC GREATER 3)
+    set(SEQ_FLOOR "${ARGV3}")
+  endif()
+  if(SEQ_FLOOR STREQUAL "")
+    set(SEQ_FLOOR 0)
+  endif()
+  if(NOT SEQ_FLOOR MATCHES "^[0-9]+$")
+    message(FATAL_ERROR "The release seq floor is not a number: ${SEQ_FLOOR}")
+  endif()
   set(source ${CMAKE_BINARY_DIR}/generated/${target}.cpp)
   configure_file(${CMAKE_SOURCE_DIR}/cmake/release_keys.cpp.in ${source} @ONLY)
   kivo_add_library(${target} ${source})

@@ -174,14 +174,17 @@ class PublishTool(unittest.TestCase):
         os.remove(self.path("d/ver.htm"))
 
         old = self.read("d/testver.htm")
-        self.release.tool("resign", "--expires-days", "2")
+        too_long = self.release.tool("resign", "--expires-days", "8", check=False)
+        self.assertEqual((too_long.returncode, self.read("d/testver.htm")), (1, old))
+        self.assertIn("want 1 to 7", too_long.stderr)
+        self.release.tool("resign", "--expires-days", "1")
         new = self.read("d/testver.htm")
         fields = [re.compile(rb"^(seq|exp)=.*\n", re.M), re.compile(rb"^Kivo9Sig:.*\n", re.M)]
         strip = lambda page: fields[1].sub(b"", fields[0].sub(b"", page))  # noqa: E731
         self.assertEqual(strip(new), strip(old))
         seq = lambda page: int(re.search(rb"^seq=(\d+)$", page, re.M).group(1))  # noqa: E731
         self.assertGreater(seq(new), seq(old))
-        self.assertIn("expires at", self.release.tool("verify").stdout)  # within a week
+        self.assertIn("expires at", self.release.tool("verify").stdout)  # within a day
 
     def test_refused_trees_leave_the_release_served(self):
         outside = os.path.join(self.release.root, "outside.txt")

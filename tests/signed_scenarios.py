@@ -289,6 +289,38 @@ class SignedAgentScenarios(unittest.TestCase):
                          refused_pages("wrong channel testver (expected ver)", NORMAL_PAGE))
         self.assertFalse(inst.exists("Kivo9Data/update"))
 
+    def test_a_page_older_than_one_believed_is_refused_across_runs(self):
+        seq = int(re.search(rb"^seq=(\d+)$", released("kivover/testver.htm"), re.M).group(1))
+
+        def with_seq(number, extra=b""):
+            return resigned(1, lambda signed: re.sub(rb"seq=\d+", b"seq=%d" % number, signed) + extra)
+        first = self.make_installation(signed=True)
+        server.set_script({"routes": routes(**spoiled_page(with_seq(seq + 10)))})
+        self.assert_outcome(first, self.run_agent(first), INSTALLED)
+        with open(first.path("Kivo9Data/release.seen"), "rb") as f:
+            record = f.read()
+        damaged = flip_bit(record, len(record) // 2)
+        cases = [
+            ("the page as published", record, with_seq(seq), CHECK_REFUSED,
+             "older than a page already believed (seq %d below %d)" % (seq, seq + 10)),
+            ("the same seq with other bytes", record, with_seq(seq + 10, b"note=x\n"),
+             CHECK_REFUSED, "seq %d was believed before with other contents" % (seq + 10)),
+            ("a damaged record reads as none", damaged, with_seq(seq), INSTALLED, None),
+            ("no record: the build's floor", None, with_seq(1000), CHECK_REFUSED,
+             "older than this build (seq 1000 below 1577836800)"),
+        ]
+        for name, kept, spoil, outcome, why in cases:
+            with self.subTest(name):
+                inst = self.make_installation(signed=True)
+                if kept is not None:
+                    with open(inst.path("Kivo9Data/release.seen"), "wb") as f:
+                        f.write(kept)
+                server.set_script({"routes": routes(**spoiled_page(spoil))})
+                result = self.run_agent(inst)
+                self.assert_outcome(inst, result, outcome)
+                self.assertEqual(lines(result.stderr),
+                                 refused_pages(why) if why else [SKIPPED_ENUS])
+
     def test_signed_release_served_by_nginx_installs_and_is_then_current(self):
         release.start()
         self.addCleanup(release.stop)

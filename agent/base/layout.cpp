@@ -8,6 +8,7 @@
 #include "platform/profile.h"
 #include "platform/text.h"
 #include "platform_native.h"
+#include "tree/install_names.h"
 
 namespace {
 
@@ -24,10 +25,7 @@ bool CreateLevel(const std::wstring& path) {
 
 }  // namespace
 
-std::wstring GetAgentDir() {
-  const std::wstring exe = platform::OwnExecutablePath();
-  return platform::ParentOf(platform::OwnExecutablePath());
-}
+std::wstring GetAgentDir() { return platform::ParentOf(platform::OwnExecutablePath()); }
 
 AgentLayout::AgentLayout(const std::wstring& agentDir)
     : agentDir_(agentDir),
@@ -40,7 +38,8 @@ AgentLayout::AgentLayout(const std::wstring& agentDir)
       updateResourceDir_(updateDir_ + platform::NativePath(L"Resource\\")),
       unpackedMarkerPath_(updateResourceDir_ + L"version.ini"),
       postUpgradeProgramPath_(updateDir_ + L"Kivo9PostUpgrade.exe"),
-      userConfigPath_(userDir_ + L"UserConfig.ini") {}
+      userConfigPath_(userDir_ + L"UserConfig.ini"),
+      releaseRecordPath_(agentDir + tree::kReleaseRecordName) {}
 
 AgentLayout AgentLayout::OfRunningAgent() { return AgentLayout(GetAgentDir()); }
 

@@ -41,6 +41,8 @@ class AgentLayout {
   const std::wstring& GetPostUpgradeProgramPath() const { return postUpgradeProgramPath_; }
   // User/UserConfig.ini, the user settings.
   const std::wstring& GetUserConfigPath() const { return userConfigPath_; }
+  // release.seen, what a signed agent remembers of the pages it believed.
+  const std::wstring& GetReleaseRecordPath() const { return releaseRecordPath_; }
 
   // "LngFile" of section "Settings" in the user settings, "English.ini" when missing (at
   // most 255 characters); read afresh at every call.
@@ -64,6 +66,7 @@ class AgentLayout {
   std::wstring unpackedMarkerPath_;
   std::wstring postUpgradeProgramPath_;
   std::wstring userConfigPath_;
+  std::wstring releaseRecordPath_;
   mutable std::optional<std::wstring> languageFilePath_;
 };
 

@@ -5,12 +5,32 @@
 
 #include "agent/http/http_downloader.h"
 #include "agent/trust/page_trust.h"
+#include "agent/trust/release_record.h"
 #include "build_config.h"
 #include "platform/console.h"
 #include "platform/crypto.h"
 #include "platform/text.h"
 
-namespace {}  // namespace
+namespace {
+
+// Whether the page of fields is no older than the installation's record says it has
+// believed; if so, it is recorded. A record that cannot be written leaves the old one: the
+// page still counts, only its seq is not remembered.
+bool Remember(const std::wstring& recordPath, const SignedFields& fields, std::uint64_t floor,
+              std::string& why) {
+  ReleaseRecord record = ReadReleaseRecord(recordPath);
+  const SeenPage page{fields.sequence, fields.signedBytesSha256};
+  why = ReplayProblem(record, fields.channel, page, floor);
+  if (!why.empty()) return false;
+  const auto seen = record.find(fields.channel);
+  if (seen == record.end() || seen->second.seq < page.seq) {
+    record[fields.channel] = page;
+    WriteReleaseRecord(recordPath, record);
+  }
+  return true;
+}
+
+}  // namespace
 
 std::wstring VersionPageUrl(bool fallbackServer, bool testPages) {
   if (fallbackServer) {
@@ -23,7 +43,7 @@ std::wstring VersionPageUrl(bool fallbackServer, bool testPages) {
 
 VersionCheck CheckVersion(const RunInputs& run) {
   return CheckVersionTrusting(run.layout.GetInstalledVersion(), run.consoleMode, run.keys, run.now,
-                              run.refused);
+                              run.layout.GetReleaseRecordPath(), run.refused);
 }
 
 VersionCheckResult CheckVersionOf(const std::wstring& installedVersion, bool testPages) {
@@ -32,7 +52,7 @@ VersionCheckResult CheckVersionOf(const std::wstring& installedVersion, bool tes
 
 VersionCheck CheckVersionTrusting(const std::wstring& installedVersion, bool testPages,
                                   const ReleaseKeys& keys, std::int64_t now,
-                                  const RefusalReport& refused) {
+                                  const std::wstring& recordPath, const RefusalReport& refused) {
   VersionCheck check;
   // The crypto library sets itself up while the page travels; joined when this returns.
   std::future<void> cryptoReady;
@@ -56,6 +76,10 @@ VersionCheck CheckVersionTrusting(const std::wstring& installedVersion, bool tes
     auto fields =
         TrustedPageFields(page.Bytes(), {testPages ? "testver" : "ver", version, now}, keys, why);
     if (!fields) {
+      Report(refused, url, why);
+      return std::wstring();
+    }
+    if (!recordPath.empty() && !Remember(recordPath, *fields, keys.seqFloor, why)) {
       Report(refused, url, why);
       return std::wstring();
     }

@@ -28,15 +28,19 @@ struct VersionCheck {
 
 // Reads the installed version of the run's layout and compares it with the primary version
 // page, or with the fallback page when the primary one yields no version. A console run
-// reads the test pages. With release keys a page counts only when it arrived whole and its
-// signed block holds under them at the run's time; a refused page counts as one without a
+// reads the test pages. With release keys a page counts only when it arrived whole, its
+// signed block holds under them at the run's time and it is not older than the pages the
+// installation believed before (its release record); a refused page counts as one without a
 // version, and the run's report says why.
 VersionCheck CheckVersion(const RunInputs& run);
 
 // CheckVersion for a given installed version text, keys and time (seconds since the epoch);
-// refused pages go to refused.
+// refused pages go to refused. With keys, a page older than what the release record at
+// recordPath holds is refused too (ReplayProblem), and a page believed is recorded there
+// before this returns; "" keeps no record.
 VersionCheck CheckVersionTrusting(const std::wstring& installedVersion, bool testPages,
                                   const ReleaseKeys& keys, std::int64_t now,
+                                  const std::wstring& recordPath = L"",
                                   const RefusalReport& refused = {});
 
 // CheckVersion for a given installed version text, trusting any page.

@@ -25,7 +25,12 @@ std::optional<SignedFields> TrustedPageFields(std::string_view page,
           platform::ToUtf8(expected.markerVersion);
   } else if (expected.now > fields->expires + kClockSkewSeconds) {
     why = "expired";
+  } else if (fields->expires > expected.now + kLongestExpirySeconds + kClockSkewSeconds) {
+    why = "expires too far ahead";
   } else {
+    platform::Sha256 hash;
+    hash.Update(block->signedBytes.data(), block->signedBytes.size());
+    fields->signedBytesSha256 = hash.Finish();
     return fields;
   }
   return std::nullopt;

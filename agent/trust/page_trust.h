@@ -12,6 +12,9 @@
 
 // How late a clock may be against the vendor's before a valid page is refused as expired.
 inline constexpr std::int64_t kClockSkewSeconds = 24 * 60 * 60;
+// The longest a page may be signed for (the publish tool's bound): a page that expires further
+// ahead than this and the skew is refused, so that no page outlives the re-signing for long.
+inline constexpr std::int64_t kLongestExpirySeconds = 7 * 24 * 60 * 60;
 
 struct PageExpectation {
   std::string_view channel;         // "ver" for the normal page, "testver" for the test page
@@ -20,7 +23,8 @@ struct PageExpectation {
 };
 
 // The verified fields of page, or nullopt with why set to a short reason: no signed block,
-// unknown key, bad signature, malformed fields, wrong channel, version mismatch, expired.
+// unknown key, bad signature, malformed fields, wrong channel, version mismatch, expired,
+// expiring too far ahead.
 std::optional<SignedFields> TrustedPageFields(std::string_view page,
                                               const PageExpectation& expected,
                                               const ReleaseKeys& keys, std::string& why);

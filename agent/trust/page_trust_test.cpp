@@ -13,8 +13,8 @@ const ReleaseKeys kKeys = ReleaseKeysFrom(
     "MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAEF7uIw3Ry4rQ8v1o7gnzY+nuxWePa/2soSXpm40GO/bpiyOclcELYK8XVE/"
     "4ZxtMbr/xbkG90syjIfaSbGEpCIw==");
 
-// 2026-12-09T00:00:00Z
-constexpr std::int64_t kNow = 1796774400;
+// A day before the test pages expire (2099-01-31T00:00:00Z): near enough to be believed.
+constexpr std::int64_t kNow = 4073414400;
 
 struct PageCase {
   const char* name;
@@ -147,10 +147,15 @@ TEST(PageTrustTest, EveryAlteredByteOfTheBlockIsRefused) {
   }
 }
 
-TEST(PageTrustTest, ClockSkewOfADayIsAllowedThenThePageExpires) {
+TEST(PageTrustTest, APageCountsFromAWeekAndADayBeforeItsExpiryToADayAfter) {
   const std::string page = Page(kCases[5].block);  // expires 2020-01-01T00:00:00Z
   EXPECT_EQ(WhyRefused(page, {"testver", L"1204", 1577836800 + kClockSkewSeconds}), "");
   EXPECT_EQ(WhyRefused(page, {"testver", L"1204", 1577836801 + kClockSkewSeconds}), "expired");
+  // A page may not be signed for longer than the publish tool allows, plus the skew.
+  const std::string later = Page(kCases[0].block);  // expires 2099-01-31T00:00:00Z
+  const std::int64_t earliest = 4073500800 - kLongestExpirySeconds - kClockSkewSeconds;
+  EXPECT_EQ(WhyRefused(later, {"testver", L"1204", earliest}), "");
+  EXPECT_EQ(WhyRefused(later, {"testver", L"1204", earliest - 1}), "expires too far ahead");
 }
 
 TEST(PageTrustTest, PagesWithoutAUsableFrameOrKey) {

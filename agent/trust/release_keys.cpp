@@ -36,6 +36,7 @@ std::optional<platform::P256PublicPoint> PointFromPublicKeyInfo(std::string_view
   return point;
 }
 
-ReleaseKeys ReleaseKeysFrom(std::string_view slot1, std::string_view slot2) {
-  return ReleaseKeys{{SlotFrom(slot1), SlotFrom(slot2)}};
+ReleaseKeys ReleaseKeysFrom(std::string_view slot1, std::string_view slot2,
+                            std::uint64_t seqFloor) {
+  return ReleaseKeys{{SlotFrom(slot1), SlotFrom(slot2)}, seqFloor};
 }

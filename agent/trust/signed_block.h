@@ -47,6 +47,7 @@ struct SignedFields {
   std::uint64_t sequence = 0;
   std::int64_t expires = 0;  // seconds since 1970-01-01T00:00:00Z
   std::vector<SignedPackage> packages;
+  platform::Sha256Digest signedBytesSha256{};  // of the bytes the fields were read from
 
   // The package of that name, or nullptr when the release has none.
   const SignedPackage* Package(const std::wstring& name) const;

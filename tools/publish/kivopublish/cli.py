@@ -6,7 +6,7 @@ import sys
 
 from .errors import PublishError
 
-DEFAULT_EXPIRES_DAYS = 30
+from .signed_page import DEFAULT_EXPIRES_DAYS, LONGEST_EXPIRES_DAYS
 
 
 def _parser():
@@ -23,7 +23,9 @@ def _parser():
         command.add_argument("--key-slot", type=int, choices=(1, 2), default=1)
         if expires:
             command.add_argument("--expires-days", type=int, default=DEFAULT_EXPIRES_DAYS,
-                                 metavar="D")
+                                 metavar="D",
+                                 help="days the pages' signatures hold (default %d, at most %d; "
+                                 "re-sign daily)" % (DEFAULT_EXPIRES_DAYS, LONGEST_EXPIRES_DAYS))
         return command
 
     release = signing("release", "publish trees as the test release")

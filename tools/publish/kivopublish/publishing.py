@@ -24,8 +24,10 @@ def check_version(version):
 
 
 def expiry(days, now):
-    if days <= 0:
-        raise PublishError("--expires-days must be above 0")
+    if not 1 <= days <= signed_page.LONGEST_EXPIRES_DAYS:
+        raise PublishError("--expires-days %d: want 1 to %d (signed agents refuse a page that "
+                           "holds for longer; keep pages fresh with a daily resign)"
+                           % (days, signed_page.LONGEST_EXPIRES_DAYS))
     moment = datetime.datetime.fromtimestamp(int(now), datetime.timezone.utc)
     return moment + datetime.timedelta(days=days)
 

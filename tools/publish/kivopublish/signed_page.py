@@ -24,6 +24,13 @@ TIME_FORMAT = "%Y-%m-%dT%H:%M:%SZ"
 PKG_LINE = re.compile(r"(-|[a-z0-9]+) ([0-9]+) ([0-9a-f]{64})")
 
 
+# A page signed for two days and a day of clock skew hold a client that sees no newer page
+# for at most 72 hours. Signed agents refuse a page that expires further ahead than the
+# longest expiry and a day.
+DEFAULT_EXPIRES_DAYS = 2
+LONGEST_EXPIRES_DAYS = 7
+
+
 class Block:
     """The fields of a signed block. packages: [(name or "-", size, sha256 hex)] in page
     order; extra: [(key, value)] lines this tool does not know, kept as they are."""

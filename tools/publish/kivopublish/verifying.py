@@ -93,9 +93,13 @@ def _check_copy(where, chan, page, key, now, report):
                                                          block.version))
     if text.count(signed_page.START_MARKER) != 1:
         faults.append("the version marker appears %d times" % text.count(signed_page.START_MARKER))
+    longest = datetime.timedelta(days=signed_page.LONGEST_EXPIRES_DAYS + 1)
     if block.expires <= now:
         faults.append("expired at %s" % block.expires.strftime(signed_page.TIME_FORMAT))
-    elif block.expires - now < datetime.timedelta(days=7):
+    elif block.expires - now > longest:
+        faults.append("expires at %s, further ahead than signed agents accept" %
+                      block.expires.strftime(signed_page.TIME_FORMAT))
+    elif block.expires - now < datetime.timedelta(days=1):
         report.notes.append("%s expires at %s: run resign" % (
             where, block.expires.strftime(signed_page.TIME_FORMAT)))
     for fault in faults:
