@@ -11,6 +11,8 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import urllib.error
+import urllib.request
 
 import kivo_scenario as ks
 import release_fixture as rf
@@ -212,6 +214,54 @@ class PublishTool(unittest.TestCase):
         for name in ("a/../b", "/etc/x", "C:x", "..", "a//b"):
             self.assertIsNotNone(tree_scan.check_name(name), name)
         self.assertIsNone(tree_scan.check_name("Plugins/con9.d/a.txt"))
+
+    def test_nginx_serves_only_what_the_programs_ask_for(self):
+        self.release.start()
+        self.addCleanup(self.release.stop)
+        write_tree(self.server, {"release-key.pem": "left here by mistake", "d/uzh.jpg.part": "x"})
+        opener = urllib.request.build_opener(urllib.request.ProxyHandler(
+            {"http": self.release.proxy_url}))
+
+        def status(url):
+            try:
+                with opener.open(url, timeout=10) as answer:
+                    return answer.status, answer.headers.get("Cache-Control")
+            except urllib.error.HTTPError as e:
+                return e.code, None
+        served = {
+            "http://version.kivo9.example/kivover/testver.htm": (200, "no-cache"),
+            "http://version2.kivo9.example/d/testver.htm": (200, "no-cache"),
+            "http://download.kivo9.example/d/uzh.jpg": (200, None),
+            "http://download.kivo9.example/d/u.jpg": (200, None),
+            "http://stats.kivo9.example/tg/kivopatch/zh/?hardid=0&times=1": (200, None),
+            "http://stats.kivo9.example/tg/kivopatch/xx/?hardid=0&times=1": (404, None),
+            "http://download.kivo9.example/release-key.pem": (404, None),
+            "http://download.kivo9.example/d/uzh.jpg.part": (404, None),
+            "http://download.kivo9.example/meta/1204/SHA256SUMS": (404, None),
+            "http://download.kivo9.example/d/": (404, None),
+            "http://download.kivo9.example/": (404, None),
+        }
+        self.assertEqual({url: status(url) for url in served}, served)
+
+    @unittest.skipUnless(os.path.exists("/etc/nginx/sites-available/default"),
+                         "needs Debian's nginx with its default site")
+    def test_the_site_passes_nginx_t_beside_debians_default_site(self):
+        site = os.path.join(rf.REPO, "deploy", "nginx")
+        with open(os.path.join(site, "kivo9-site.conf")) as f:
+            # Logs where this test may write; everything else as shipped.
+            conf = f.read().replace("/var/log/nginx/", self.release.root + "/")
+        with open(os.path.join(self.release.root, "site.conf"), "w") as f:
+            f.write(conf)
+        main = os.path.join(self.release.root, "nginx.conf")
+        with open(main, "w") as f:
+            f.write("events {}\nhttp {\n  include /etc/nginx/mime.types;\n"
+                    "  include %s/kivo9-log.conf;\n  include /etc/nginx/sites-available/default;\n"
+                    "  include %s/site.conf;\n}\n" % (site, self.release.root))
+        nginx = shutil.which("nginx") or "/usr/sbin/nginx"
+        result = subprocess.run([nginx, "-t", "-p", self.release.root + "/", "-c", main,
+                                 "-e", os.path.join(self.release.root, "error.log")],
+                                capture_output=True, text=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
 
     def test_names_as_the_table_shared_with_the_extractor_says(self):
         table = os.path.join(rf.REPO, "tools", "extractor", "windows_names.txt")
