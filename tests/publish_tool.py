@@ -198,6 +198,11 @@ class PublishTool(unittest.TestCase):
             "a dot at the end": lambda d: write_tree(d, {"readme.": "x"}),
             "a reserved character": lambda d: write_tree(d, {"a:b.txt": "x"}),
             "names apart only by case": lambda d: write_tree(d, {"kivo9.EXE": "x"}),
+            "no browser at the top": lambda d: os.remove(os.path.join(d, "Kivo9.exe")),
+            "an empty tree": lambda d: [shutil.rmtree(d), os.makedirs(d)],
+            "the launcher's journal": lambda d: write_tree(d, {"install.journal": "x"}),
+            "the update folder": lambda d: write_tree(d, {"Update/Kivo9.exe": "x"}),
+            "the user's folder": lambda d: write_tree(d, {"User/UserConfig.ini": "x"}),
         }
         before = snapshot(self.server)
         for number, (label, spoil) in enumerate(cases.items()):
@@ -214,6 +219,68 @@ class PublishTool(unittest.TestCase):
         for name in ("a/../b", "/etc/x", "C:x", "..", "a//b"):
             self.assertIsNotNone(tree_scan.check_name(name), name)
         self.assertIsNone(tree_scan.check_name("Plugins/con9.d/a.txt"))
+
+    def test_nothing_is_signed_with_a_wrong_key_or_over_a_tampered_tree(self):
+        self.assertEqual(self.read("keys/slot1.pub.pem"), open(self.release.pubkey, "rb").read())
+        other = os.path.join(self.release.root, "other")
+        rf.run_tool("keygen", "--out", other)
+        other_key, other_pub = (os.path.join(other, n) for n in ("release-key.pem",
+                                                                 "release-key.pub.pem"))
+        loose = os.path.join(self.release.root, "loose.pem")
+        shutil.copyfile(self.release.key, loose)
+        os.chmod(loose, 0o644)
+        page = self.read("d/testver.htm")
+
+        def resign(*args):
+            return rf.run_tool("resign", "--out", self.server, *args, check=False)
+
+        def tampered_line(root):
+            for copy in ("d/testver.htm", "kivover/testver.htm"):
+                path = os.path.join(root, copy)
+                with open(path, "rb") as f:
+                    text = f.read()
+                with open(path, "wb") as f:
+                    f.write(re.sub(rb"pkg=zh \d+", b"pkg=zh 1", text))
+        refusals = [
+            ("another key for slot 1", lambda: resign("--key", other_key),
+             "not the recorded slot-1 key"),
+            ("the slot-1 key as slot 2", lambda: resign("--key", self.release.key,
+                                                        "--key-slot", "2"),
+             "is the recorded slot-1 key"),
+            ("a slot with no record", lambda: resign("--key", other_key, "--key-slot", "2"),
+             "slot 2 has no recorded key"),
+            ("a key file others may read", lambda: resign("--key", loose), "chmod 600"),
+            ("rotating the slot-1 key into slot 2",
+             lambda: rf.run_tool("rotate", "--out", self.server, "--key-slot", "2",
+                                 "--pubkey", self.release.pubkey, check=False),
+             "a slot-2 key must be another key"),
+        ]
+        for label, command, why in refusals:
+            with self.subTest(label):
+                result = command()
+                self.assertEqual(result.returncode, 1, result.stdout)
+                self.assertIn(why, result.stderr)
+                self.assertEqual(self.read("d/testver.htm"), page)
+        # The next key, once recorded, signs as slot 2.
+        rf.run_tool("rotate", "--out", self.server, "--key-slot", "2", "--pubkey", other_pub)
+        self.assertEqual(resign("--key", other_key, "--key-slot", "2").returncode, 0)
+        self.assertIn(b"\nKivo9Sig:k2:", self.read("d/testver.htm"))
+        # What an attacker without a key wrote is never signed.
+        tampers = {
+            "a package replaced": lambda root: write_tree(root, {"d/uzh.jpg": "evil"}),
+            "a package line changed": tampered_line,
+        }
+        for label, tamper in tampers.items():
+            with self.subTest(label):
+                copy = os.path.join(self.release.root, "copy-" + label.replace(" ", "-"))
+                shutil.copytree(self.server, copy)
+                tamper(copy)
+                for command in ("resign", "promote"):
+                    result = rf.run_tool(command, "--out", copy, "--key", self.release.key,
+                                         check=False)
+                    self.assertEqual(result.returncode, 1, result.stdout)
+                    self.assertIn("nothing is signed", result.stderr)
+                self.assertFalse(os.path.exists(os.path.join(copy, "d", "ver.htm")))
 
     def test_nginx_serves_only_what_the_programs_ask_for(self):
         self.release.start()
@@ -262,6 +329,24 @@ class PublishTool(unittest.TestCase):
                                  "-e", os.path.join(self.release.root, "error.log")],
                                 capture_output=True, text=True)
         self.assertEqual(result.returncode, 0, result.stderr)
+
+    def test_a_version_keeps_its_packages(self):
+        self.release.publish("1204", self.trees)  # the same trees again: a rerun
+        write_tree(self.trees["zh"], {"Kivo9.exe": "MZ zh build, rebuilt"})
+        before = snapshot(self.server)
+        result = rf.run_tool("release", "--out", self.server, "--version", "1204", "--key",
+                             self.release.key, "--tree", "zh=" + self.trees["zh"], check=False)
+        self.assertEqual(result.returncode, 1, result.stdout)
+        self.assertIn("published before with other packages", result.stderr)
+        self.assertEqual(snapshot(self.server), before)
+
+    def test_paths_as_the_table_shared_with_the_launcher_says(self):
+        with open(os.path.join(rf.REPO, "tree", "update_paths.txt"), encoding="utf-8") as f:
+            rows = [line.rstrip("\n").split("\t", 1) for line in f if not line.startswith("#")]
+        for verdict, name in rows:
+            with self.subTest(name=name):
+                self.assertEqual(tree_scan.launcher_refusal(name) is None, verdict == "ok")
+        self.assertGreater(len(rows), 15)
 
     def test_names_as_the_table_shared_with_the_extractor_says(self):
         table = os.path.join(rf.REPO, "tools", "extractor", "windows_names.txt")

@@ -37,7 +37,13 @@ def _parser():
     signing("resign", "new seq and exp on every page")
     verify = sub.add_parser("verify", help="check pages and packages")
     verify.add_argument("--out", required=True, metavar="SERVERDIR")
-    verify.add_argument("--pubkey", required=True, metavar="PEM")
+    verify.add_argument("--pubkey", metavar="PEM",
+                        help="the key of any slot the tree has no record of (trees published "
+                        "before keys were recorded)")
+    rotate = sub.add_parser("rotate", help="record the public key of a slot (a new key)")
+    rotate.add_argument("--out", required=True, metavar="SERVERDIR")
+    rotate.add_argument("--key-slot", type=int, choices=(1, 2), required=True)
+    rotate.add_argument("--pubkey", required=True, metavar="PEM")
     stats = sub.add_parser("stats", help="requests per day and package from the server's log")
     stats.add_argument("log", metavar="LOG")
     stats.add_argument("--since", type=datetime.date.fromisoformat, metavar="YYYY-MM-DD")
@@ -53,6 +59,10 @@ def _run(args):
         from . import keys
         for path in keys.keygen(args.out):
             print(path)
+        return 0
+    if args.command == "rotate":
+        from . import key_record
+        print("recorded " + key_record.rotate(args.out, args.key_slot, args.pubkey))
         return 0
     if args.command == "verify":
         from . import verifying

@@ -52,7 +52,15 @@ def _write_new(path, data, mode):
 
 
 def load_private(path):
-    """The P-256 private key in the PEM file; PublishError when it is missing or not one."""
+    """The P-256 private key in the PEM file; PublishError when it is missing or not one,
+    or when others than its owner may read or write the file."""
+    try:
+        mode = os.stat(path).st_mode
+    except OSError as e:
+        raise PublishError("cannot read key %s: %s" % (path, e.strerror)) from None
+    if mode & 0o077:
+        raise PublishError("%s may be read or written by others (mode %03o): a release key "
+                           "must be its owner's alone; chmod 600 %s" % (path, mode & 0o777, path))
     key = _load(path, lambda data: serialization.load_pem_private_key(data, password=None))
     if not isinstance(key, ec.EllipticCurvePrivateKey) or key.curve.name != "secp256r1":
         raise PublishError("%s is not a P-256 private key" % path)

@@ -9,7 +9,7 @@ import shutil
 import tempfile
 import time
 
-from . import keys, package, server_tree, signed_page, tree_scan
+from . import key_record, keys, package, server_tree, signed_page, tree_scan
 from .errors import PublishError
 
 PACKAGE_NAME = re.compile(r"-|[a-z0-9]{1,32}")
@@ -80,11 +80,27 @@ def _stage_meta(staged, root, version, entries):
     staged.add(folder, server_tree.meta_dir(root, version))
 
 
+def _refuse_other_bytes(root, version, entries):
+    # A version names one set of packages for good: caches, agents and meta/ rely on it.
+    # Publishing the same trees again is a rerun and allowed.
+    sums = os.path.join(server_tree.meta_dir(root, version), "SHA256SUMS")
+    if not os.path.exists(sums):
+        return
+    with open(sums, encoding="ascii") as f:
+        before = sorted(f.read().splitlines())
+    now = sorted("%s  %s" % (digest, os.path.basename(server_tree.package_path(root, name)))
+                 for name, _, _, digest, _ in entries)
+    if before != now:
+        raise PublishError("version %s was published before with other packages (meta/%s/): "
+                           "give this build a new version number" % (version, version))
+
+
 def release(root, version, key_path, slot, tree_texts, combine_filter, expires_days):
     """Publishes the trees as the test release version; returns the pkg lines written."""
     check_version(version)
     trees = parse_trees(tree_texts)
     key = keys.load_private(key_path)
+    record = key_record.check_signer(root, key, slot)
     now = time.time()
     expires = expiry(expires_days, now)
     for chan, block in server_tree.current_pages(root).items():
@@ -105,7 +121,9 @@ def release(root, version, key_path, slot, tree_texts, combine_filter, expires_d
                 raise PublishError("packing %s: %s" % (name, e)) from None
             entries.append((name, temp) + package.sha256_of(temp, "hashing " + name) +
                            (file_list,))
+        _refuse_other_bytes(root, version, entries)
         _stage_meta(staged, root, version, entries)
+        key_record.stage_record(staged, record)
         lines = [(name, size, digest) for name, _, size, digest, _ in entries]
         block = signed_page.Block("testver", version, server_tree.next_seq(root, now),
                                   expires, lines)
@@ -126,9 +144,24 @@ def _remove_stale_packages(root, names):
             os.remove(os.path.join(root, "d", entry))
 
 
+def _signing_key(root, key_path, slot):
+    """The private key, once it has proved to be slot's and the tree it is to re-sign holds
+    (pages against their keys, fields, packages against their lines; expiry aside), and the
+    key record to write when the tree has none."""
+    key = keys.load_private(key_path)
+    record = key_record.check_signer(root, key, slot)
+    from . import verifying
+    report = verifying.verify(root, expiry=False, signer=(slot, key.public_key()))
+    if report.faults:
+        shown = report.faults[:3] + (["..."] if len(report.faults) > 3 else [])
+        raise PublishError("the tree does not hold, so nothing is signed: %s (run verify "
+                           "for all of it)" % "; ".join(shown))
+    return key, record
+
+
 def promote(root, key_path, slot, expires_days):
     """Makes the test release the release (the ver pages); returns its version."""
-    key = keys.load_private(key_path)
+    key, record = _signing_key(root, key_path, slot)
     test = server_tree.read_page(root, "testver")
     if test is None:
         raise PublishError("no test release to promote (kivover/testver.htm is missing)")
@@ -141,6 +174,7 @@ def promote(root, key_path, slot, expires_days):
     promoted = signed_page.Block("ver", block.version, server_tree.next_seq(root, now),
                                  expiry(expires_days, now), block.packages, block.extra)
     with server_tree.Staged() as staged:
+        key_record.stage_record(staged, record)
         _stage_page(staged, root, "ver", signed_page.render_page(promoted, slot, _signer(key)))
         staged.commit()
     return block.version
@@ -148,13 +182,14 @@ def promote(root, key_path, slot, expires_days):
 
 def resign(root, key_path, slot, expires_days):
     """New seq and exp on every page, the rest unchanged; returns the channels re-signed."""
-    key = keys.load_private(key_path)
+    key, record = _signing_key(root, key_path, slot)
     pages = server_tree.current_pages(root)
     if not pages:
         raise PublishError("no pages to re-sign in %s" % root)
     now = time.time()
     seq, expires = server_tree.next_seq(root, now), expiry(expires_days, now)
     with server_tree.Staged() as staged:
+        key_record.stage_record(staged, record)
         for chan, block in pages.items():
             block.seq, block.expires = seq, expires
             _stage_page(staged, root, chan, signed_page.render_page(block, slot, _signer(key)))

@@ -13,6 +13,14 @@ import stat
 
 from .errors import PublishError
 
+# The browser, which the launcher requires at the top of every tree it installs, and the
+# places of the installation folder it keeps for itself, which no package may name (first
+# part, any case). tree/update_paths.txt holds the launcher's rule and this one to each other.
+BROWSER = "Kivo9.exe"
+LAUNCHER_PLACES = ("user", "update", "update.partial", "update.old", "install.journal",
+                   "install.journal.new", "install.old", "install.trash", "install.partial",
+                   "install.log", "install.log.new", "release.seen", "release.seen.new")
+
 # Characters Windows refuses in a file name, and the device names it reserves in any folder.
 WINDOWS_RESERVED_CHARS = re.compile(r'[<>:"\\|?*\x00-\x1f]')
 WINDOWS_DEVICE_NAMES = re.compile(r"(con|prn|aux|nul|com[0-9]|lpt[0-9])(\..*)?", re.I)
@@ -44,6 +52,15 @@ def check_name(name):
     return None
 
 
+def launcher_refusal(name):
+    """None when the launcher would install a file of that name, else the reason."""
+    top = name.split("/", 1)[0]
+    if top.casefold() in LAUNCHER_PLACES:
+        return "%s is a place the installation keeps for itself; the launcher refuses such a " \
+               "tree" % top
+    return None
+
+
 def scan(root):
     """The files of the tree at root, sorted by name; PublishError for a refused tree."""
     if not os.path.isdir(root):
@@ -60,6 +77,9 @@ def scan(root):
             if info is not None:
                 files.append(TreeFile(name, path, info.st_size, bool(info.st_mode & 0o111)))
     files.sort(key=lambda f: f.name.encode("utf-8"))
+    if not any(f.name == BROWSER for f in files):
+        raise PublishError("tree %s has no %s at its top: the launcher installs no tree without "
+                           "the browser" % (root, BROWSER))
     return files
 
 
@@ -74,7 +94,7 @@ def _name_of(relative, path):
         name.encode("utf-8")
     except UnicodeError:
         raise PublishError("%r: a file name that is not UTF-8" % path) from None
-    reason = check_name(name)
+    reason = check_name(name) or launcher_refusal(name)
     if reason:
         raise PublishError("%s: %s" % (path, reason))
     return name

@@ -9,7 +9,7 @@ import datetime
 import os
 import zipfile
 
-from . import keys, package, server_tree, signed_page
+from . import key_record, keys, package, server_tree, signed_page
 from .errors import PublishError
 
 
@@ -21,12 +21,20 @@ class Report:
         self.faults.append("%s: %s" % (where, what))
 
 
-def verify(root, pubkey_path, now=None):
-    """A Report of everything wrong in the server tree at root."""
-    key = keys.load_public(pubkey_path)
+def verify(root, pubkey_path=None, now=None, expiry=True, signer=None):
+    """A Report of everything wrong in the server tree at root. Each page is checked against
+    the recorded key of the slot it names; a slot without a record (a tree published before
+    keys were recorded) against pubkey_path, or signer's key when signer is (slot, public
+    key). expiry=False leaves out the pages' expiry, which re-signing renews."""
+    slot_keys = {slot: keys.load_public(pubkey_path) for slot in key_record.SLOTS} \
+        if pubkey_path else {}
+    if signer is not None:
+        slot_keys[signer[0]] = signer[1]
+    slot_keys.update(key_record.recorded(root))
     now = now or datetime.datetime.now(datetime.timezone.utc)
     report = Report()
-    blocks = {chan: _check_page(root, chan, key, now, report) for chan in signed_page.CHANNELS}
+    blocks = {chan: _check_page(root, chan, slot_keys, now if expiry else None, report)
+              for chan in signed_page.CHANNELS}
     test = blocks.get("testver")
     if test is None:
         report.fault("testver.htm", "no valid test page")
@@ -58,7 +66,7 @@ def _read(path):
         return None
 
 
-def _check_page(root, chan, key, now, report):
+def _check_page(root, chan, slot_keys, now, report):
     """The page's Block when it is sound, else None (with its faults reported)."""
     paths = server_tree.page_paths(root, chan)
     copies = [_read(p) for p in paths]
@@ -68,17 +76,19 @@ def _check_page(root, chan, key, now, report):
     if copies[0] != copies[1]:
         report.fault(name, "the copies in kivover/ and d/ differ")
     for path, page in zip(paths, copies):
-        block = _check_copy(os.path.relpath(path, root), chan, page, key, now, report)
+        block = _check_copy(os.path.relpath(path, root), chan, page, slot_keys, now, report)
     return block if copies[0] == copies[1] else None
 
 
-def _check_copy(where, chan, page, key, now, report):
+def _check_copy(where, chan, page, slot_keys, now, report):
     if page is None:
         report.fault(where, "missing")
         return None
     try:
-        signed, _, signature = signed_page.split_page(page)
-        if not keys.verify(key, signed, signature):
+        signed, slot, signature = signed_page.split_page(page)
+        if slot not in slot_keys:
+            raise PublishError("signed with slot %d, which has no recorded key" % slot)
+        if not keys.verify(slot_keys[slot], signed, signature):
             raise PublishError("bad signature")
         block = signed_page.parse_block(signed)
     except PublishError as e:
@@ -94,7 +104,9 @@ def _check_copy(where, chan, page, key, now, report):
     if text.count(signed_page.START_MARKER) != 1:
         faults.append("the version marker appears %d times" % text.count(signed_page.START_MARKER))
     longest = datetime.timedelta(days=signed_page.LONGEST_EXPIRES_DAYS + 1)
-    if block.expires <= now:
+    if now is None:
+        pass
+    elif block.expires <= now:
         faults.append("expired at %s" % block.expires.strftime(signed_page.TIME_FORMAT))
     elif block.expires - now > longest:
         faults.append("expires at %s, further ahead than signed agents accept" %
