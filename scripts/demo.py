@@ -66,6 +66,15 @@ def make_installation(bin_dir):
     return root
 
 
+class StepFailed(Exception):
+    """A step of the cycle did not do what it shows."""
+
+
+def expect(holds, step):
+    if not holds:
+        raise StepFailed(step)
+
+
 def show(title, text=""):
     print("\n== " + title, flush=True)
     if text:
@@ -75,7 +84,11 @@ def show(title, text=""):
 def publish_tool(*args):
     """Runs kivo-publish, showing its command line and output."""
     print("$ kivo-publish " + " ".join(shlex.quote(str(a)) for a in args), flush=True)
-    sys.stdout.write(release_fixture.run_tool(*args).stdout)
+    result = release_fixture.run_tool(*args, check=False)
+    sys.stdout.write(result.stdout)
+    sys.stdout.write(result.stderr)
+    expect(result.returncode == 0, "kivo-publish %s ended with exit code %d"
+           % (args[0], result.returncode))
 
 
 def run_agent(root, proxy, *args):
@@ -85,7 +98,10 @@ def run_agent(root, proxy, *args):
                                stdin=b"\n")
     sys.stdout.write(result.stdout.decode("utf-8", "replace"))
     sys.stdout.write(result.stderr.decode("utf-8", "replace"))
-    print("(exit code %d)" % result.returncode, flush=True)
+    ordinary = ": the agent's ordinary end, whatever the outcome" if result.returncode == 1 else ""
+    print("(exit code %d%s)" % (result.returncode, ordinary), flush=True)
+    expect(result.returncode == 1, "the agent ended with exit code %d" % result.returncode)
+    return result
 
 
 def publish(release, tree):
@@ -99,7 +115,9 @@ def publish(release, tree):
 def update_cycle(root, proxy):
     show("UpgradeAgent (console mode)")
     run_agent(root, proxy)
-    kivo_scenario.wait_for(lambda: root.exists("Kivo9Data/update/Kivo9PostUpgrade.exe.record"))
+    expect(kivo_scenario.wait_for(
+        lambda: root.exists("Kivo9Data/update/Kivo9PostUpgrade.exe.record")),
+        "the agent did not hand build %s over (no unpacked tree in Kivo9Data/update/)" % NEW_BUILD)
     show("Unpacked, waiting for the launcher: Kivo9Data/update/",
          "\n".join(root.files("Kivo9Data/update")))
     show("Merged user filter list Kivo9Data/User/Filter.ini",
@@ -108,14 +126,19 @@ def update_cycle(root, proxy):
     show("Kivo9 (the launcher) with the command line: https://example.org/")
     kivo_scenario.run(root.path(exe("Kivo9")), ["https://example.org/"])
     record = root.path("Kivo9Data/Kivo9.exe.record")
-    kivo_scenario.wait_for(lambda: kivo_scenario.read_records(record))
+    expect(kivo_scenario.wait_for(lambda: kivo_scenario.read_records(record)),
+           "the launcher did not start the browser")
     for start in kivo_scenario.read_records(record):
         print("browser started in %s with arguments %s" % (start["cwd"], start["args"]))
     show("Installed Kivo9Data/Resource/version.ini",
          root.read("Kivo9Data/Resource/version.ini").decode("utf-8"))
+    expect(("update=%s" % NEW_BUILD) in root.read("Kivo9Data/Resource/version.ini").decode(),
+           "the launcher did not install build %s" % NEW_BUILD)
     print("update/ still there: %s" % root.exists("Kivo9Data/update"))
     show("UpgradeAgent again (console mode)")
-    run_agent(root, proxy)
+    again = run_agent(root, proxy)
+    expect(NEW_BUILD.encode() in again.stdout and not root.exists("Kivo9Data/update"),
+           "the agent did not report build %s as current" % NEW_BUILD)
 
 
 def exe(name):
@@ -124,6 +147,14 @@ def exe(name):
 
 
 def main():
+    try:
+        cycle()
+    except StepFailed as failed:
+        show("FAILED: %s" % failed)
+        sys.exit(1)
+
+
+def cycle():
     bin_dir = os.path.realpath(sys.argv[1])
     if sys.argv[2:3] == ["--emulator"]:
         kivo_scenario._config.emulator = sys.argv[3]
@@ -140,7 +171,8 @@ def main():
         update_cycle(root, release.proxy_url)
         show("Promoting the test release, then a silent run (it reads the normal page)")
         publish_tool("promote", "--out", release.server_dir, "--key", release.key)
-        run_agent(root, release.proxy_url, "silent")
+        silent = run_agent(root, release.proxy_url, "silent")
+        expect(silent.stdout == b"", "the silent run printed something")
     finally:
         release.stop()
     show("Requests for the package, from the statistics log " + release.stats_log)
