@@ -3,12 +3,14 @@
 
 The installation holds build 1203. Build 1204 is published with the publish tool
 (tools/publish/kivo-publish: a throw-away key, a package for enus and the generic one, the
-signed test pages) and served by nginx (deploy/nginx/serve), which the agent reaches
-through http_proxy under its real host names. The agent runs in console mode: it finds the
-newer build, downloads and unpacks the package, merges the user's filter lists and starts
-the package's post-upgrade program. Then the launcher installs the unpacked tree and starts
-the browser, and a second agent run finds the build current. The release is promoted, a
-silent run reads the normal page, and the statistics log is summed up.
+signed test pages) and promoted to the release (the agent here has no keys, and such agents
+get the normal release's packages only), served by nginx (deploy/nginx/serve), which the
+agent reaches through http_proxy under its real host names. The agent runs in console mode:
+it finds the newer build, downloads and unpacks the package, merges the user's filter lists
+and starts the package's post-upgrade program. Then the launcher installs the unpacked tree
+and starts the browser, and a second agent run finds the build current. A silent run reads
+the normal page, and the statistics log is summed up. Each step is checked; a step that
+fails ends the demo with exit code 1, naming it.
 
     python3 scripts/demo.py BIN_DIR [--emulator WINE]
 
@@ -168,9 +170,12 @@ def cycle():
         release.start()
         show("nginx serves %s on 127.0.0.1:%d (logs in %s)" % (release.server_dir, release.port,
                                                                 release.log_dir))
-        update_cycle(root, release.proxy_url)
-        show("Promoting the test release, then a silent run (it reads the normal page)")
+        # Agents without keys get the normal release's packages only, whichever page they
+        # read: the test release is promoted before they can have it.
+        show("Promoting the test release to the release")
         publish_tool("promote", "--out", release.server_dir, "--key", release.key)
+        update_cycle(root, release.proxy_url)
+        show("A silent run (it reads the normal page)")
         silent = run_agent(root, release.proxy_url, "silent")
         expect(silent.stdout == b"", "the silent run printed something")
     finally:

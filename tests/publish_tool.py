@@ -86,10 +86,12 @@ class PublishTool(unittest.TestCase):
         lines = re.findall(rb"^pkg=(\S+) (\d+) ([0-9a-f]{64})$", data, re.M)
         self.assertEqual([n.decode() for n, _, _ in lines], list(TREES))
         for name, size, digest in lines:
-            package = self.read("d/u%s.jpg" % ("" if name == b"-" else name.decode()))
+            package = self.read("d/1204/u%s.jpg" % ("" if name == b"-" else name.decode()))
             self.assertEqual((len(package), hashlib.sha256(package).hexdigest()),
                              (int(size), digest.decode()))
             self.assert_unpacks(name.decode(), package)
+        # The names without a number serve the normal release, of which there is none yet.
+        self.assertEqual([f for f in os.listdir(self.path("d")) if f.endswith(".jpg")], [])
         # The same trees give the same bytes again.
         before = snapshot(os.path.join(self.server, "d"))
         self.release.publish("1204", self.trees)
@@ -133,10 +135,10 @@ class PublishTool(unittest.TestCase):
             self.assertEqual(f.read(), file_list)
 
     def test_verify_catches_a_flipped_byte(self):
-        package = self.read("d/uzhcn.jpg")
+        package = self.read("d/1204/uzhcn.jpg")
         page = self.read("d/testver.htm")
         cases = [  # (file, offset of the byte to flip, what verify must name)
-            ("d/uzhcn.jpg", len(package) // 2, "d/uzhcn.jpg"),
+            ("d/1204/uzhcn.jpg", len(package) // 2, "d/1204/uzhcn.jpg"),
             ("kivover/testver.htm", page.index(b"1204:Kivo9VersionEnd"), "testver.htm"),
             ("d/testver.htm", page.index(b"pkg=zh ") + 40, "testver.htm"),
             ("d/testver.htm", page.index(b"Kivo9Sig:k1:") + 20, "testver.htm"),
@@ -160,18 +162,28 @@ class PublishTool(unittest.TestCase):
         promoted = self.read("d/ver.htm")
         self.assertIn(b"\nchan=ver\nv=1204\n", promoted)
         self.assertEqual(promoted, self.read("kivover/ver.htm"))
+        self.assertEqual(self.read("d/uzh.jpg"), self.read("d/1204/uzh.jpg"))
         too_old = rf.run_tool("release", "--out", self.server, "--version", "1203", "--key",
                               self.release.key, "--tree", "zh=" + self.trees["zh"], check=False)
         self.assertEqual(too_old.returncode, 1)
-        # 1205 drops the zh package: d/ no longer serves it, meta/1204/ keeps it for ver.htm.
+        # 1205 drops the zh package: the normal release 1204 still serves it until 1205 is
+        # promoted; then it is gone, and 1204's own copy stays.
+        copy = os.path.join(self.release.root, "copy")
+        shutil.copytree(self.server, copy)
         self.release.publish("1205", {"zhcn": self.trees["zhcn"], "-": self.trees["-"]})
-        self.assertFalse(os.path.exists(self.path("d/uzh.jpg")))
+        self.assertEqual(self.read("d/uzh.jpg"), self.read("d/1204/uzh.jpg"))
         self.assertEqual(self.read("d/ver.htm"), promoted)
-        result = self.release.tool("verify")
-        self.assertIn("checked against meta/1204/", result.stdout)
-        os.remove(self.path("meta/1204/uzh.jpg"))
+        self.assertEqual(self.release.tool("verify").returncode, 0)
+        rf.run_tool("promote", "--out", self.server, "--key", self.release.key)
+        self.assertFalse(os.path.exists(self.path("d/uzh.jpg")))
+        self.assertTrue(os.path.exists(self.path("d/1204/uzh.jpg")))
+        self.assertEqual(self.read("d/uzhcn.jpg"), self.read("d/1205/uzhcn.jpg"))
+        os.remove(self.path("d/1205/uzhcn.jpg"))
         self.assertRegex(self.release.tool("verify", check=False).stdout,
-                         r"FAULT meta/1204/uzh.jpg: missing")
+                         r"FAULT d/1205/uzhcn.jpg: missing")
+        shutil.rmtree(self.server)
+        shutil.copytree(copy, self.server)
+        self.release.publish("1205", {"zhcn": self.trees["zhcn"], "-": self.trees["-"]})
         os.remove(self.path("kivover/ver.htm"))
         os.remove(self.path("d/ver.htm"))
 
@@ -267,7 +279,7 @@ class PublishTool(unittest.TestCase):
         self.assertIn(b"\nKivo9Sig:k2:", self.read("d/testver.htm"))
         # What an attacker without a key wrote is never signed.
         tampers = {
-            "a package replaced": lambda root: write_tree(root, {"d/uzh.jpg": "evil"}),
+            "a package replaced": lambda root: write_tree(root, {"d/1204/uzh.jpg": "evil"}),
             "a package line changed": tampered_line,
         }
         for label, tamper in tampers.items():
@@ -285,6 +297,7 @@ class PublishTool(unittest.TestCase):
     def test_nginx_serves_only_what_the_programs_ask_for(self):
         self.release.start()
         self.addCleanup(self.release.stop)
+        self.release.tool("promote")
         write_tree(self.server, {"release-key.pem": "left here by mistake", "d/uzh.jpg.part": "x"})
         opener = urllib.request.build_opener(urllib.request.ProxyHandler(
             {"http": self.release.proxy_url}))
@@ -298,8 +311,13 @@ class PublishTool(unittest.TestCase):
         served = {
             "http://version.kivo9.example/kivover/testver.htm": (200, "no-cache"),
             "http://version2.kivo9.example/d/testver.htm": (200, "no-cache"),
-            "http://download.kivo9.example/d/uzh.jpg": (200, None),
-            "http://download.kivo9.example/d/u.jpg": (200, None),
+            "http://download.kivo9.example/d/uzh.jpg": (200, "no-cache"),
+            "http://download.kivo9.example/d/u.jpg": (200, "no-cache"),
+            "http://download.kivo9.example/d/1204/uzh.jpg": (200, "public, max-age=31536000, immutable"),
+            "http://stats.kivo9.example/tg/kivopatch/zh/?hardid=0&times=1&v=1204": (200, None),
+            "http://stats.kivo9.example/tg/kivopatch/zh/?hardid=0&times=1&v=1203": (404, None),
+            "http://stats.kivo9.example/tg/kivopatch/zh/?hardid=0&times=1&v=../d": (404, None),
+            "http://download.kivo9.example/d/1204/uzh.jpg.part": (404, None),
             "http://stats.kivo9.example/tg/kivopatch/zh/?hardid=0&times=1": (200, None),
             "http://stats.kivo9.example/tg/kivopatch/xx/?hardid=0&times=1": (404, None),
             "http://download.kivo9.example/release-key.pem": (404, None),

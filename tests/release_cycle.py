@@ -1,7 +1,8 @@
 """The whole cycle on the reference server: build 1204 published with the publish tool and
-served by nginx; the agent (console mode) downloads and unpacks it, the launcher installs
-it, the agent then reports it current; after `promote` a silent run reads the normal page.
-The statistics log holds the package requests, and `stats` counts them.
+served by nginx. Until it is promoted the agent (without keys) gets not a byte of it, in
+either mode; once promoted, the agent (console mode) downloads and unpacks it, the launcher
+installs it, the agent then reports it current, and a silent run reads the normal page. The
+statistics log holds the package requests, and `stats` counts them.
 
 The package is unpacked by the installation's own extractor, UnPack.exe of the same build:
 natively, or the Windows build under the emulator, reading the very archive the tool wrote.
@@ -32,13 +33,13 @@ class ReleaseCycle(unittest.TestCase):
         self.release = rf.ReleaseServer()
         self.addCleanup(self.release.cleanup)
 
-    def run_agent(self, *args):
+    def run_agent(self, *args, errors=()):
         env = dict(LOCALE, http_proxy=self.release.proxy_url, no_proxy="", NO_PROXY="")
         if not ks.is_windows():
             env["TMPDIR"] = self.inst.path("tmp")
         result = ks.run(self.inst.agent, args, cwd=self.inst.path("tmp"), env=env)
         self.assertEqual(result.returncode, 1, result.stderr)
-        self.assertEqual(lines(result.stderr), [])
+        self.assertEqual(lines(result.stderr), list(errors))
         return lines(result.stdout)
 
     def expected(self, *numbers, version=None):
@@ -57,7 +58,14 @@ class ReleaseCycle(unittest.TestCase):
         trees = {name: self.inst.path("package") for name in PACKAGE_NAMES}
         self.release.publish(NEWER, trees, combine_filter=True)
         self.release.start()
+        # The test page says 1204, but the package names serve the normal release: none yet.
+        self.assertEqual(self.run_agent(errors=["Status Code of Download is 404"] * 6),
+                         self.expected(2, 3, 8, 4, 7))
+        self.assertEqual(self.run_agent("silent", errors=["Status Code of Download is 404"] * 2),
+                         [])  # no normal page yet
+        self.assertFalse(self.inst.exists("Kivo9Data/update"))
 
+        self.release.tool("promote")
         self.assertEqual(self.run_agent(), self.expected(2, 3, 8, 6, 5, 7))
         records = ks.wait_for(lambda: ks.read_records(
             self.inst.path("Kivo9Data/update/Kivo9PostUpgrade.exe.record")))
@@ -75,10 +83,10 @@ class ReleaseCycle(unittest.TestCase):
                          r"^\[Version\]\nupdate=%s\ncombineFilter=1\n" % NEWER)
         self.assertEqual(self.run_agent(), self.expected(2, 3, 1, 7, version=NEWER))
 
-        self.release.tool("promote")
         self.assertEqual(self.run_agent("silent"), [])
-        self.assertEqual(self.requested_pages(), ["/kivover/testver.htm"] * 2 +
-                         ["/kivover/ver.htm"])
+        self.assertEqual(self.requested_pages(),
+                         ["/kivover/testver.htm", "/kivover/ver.htm", "/d/ver.htm"] +
+                         ["/kivover/testver.htm"] * 2 + ["/kivover/ver.htm"])
         self.assert_statistics_logged()
 
     def assert_published_package_arrived(self):
@@ -105,11 +113,12 @@ class ReleaseCycle(unittest.TestCase):
     def assert_statistics_logged(self):
         records = self.release.stats_records()
         self.assertEqual([(r["name"], r["status"], r["times"]) for r in records],
-                         [("enus", 200, str(USED_TIMES))])
-        self.assertRegex(records[0]["hardid"], r"^([0-9A-F]{12}|)$")
-        day = records[0]["time"][:10]
+                         [("enus", 404, str(USED_TIMES)), ("en", 404, str(USED_TIMES)),
+                          ("", 404, str(USED_TIMES)), ("enus", 200, str(USED_TIMES))])
+        self.assertRegex(records[-1]["hardid"], r"^([0-9A-F]{12}|)$")
+        day = records[-1]["time"][:10]
         table = rf.run_tool("stats", self.release.stats_log).stdout.splitlines()
-        self.assertIn([day, "enus", "1", "1", "1", "%d/%d/%d" % ((USED_TIMES,) * 3)],
+        self.assertIn([day, "enus", "2", "1", "1", "%d/%d/%d" % ((USED_TIMES,) * 3)],
                       [line.split() for line in table])
         later = rf.run_tool("stats", self.release.stats_log, "--since", "2999-01-01").stdout
         self.assertEqual(len(later.splitlines()), 1)  # the header alone

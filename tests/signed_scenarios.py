@@ -28,7 +28,8 @@ PRIMARY = "http://version.kivo9.example"
 FALLBACK = "http://version2.kivo9.example"
 TEST_PAGE, NORMAL_PAGE = "/kivover/testver.htm", "/kivover/ver.htm"
 STATS_EN = "stats.kivo9.example/tg/kivopatch/en/?hardid=*"
-DOWNLOAD_EN = "download.kivo9.example/d/uen.jpg"
+DOWNLOAD_EN = "download.kivo9.example/d/1204/uen.jpg"  # the release's own package
+UNSIGNED_DOWNLOAD_EN = "download.kivo9.example/d/uen.jpg"
 SKIPPED_ENUS = 'Refused package "enus": the signed release has none'
 STATUS_404 = "Status Code of Download is 404"
 
@@ -85,8 +86,9 @@ def routes(page=None, fallback=None, stats=None, download=None, page_path=TEST_P
     return {
         "version.kivo9.example" + page_path: page or answer(released("kivover/" + chan)),
         "version2.kivo9.example" + fallback_path: fallback or answer(released("d/" + chan)),
-        STATS_EN: stats or answer(released("d/uen.jpg")),
-        DOWNLOAD_EN: download or answer(released("d/uen.jpg")),
+        STATS_EN: stats or answer(released("d/1204/uen.jpg")),
+        DOWNLOAD_EN: download or answer(released("d/1204/uen.jpg")),
+        UNSIGNED_DOWNLOAD_EN: download or answer(released("d/1204/uen.jpg")),
     }
 
 
@@ -106,7 +108,7 @@ def package_refused(first, second):
     """The lines of the package requests for "en" refused for these reasons (the statistics
     request carries this machine's identifier, so that line is a pattern), then of the
     generic package, which the scripted server does not have."""
-    stats = r"Refused http://stats\.kivo9\.example/tg/kivopatch/en/\?hardid=\w*&times=\d+: "
+    stats = r"Refused http://stats\.kivo9\.example/tg/kivopatch/en/\?hardid=\w*&times=\d+&v=1204: "
     return [SKIPPED_ENUS, re.compile(stats + re.escape(first)),
             "Refused http://%s: %s" % (DOWNLOAD_EN, second)] + [STATUS_404] * 2
 
@@ -169,7 +171,7 @@ def other_key_page():
 def cases():
     """(name, route changes, signed outcome, signed error lines, unsigned outcome or None)."""
     page = released("kivover/testver.htm")
-    package = released("d/uen.jpg")
+    package = released("d/1204/uen.jpg")
     size = len(package)
     other = other_key_page()
     long_page = {"body_size": 100 * 1024 * 1024, "body_fill": page.decode("ascii")}
@@ -272,7 +274,7 @@ class SignedAgentScenarios(unittest.TestCase):
                         self.assertEqual(line, expected)
                 if outcome == INSTALLED:
                     record = ks.read_records(inst.path("Kivo9Data/Resource/UnPack.exe.record"))[0]
-                    self.assertEqual(record["archive_size"], len(released("d/uen.jpg")))
+                    self.assertEqual(record["archive_size"], len(released("d/1204/uen.jpg")))
             if unsigned is not None:
                 with self.subTest(name + ", agent without a key"):
                     inst = self.make_installation(signed=False)
@@ -320,6 +322,32 @@ class SignedAgentScenarios(unittest.TestCase):
                 self.assert_outcome(inst, result, outcome)
                 self.assertEqual(lines(result.stderr),
                                  refused_pages(why) if why else [SKIPPED_ENUS])
+
+    def test_the_normal_channel_gets_no_byte_of_a_test_release(self):
+        with rf.ReleaseServer(key=release.key, pubkey=release.pubkey) as own:
+            source = AgentInstallation(tree_extractor=True)
+            try:
+                own.publish(NEWER, {"en": source.path("package")})
+                own.tool("promote")
+                own.publish("1205", {"en": source.path("package")})
+            finally:
+                source.cleanup()
+            own.start()
+            self.addCleanup(own.stop)
+            for signed in (True, False):
+                with self.subTest(signed=signed):
+                    inst = self.make_installation(signed=signed)
+                    self.run_agent(inst, "silent", proxy=own.proxy_url)
+                    self.assertEqual(len(ks.wait_for(lambda: ks.read_records(
+                        inst.path("Kivo9Data/Resource/UnPack.exe.record")))), 1)
+            with open(os.path.join(own.server_dir, "d", NEWER, "uen.jpg"), "rb") as f:
+                size = len(f.read())
+            # The signed agent asks for 1204 by its number; the unsigned one for enus (none),
+            # then en, which the normal release serves: 1204's bytes both times.
+            records = own.stats_records()
+            self.assertEqual([(r["name"], r["v"], r["status"]) for r in records],
+                             [("en", NEWER, 200), ("enus", "", 404), ("en", "", 200)])
+            self.assertEqual([r["bytes"] for r in records if r["status"] == 200], [size] * 2)
 
     def test_signed_release_served_by_nginx_installs_and_is_then_current(self):
         release.start()

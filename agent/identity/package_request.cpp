@@ -8,6 +8,7 @@
 #include "platform/dir_path.h"
 #include "platform/disk_space.h"
 #include "platform/files.h"
+#include "platform/numbers.h"
 
 std::wstring CollapseDoubleSlashes(std::wstring_view text) {
   std::wstring result;
@@ -24,12 +25,18 @@ std::wstring StatisticsRequestUrl(const PackageRequest& request) {
                                request.name + L"/?hardid=" + request.hardwareId + L"&times=" +
                                std::to_wstring(request.usedTimes);
   // The scheme is added afterwards, so that its two slashes stay.
-  return L"http://" + CollapseDoubleSlashes(address);
+  const std::wstring version = request.version.empty() ? L"" : L"&v=" + request.version;
+  return L"http://" + CollapseDoubleSlashes(address) + version;
 }
 
-std::wstring DownloadServerUrl(std::wstring_view name) {
-  return std::wstring(L"http://") + buildconfig::kDownloadHost + L"/d/u" + std::wstring(name) +
-         L".jpg";
+std::wstring DownloadServerUrl(std::wstring_view name, std::wstring_view version) {
+  const std::wstring folder = version.empty() ? L"/d/" : L"/d/" + std::wstring(version) + L"/";
+  return std::wstring(L"http://") + buildconfig::kDownloadHost + folder + L"u" +
+         std::wstring(name) + L".jpg";
+}
+
+bool IsReleaseNumber(std::wstring_view version) {
+  return !version.empty() && version.size() <= 10 && platform::ParseDecimal(version).has_value();
 }
 
 std::uint64_t PackageSizeLimit(const std::wstring& directory) {
@@ -44,7 +51,8 @@ bool DownloadPackageFor(const PackageRequest& request, const std::wstring& targe
                         const PackageTerms& terms) {
   const std::wstring directory = platform::ParentOf(targetPath);
   const std::uint64_t limit = PackageSizeLimit(directory);
-  for (const std::wstring& url : {StatisticsRequestUrl(request), DownloadServerUrl(request.name)}) {
+  for (const std::wstring& url :
+       {StatisticsRequestUrl(request), DownloadServerUrl(request.name, request.version)}) {
     BlockFileSink file(targetPath);
     CheckedBodySink checked(
         file, limit, terms.expected != nullptr ? std::optional(*terms.expected) : std::nullopt);

@@ -14,23 +14,32 @@ struct PackageRequest {
   std::wstring name;        // package name, lower case, possibly empty
   std::wstring hardwareId;  // twelve hexadecimal digits, or ""
   int usedTimes = 0;        // "UsedTimes" of the user configuration
+  // The release a signed page names (decimal digits), whose own package is asked for; ""
+  // for the package the servers serve under the name itself (an agent without keys).
+  std::wstring version;
 };
 
 // text with every "//" replaced by "/" in one left-to-right pass ("///" gives "//").
 std::wstring CollapseDoubleSlashes(std::wstring_view text);
 
 // "http://" + statistics host + "/tg/kivopatch/" + name + "/?hardid=" + id + "&times=" +
-// counter, with double slashes collapsed before the scheme is added.
+// counter, with double slashes collapsed before the scheme is added; with a version,
+// "&v=" + version follows.
 std::wstring StatisticsRequestUrl(const PackageRequest& request);
 
-// "http://" + download host + "/d/u" + name + ".jpg".
-std::wstring DownloadServerUrl(std::wstring_view name);
+// "http://" + download host + "/d/u" + name + ".jpg"; with a version, "/d/" + version +
+// "/u" + name + ".jpg", the release's own file, which the server never rewrites.
+std::wstring DownloadServerUrl(std::wstring_view name, std::wstring_view version = L"");
+
+// Whether version can name a release's own package: one to ten decimal digits.
+bool IsReleaseNumber(std::wstring_view version);
 
 // What a package download must respect besides the answer itself.
 struct PackageTerms {
   const ExpectedFile* expected = nullptr;  // signed size and hash; nullptr: any body
   DownloadProgress* progress = nullptr;    // told as the package arrives; may be nullptr
   RefusalReport refused;                   // told why a download was refused, by its URL
+  std::wstring version;                    // the signed release's number; "": none
 };
 
 // The most bytes a package of unknown size may take in directory: the build's limit, and

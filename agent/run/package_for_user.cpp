@@ -7,10 +7,12 @@
 PackageRequest MakePackageRequest(const AgentLayout& layout, const std::wstring& name) {
   return PackageRequest{
       name, GetHardwareId(),
-      platform::ReadProfileInt(L"Settings", L"UsedTimes", 0, layout.GetUserConfigPath())};
+      platform::ReadProfileInt(L"Settings", L"UsedTimes", 0, layout.GetUserConfigPath()), L""};
 }
 
 int UpgradeSession::DownloadPackage(const std::wstring& name, const std::wstring& targetPath,
                                     const PackageTerms& terms) {
-  return DownloadPackageFor(MakePackageRequest(run_.layout, name), targetPath, terms) ? 1 : 0;
+  PackageRequest request = MakePackageRequest(run_.layout, name);
+  request.version = terms.version;
+  return DownloadPackageFor(request, targetPath, terms) ? 1 : 0;
 }

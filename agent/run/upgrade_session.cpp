@@ -7,6 +7,7 @@
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/locale.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -53,6 +54,13 @@ PackageStep UpgradeSession::DownloadAndUnpackFor(const PackageNames& names,
   const auto parameters = ExtractorParameters(packagePath, handOver->StagingDir());
   if (!parameters) return {nullptr, "a path holds a double quote"};
   const auto progress = run_.consoleMode ? MakeTerminalProgress() : nullptr;
+  // A signed release is asked for by its number, so that no other build's package comes,
+  // whatever the servers serve under the name itself.
+  const std::wstring releaseNumber =
+      release != nullptr ? platform::FromUtf8(release->version) : L"";
+  if (release != nullptr && !IsReleaseNumber(releaseNumber)) {
+    return {nullptr, "the signed version is no release number"};
+  }
   for (const std::wstring& name : names) {
     std::optional<ExpectedFile> expected;
     if (release != nullptr) {
@@ -65,7 +73,8 @@ PackageStep UpgradeSession::DownloadAndUnpackFor(const PackageNames& names,
       }
       expected = ExpectedFile{package->size, package->sha256};
     }
-    const PackageTerms terms{expected ? &*expected : nullptr, progress.get(), run_.refused};
+    const PackageTerms terms{expected ? &*expected : nullptr, progress.get(), run_.refused,
+                             release != nullptr ? releaseNumber : L""};
     if (DownloadPackage(name, packagePath, terms) != 0) {
       // A start that fails shows in the hand-over, which then finds no extractor to wait for.
       handOver->Start(layout.GetExtractorPath(), *parameters);

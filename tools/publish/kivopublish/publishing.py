@@ -1,6 +1,11 @@
 """release, promote and resign: each writes everything under temporary names first and
 renames it into place only when all of it is written, so a failure leaves the tree (and the
-release it serves) as it was."""
+release it serves) as it was.
+
+A release's packages are written once, under its number (d/<version>/), and the test pages
+name them; signed agents ask for them by that number. The names without a number, which
+agents without keys ask for, serve the normal release only: promote replaces them, so a
+test release never reaches the normal channel."""
 
 import datetime
 import os
@@ -67,7 +72,7 @@ def _stage_meta(staged, root, version, entries):
     os.chmod(folder, 0o755)
     sums = []
     for name, temp, size, digest, file_list in entries:
-        served = os.path.basename(server_tree.package_path(root, name))
+        served = server_tree.package_name(name)
         sums.append("%s  %s\n" % (digest, served))
         with open(os.path.join(folder, server_tree.file_list_name(name)), "wb") as f:
             f.write(file_list)
@@ -88,7 +93,7 @@ def _refuse_other_bytes(root, version, entries):
         return
     with open(sums, encoding="ascii") as f:
         before = sorted(f.read().splitlines())
-    now = sorted("%s  %s" % (digest, os.path.basename(server_tree.package_path(root, name)))
+    now = sorted("%s  %s" % (digest, server_tree.package_name(name))
                  for name, _, _, digest, _ in entries)
     if before != now:
         raise PublishError("version %s was published before with other packages (meta/%s/): "
@@ -109,9 +114,11 @@ def release(root, version, key_path, slot, tree_texts, combine_filter, expires_d
                                % (chan, block.version, version))
     scanned = [(name, tree_scan.scan(folder)) for name, folder in trees]
     with server_tree.Staged() as staged:
+        for block in server_tree.current_pages(root).values():
+            _stage_release_packages(root, staged, block.version)
         entries = []
         for name, files in scanned:
-            final = server_tree.package_path(root, name)
+            final = server_tree.release_package_path(root, version, name)
             temp = server_tree.temp_beside(final)
             staged.add(temp, final)
             try:
@@ -121,6 +128,9 @@ def release(root, version, key_path, slot, tree_texts, combine_filter, expires_d
                 raise PublishError("packing %s: %s" % (name, e)) from None
             entries.append((name, temp) + package.sha256_of(temp, "hashing " + name) +
                            (file_list,))
+            if os.path.exists(final):  # a rerun: the same bytes, checked below, stay as they are
+                staged.discard_last()
+                entries[-1] = (name, final) + entries[-1][2:]
         _refuse_other_bytes(root, version, entries)
         _stage_meta(staged, root, version, entries)
         key_record.stage_record(staged, record)
@@ -130,15 +140,44 @@ def release(root, version, key_path, slot, tree_texts, combine_filter, expires_d
         _stage_page(staged, root, "testver",
                     signed_page.render_page(block, slot, _signer(key)))
         staged.commit()
-    _remove_stale_packages(root, [name for name, _ in trees])
     return lines
 
 
+def _stage_release_packages(root, staged, version):
+    """Stages any of version's own packages that a tree published before releases kept
+    their own lacks, from its copy in meta/ (the same bytes)."""
+    for name in _meta_names(root, version):
+        final = server_tree.release_package_path(root, version, name)
+        if not os.path.exists(final):
+            temp = server_tree.temp_beside(final)
+            _link_or_copy(os.path.join(server_tree.meta_dir(root, version),
+                                       server_tree.package_name(name)), temp)
+            staged.add(temp, final)
+
+
+def _meta_names(root, version):
+    sums = os.path.join(server_tree.meta_dir(root, version), "SHA256SUMS")
+    if not os.path.exists(sums):
+        return []
+    with open(sums, encoding="ascii") as f:
+        files = [line.split("  ", 1)[1] for line in f.read().splitlines() if "  " in line]
+    return [f[1:-4] or "-" for f in files if SERVED_PACKAGE.fullmatch(f)]
+
+
+def _link_or_copy(source, temp):
+    os.remove(temp)
+    try:
+        os.link(source, temp)
+    except OSError:
+        shutil.copyfile(source, temp)
+    os.chmod(temp, 0o644)
+
+
 def _remove_stale_packages(root, names):
-    # A package name the new release lacks must not go on serving the old build: a client
-    # would install it, still see the newer version, and download it again at every run.
-    # Its copy stays in meta/.
-    keep = {os.path.basename(server_tree.package_path(root, n)) for n in names}
+    # A package name the normal release lacks must not go on serving an older build: a
+    # client would install it, still see the newer version, and download it again at every
+    # run. The release's own copies stay.
+    keep = {server_tree.package_name(n) for n in names}
     for entry in os.listdir(os.path.join(root, "d")):
         if SERVED_PACKAGE.fullmatch(entry) and entry not in keep:
             os.remove(os.path.join(root, "d", entry))
@@ -150,6 +189,10 @@ def _signing_key(root, key_path, slot):
     key record to write when the tree has none."""
     key = keys.load_private(key_path)
     record = key_record.check_signer(root, key, slot)
+    with server_tree.Staged() as staged:
+        for block in server_tree.current_pages(root).values():
+            _stage_release_packages(root, staged, block.version)
+        staged.commit()
     from . import verifying
     report = verifying.verify(root, expiry=False, signer=(slot, key.public_key()))
     if report.faults:
@@ -167,7 +210,7 @@ def promote(root, key_path, slot, expires_days):
         raise PublishError("no test release to promote (kivover/testver.htm is missing)")
     block = test[1]
     for name, size, digest in block.packages:
-        path = server_tree.package_path(root, name)
+        path = server_tree.release_package_path(root, block.version, name)
         if not os.path.isfile(path) or package.sha256_of(path) != (size, digest):
             raise PublishError("%s does not match the test page; not promoted" % path)
     now = time.time()
@@ -175,8 +218,14 @@ def promote(root, key_path, slot, expires_days):
                                  expiry(expires_days, now), block.packages, block.extra)
     with server_tree.Staged() as staged:
         key_record.stage_record(staged, record)
+        # The names without a number follow the release first, then the page that names it.
+        for name, _, _ in block.packages:
+            temp = server_tree.temp_beside(server_tree.package_path(root, name))
+            _link_or_copy(server_tree.release_package_path(root, block.version, name), temp)
+            staged.add(temp, server_tree.package_path(root, name))
         _stage_page(staged, root, "ver", signed_page.render_page(promoted, slot, _signer(key)))
         staged.commit()
+    _remove_stale_packages(root, [name for name, _, _ in block.packages])
     return block.version
 
 

@@ -3,8 +3,11 @@ sees half a file.
 
     kivover/ver.htm  kivover/testver.htm     the primary server's pages
     d/ver.htm        d/testver.htm           the fallback server's pages (same bytes)
-    d/u<name>.jpg                            the package for each name (u.jpg: generic)
+    d/<version>/u<name>.jpg                  each release's own packages, written once
+    d/u<name>.jpg                            the normal release's package for each name
+                                             (u.jpg: generic), replaced at promote
     meta/<version>/                          SHA256SUMS, <name>.files.lst, the packages
+    keys/slot<N>.pub.pem                     the public key each signing slot is held to
 """
 
 import os
@@ -22,9 +25,19 @@ def page_paths(root, chan):
     return [os.path.join(root, folder, chan + ".htm") for folder in PAGE_DIRS]
 
 
+def package_name(name):
+    """The file name of a package name's package ("-" is the generic one)."""
+    return "u%s.jpg" % ("" if name == "-" else name)
+
+
 def package_path(root, name):
-    """The served package of a package name ("-" is the generic one)."""
-    return os.path.join(root, "d", "u%s.jpg" % ("" if name == "-" else name))
+    """The package the normal release serves under a package name."""
+    return os.path.join(root, "d", package_name(name))
+
+
+def release_package_path(root, version, name):
+    """A release's own package, which a signed agent asks for by the release's number."""
+    return os.path.join(root, "d", version, package_name(name))
 
 
 def meta_dir(root, version):
@@ -101,6 +114,11 @@ class Staged:
 
     def add(self, temp, final):
         self.moves.append((temp, final))
+
+    def discard_last(self):
+        """Removes the temporary file staged last and forgets it."""
+        temp, _ = self.moves.pop()
+        os.remove(temp)
 
     def commit(self):
         while self.moves:

@@ -1,8 +1,8 @@
 """verify: every page's signed block, every package against its pkg line and its file list.
 
-Between release and promote the normal pages describe the previous release while d/ serves
-the test release (both channels download the same URLs); the normal pages' packages are
-then checked in meta/<version>/, where each release keeps its own, and a note says so.
+Each page's packages are checked where signed agents fetch them, d/<version>/; the normal
+page's also under the names without a number (d/u<name>.jpg), which serve the normal
+release to agents without keys, and nothing else may be served there.
 """
 
 import datetime
@@ -44,17 +44,15 @@ def verify(root, pubkey_path=None, now=None, expiry=True, signer=None):
     for chan, block in blocks.items():
         if block is None:
             continue
-        served = test is not None and block.version == test.version
-        if not served and test is not None:
-            report.notes.append("%s.htm (%s) is checked against meta/%s/: d/ serves the test "
-                                "release %s until it is promoted" % (chan, block.version,
-                                                                     block.version, test.version))
         for line in block.packages:
-            if (served, line) not in checked:
-                checked.add((served, line))
-                _check_package(root, block.version, line, served, report)
-    if test is not None:
-        _check_served_set(root, test, report)
+            places = [server_tree.release_package_path(root, block.version, line[0])]
+            if chan == "ver":
+                places.append(server_tree.package_path(root, line[0]))
+            for path in places:
+                if path not in checked:
+                    checked.add(path)
+                    _check_package(root, block.version, line, path, report)
+    _check_served_set(root, blocks.get("ver"), report)
     return report
 
 
@@ -119,11 +117,9 @@ def _check_copy(where, chan, page, slot_keys, now, report):
     return None if faults else block
 
 
-def _check_package(root, version, line, served, report):
+def _check_package(root, version, line, path, report):
     name, size, digest = line
     meta = server_tree.meta_dir(root, version)
-    served_path = server_tree.package_path(root, name)
-    path = served_path if served else os.path.join(meta, os.path.basename(served_path))
     where = os.path.relpath(path, root)
     if not os.path.isfile(path):
         report.fault(where, "missing")
@@ -142,13 +138,17 @@ def _check_package(root, version, line, served, report):
     if _read(list_path) != inside:
         report.fault(os.path.relpath(list_path, root), "differs from the package's file list")
     sums = _read(os.path.join(meta, "SHA256SUMS")) or b""
-    if ("%s  %s\n" % (digest, os.path.basename(served_path))).encode() not in sums:
+    if ("%s  %s\n" % (digest, server_tree.package_name(name))).encode() not in sums:
         report.fault("meta/%s/SHA256SUMS" % version, "lacks the line of pkg=%s" % name)
 
 
-def _check_served_set(root, test, report):
-    listed = {os.path.basename(server_tree.package_path(root, n)) for n, _, _ in test.packages}
+def _check_served_set(root, normal, report):
+    listed = {server_tree.package_name(n) for n, _, _ in (normal.packages if normal else [])}
     folder = os.path.join(root, "d")
     for entry in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
         if entry.startswith("u") and entry.endswith(".jpg") and entry not in listed:
-            report.fault("d/" + entry, "served but on no page")
+            if normal is None:  # a tree published before releases kept their own packages
+                report.notes.append("d/%s is served with no normal page: promote replaces it"
+                                    % entry)
+            else:
+                report.fault("d/" + entry, "served under its name but not on the normal page")
