@@ -3,6 +3,7 @@ by `verify`, by openssl on the signed bytes and by the Linux extractor; faults t
 must catch; trees it must refuse while the previous release stays served."""
 
 import base64
+import fcntl
 import hashlib
 import os
 import re
@@ -357,6 +358,28 @@ class PublishTool(unittest.TestCase):
         self.assertEqual(result.returncode, 1, result.stdout)
         self.assertIn("published before with other packages", result.stderr)
         self.assertEqual(snapshot(self.server), before)
+
+    def test_one_command_at_a_time_and_no_leftovers_after_a_kill(self):
+        page = self.read("d/testver.htm")
+        with open(os.path.join(self.server, ".kivo-publish.lock")) as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)  # another command is working
+            for command in ("resign", "verify"):
+                result = self.release.tool(command, check=False)
+                self.assertEqual(result.returncode, 3, result.stderr)
+                self.assertIn("another kivo-publish command is working", result.stderr)
+            self.assertEqual(self.read("d/testver.htm"), page)
+        # What a killed command leaves under temporary names goes with the next one.
+        leftovers = {"d/.testver.htm.x1.part": "d/.testver.htm.x1.part",
+                     "d/1204/.uzh.jpg.x2.part": "d/1204/.uzh.jpg.x2.part",
+                     "meta/.1205.x3.part/SHA256SUMS": "meta/.1205.x3.part",
+                     "meta/.old.x4/old/SHA256SUMS": "meta/.old.x4"}
+        write_tree(self.server, {name: "left" for name in leftovers})
+        self.release.tool("resign")
+        for written, top in leftovers.items():
+            self.assertFalse(os.path.exists(self.path(top)), written)
+        self.assertEqual(rf.run_tool("verify", "--out", self.path("none"), check=False).stderr,
+                         "kivo-publish verify: no such folder: %s (give the server tree, --out)\n"
+                         % self.path("none"))
 
     def test_paths_as_the_table_shared_with_the_launcher_says(self):
         with open(os.path.join(rf.REPO, "tree", "update_paths.txt"), encoding="utf-8") as f:

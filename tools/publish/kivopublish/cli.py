@@ -2,6 +2,7 @@
 
 import argparse
 import datetime
+import os
 import sys
 
 from .errors import PublishError
@@ -60,6 +61,14 @@ def _run(args):
         for path in keys.keygen(args.out):
             print(path)
         return 0
+    from . import tree_lock
+    if args.command == "release":
+        os.makedirs(args.out, exist_ok=True)  # the first release makes the tree
+    with tree_lock.held(args.out, exclusive=args.command != "verify"):
+        return _run_on_tree(args)
+
+
+def _run_on_tree(args):
     if args.command == "rotate":
         from . import key_record
         print("recorded " + key_record.rotate(args.out, args.key_slot, args.pubkey))
@@ -109,7 +118,7 @@ def main(argv=None):
         return _run(args)
     except PublishError as e:
         print("kivo-publish %s: %s" % (args.command, e), file=sys.stderr)
-        return 1
+        return e.exit_code
     except OSError as e:
         print("kivo-publish %s: %s" % (args.command, e), file=sys.stderr)
         return 1
