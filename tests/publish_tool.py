@@ -381,6 +381,26 @@ class PublishTool(unittest.TestCase):
                          "kivo-publish verify: no such folder: %s (give the server tree, --out)\n"
                          % self.path("none"))
 
+    def test_the_daily_resign_uploads_the_pages_last(self):
+        self.release.tool("promote")
+        dest = os.path.join(self.release.root, "web")
+        shutil.copytree(self.server, dest)
+        write_tree(dest, {"d/ustale.jpg": "dropped by a promote"})
+        script = os.path.join(rf.REPO, "deploy", "resign", "kivo9-resign")
+        result = subprocess.run(["bash", script, self.server, self.release.key, dest],
+                                capture_output=True, text=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        for page in ("kivover/ver.htm", "d/ver.htm", "kivover/testver.htm", "d/testver.htm"):
+            self.assertEqual(open(os.path.join(dest, page), "rb").read(), self.read(page), page)
+        self.assertFalse(os.path.exists(os.path.join(dest, "d", "ustale.jpg")))
+        self.assertEqual(rf.run_tool("verify", "--out", dest).returncode, 0)
+        busy = os.path.join(self.server, ".kivo-publish.lock")
+        with open(busy) as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            result = subprocess.run(["bash", script, self.server, self.release.key, dest],
+                                    capture_output=True, text=True)
+        self.assertEqual(result.returncode, 3, result.stderr)
+
     def test_paths_as_the_table_shared_with_the_launcher_says(self):
         with open(os.path.join(rf.REPO, "tree", "update_paths.txt"), encoding="utf-8") as f:
             rows = [line.rstrip("\n").split("\t", 1) for line in f if not line.startswith("#")]
