@@ -10,44 +10,74 @@ from .errors import PublishError
 from .signed_page import DEFAULT_EXPIRES_DAYS, LONGEST_EXPIRES_DAYS
 
 
-def _parser():
-    parser = argparse.ArgumentParser(prog="kivo-publish",
-                                     description="Makes, checks, serves and promotes releases.")
-    sub = parser.add_subparsers(dest="command", required=True)
-    keygen = sub.add_parser("keygen", help="a new P-256 key pair")
-    keygen.add_argument("--out", required=True, metavar="DIR")
+EXIT_CODES = """exit codes:
+  0  done
+  1  refused or failed, with the reason on standard error; the tree is as it was
+  2  wrong command line (usage on standard error)
+  3  another kivo-publish command holds the tree; nothing was done: run it again later"""
 
-    def signing(name, help_text, expires=True):
-        command = sub.add_parser(name, help=help_text)
-        command.add_argument("--out", required=True, metavar="SERVERDIR")
-        command.add_argument("--key", required=True, metavar="PEM")
-        command.add_argument("--key-slot", type=int, choices=(1, 2), default=1)
+
+def _parser():
+    parser = argparse.ArgumentParser(
+        prog="kivo-publish", formatter_class=argparse.RawDescriptionHelpFormatter,
+        description="Makes, checks, promotes and re-signs releases in a server tree.",
+        epilog=EXIT_CODES)
+    sub = parser.add_subparsers(dest="command", required=True)
+
+    def command(name, help_text):
+        return sub.add_parser(name, help=help_text, description=help_text, epilog=EXIT_CODES,
+                              formatter_class=argparse.RawDescriptionHelpFormatter)
+
+    def tree(parser_, made=False):
+        parser_.add_argument("--out", required=True, metavar="SERVERDIR",
+                             help="the server tree" + (" (made when missing)" if made else ""))
+
+    keygen = command("keygen", "a new P-256 key pair")
+    keygen.add_argument("--out", required=True, metavar="DIR",
+                        help="where release-key.pem (mode 0600) and release-key.pub.pem go; "
+                        "existing keys are never overwritten")
+
+    def signing(name, help_text, expires=True, made=False):
+        parser_ = command(name, help_text)
+        tree(parser_, made)
+        parser_.add_argument("--key", required=True, metavar="PEM",
+                             help="the private release key (mode 0600, the recorded key of "
+                             "its slot)")
+        parser_.add_argument("--key-slot", type=int, choices=(1, 2), default=1,
+                             help="the slot the key signs as (default 1; 2 is the next key)")
         if expires:
-            command.add_argument("--expires-days", type=int, default=DEFAULT_EXPIRES_DAYS,
+            parser_.add_argument("--expires-days", type=int, default=DEFAULT_EXPIRES_DAYS,
                                  metavar="D",
                                  help="days the pages' signatures hold (default %d, at most %d; "
                                  "re-sign daily)" % (DEFAULT_EXPIRES_DAYS, LONGEST_EXPIRES_DAYS))
-        return command
+        return parser_
 
-    release = signing("release", "publish trees as the test release")
-    release.add_argument("--version", required=True, metavar="N")
+    release = signing("release", "publish trees as the test release", made=True)
+    release.add_argument("--version", required=True, metavar="N",
+                         help="the build's number, 1 to 2147483647, above every published one")
     release.add_argument("--tree", action="append", default=[], required=True,
-                         metavar="NAME=DIR", help="package name (or - for generic) and tree")
-    release.add_argument("--combine-filter", action="store_true")
-    signing("promote", "make the test release the release")
-    signing("resign", "new seq and exp on every page")
-    verify = sub.add_parser("verify", help="check pages and packages")
-    verify.add_argument("--out", required=True, metavar="SERVERDIR")
+                         metavar="NAME=DIR",
+                         help="a package name (lower-case letters and digits, or - for the "
+                         "generic package) and its build tree, Kivo9.exe at its top; repeat")
+    release.add_argument("--combine-filter", action="store_true",
+                         help="ask the agent to merge the user's filter lists (default: not)")
+    signing("promote", "make the test release the release (the normal channel)")
+    signing("resign", "new seq and exp on every page; run daily (deploy/resign)")
+    verify = command("verify", "check pages and packages as the agents would")
+    tree(verify)
     verify.add_argument("--pubkey", metavar="PEM",
                         help="the key of any slot the tree has no record of (trees published "
-                        "before keys were recorded)")
-    rotate = sub.add_parser("rotate", help="record the public key of a slot (a new key)")
-    rotate.add_argument("--out", required=True, metavar="SERVERDIR")
-    rotate.add_argument("--key-slot", type=int, choices=(1, 2), required=True)
-    rotate.add_argument("--pubkey", required=True, metavar="PEM")
-    stats = sub.add_parser("stats", help="requests per day and package from the server's log")
-    stats.add_argument("log", metavar="LOG")
-    stats.add_argument("--since", type=datetime.date.fromisoformat, metavar="YYYY-MM-DD")
+                        "before keys were recorded); default: the recorded keys only")
+    rotate = command("rotate", "record the public key of a slot (a new key)")
+    tree(rotate)
+    rotate.add_argument("--key-slot", type=int, choices=(1, 2), required=True,
+                        help="the slot the key is for")
+    rotate.add_argument("--pubkey", required=True, metavar="PEM",
+                        help="the public key the agents are built with for that slot")
+    stats = command("stats", "requests per day and package from the server's log")
+    stats.add_argument("log", metavar="LOG", help="the JSON statistics log (serve: LOGDIR/stats.log)")
+    stats.add_argument("--since", type=datetime.date.fromisoformat, metavar="YYYY-MM-DD",
+                       help="leave out earlier days (default: every day in the log)")
     return parser
 
 
