@@ -3,6 +3,7 @@ by `verify`, by openssl on the signed bytes and by the Linux extractor; faults t
 must catch; trees it must refuse while the previous release stays served."""
 
 import base64
+import datetime
 import fcntl
 import hashlib
 import os
@@ -400,6 +401,29 @@ class PublishTool(unittest.TestCase):
             result = subprocess.run(["bash", script, self.server, self.release.key, dest],
                                     capture_output=True, text=True)
         self.assertEqual(result.returncode, 3, result.stderr)
+
+    def test_verify_believes_the_pages_the_agent_believes_and_no_other(self):
+        from cryptography.hazmat.primitives import serialization
+        from kivopublish import verifying
+        rows, slot_keys = [], {}
+        with open(os.path.join(rf.REPO, "agent", "trust", "signed_pages.txt")) as f:
+            for line in f:
+                fields = line.rstrip("\n").split("\t")
+                if line.startswith("key"):
+                    pem = "-----BEGIN PUBLIC KEY-----\n%s\n-----END PUBLIC KEY-----\n" % fields[1]
+                    slot_keys[int(line[3])] = serialization.load_pem_public_key(pem.encode())
+                elif not line.startswith("#"):
+                    rows.append(fields)
+        now = datetime.datetime(2099, 1, 30, tzinfo=datetime.timezone.utc)
+        for name, why, block in rows:
+            with self.subTest(name=name):
+                page = ("<html>Kivo9Version:1204:Kivo9VersionEnd\n<!--\n%s\n-->\n</html>\n"
+                        % block.replace("\\n", "\n")).encode()
+                report = verifying.Report()
+                believed = verifying._check_copy("testver.htm", "testver", page, slot_keys, now,
+                                                 report)
+                self.assertEqual(believed is not None, why == "ok", report.faults)
+        self.assertGreater(len(rows), 10)
 
     def test_paths_as_the_table_shared_with_the_launcher_says(self):
         with open(os.path.join(rf.REPO, "tree", "update_paths.txt"), encoding="utf-8") as f:

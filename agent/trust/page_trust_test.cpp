@@ -3,113 +3,76 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
 #include "agent/trust/base64.h"
 
 namespace {
-
-const ReleaseKeys kKeys = ReleaseKeysFrom(
-    "MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAERjUI68avFOWVvcifuV9ozk+fnd8fkIg7nfSAEOGUnlvlJuRV/o0+OpK/"
-    "JYm5ofB9rgztO/Jm2XIy9rSx19BF2Q==",
-    "MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAEF7uIw3Ry4rQ8v1o7gnzY+nuxWePa/2soSXpm40GO/bpiyOclcELYK8XVE/"
-    "4ZxtMbr/xbkG90syjIfaSbGEpCIw==");
 
 // A day before the test pages expire (2099-01-31T00:00:00Z): near enough to be believed.
 constexpr std::int64_t kNow = 4073414400;
 
 struct PageCase {
-  const char* name;
+  std::string name;
   std::string block;
   std::string why;  // "" when the page is trusted
 };
 
-const PageCase kCases[] = {
-    {"good",
-     "Kivo9Signed:1\nchan=testver\nv=1204\nseq=1765238400\nexp=2099-01-31T00:00:00Z\np"
-     "kg=zhcn 7340032 2872b52844a8db662e8fc730f5af5565f75817a1172397af0c1a48f8d0dc292d"
-     "\npkg=- 12 2872b52844a8db662e8fc730f5af5565f75817a1172397af0c1a48f8d0dc292d\nfut"
-     "ure=field\nKivo9Sig:k1:JxMpT3Mqzc1EoxGozJvIDRaC4/Xq1kLXc7NT88VmV0KY6RWTGQQ45Z9in"
-     "13nOg9N9WDhzUCxsgUu7rdVJ40J+A==\n:Kivo9SignedEnd",
-     ""},
-    {"slot2",
-     "Kivo9Signed:1\nchan=testver\nv=1204\nseq=1765238400\nexp=2099-01-31T00:00:00Z\np"
-     "kg=zhcn 7340032 2872b52844a8db662e8fc730f5af5565f75817a1172397af0c1a48f8d0dc292d"
-     "\npkg=- 12 2872b52844a8db662e8fc730f5af5565f75817a1172397af0c1a48f8d0dc292d\nfut"
-     "ure=field\nKivo9Sig:k2:bPDx5446CGBm/jA0mJfN6YMf5StDesnUFLkMLHzx7DpctHpmpyMz1d0ov"
-     "AnsjyeXi4Mh3FMd3UdSuVFATFboIw==\n:Kivo9SignedEnd",
-     ""},
-    {"otherkey",
-     "Kivo9Signed:1\nchan=testver\nv=1204\nseq=1765238400\nexp=2099-01-31T00:00:00Z\np"
-     "kg=zhcn 7340032 2872b52844a8db662e8fc730f5af5565f75817a1172397af0c1a48f8d0dc292d"
-     "\npkg=- 12 2872b52844a8db662e8fc730f5af5565f75817a1172397af0c1a48f8d0dc292d\nfut"
-     "ure=field\nKivo9Sig:k1:x7ZuFEzfKWztVL527C3OU6rRi+UVVnnTfsLr5Mg4ZV4IoJVVrqQ96eGkA"
-     "gn+BNmtzy3hgazQmiG8FmkMl1FeUA==\n:Kivo9SignedEnd",
-     "bad signature"},
-    {"normal",
-     "Kivo9Signed:1\nchan=ver\nv=1204\nseq=1765238400\nexp=2099-01-31T00:00:00Z\npkg=z"
-     "hcn 7340032 2872b52844a8db662e8fc730f5af5565f75817a1172397af0c1a48f8d0dc292d\npk"
-     "g=- 12 2872b52844a8db662e8fc730f5af5565f75817a1172397af0c1a48f8d0dc292d\nfuture="
-     "field\nKivo9Sig:k1:IcHeHM1dpoh405s26RQA0fZZGmpnU0y0doPmKBRWcLMBpEd/lJgb0xCiVh1Rc"
-     "4L/x/dGFGr8DI4ZImDcBUV9Uw==\n:Kivo9SignedEnd",
-     "wrong channel ver (expected testver)"},
-    {"v1205",
-     "Kivo9Signed:1\nchan=testver\nv=1205\nseq=1765238400\nexp=2099-01-31T00:00:00Z\np"
-     "kg=zhcn 7340032 2872b52844a8db662e8fc730f5af5565f75817a1172397af0c1a48f8d0dc292d"
-     "\npkg=- 12 2872b52844a8db662e8fc730f5af5565f75817a1172397af0c1a48f8d0dc292d\nfut"
-     "ure=field\nKivo9Sig:k1:6aZnernc/rLjZ8Ft7OqqQFODWIoTHjbR36EfANJNA+YSgGu1AQ+2TuSqP"
-     "ZNrhB4wmG2AZjaekwuDiUUl1BmwNg==\n:Kivo9SignedEnd",
-     "version mismatch: signed 1205, marker 1204"},
-    {"expired",
-     "Kivo9Signed:1\nchan=testver\nv=1204\nseq=1765238400\nexp=2020-01-01T00:00:00Z\np"
-     "kg=zhcn 7340032 2872b52844a8db662e8fc730f5af5565f75817a1172397af0c1a48f8d0dc292d"
-     "\npkg=- 12 2872b52844a8db662e8fc730f5af5565f75817a1172397af0c1a48f8d0dc292d\nfut"
-     "ure=field\nKivo9Sig:k1:ztVrHO61CctKIrcr5zZh6A1GSLYEFgPSMNf7PAfJNCbtIlBJ/32t1Bure"
-     "K9ONS+qDosXKAyJglB7uPvqfuTeqQ==\n:Kivo9SignedEnd",
-     "expired"},
-    {"twice",
-     "Kivo9Signed:1\nchan=testver\nv=1204\nseq=1765238400\nexp=2099-01-31T00:00:00Z\np"
-     "kg=zhcn 7340032 2872b52844a8db662e8fc730f5af5565f75817a1172397af0c1a48f8d0dc292d"
-     "\npkg=- 12 2872b52844a8db662e8fc730f5af5565f75817a1172397af0c1a48f8d0dc292d\nfut"
-     "ure=field\nv=1204\nKivo9Sig:k1:j0da/vFzGM+CoyJKuzS1pgj+teUINloHXUWAA9xZsKVmcXxpF"
-     "zDv1cSz5hOf+Jou2KDDv7LUPKYBHpF7a5oh1w==\n:Kivo9SignedEnd",
-     "signed field given twice: v"},
-    {"noexp",
-     "Kivo9Signed:1\nchan=testver\nv=1204\nseq=1765238400\npkg=zhcn 7340032 2872b52844"
-     "a8db662e8fc730f5af5565f75817a1172397af0c1a48f8d0dc292d\npkg=- 12 2872b52844a8db6"
-     "62e8fc730f5af5565f75817a1172397af0c1a48f8d0dc292d\nfuture=field\nKivo9Sig:k1:gRc"
-     "2y+cOnmIx8AA26WM1KQ80nmkDJYUZjCobvyfZBnx7lBEk9sYVOWaNo6rGfD97v3aXrOBhEWMDPUJmz0c"
-     "Jbw==\n:Kivo9SignedEnd",
-     "signed field missing"},
-    {"badpkg",
-     "Kivo9Signed:1\nchan=testver\nv=1204\nseq=1765238400\nexp=2099-01-31T00:00:00Z\np"
-     "kg=zhcn 7340032 2872b52844a8db662e8fc730f5af5565f75817a1172397af0c1a48f8d0dc292d"
-     "\npkg=- 12 2872b52844a8db662e8fc730f5af5565f75817a1172397af0c1a48f8d0dc292d\nfut"
-     "ure=field\npkg=en 12 2872B52844A8DB662E8FC730F5AF5565F75817A1172397AF0C1A48F8D0D"
-     "C292D\nKivo9Sig:k1:CNoLHmdOAaLZ5pVlhqbQvQcMAcYsp4HG3y2TMpm4CFs8sC6vnzlKJ7gMtDpa7"
-     "VNfFxx/y5rB9nELEsZ5OU/CFw==\n:Kivo9SignedEnd",
-     "malformed pkg line"},
-    {"dupepkg",
-     "Kivo9Signed:1\nchan=testver\nv=1204\nseq=1765238400\nexp=2099-01-31T00:00:00Z\np"
-     "kg=zhcn 7340032 2872b52844a8db662e8fc730f5af5565f75817a1172397af0c1a48f8d0dc292d"
-     "\npkg=- 12 2872b52844a8db662e8fc730f5af5565f75817a1172397af0c1a48f8d0dc292d\nfut"
-     "ure=field\npkg=zhcn 1 2872b52844a8db662e8fc730f5af5565f75817a1172397af0c1a48f8d0"
-     "dc292d\nKivo9Sig:k1:ByTyxtBEfNhkRYbguODnjCML9Q6j/CpqMq8wwGQ6vXOO4cqq+dVr72E+4DPz"
-     "7yDmWoYlTS9CrK/ZgL/nzIq1Jg==\n:Kivo9SignedEnd",
-     "pkg line given twice"},
-    {"noequals",
-     "Kivo9Signed:1\nchan=testver\nv=1204\nseq=1765238400\nexp=2099-01-31T00:00:00Z\np"
-     "kg=zhcn 7340032 2872b52844a8db662e8fc730f5af5565f75817a1172397af0c1a48f8d0dc292d"
-     "\npkg=- 12 2872b52844a8db662e8fc730f5af5565f75817a1172397af0c1a48f8d0dc292d\nfut"
-     "ure=field\njunk\nKivo9Sig:k1:udBtkHeVvbY7IgyaTmpcaVHeFrqiBto2veQOBDubToIYZS8kdis"
-     "KnaMLhnjzkl02ViwwGPB84FZb4sHhpNdvlA==\n:Kivo9SignedEnd",
-     "signed line without '='"},
+// The table of signed blocks shared with the publish tool's verify (signed_pages.txt).
+struct SignedPages {
+  ReleaseKeys keys;
+  std::vector<PageCase> cases;
+
+  const PageCase& Named(const std::string& name) const {
+    for (const PageCase& c : cases) {
+      if (c.name == name) return c;
+    }
+    throw std::out_of_range("no page case " + name);
+  }
 };
+
+std::string Unescaped(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool lineBreak = text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'n';
+    out += lineBreak ? '\n' : text[i];
+    i += lineBreak ? 1 : 0;
+  }
+  return out;
+}
+
+const SignedPages& Table() {
+  static const SignedPages table = [] {
+    SignedPages loaded;
+    std::ifstream file(KIVO_SIGNED_PAGES);
+    std::string key1, key2;
+    for (std::string line; std::getline(file, line);) {
+      if (line.empty() || line[0] == '#') continue;
+      const std::size_t tab = line.find('\t');
+      const std::string first = line.substr(0, tab), rest = line.substr(tab + 1);
+      if (first == "key1" || first == "key2") {
+        (first == "key1" ? key1 : key2) = rest;
+        continue;
+      }
+      const std::size_t second = rest.find('\t');
+      const std::string why = rest.substr(0, second);
+      loaded.cases.push_back({first, Unescaped(rest.substr(second + 1)), why == "ok" ? "" : why});
+    }
+    loaded.keys = ReleaseKeysFrom(key1, key2);
+    return loaded;
+  }();
+  return table;
+}
 
 std::string Page(const std::string& block) {
   return "<html>Kivo9Version:1204:Kivo9VersionEnd\n<!--\n" + block + "\n-->\n</html>\n";
 }
 
 std::string WhyRefused(const std::string& page, const PageExpectation& expected,
-                       const ReleaseKeys& keys = kKeys) {
+                       const ReleaseKeys& keys = Table().keys) {
   std::string why;
   const auto fields = TrustedPageFields(page, expected, keys, why);
   return fields ? "" : why;
@@ -118,14 +81,16 @@ std::string WhyRefused(const std::string& page, const PageExpectation& expected,
 constexpr PageExpectation kTestPage{"testver", L"1204", kNow};
 
 TEST(PageTrustTest, EachPageIsTrustedOrRefusedForItsReason) {
-  for (const PageCase& c : kCases) {
+  ASSERT_GT(Table().cases.size(), 10u) << KIVO_SIGNED_PAGES;
+  for (const PageCase& c : Table().cases) {
     EXPECT_EQ(WhyRefused(Page(c.block), kTestPage), c.why) << c.name;
   }
 }
 
 TEST(PageTrustTest, TrustedFieldsCarryThePackages) {
   std::string why;
-  const auto fields = TrustedPageFields(Page(kCases[0].block), kTestPage, kKeys, why);
+  const auto fields =
+      TrustedPageFields(Page(Table().Named("good").block), kTestPage, Table().keys, why);
   ASSERT_TRUE(fields) << why;
   EXPECT_EQ(fields->sequence, 1765238400u);
   EXPECT_EQ(fields->expires, 4073500800);  // 2099-01-31
@@ -137,7 +102,7 @@ TEST(PageTrustTest, TrustedFieldsCarryThePackages) {
 }
 
 TEST(PageTrustTest, EveryAlteredByteOfTheBlockIsRefused) {
-  const std::string page = Page(kCases[0].block);
+  const std::string page = Page(Table().Named("good").block);
   const std::size_t start = page.find("Kivo9Signed:1");
   const std::size_t end = page.find(":Kivo9SignedEnd") + 15;
   for (std::size_t at = start; at < end; ++at) {
@@ -148,18 +113,18 @@ TEST(PageTrustTest, EveryAlteredByteOfTheBlockIsRefused) {
 }
 
 TEST(PageTrustTest, APageCountsFromAWeekAndADayBeforeItsExpiryToADayAfter) {
-  const std::string page = Page(kCases[5].block);  // expires 2020-01-01T00:00:00Z
+  const std::string page = Page(Table().Named("expired").block);  // expires 2020-01-01T00:00:00Z
   EXPECT_EQ(WhyRefused(page, {"testver", L"1204", 1577836800 + kClockSkewSeconds}), "");
   EXPECT_EQ(WhyRefused(page, {"testver", L"1204", 1577836801 + kClockSkewSeconds}), "expired");
   // A page may not be signed for longer than the publish tool allows, plus the skew.
-  const std::string later = Page(kCases[0].block);  // expires 2099-01-31T00:00:00Z
+  const std::string later = Page(Table().Named("good").block);  // expires 2099-01-31T00:00:00Z
   const std::int64_t earliest = 4073500800 - kLongestExpirySeconds - kClockSkewSeconds;
   EXPECT_EQ(WhyRefused(later, {"testver", L"1204", earliest}), "");
   EXPECT_EQ(WhyRefused(later, {"testver", L"1204", earliest - 1}), "expires too far ahead");
 }
 
 TEST(PageTrustTest, PagesWithoutAUsableFrameOrKey) {
-  const std::string good = kCases[0].block;
+  const std::string good = Table().Named("good").block;
   const std::size_t sig = good.find("Kivo9Sig:k1:") + 12;
   const struct {
     std::string page;
@@ -171,14 +136,14 @@ TEST(PageTrustTest, PagesWithoutAUsableFrameOrKey) {
       {Page(good.substr(0, sig - 2) + "3" + good.substr(sig - 1)), "malformed signature line"},
   };
   for (const auto& c : cases) EXPECT_EQ(WhyRefused(c.page, kTestPage), c.why) << c.page;
-  const ReleaseKeys onlySecond{{std::nullopt, kKeys.slots[1]}};
+  const ReleaseKeys onlySecond{{std::nullopt, Table().keys.slots[1]}};
   EXPECT_EQ(WhyRefused(Page(good), kTestPage, onlySecond), "signed with unknown key k1");
-  EXPECT_EQ(WhyRefused(Page(kCases[1].block), kTestPage, onlySecond), "");
+  EXPECT_EQ(WhyRefused(Page(Table().Named("slot2").block), kTestPage, onlySecond), "");
 }
 
 TEST(ReleaseKeysTest, OnlyP256PublicKeysAreAccepted) {
-  EXPECT_FALSE(kKeys.slots[0] == std::nullopt);
-  EXPECT_TRUE(kKeys.RequireSignatures());
+  EXPECT_FALSE(Table().keys.slots[0] == std::nullopt);
+  EXPECT_TRUE(Table().keys.RequireSignatures());
   EXPECT_FALSE(ReleaseKeysFrom("", "").RequireSignatures());
   EXPECT_THROW(ReleaseKeysFrom("MFkw", ""), std::invalid_argument);
   // An RSA key's info, and a P-256 one cut short.

@@ -100,6 +100,8 @@ def parse_block(signed):
             match = PKG_LINE.fullmatch(value)
             if not match:
                 raise PublishError("malformed pkg line: %r" % line)
+            if match.group(1) in [name for name, _, _ in packages]:
+                raise PublishError("pkg line given twice: %s" % match.group(1))
             packages.append((match.group(1), int(match.group(2)), match.group(3)))
         elif key in ("chan", "v", "seq", "exp"):
             if key in fields:
