@@ -183,7 +183,7 @@ def _remove_stale_packages(root, names):
             os.remove(os.path.join(root, "d", entry))
 
 
-def _signing_key(root, key_path, slot):
+def _signing_key(root, key_path, slot, unnumbered=True):
     """The private key, once it has proved to be slot's and the tree it is to re-sign holds
     (pages against their keys, fields, packages against their lines; expiry aside), and the
     key record to write when the tree has none."""
@@ -194,7 +194,8 @@ def _signing_key(root, key_path, slot):
             _stage_release_packages(root, staged, block.version)
         staged.commit()
     from . import verifying
-    report = verifying.verify(root, expiry=False, signer=(slot, key.public_key()))
+    report = verifying.verify(root, expiry=False, signer=(slot, key.public_key()),
+                              unnumbered=unnumbered)
     if report.faults:
         shown = report.faults[:3] + (["..."] if len(report.faults) > 3 else [])
         raise PublishError("the tree does not hold, so nothing is signed: %s (run verify "
@@ -204,7 +205,8 @@ def _signing_key(root, key_path, slot):
 
 def promote(root, key_path, slot, expires_days):
     """Makes the test release the release (the ver pages); returns its version."""
-    key, record = _signing_key(root, key_path, slot)
+    # The unnumbered packages are what promote replaces: an interrupted promote left some.
+    key, record = _signing_key(root, key_path, slot, unnumbered=False)
     test = server_tree.read_page(root, "testver")
     if test is None:
         raise PublishError("no test release to promote (kivover/testver.htm is missing)")

@@ -71,8 +71,9 @@ def write_temp(path, data):
 
 
 def read_page(root, chan):
-    """(page bytes, Block) of the chan page, or None when the page does not exist.
-    PublishError when the two copies differ or the primary's block cannot be read."""
+    """(page bytes, Block) of the chan page, or None when the page does not exist. Of two
+    copies that differ (a command stopped between them) the one with the higher seq counts.
+    PublishError when no copy's block can be read."""
     copies = []
     for path in page_paths(root, chan):
         try:
@@ -82,10 +83,15 @@ def read_page(root, chan):
             copies.append(None)
     if copies == [None, None]:
         return None
-    if copies[0] != copies[1]:
-        raise PublishError("the two copies of %s.htm differ; run verify" % chan)
-    signed, _, _ = signed_page.split_page(copies[0])
-    return copies[0], signed_page.parse_block(signed)
+    read = []
+    for page in copies:
+        try:
+            read.append((page, signed_page.parse_block(signed_page.split_page(page)[0])))
+        except (PublishError, TypeError):
+            pass
+    if not read:
+        raise PublishError("no copy of %s.htm can be read; run verify" % chan)
+    return max(read, key=lambda copy: copy[1].seq)
 
 
 def current_pages(root):
@@ -131,6 +137,9 @@ class Staged:
                 shutil.rmtree(aside, ignore_errors=True)
             else:
                 os.replace(temp, final)
+                if os.path.lexists(temp):
+                    # Two links of one file: rename does nothing, the place holds it already.
+                    os.remove(temp)
             self.moves.pop(0)
 
     def discard(self):

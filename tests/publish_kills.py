@@ -1,0 +1,172 @@
+"""kivo-publish killed at every file operation of release, promote and resign, as a crash
+or a SIGKILL would stop it: each page an agent may read still names packages that are
+there with its bytes, the normal channel's unnumbered packages stay as they were (release,
+resign), and a rerun finishes the command and leaves nothing temporary behind.
+
+The tool runs under a small wrapper that counts its calls of the file operations below and
+kills its own process with SIGKILL just before the chosen one."""
+
+import hashlib
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import unittest
+
+import kivo_scenario as ks
+import release_fixture as rf
+
+sys.path.insert(0, os.path.join(rf.REPO, "tools", "publish"))
+from kivopublish import keys, signed_page  # noqa: E402
+
+# Runs kivo-publish with the operations counted; KILL_AT=N kills before the Nth, COUNT_TO
+# receives how many there were.
+WRAPPER = r'''
+import builtins, os, shutil, signal, sys
+sys.path.insert(0, sys.argv[1])
+calls = [0]
+kill_at = int(os.environ.get("KILL_AT", "0"))
+
+def counted(function):
+    def call(*args, **kwargs):
+        calls[0] += 1
+        if calls[0] == kill_at:
+            os.kill(os.getpid(), signal.SIGKILL)
+        return function(*args, **kwargs)
+    return call
+
+for name in ("replace", "rename", "link", "remove", "unlink", "rmdir", "mkdir", "fsync",
+             "chmod"):
+    setattr(os, name, counted(getattr(os, name)))
+shutil.copyfile = counted(shutil.copyfile)
+real_open = builtins.open
+def opened(file, mode="r", *args, **kwargs):
+    return (counted(real_open) if any(c in mode for c in "wax+") else real_open)(
+        file, mode, *args, **kwargs)
+builtins.open = opened
+from kivopublish import cli
+code = cli.main(sys.argv[2:])
+with real_open(os.environ["COUNT_TO"], "w") as f:
+    f.write(str(calls[0]))
+sys.exit(code)
+'''
+
+TREES = {"zh": {"Kivo9.exe": b"MZ zh", "Plugins/a.dll": b"a" * 3000}, "-": {"Kivo9.exe": b"MZ"}}
+
+
+def write_tree(root, files):
+    for name, content in files.items():
+        path = os.path.join(root, *name.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(content)
+
+
+def files_of(root):
+    found = {}
+    for dirpath, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(dirpath, name)
+            with open(path, "rb") as f:
+                found[os.path.relpath(path, root)] = f.read()
+    return found
+
+
+def unsigned(page):
+    """The page without what a new signature changes."""
+    return re.sub(rb"^(seq|exp|Kivo9Sig:k\d)[=:].*\n", b"", page, flags=re.M)
+
+
+class PublishKills(unittest.TestCase):
+    def setUp(self):
+        self.release = rf.ReleaseServer()
+        self.addCleanup(self.release.cleanup)
+        self.trees = {}
+        for name, files in TREES.items():
+            self.trees[name] = os.path.join(self.release.root, "tree-" + name)
+            write_tree(self.trees[name], files)
+        self.release.publish("1204", self.trees)
+        self.release.tool("promote")
+        self.public = keys.load_public(self.release.pubkey)
+        self.wrapper = os.path.join(self.release.root, "wrapper.py")
+        with open(self.wrapper, "w") as f:
+            f.write(WRAPPER)
+
+    def run_counted(self, root, args, kill_at=0):
+        count = os.path.join(self.release.root, "count")
+        env = dict(os.environ, KILL_AT=str(kill_at), COUNT_TO=count)
+        result = subprocess.run([sys.executable, self.wrapper,
+                                 os.path.join(rf.REPO, "tools", "publish"), *args],
+                                capture_output=True, text=True, env=env, cwd=root)
+        return result, (int(open(count).read()) if kill_at == 0 else None)
+
+    def assert_each_page_holds(self, root, pages_before, pages_after):
+        """Every page copy is the old or the new one, and names packages that are there."""
+        for relative in ("kivover/ver.htm", "d/ver.htm", "kivover/testver.htm", "d/testver.htm"):
+            path = os.path.join(root, relative)
+            page = open(path, "rb").read() if os.path.exists(path) else None
+            if page == pages_before.get(relative):
+                continue
+            # A new page: the one the command makes, whatever its seq and time, signed.
+            self.assertIsNotNone(page, relative)
+            self.assertEqual(unsigned(page), unsigned(pages_after[relative]), relative)
+            signed, _, signature = signed_page.split_page(page)
+            self.assertTrue(keys.verify(self.public, signed, signature), relative)
+            version = re.search(rb"^v=(\d+)$", page, re.M).group(1).decode()
+            for name, size, digest in re.findall(rb"^pkg=(\S+) (\d+) ([0-9a-f]{64})$", page, re.M):
+                package = os.path.join(root, "d", version,
+                                       "u%s.jpg" % ("" if name == b"-" else name.decode()))
+                with open(package, "rb") as f:
+                    data = f.read()
+                self.assertEqual((len(data), hashlib.sha256(data).hexdigest().encode()),
+                                 (int(size), digest), package)
+
+    def kill_everywhere(self, args, unnumbered_stay):
+        server = self.release.server_dir
+        base = os.path.join(self.release.root, "base")
+        shutil.copytree(server, base, symlinks=True)
+        done = os.path.join(self.release.root, "done")
+        shutil.copytree(base, done, symlinks=True)
+        result, count = self.run_counted(done, [args[0], "--out", done] + args[1:])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        pages = lambda root: {k: v for k, v in files_of(root).items()  # noqa: E731
+                              if k.endswith(".htm")}
+        before, after = pages(base), pages(done)
+        unnumbered = lambda root: {k: v for k, v in files_of(root).items()  # noqa: E731
+                                   if re.fullmatch(r"d/u[a-z0-9]*\.jpg", k)}
+        self.assertGreater(count, 5)
+        for point in range(1, count + 1):
+            with self.subTest(command=args[0], killed_before_operation=point):
+                work = os.path.join(self.release.root, "work")
+                shutil.rmtree(work, ignore_errors=True)
+                shutil.copytree(base, work, symlinks=True)
+                killed, _ = self.run_counted(work, [args[0], "--out", work] + args[1:], point)
+                self.assertEqual(killed.returncode, -signal.SIGKILL, killed.stderr)
+                self.assert_each_page_holds(work, before, after)
+                if unnumbered_stay:
+                    self.assertEqual(unnumbered(work), unnumbered(base))
+                rerun = rf.run_tool(args[0], "--out", work, *args[1:], check=False)
+                self.assertEqual(rerun.returncode, 0, rerun.stderr)
+                self.assertEqual(rf.run_tool("verify", "--out", work).returncode, 0)
+                leftovers = [k for k in files_of(work) if re.search(r"(^|/)\.[^/]*\.part|/\.old\.", k)]
+                self.assertEqual(leftovers, [])
+
+    def test_release_killed_anywhere_leaves_the_old_release_or_the_new(self):
+        write_tree(self.trees["zh"], {"Kivo9.exe": b"MZ zh 1205"})
+        self.kill_everywhere(["release", "--version", "1205", "--key", self.release.key,
+                              "--tree", "zh=" + self.trees["zh"], "--tree=-=" + self.trees["-"]],
+                             unnumbered_stay=True)
+
+    def test_resign_killed_anywhere_leaves_the_old_pages_or_the_new(self):
+        self.kill_everywhere(["resign", "--key", self.release.key], unnumbered_stay=True)
+
+    def test_promote_killed_anywhere_leaves_each_page_whole(self):
+        write_tree(self.trees["zh"], {"Kivo9.exe": b"MZ zh 1205"})
+        self.release.publish("1205", self.trees)
+        self.kill_everywhere(["promote", "--key", self.release.key], unnumbered_stay=False)
+
+
+if __name__ == "__main__":
+    ks.main()
