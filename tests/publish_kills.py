@@ -17,6 +17,7 @@ import unittest
 
 import kivo_scenario as ks
 import release_fixture as rf
+from publish_tool import snapshot, write_tree
 
 sys.path.insert(0, os.path.join(rf.REPO, "tools", "publish"))
 from kivopublish import keys, signed_page  # noqa: E402
@@ -54,24 +55,6 @@ sys.exit(code)
 '''
 
 TREES = {"zh": {"Kivo9.exe": b"MZ zh", "Plugins/a.dll": b"a" * 3000}, "-": {"Kivo9.exe": b"MZ"}}
-
-
-def write_tree(root, files):
-    for name, content in files.items():
-        path = os.path.join(root, *name.split("/"))
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(content)
-
-
-def files_of(root):
-    found = {}
-    for dirpath, _, names in os.walk(root):
-        for name in names:
-            path = os.path.join(dirpath, name)
-            with open(path, "rb") as f:
-                found[os.path.relpath(path, root)] = f.read()
-    return found
 
 
 def unsigned(page):
@@ -131,10 +114,10 @@ class PublishKills(unittest.TestCase):
         shutil.copytree(base, done, symlinks=True)
         result, count = self.run_counted(done, [args[0], "--out", done] + args[1:])
         self.assertEqual(result.returncode, 0, result.stderr)
-        pages = lambda root: {k: v for k, v in files_of(root).items()  # noqa: E731
+        pages = lambda root: {k: v for k, v in snapshot(root).items()  # noqa: E731
                               if k.endswith(".htm")}
         before, after = pages(base), pages(done)
-        unnumbered = lambda root: {k: v for k, v in files_of(root).items()  # noqa: E731
+        unnumbered = lambda root: {k: v for k, v in snapshot(root).items()  # noqa: E731
                                    if re.fullmatch(r"d/u[a-z0-9]*\.jpg", k)}
         self.assertGreater(count, 5)
         for point in range(1, count + 1):
@@ -150,7 +133,7 @@ class PublishKills(unittest.TestCase):
                 rerun = rf.run_tool(args[0], "--out", work, *args[1:], check=False)
                 self.assertEqual(rerun.returncode, 0, rerun.stderr)
                 self.assertEqual(rf.run_tool("verify", "--out", work).returncode, 0)
-                leftovers = [k for k in files_of(work) if re.search(r"(^|/)\.[^/]*\.part|/\.old\.", k)]
+                leftovers = [k for k in snapshot(work) if re.search(r"(^|/)\.[^/]*\.part|/\.old\.", k)]
                 self.assertEqual(leftovers, [])
 
     def test_release_killed_anywhere_leaves_the_old_release_or_the_new(self):
