@@ -17,7 +17,7 @@ import unittest
 
 import kivo_scenario as ks
 import release_fixture as rf
-from publish_tool import snapshot, write_tree
+from publish_tool import published, snapshot, write_tree
 
 sys.path.insert(0, os.path.join(rf.REPO, "tools", "publish"))
 from kivopublish import keys, signed_page  # noqa: E402
@@ -64,13 +64,7 @@ def unsigned(page):
 
 class PublishKills(unittest.TestCase):
     def setUp(self):
-        self.release = rf.ReleaseServer()
-        self.addCleanup(self.release.cleanup)
-        self.trees = {}
-        for name, files in TREES.items():
-            self.trees[name] = os.path.join(self.release.root, "tree-" + name)
-            write_tree(self.trees[name], files)
-        self.release.publish("1204", self.trees)
+        self.release, self.trees = published(self, TREES)
         self.release.tool("promote")
         self.public = keys.load_public(self.release.pubkey)
         self.wrapper = os.path.join(self.release.root, "wrapper.py")

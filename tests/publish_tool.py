@@ -58,15 +58,22 @@ def signed_bytes(page):
     return page[start:end], base64.b64decode(signature.group(1))
 
 
+def published(test, trees):
+    """A ReleaseServer (cleaned up with test) with trees ({name: {path: content}}) laid out
+    in its folder and published as 1204; returns it and {name: tree folder}."""
+    release = rf.ReleaseServer()
+    test.addCleanup(release.cleanup)
+    folders = {}
+    for name, files in trees.items():
+        folders[name] = os.path.join(release.root, "tree-" + name)
+        write_tree(folders[name], files)
+    release.publish("1204", folders)
+    return release, folders
+
+
 class PublishTool(unittest.TestCase):
     def setUp(self):
-        self.release = rf.ReleaseServer()
-        self.addCleanup(self.release.cleanup)
-        self.trees = {}
-        for name, files in TREES.items():
-            self.trees[name] = os.path.join(self.release.root, "tree-" + name)
-            write_tree(self.trees[name], files)
-        self.release.publish("1204", self.trees)
+        self.release, self.trees = published(self, TREES)
         self.server = self.release.server_dir
 
     def path(self, relative):

@@ -108,13 +108,14 @@ def release(root, version, key_path, slot, tree_texts, combine_filter, expires_d
     record = key_record.check_signer(root, key, slot)
     now = time.time()
     expires = expiry(expires_days, now)
-    for chan, block in server_tree.current_pages(root).items():
+    pages = server_tree.current_pages(root)
+    for chan, block in pages.items():
         if block.version.isdigit() and int(block.version) > int(version):
             raise PublishError("%s.htm serves %s, above %s: publish a higher version"
                                % (chan, block.version, version))
     scanned = [(name, tree_scan.scan(folder)) for name, folder in trees]
     with server_tree.Staged() as staged:
-        for block in server_tree.current_pages(root).values():
+        for block in pages.values():
             _stage_release_packages(root, staged, block.version)
         entries = []
         for name, files in scanned:
@@ -135,7 +136,7 @@ def release(root, version, key_path, slot, tree_texts, combine_filter, expires_d
         _stage_meta(staged, root, version, entries)
         key_record.stage_record(staged, record)
         lines = [(name, size, digest) for name, _, size, digest, _ in entries]
-        block = signed_page.Block("testver", version, server_tree.next_seq(root, now),
+        block = signed_page.Block("testver", version, server_tree.next_seq(pages, now),
                                   expires, lines)
         _stage_page(staged, root, "testver",
                     signed_page.render_page(block, slot, _signer(key)))
@@ -216,7 +217,8 @@ def promote(root, key_path, slot, expires_days):
         if not os.path.isfile(path) or package.sha256_of(path) != (size, digest):
             raise PublishError("%s does not match the test page; not promoted" % path)
     now = time.time()
-    promoted = signed_page.Block("ver", block.version, server_tree.next_seq(root, now),
+    promoted = signed_page.Block("ver", block.version,
+                                 server_tree.next_seq(server_tree.current_pages(root), now),
                                  expiry(expires_days, now), block.packages, block.extra)
     with server_tree.Staged() as staged:
         key_record.stage_record(staged, record)
@@ -238,7 +240,7 @@ def resign(root, key_path, slot, expires_days):
     if not pages:
         raise PublishError("no pages to re-sign in %s" % root)
     now = time.time()
-    seq, expires = server_tree.next_seq(root, now), expiry(expires_days, now)
+    seq, expires = server_tree.next_seq(pages, now), expiry(expires_days, now)
     with server_tree.Staged() as staged:
         key_record.stage_record(staged, record)
         for chan, block in pages.items():

@@ -104,9 +104,10 @@ def current_pages(root):
     return pages
 
 
-def next_seq(root, now_seconds):
-    """The seq for the next publish: the Unix time, but above every seq in the tree."""
-    seqs = [block.seq for block in current_pages(root).values()]
+def next_seq(pages, now_seconds):
+    """The seq for the next publish: the Unix time, but above every seq of pages (the
+    tree's current_pages)."""
+    seqs = [block.seq for block in pages.values()]
     return max([int(now_seconds)] + [s + 1 for s in seqs])
 
 

@@ -27,8 +27,8 @@ def verify(root, pubkey_path=None, now=None, expiry=True, signer=None, unnumbere
     keys were recorded) against pubkey_path, or signer's key when signer is (slot, public
     key). expiry=False leaves out the pages' expiry, which re-signing renews; unnumbered=False
     the packages under the names without a number, which promote replaces."""
-    slot_keys = {slot: keys.load_public(pubkey_path) for slot in key_record.SLOTS} \
-        if pubkey_path else {}
+    given = keys.load_public(pubkey_path) if pubkey_path else None
+    slot_keys = {slot: given for slot in key_record.SLOTS} if given else {}
     if signer is not None:
         slot_keys[signer[0]] = signer[1]
     slot_keys.update(key_record.recorded(root))
