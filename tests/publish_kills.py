@@ -1,11 +1,13 @@
 """kivo-publish killed at every file operation of release, promote and resign, as a crash
 or a SIGKILL would stop it: each page an agent may read still names packages that are
-there with its bytes, the normal channel's unnumbered packages stay as they were (release,
-resign), and a rerun finishes the command and leaves nothing temporary behind.
+there with its bytes, what the server gives agents without keys is the old normal
+release or the new one (its page and, under the names without a number, its packages),
+and a rerun finishes the command and leaves nothing temporary behind.
 
 The tool runs under a small wrapper that counts its calls of the file operations below and
 kills its own process with SIGKILL just before the chosen one."""
 
+import glob
 import hashlib
 import os
 import re
@@ -62,6 +64,31 @@ def unsigned(page):
     return re.sub(rb"^(seq|exp|Kivo9Sig:k\d)[=:].*\n", b"", page, flags=re.M)
 
 
+def read_or_none(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
+
+
+def served_normal(root):
+    """(page, {file: bytes}) of the normal release as kivo9-site.conf serves it: from the
+    d/normal link's folder, and for a name that lacks there (or without the link) d/."""
+    linked = os.path.join(root, "d", "normal")
+    page_path = os.path.join(linked, "ver.htm")
+    if not os.path.exists(page_path):
+        page_path = os.path.join(root, "kivover", "ver.htm")
+    packages = {}
+    for folder in (os.path.join(root, "d"), linked):
+        for entry in os.listdir(folder) if os.path.isdir(folder) else []:
+            if re.fullmatch(r"u[a-z0-9]*\.jpg", entry):
+                with open(os.path.join(folder, entry), "rb") as f:
+                    packages[entry] = f.read()
+    with open(page_path, "rb") as f:
+        return f.read(), packages
+
+
 class PublishKills(unittest.TestCase):
     def setUp(self):
         self.release, self.trees = published(self, TREES)
@@ -77,13 +104,16 @@ class PublishKills(unittest.TestCase):
         result = subprocess.run([sys.executable, self.wrapper,
                                  os.path.join(rf.REPO, "tools", "publish"), *args],
                                 capture_output=True, text=True, env=env, cwd=root)
-        return result, (int(open(count).read()) if kill_at == 0 else None)
+        if kill_at:
+            return result, None
+        with open(count) as f:
+            return result, int(f.read())
 
     def assert_each_page_holds(self, root, pages_before, pages_after):
         """Every page copy is the old or the new one, and names packages that are there."""
         for relative in ("kivover/ver.htm", "d/ver.htm", "kivover/testver.htm", "d/testver.htm"):
             path = os.path.join(root, relative)
-            page = open(path, "rb").read() if os.path.exists(path) else None
+            page = read_or_none(path)
             if page == pages_before.get(relative):
                 continue
             # A new page: the one the command makes, whatever its seq and time, signed.
@@ -100,10 +130,25 @@ class PublishKills(unittest.TestCase):
                 self.assertEqual((len(data), hashlib.sha256(data).hexdigest().encode()),
                                  (int(size), digest), package)
 
-    def kill_everywhere(self, args, unnumbered_stay):
+    def assert_normal_release_whole(self, root, normal_before, normal_after):
+        """What the server serves agents without keys is one release, the old or the new."""
+        page, packages = served_normal(root)
+        self.assertIn(unsigned(page), (unsigned(normal_before[0]), unsigned(normal_after[0])))
+        for name, size, digest in re.findall(rb"^pkg=(\S+) (\d+) ([0-9a-f]{64})$", page, re.M):
+            served = packages.get("u%s.jpg" % ("" if name == b"-" else name.decode()))
+            self.assertIsNotNone(served, name)
+            self.assertEqual((len(served), hashlib.sha256(served).hexdigest().encode()),
+                             (int(size), digest), name)
+        self.assertEqual(len(packages), len(re.findall(rb"^pkg=", page, re.M)))
+
+    def kill_everywhere(self, args, before_the_link=False):
         server = self.release.server_dir
         base = os.path.join(self.release.root, "base")
         shutil.copytree(server, base, symlinks=True)
+        if before_the_link:  # a tree promoted by a tool that kept no d/normal
+            os.remove(os.path.join(base, "d", "normal"))
+            for page in glob.glob(os.path.join(base, "d", "[0-9]*", "ver.htm")):
+                os.remove(page)
         done = os.path.join(self.release.root, "done")
         shutil.copytree(base, done, symlinks=True)
         result, count = self.run_counted(done, [args[0], "--out", done] + args[1:])
@@ -111,8 +156,7 @@ class PublishKills(unittest.TestCase):
         pages = lambda root: {k: v for k, v in snapshot(root).items()  # noqa: E731
                               if k.endswith(".htm")}
         before, after = pages(base), pages(done)
-        unnumbered = lambda root: {k: v for k, v in snapshot(root).items()  # noqa: E731
-                                   if re.fullmatch(r"d/u[a-z0-9]*\.jpg", k)}
+        normal_before, normal_after = served_normal(base), served_normal(done)
         self.assertGreater(count, 5)
         for point in range(1, count + 1):
             with self.subTest(command=args[0], killed_before_operation=point):
@@ -122,27 +166,31 @@ class PublishKills(unittest.TestCase):
                 killed, _ = self.run_counted(work, [args[0], "--out", work] + args[1:], point)
                 self.assertEqual(killed.returncode, -signal.SIGKILL, killed.stderr)
                 self.assert_each_page_holds(work, before, after)
-                if unnumbered_stay:
-                    self.assertEqual(unnumbered(work), unnumbered(base))
+                self.assert_normal_release_whole(work, normal_before, normal_after)
                 rerun = rf.run_tool(args[0], "--out", work, *args[1:], check=False)
                 self.assertEqual(rerun.returncode, 0, rerun.stderr)
                 self.assertEqual(rf.run_tool("verify", "--out", work).returncode, 0)
-                leftovers = [k for k in snapshot(work) if re.search(r"(^|/)\.[^/]*\.part|/\.old\.", k)]
+                leftovers = [os.path.join(folder, name) for folder, dirs, files in os.walk(work)
+                             for name in dirs + files if re.match(r"\..*\.part$|\.old\.", name)]
                 self.assertEqual(leftovers, [])
 
     def test_release_killed_anywhere_leaves_the_old_release_or_the_new(self):
         write_tree(self.trees["zh"], {"Kivo9.exe": b"MZ zh 1205"})
         self.kill_everywhere(["release", "--version", "1205", "--key", self.release.key,
-                              "--tree", "zh=" + self.trees["zh"], "--tree=-=" + self.trees["-"]],
-                             unnumbered_stay=True)
+                              "--tree", "zh=" + self.trees["zh"], "--tree=-=" + self.trees["-"]])
 
     def test_resign_killed_anywhere_leaves_the_old_pages_or_the_new(self):
-        self.kill_everywhere(["resign", "--key", self.release.key], unnumbered_stay=True)
+        self.kill_everywhere(["resign", "--key", self.release.key])
 
-    def test_promote_killed_anywhere_leaves_each_page_whole(self):
+    def test_promote_killed_anywhere_switches_the_normal_release_whole(self):
+        # 1205 drops the generic package: its old copy must not serve under the new page.
         write_tree(self.trees["zh"], {"Kivo9.exe": b"MZ zh 1205"})
-        self.release.publish("1205", self.trees)
-        self.kill_everywhere(["promote", "--key", self.release.key], unnumbered_stay=False)
+        self.release.publish("1205", {"zh": self.trees["zh"]})
+        for before_the_link in (False, True):
+            with self.subTest(before_the_link=before_the_link):
+                self.kill_everywhere(["promote", "--key", self.release.key], before_the_link)
+                for folder in ("base", "done"):
+                    shutil.rmtree(os.path.join(self.release.root, folder))
 
 
 if __name__ == "__main__":

@@ -178,7 +178,7 @@ class PublishTool(unittest.TestCase):
         # 1205 drops the zh package: the normal release 1204 still serves it until 1205 is
         # promoted; then it is gone, and 1204's own copy stays.
         copy = os.path.join(self.release.root, "copy")
-        shutil.copytree(self.server, copy)
+        shutil.copytree(self.server, copy, symlinks=True)
         self.release.publish("1205", {"zhcn": self.trees["zhcn"], "-": self.trees["-"]})
         self.assertEqual(self.read("d/uzh.jpg"), self.read("d/1204/uzh.jpg"))
         self.assertEqual(self.read("d/ver.htm"), promoted)
@@ -191,10 +191,10 @@ class PublishTool(unittest.TestCase):
         self.assertRegex(self.release.tool("verify", check=False).stdout,
                          r"FAULT d/1205/uzhcn.jpg: missing")
         shutil.rmtree(self.server)
-        shutil.copytree(copy, self.server)
+        shutil.copytree(copy, self.server, symlinks=True)
         self.release.publish("1205", {"zhcn": self.trees["zhcn"], "-": self.trees["-"]})
-        os.remove(self.path("kivover/ver.htm"))
-        os.remove(self.path("d/ver.htm"))
+        for page in ("kivover/ver.htm", "d/ver.htm", "d/normal", "d/1204/ver.htm"):
+            os.remove(self.path(page))  # a tree with a test release only
 
         old = self.read("d/testver.htm")
         too_long = self.release.tool("resign", "--expires-days", "8", check=False)
@@ -294,7 +294,7 @@ class PublishTool(unittest.TestCase):
         for label, tamper in tampers.items():
             with self.subTest(label):
                 copy = os.path.join(self.release.root, "copy-" + label.replace(" ", "-"))
-                shutil.copytree(self.server, copy)
+                shutil.copytree(self.server, copy, symlinks=True)
                 tamper(copy)
                 for command in ("resign", "promote"):
                     result = rf.run_tool(command, "--out", copy, "--key", self.release.key,
@@ -334,8 +334,25 @@ class PublishTool(unittest.TestCase):
             "http://download.kivo9.example/meta/1204/SHA256SUMS": (404, None),
             "http://download.kivo9.example/d/": (404, None),
             "http://download.kivo9.example/": (404, None),
+            "http://download.kivo9.example/d/1204/ver.htm": (404, None),
+            "http://download.kivo9.example/d/normal/uzh.jpg": (404, None),
         }
         self.assertEqual({url: status(url) for url in served}, served)
+
+        def body(url):
+            with opener.open(url, timeout=10) as answer:
+                return answer.read()
+        # The normal release comes from d/normal; a tree without that link from d/.
+        write_tree(self.server, {"d/uzh.jpg": "a copy for older server setups"})
+        unnumbered = ("http://download.kivo9.example/d/uzh.jpg",
+                      "http://stats.kivo9.example/tg/kivopatch/zh/?hardid=0&times=1")
+        for url in unnumbered:
+            self.assertEqual(body(url), self.read("d/1204/uzh.jpg"), url)
+        self.assertEqual(body("http://version.kivo9.example/kivover/ver.htm"),
+                         self.read("d/1204/ver.htm"))
+        os.remove(self.path("d/normal"))
+        for url in unnumbered:
+            self.assertEqual(body(url), b"a copy for older server setups", url)
 
     @unittest.skipUnless(os.path.exists("/etc/nginx/sites-available/default"),
                          "needs Debian's nginx with its default site")
@@ -392,7 +409,7 @@ class PublishTool(unittest.TestCase):
     def test_the_daily_resign_uploads_the_pages_last(self):
         self.release.tool("promote")
         dest = os.path.join(self.release.root, "web")
-        shutil.copytree(self.server, dest)
+        shutil.copytree(self.server, dest, symlinks=True)
         write_tree(dest, {"d/ustale.jpg": "dropped by a promote"})
         script = os.path.join(rf.REPO, "deploy", "resign", "kivo9-resign")
         result = subprocess.run(["bash", script, self.server, self.release.key, dest],

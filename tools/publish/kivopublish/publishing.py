@@ -4,8 +4,9 @@ release it serves) as it was.
 
 A release's packages are written once, under its number (d/<version>/), and the test pages
 name them; signed agents ask for them by that number. The names without a number, which
-agents without keys ask for, serve the normal release only: promote replaces them, so a
-test release never reaches the normal channel."""
+agents without keys ask for, serve the normal release only (d/normal, the link to its
+folder, and copies for older server setups): promote switches them, so a test release
+never reaches the normal channel."""
 
 import datetime
 import os
@@ -174,20 +175,52 @@ def _link_or_copy(source, temp):
     os.chmod(temp, 0o644)
 
 
-def _remove_stale_packages(root, names):
+def _stage_stale_removal(staged, root, names):
     # A package name the normal release lacks must not go on serving an older build: a
     # client would install it, still see the newer version, and download it again at every
     # run. The release's own copies stay.
     keep = {server_tree.package_name(n) for n in names}
-    for entry in os.listdir(os.path.join(root, "d")):
+    for entry in sorted(os.listdir(os.path.join(root, "d"))):
         if SERVED_PACKAGE.fullmatch(entry) and entry not in keep:
-            os.remove(os.path.join(root, "d", entry))
+            staged.remove(os.path.join(root, "d", entry))
 
 
-def _signing_key(root, key_path, slot, unnumbered=True):
+def _stage_normal_page(staged, root, block, page):
+    """Stages the normal page: in its release's folder, then d/normal switched to that
+    folder (page and packages for agents without keys in one rename), then the copies that
+    servers configured before d/normal read (packages before the page)."""
+    staged.add(server_tree.write_temp(server_tree.normal_page_path(root, block.version), page),
+               server_tree.normal_page_path(root, block.version))
+    # A name the release drops goes first: once d/normal has switched, the server falls
+    # back to these copies for a name the release lacks.
+    _stage_stale_removal(staged, root, [name for name, _, _ in block.packages])
+    if server_tree.normal_version(root) != block.version:
+        server_tree.stage_normal_link(staged, root, block.version)
+    for name, _, _ in block.packages:
+        temp = server_tree.temp_beside(server_tree.package_path(root, name))
+        _link_or_copy(server_tree.release_package_path(root, block.version, name), temp)
+        staged.add(temp, server_tree.package_path(root, name))
+    _stage_page(staged, root, "ver", page)
+
+
+def _stage_first_normal_link(staged, root):
+    """A tree last promoted before d/normal existed gets the link to the release it serves
+    now, so that the switch to the next one is a single rename too."""
+    if server_tree.normal_version(root) is not None:
+        return
+    current = server_tree.read_page(root, "ver")
+    if current is not None:
+        path = server_tree.normal_page_path(root, current[1].version)
+        staged.add(server_tree.write_temp(path, current[0]), path)
+        server_tree.stage_normal_link(staged, root, current[1].version)
+
+
+def _signing_key(root, key_path, slot):
     """The private key, once it has proved to be slot's and the tree it is to re-sign holds
     (pages against their keys, fields, packages against their lines; expiry aside), and the
-    key record to write when the tree has none."""
+    key record to write when the tree has none. The copies under the names without a number
+    are left out: the command writes them again from the release's own packages (an
+    interrupted promote may have left some)."""
     key = keys.load_private(key_path)
     record = key_record.check_signer(root, key, slot)
     with server_tree.Staged() as staged:
@@ -196,7 +229,7 @@ def _signing_key(root, key_path, slot, unnumbered=True):
         staged.commit()
     from . import verifying
     report = verifying.verify(root, expiry=False, signer=(slot, key.public_key()),
-                              unnumbered=unnumbered)
+                              unnumbered=False)
     if report.faults:
         shown = report.faults[:3] + (["..."] if len(report.faults) > 3 else [])
         raise PublishError("the tree does not hold, so nothing is signed: %s (run verify "
@@ -206,8 +239,7 @@ def _signing_key(root, key_path, slot, unnumbered=True):
 
 def promote(root, key_path, slot, expires_days):
     """Makes the test release the release (the ver pages); returns its version."""
-    # The unnumbered packages are what promote replaces: an interrupted promote left some.
-    key, record = _signing_key(root, key_path, slot, unnumbered=False)
+    key, record = _signing_key(root, key_path, slot)
     test = server_tree.read_page(root, "testver")
     if test is None:
         raise PublishError("no test release to promote (kivover/testver.htm is missing)")
@@ -222,14 +254,10 @@ def promote(root, key_path, slot, expires_days):
                                  expiry(expires_days, now), block.packages, block.extra)
     with server_tree.Staged() as staged:
         key_record.stage_record(staged, record)
-        # The names without a number follow the release first, then the page that names it.
-        for name, _, _ in block.packages:
-            temp = server_tree.temp_beside(server_tree.package_path(root, name))
-            _link_or_copy(server_tree.release_package_path(root, block.version, name), temp)
-            staged.add(temp, server_tree.package_path(root, name))
-        _stage_page(staged, root, "ver", signed_page.render_page(promoted, slot, _signer(key)))
+        _stage_first_normal_link(staged, root)
+        _stage_normal_page(staged, root, promoted,
+                           signed_page.render_page(promoted, slot, _signer(key)))
         staged.commit()
-    _remove_stale_packages(root, [name for name, _, _ in block.packages])
     return block.version
 
 
@@ -245,6 +273,10 @@ def resign(root, key_path, slot, expires_days):
         key_record.stage_record(staged, record)
         for chan, block in pages.items():
             block.seq, block.expires = seq, expires
-            _stage_page(staged, root, chan, signed_page.render_page(block, slot, _signer(key)))
+            page = signed_page.render_page(block, slot, _signer(key))
+            if chan == "ver":
+                _stage_normal_page(staged, root, block, page)
+            else:
+                _stage_page(staged, root, chan, page)
         staged.commit()
     return sorted(pages)

@@ -4,7 +4,11 @@ sees half a file.
     kivover/ver.htm  kivover/testver.htm     the primary server's pages
     d/ver.htm        d/testver.htm           the fallback server's pages (same bytes)
     d/<version>/u<name>.jpg                  each release's own packages, written once
-    d/u<name>.jpg                            the normal release's package for each name
+    d/normal -> <version>                    a link to the normal release's folder: its
+                                             ver.htm and packages are what agents without
+                                             keys get, switched at promote in one rename
+    d/<version>/ver.htm                      the normal page, while version is the release
+    d/u<name>.jpg                            copies for servers configured before d/normal
                                              (u.jpg: generic), replaced at promote
     meta/<version>/                          SHA256SUMS, <name>.files.lst, the packages
     keys/slot<N>.pub.pem                     the public key each signing slot is held to
@@ -23,6 +27,39 @@ PAGE_DIRS = ("kivover", "d")
 def page_paths(root, chan):
     """The two copies of the chan ("ver" or "testver") page, primary first."""
     return [os.path.join(root, folder, chan + ".htm") for folder in PAGE_DIRS]
+
+
+def normal_link(root):
+    return os.path.join(root, "d", "normal")
+
+
+def normal_version(root):
+    """The release d/normal points to, or None when there is no such link (a tree last
+    promoted before it existed). PublishError for a link that names no release."""
+    try:
+        target = os.readlink(normal_link(root))
+    except FileNotFoundError:
+        return None
+    except OSError as e:
+        raise PublishError("d/normal: %s; it must be a link to the normal release's folder "
+                           "(copy server trees with their links: cp -a, rsync -a)"
+                           % e.strerror) from None
+    if not target.isdigit() or not os.path.isdir(os.path.join(root, "d", target)):
+        raise PublishError("d/normal points to %r, not to a release's folder in d/" % target)
+    return target
+
+
+def normal_page_path(root, version):
+    """The normal page inside its release's folder, which d/normal makes the one served."""
+    return os.path.join(root, "d", version, "ver.htm")
+
+
+def stage_normal_link(staged, root, version):
+    """Stages d/normal pointing to version's folder; the rename switches it in one step."""
+    folder = os.path.join(root, "d")
+    temp = tempfile.mktemp(prefix=".normal.", suffix=".part", dir=folder)
+    os.symlink(version, temp)
+    staged.add(temp, normal_link(root))
 
 
 def package_name(name):
@@ -70,24 +107,31 @@ def write_temp(path, data):
     return temp
 
 
+def served_page_paths(root, chan):
+    """Every copy of the chan page that a server may serve: the normal release's own first
+    when d/normal exists, then the two of page_paths."""
+    version = normal_version(root) if chan == "ver" else None
+    return ([normal_page_path(root, version)] if version else []) + page_paths(root, chan)
+
+
 def read_page(root, chan):
-    """(page bytes, Block) of the chan page, or None when the page does not exist. Of two
+    """(page bytes, Block) of the chan page, or None when the page does not exist. Of
     copies that differ (a command stopped between them) the one with the higher seq counts.
     PublishError when no copy's block can be read."""
     copies = []
-    for path in page_paths(root, chan):
+    for path in served_page_paths(root, chan):
         try:
             with open(path, "rb") as f:
                 copies.append(f.read())
         except FileNotFoundError:
             copies.append(None)
-    if copies == [None, None]:
+    if all(page is None for page in copies):
         return None
     read = []
-    for page in copies:
+    for page in filter(None, copies):
         try:
             read.append((page, signed_page.parse_block(signed_page.split_page(page)[0])))
-        except (PublishError, TypeError):
+        except PublishError:
             pass
     if not read:
         raise PublishError("no copy of %s.htm can be read; run verify" % chan)
@@ -122,6 +166,10 @@ class Staged:
     def add(self, temp, final):
         self.moves.append((temp, final))
 
+    def remove(self, final):
+        """final goes at this point of the commit."""
+        self.moves.append((None, final))
+
     def discard_last(self):
         """Removes the temporary file staged last and forgets it."""
         temp, _ = self.moves.pop()
@@ -130,7 +178,10 @@ class Staged:
     def commit(self):
         while self.moves:
             temp, final = self.moves[0]
-            if os.path.isdir(temp) and os.path.isdir(final):
+            if temp is None:
+                if os.path.lexists(final):
+                    os.remove(final)
+            elif os.path.isdir(temp) and not os.path.islink(temp) and os.path.isdir(final):
                 # A folder cannot replace a folder in one step: the old one goes aside first.
                 aside = tempfile.mkdtemp(prefix=".old.", dir=os.path.dirname(final))
                 os.replace(final, os.path.join(aside, "old"))
@@ -145,7 +196,9 @@ class Staged:
 
     def discard(self):
         for temp, _ in self.moves:
-            if os.path.isdir(temp):
+            if temp is None:
+                continue
+            if os.path.isdir(temp) and not os.path.islink(temp):
                 shutil.rmtree(temp, ignore_errors=True)
             elif os.path.lexists(temp):
                 os.remove(temp)

@@ -68,20 +68,29 @@ def _read(path):
 
 def _check_page(root, chan, slot_keys, now, report):
     """The page's Block when it is sound, else None (with its faults reported)."""
-    paths = server_tree.page_paths(root, chan)
+    try:
+        paths = server_tree.served_page_paths(root, chan)
+    except PublishError as e:
+        report.fault("d/normal", str(e))
+        return None
     copies = [_read(p) for p in paths]
     name = chan + ".htm"
-    if copies == [None, None]:
+    if all(page is None for page in copies):
         return None
     blocks = [_check_copy(os.path.relpath(path, root), chan, page, slot_keys, now, report)
               for path, page in zip(paths, copies)]
     if None in blocks:
         return None
-    if copies[0] != copies[1]:
+    linked = server_tree.normal_version(root) if chan == "ver" else None
+    if linked is not None and blocks[0].version != linked:
+        report.fault(os.path.relpath(paths[0], root), "v=%s in the folder of %s"
+                     % (blocks[0].version, linked))
+        return None
+    if len(set(copies)) > 1:
         # Each copy holds on its own: a command stopped between them, and the next one that
         # writes pages makes them one again.
-        report.notes.append("the copies of %s in kivover/ and d/ differ (an interrupted "
-                            "command); the next release, promote or resign makes them one" % name)
+        report.notes.append("the copies of %s differ (an interrupted command); the next "
+                            "release, promote or resign makes them one" % name)
     return max(blocks, key=lambda block: block.seq)
 
 
@@ -151,11 +160,17 @@ def _check_package(root, version, line, path, report):
 
 def _check_served_set(root, normal, report):
     listed = {server_tree.package_name(n) for n, _, _ in (normal.packages if normal else [])}
-    folder = os.path.join(root, "d")
-    for entry in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
-        if entry.startswith("u") and entry.endswith(".jpg") and entry not in listed:
-            if normal is None:  # a tree published before releases kept their own packages
-                report.notes.append("d/%s is served with no normal page: promote replaces it"
-                                    % entry)
-            else:
-                report.fault("d/" + entry, "served under its name but not on the normal page")
+    try:
+        linked = server_tree.normal_version(root)
+    except PublishError:
+        linked = None  # reported with the page
+    for folder in ["d"] + (["d/normal"] if linked else []):
+        path = os.path.join(root, folder)
+        for entry in sorted(os.listdir(path)) if os.path.isdir(path) else []:
+            if entry.startswith("u") and entry.endswith(".jpg") and entry not in listed:
+                if normal is None:  # a tree published before releases kept their own packages
+                    report.notes.append("%s/%s is served with no normal page: promote "
+                                        "replaces it" % (folder, entry))
+                else:
+                    report.fault("%s/%s" % (folder, entry),
+                                 "served under its name but not on the normal page")
