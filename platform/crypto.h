@@ -42,6 +42,10 @@ class Sha256 {
 // The digest as 64 lower-case hexadecimal digits.
 std::string HexDigest(const Sha256Digest& digest);
 
+// Fills out with size bytes from the system's cryptographic random source. False when the
+// source fails; out is then not to be used.
+bool RandomBytes(void* out, std::size_t size);
+
 // Does the crypto library's one-time set-up now (loading its algorithms costs about a
 // millisecond at their first use), so that it can overlap other work. Safe on any thread,
 // any number of times; failures are left for the real calls to meet.

@@ -6,6 +6,7 @@ import base64
 import datetime
 import fcntl
 import hashlib
+import json
 import os
 import re
 import shutil
@@ -208,6 +209,42 @@ class PublishTool(unittest.TestCase):
         seq = lambda page: int(re.search(rb"^seq=(\d+)$", page, re.M).group(1))  # noqa: E731
         self.assertGreater(seq(new), seq(old))
         self.assertIn("expires at", self.release.tool("verify").stdout)  # within a day
+
+    def test_a_stage_grows_halts_and_hands_its_release_before_on(self):
+        def status():
+            return json.loads(self.release.tool("status", "--json").stdout)["ver"]
+
+        def tool(*args):
+            result = self.release.tool(*args, check=False)
+            return result.returncode, (result.stdout + result.stderr).strip()
+        self.release.tool("promote")
+        for version in ("1205", "1206"):
+            self.release.publish(version, self.trees)
+            self.assertEqual(tool("promote", "--share", "5%"),
+                             (0, "release %s promoted to 5%%" % version))
+            if version == "1205":
+                self.assertEqual(tool("rollout", "--share", "2%"), (1, "kivo-publish rollout: "
+                                 "release 1205 is out to 5%; a stage only grows (halt stops it)"))
+                self.assertEqual(tool("rollout", "--share", "12.5%")[0], 0)
+                self.assertEqual(tool("halt")[0], 0)
+                self.assertEqual(tool("halt"), (1, "kivo-publish halt: release 1205 is halted "
+                                                   "already"))
+        # 1206 is staged over 1204, the last release out to everyone, never the halted 1205.
+        self.assertEqual({k: status()[k] for k in ("release", "share_basis_points", "halted",
+                                                   "release_before", "key_slot")},
+                         {"release": "1206", "share_basis_points": 500, "halted": False,
+                          "release_before": "1204", "key_slot": 1})
+        self.assertRegex(self.release.tool("status").stdout,
+                         r"(?m)^ver +release 1206  share 5%  release before 1204  seq \d+  "
+                         r"expires \S+Z  key slot 1$")
+        salt = re.search(rb"^salt=(\w+)$", self.read("d/ver.htm"), re.M).group(1)
+        self.assertEqual(tool("rollout", "--share", "100%")[0], 0)
+        self.assertIn(b"\nshare=10000\nsalt=%s\n" % salt, self.read("d/ver.htm"), "same cohort")
+        self.assertEqual(tool("rollout", "--share", "0%")[0], 1)
+        self.assertEqual(self.release.tool("verify").returncode, 0)
+        shutil.rmtree(self.path("d/1204"))
+        self.assertRegex(self.release.tool("verify", check=False).stdout,
+                         r"FAULT d/1204/uzh.jpg: missing")
 
     def test_refused_trees_leave_the_release_served(self):
         outside = os.path.join(self.release.root, "outside.txt")

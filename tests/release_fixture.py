@@ -71,7 +71,7 @@ class ReleaseServer:
 
     def tool(self, command, *args, check=True):
         """Runs a subcommand on this tree with the matching key (--pubkey for verify)."""
-        key = ["--pubkey", self.pubkey] if command == "verify" else ["--key", self.key]
+        key = {"verify": ["--pubkey", self.pubkey], "status": []}.get(command, ["--key", self.key])
         return run_tool(command, "--out", self.server_dir, *key, *args, check=check)
 
     @property

@@ -34,11 +34,11 @@ bool IsAcceptablePart(std::wstring_view part) {
 // scratch names they write beside them.
 bool IsReservedTopName(std::wstring_view part) {
   static const std::wstring_view kReserved[] = {
-      kUserDirName,       kUpdateDirName,     kStagingDirName,
-      L"update.old",      kJournalName,       L"install.journal.new",
-      kBackupDirName,     kDiscardDirName,    kCopyScratchName,
-      kReportName,        L"install.log.new", kReleaseRecordName,
-      L"release.seen.new"};
+      kUserDirName,        kUpdateDirName,     kStagingDirName,
+      L"update.old",       kJournalName,       L"install.journal.new",
+      kBackupDirName,      kDiscardDirName,    kCopyScratchName,
+      kReportName,         L"install.log.new", kReleaseRecordName,
+      L"release.seen.new", kInstallIdName,     L"install.id.new"};
   for (const std::wstring_view name : kReserved) {
     if (SameIgnoringAsciiCase(part, name)) return true;
   }

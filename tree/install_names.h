@@ -22,6 +22,7 @@ inline constexpr wchar_t kDiscardDirName[] = L"install.trash";
 inline constexpr wchar_t kCopyScratchName[] = L"install.partial";
 inline constexpr wchar_t kReportName[] = L"install.log";
 inline constexpr wchar_t kReleaseRecordName[] = L"release.seen";
+inline constexpr wchar_t kInstallIdName[] = L"install.id";
 
 // The marker of an unpacked tree, relative, native separators.
 std::wstring MarkerPath();

@@ -39,7 +39,8 @@ AgentLayout::AgentLayout(const std::wstring& agentDir)
       unpackedMarkerPath_(updateResourceDir_ + L"version.ini"),
       postUpgradeProgramPath_(updateDir_ + L"Kivo9PostUpgrade.exe"),
       userConfigPath_(userDir_ + L"UserConfig.ini"),
-      releaseRecordPath_(agentDir + tree::kReleaseRecordName) {}
+      releaseRecordPath_(agentDir + tree::kReleaseRecordName),
+      installIdPath_(agentDir + tree::kInstallIdName) {}
 
 AgentLayout AgentLayout::OfRunningAgent() { return AgentLayout(GetAgentDir()); }
 

@@ -43,6 +43,8 @@ class AgentLayout {
   const std::wstring& GetUserConfigPath() const { return userConfigPath_; }
   // release.seen, what a signed agent remembers of the pages it believed.
   const std::wstring& GetReleaseRecordPath() const { return releaseRecordPath_; }
+  // install.id, the random id a staged release draws its cohort from.
+  const std::wstring& GetInstallIdPath() const { return installIdPath_; }
 
   // "LngFile" of section "Settings" in the user settings, "English.ini" when missing (at
   // most 255 characters); read afresh at every call.
@@ -67,6 +69,7 @@ class AgentLayout {
   std::wstring postUpgradeProgramPath_;
   std::wstring userConfigPath_;
   std::wstring releaseRecordPath_;
+  std::wstring installIdPath_;
   mutable std::optional<std::wstring> languageFilePath_;
 };
 

@@ -91,7 +91,8 @@ bool PendingHandOver::Start(const std::wstring& extractor, const std::wstring& p
   return PrepareStaging(stagingDir_) && extractor_.Start(extractor, parameters, L"");
 }
 
-UnpackedTree PendingHandOver::Complete(std::uint32_t timeoutMs) {
+UnpackedTree PendingHandOver::Complete(std::uint32_t timeoutMs,
+                                       const std::function<std::string()>& stillWanted) {
   UnpackedTree tree = tree_;
   if (!extractor_.IsStarted()) return tree;
   std::uint32_t exitCode = 0;
@@ -101,6 +102,7 @@ UnpackedTree PendingHandOver::Complete(std::uint32_t timeoutMs) {
   tree.why = !ended ? "the extractor did not end within " + std::to_string(timeoutMs / 1000) + " s"
              : exitCode != 0 ? "the extractor ended with code " + std::to_string(exitCode)
                              : TreeProblem(stagingDir_);
+  if (tree.why.empty() && stillWanted) tree.why = stillWanted();
   if (tree.why.empty() && !RenameIntoPlace(stagingDir_, tree.dir)) {
     tree.why = "the tree could not be renamed into place";
   }

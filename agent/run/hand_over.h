@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "agent/base/layout.h"
@@ -56,9 +57,11 @@ class PendingHandOver {
   // directory now holds the complete tree. Else the tree says why, with no update directory
   // made from this package and the staging directory removed: nothing was started, the
   // extractor did not end in time (it is stopped) or failed, or the tree is no unpacked
-  // package (TreeProblem in hand_over.cpp). An update directory an earlier run left is
-  // replaced only by a complete tree. Either way the package folder is removed.
-  UnpackedTree Complete(std::uint32_t timeoutMs);
+  // package (TreeProblem in hand_over.cpp), or stillWanted, asked last, names why the tree
+  // is not to be handed over after all. An update directory an earlier run left is replaced
+  // only by a complete, wanted tree. Either way the package folder is removed.
+  UnpackedTree Complete(std::uint32_t timeoutMs,
+                        const std::function<std::string()>& stillWanted = {});
 
  private:
   platform::ChildProcess extractor_;

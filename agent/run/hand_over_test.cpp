@@ -56,27 +56,33 @@ TEST_F(HandOverTest, OnlyAWholeCheckedTreeReplacesTheUpdateDirectory) {
     std::function<void(const std::wstring& staging)> layOut;
     bool extractorFails;
     std::string why;
+    std::string unwanted;  // what the last question before the hand-over answers
   } cases[] = {
       {[&](const std::wstring& s) {
          Put(s, L"Resource\\version.ini", version);
          Put(s, L"Kivo9.exe", "exe");
          Put(s, L"Resource\\files.lst", list);
        },
-       false, ""},
-      {[&](const std::wstring& s) { Put(s, L"Kivo9.exe", "exe"); }, false, marker},
+       false, "", ""},
+      {[&](const std::wstring& s) { Put(s, L"Kivo9.exe", "exe"); }, false, marker, ""},
       {[&](const std::wstring& s) {
          Put(s, L"Resource\\version.ini", version);
          Put(s, L"install.journal", "");
        },
-       false, "the tree names a place no update may change: install.journal"},
+       false, "the tree names a place no update may change: install.journal", ""},
       {[&](const std::wstring& s) {
          Put(s, L"Resource\\version.ini", version);
          Put(s, L"Kivo9.exe", "exf");
          Put(s, L"Resource\\files.lst", list);
        },
-       false, "content differs from the file list: Kivo9.exe"},
+       false, "content differs from the file list: Kivo9.exe", ""},
       {[&](const std::wstring& s) { Put(s, L"Resource\\version.ini", version); }, true,
-       "the extractor ended with code 1"},
+       "the extractor ended with code 1", ""},
+      {[&](const std::wstring& s) {
+         Put(s, L"Resource\\version.ini", version);
+         Put(s, L"Kivo9.exe", "exe");
+       },
+       false, "release 1206 is halted", "release 1206 is halted"},
   };
   for (const auto& c : cases) {
     Put(layout_.GetUpdateDir(), L"Kivo9.exe", "pending");  // an update an earlier run left
@@ -89,7 +95,9 @@ TEST_F(HandOverTest, OnlyAWholeCheckedTreeReplacesTheUpdateDirectory) {
     if (c.extractorFails) CreateDirectoryChain(record + kSep);
     ASSERT_TRUE(handOver.Start(extractor_, L"x"));
     c.layOut(handOver.StagingDir());
-    const UnpackedTree tree = handOver.Complete(30000);
+    std::function<std::string()> stillWanted;
+    if (!c.unwanted.empty()) stillWanted = [&c] { return c.unwanted; };
+    const UnpackedTree tree = handOver.Complete(30000, stillWanted);
     EXPECT_EQ(tree.why, c.why);
     EXPECT_EQ(bool(tree), c.why.empty());
     EXPECT_EQ(platform::ReadWholeFile(tree.dir + L"Kivo9.exe"), c.why.empty() ? "exe" : "pending");

@@ -1,6 +1,8 @@
 #include "agent/run/run_sequence.h"
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "agent/run/combine_filter_lists.h"
 #include "agent/run/messages.h"
@@ -41,14 +43,34 @@ void StartPostUpgradeProgram(const UnpackedTree& tree) {
 // The merge and the post-upgrade program act on the tree only once the extractor has
 // ended and the whole tree is in the update directory. Why a tree was not taken is dropped
 // on purpose: the run's messages are the same either way, and the next run starts afresh.
-void AwaitUnpackedTree(const RunInputs& run, PendingHandOver& handOver) {
+void AwaitUnpackedTree(const RunInputs& run, PendingHandOver& handOver,
+                       const std::function<std::string()>& stillWanted) {
   PrintMessage(run, kUnpacking);
-  const UnpackedTree tree = handOver.Complete(kExtractorWaitMs);
+  const UnpackedTree tree = handOver.Complete(kExtractorWaitMs, stillWanted);
   if (tree && PathExists(tree.markerPath)) {
     if (run.consoleMode) CombineFilterLists(run.layout.UserDir(), tree);
     StartPostUpgradeProgram(tree);
   }
   PrintMessage(run, kTreeWaitOver);
+}
+
+// A signed release is asked for once more before its tree is handed over, so that a halt
+// published while it downloaded still stops it. What that check refuses is said only when it
+// stops the hand-over: the first check has said the rest. Unsigned agents hand over as they
+// always did.
+std::function<std::string()> StillOffered(const RunInputs& run, const VersionCheck& check) {
+  if (!check.release) return {};
+  return [&run, version = check.release->version]() -> std::string {
+    RunInputs again = run;
+    std::vector<std::pair<std::wstring, std::string>> refusals;
+    again.refused = [&refusals](const std::wstring& what, const std::string& why) {
+      refusals.emplace_back(what, why);
+    };
+    const VersionCheck now = CheckVersion(again);
+    if (now.release && now.release->version == version) return "";
+    for (const auto& [what, why] : refusals) Report(run.refused, what, why);
+    return "release " + version + " is no longer offered to this installation";
+  };
 }
 
 // The package step once the version check has found a newer build. Why no package came is
@@ -60,7 +82,7 @@ void FetchUpdate(const RunInputs& run, const VersionCheck& check) {
   if (step.Result() == 0) {
     PrintMessage(run, kNotFetched);
   } else {
-    AwaitUnpackedTree(run, *step.handOver);
+    AwaitUnpackedTree(run, *step.handOver, StillOffered(run, check));
   }
 }
 

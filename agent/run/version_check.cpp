@@ -4,6 +4,7 @@
 #include <future>
 
 #include "agent/http/http_downloader.h"
+#include "agent/run/release_choice.h"
 #include "agent/trust/page_trust.h"
 #include "agent/trust/release_record.h"
 #include "build_config.h"
@@ -30,6 +31,26 @@ bool Remember(const std::wstring& recordPath, const SignedFields& fields, std::u
   return true;
 }
 
+// The release this installation takes from the believed page: staged, halted or the one
+// before (release_choice.h).
+void Choose(VersionCheck& check, const std::wstring& installedVersion, bool person,
+            const std::wstring& installIdPath, const std::wstring& url,
+            const RefusalReport& refused) {
+  const std::int32_t installed = VersionValue(installedVersion);
+  auto installId = [&installIdPath]() -> std::optional<InstallId> {
+    if (installIdPath.empty()) return std::nullopt;
+    return KeptInstallId(installIdPath);
+  };
+  ReleaseChoice choice = ChooseRelease(*check.release, installed, person, installId);
+  if (choice.halted && VersionValue(platform::FromUtf8(check.release->version)) > installed) {
+    Report(refused, url, "release " + check.release->version + " is halted");
+  }
+  check.release = std::move(choice.release);
+  check.result = check.release
+                     ? CompareVersions(installedVersion, platform::FromUtf8(check.release->version))
+                     : VersionCheckResult::UpToDate;
+}
+
 }  // namespace
 
 std::wstring VersionPageUrl(bool fallbackServer, bool testPages) {
@@ -43,7 +64,8 @@ std::wstring VersionPageUrl(bool fallbackServer, bool testPages) {
 
 VersionCheck CheckVersion(const RunInputs& run) {
   return CheckVersionTrusting(run.layout.GetInstalledVersion(), run.consoleMode, run.keys, run.now,
-                              run.layout.GetReleaseRecordPath(), run.refused);
+                              run.layout.GetReleaseRecordPath(), run.refused,
+                              run.layout.GetInstallIdPath());
 }
 
 VersionCheckResult CheckVersionOf(const std::wstring& installedVersion, bool testPages) {
@@ -52,7 +74,8 @@ VersionCheckResult CheckVersionOf(const std::wstring& installedVersion, bool tes
 
 VersionCheck CheckVersionTrusting(const std::wstring& installedVersion, bool testPages,
                                   const ReleaseKeys& keys, std::int64_t now,
-                                  const std::wstring& recordPath, const RefusalReport& refused) {
+                                  const std::wstring& recordPath, const RefusalReport& refused,
+                                  const std::wstring& installIdPath) {
   VersionCheck check;
   // The crypto library sets itself up while the page travels; joined when this returns.
   std::future<void> cryptoReady;
@@ -60,6 +83,7 @@ VersionCheck CheckVersionTrusting(const std::wstring& installedVersion, bool tes
     cryptoReady = std::async(std::launch::async, platform::PrepareCrypto);
   // One downloader serves both pages.
   CHttpDownloader downloader;
+  std::wstring trustedUrl;
   auto versionOf = [&](bool fallbackServer) {
     const std::wstring url = VersionPageUrl(fallbackServer, testPages);
     TextSink page;
@@ -84,10 +108,12 @@ VersionCheck CheckVersionTrusting(const std::wstring& installedVersion, bool tes
       return std::wstring();
     }
     check.release = std::move(fields);
+    trustedUrl = url;
     return version;
   };
   std::wstring serverVersion = versionOf(false);
   if (serverVersion.empty()) serverVersion = versionOf(true);
   check.result = CompareVersions(installedVersion, serverVersion);
+  if (check.release) Choose(check, installedVersion, testPages, installIdPath, trustedUrl, refused);
   return check;
 }

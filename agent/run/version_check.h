@@ -22,7 +22,8 @@ inline constexpr std::wstring_view kVersionEndMarker = L":Kivo9VersionEnd";
 
 struct VersionCheck {
   VersionCheckResult result = VersionCheckResult::CheckFailed;
-  // The signed fields of the page in use; set only when the agent trusts signed pages alone.
+  // The signed release to take (the page's own, or the release before a staged or halted
+  // one); set only when the agent trusts signed pages alone and the page offers one.
   std::optional<SignedFields> release;
 };
 
@@ -37,11 +38,15 @@ VersionCheck CheckVersion(const RunInputs& run);
 // CheckVersion for a given installed version text, keys and time (seconds since the epoch);
 // refused pages go to refused. With keys, a page older than what the release record at
 // recordPath holds is refused too (ReplayProblem), and a page believed is recorded there
-// before this returns; "" keeps no record.
+// before this returns; "" keeps no record. Then the release taken is the one ChooseRelease
+// gives (testPages is a person's check, which is not staged), with the install id kept at
+// installIdPath ("" for none: outside every stage); a halted release newer than the
+// installed one is reported, and offers nothing.
 VersionCheck CheckVersionTrusting(const std::wstring& installedVersion, bool testPages,
                                   const ReleaseKeys& keys, std::int64_t now,
                                   const std::wstring& recordPath = L"",
-                                  const RefusalReport& refused = {});
+                                  const RefusalReport& refused = {},
+                                  const std::wstring& installIdPath = L"");
 
 // CheckVersion for a given installed version text, trusting any page.
 VersionCheckResult CheckVersionOf(const std::wstring& installedVersion, bool testPages);

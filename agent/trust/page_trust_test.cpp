@@ -99,6 +99,17 @@ TEST(PageTrustTest, TrustedFieldsCarryThePackages) {
   EXPECT_EQ(platform::HexDigest(fields->Package(L"")->sha256),
             "2872b52844a8db662e8fc730f5af5565f75817a1172397af0c1a48f8d0dc292d");
   EXPECT_EQ(fields->Package(L"zh"), nullptr);
+  EXPECT_EQ(fields->rollout.share, kWholeFleet) << "no share line: every installation";
+
+  const auto staged =
+      TrustedPageFields(Page(Table().Named("staged").block), kTestPage, Table().keys, why);
+  ASSERT_TRUE(staged) << why;
+  EXPECT_EQ(staged->rollout.share, 500u);
+  EXPECT_EQ(staged->rollout.salt, "00112233445566778899aabbccddeeff");
+  EXPECT_EQ(staged->rollout.previousVersion, "1203");
+  ASSERT_EQ(staged->rollout.previousPackages.size(), 1u);
+  EXPECT_EQ(staged->rollout.previousPackages[0].size, 12u);
+  EXPECT_EQ(staged->packages.size(), 2u) << "prevpkg lines are not the release's own";
 }
 
 TEST(PageTrustTest, EveryAlteredByteOfTheBlockIsRefused) {

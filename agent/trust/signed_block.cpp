@@ -56,6 +56,35 @@ bool SetOnce(std::optional<std::string>& field, std::string_view value) {
   return true;
 }
 
+bool IsSalt(std::string_view text) {
+  return text.size() >= 16 && text.size() <= 64 &&
+         std::all_of(text.begin(), text.end(),
+                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// The rollout lines once the block's lines are read; why set when they do not hold.
+bool ReadRollout(const std::optional<std::string>& share, const std::optional<std::string>& salt,
+                 const std::optional<std::string>& previous, SignedRollout& rollout,
+                 std::string& why) {
+  if (share) {
+    const auto basisPoints = ParseDecimal(*share, kWholeFleet);
+    if (!basisPoints) return why = "malformed share", false;
+    rollout.share = static_cast<std::uint32_t>(*basisPoints);
+  }
+  if (salt && !IsSalt(*salt)) return why = "malformed salt", false;
+  if (!salt && rollout.share > 0 && rollout.share < kWholeFleet) {
+    return why = "a share without a salt", false;
+  }
+  rollout.salt = salt.value_or("");
+  // The release before is asked for by its number, as every release is.
+  if (previous && (previous->size() > 10 || !ParseDecimal(*previous, INT32_MAX))) {
+    return why = "malformed prev", false;
+  }
+  if (!previous && !rollout.previousPackages.empty()) return why = "prevpkg without prev", false;
+  rollout.previousVersion = previous.value_or("");
+  return true;
+}
+
 }  // namespace
 
 std::optional<SignedBlock> FindSignedBlock(std::string_view page, std::string& why) {
@@ -93,7 +122,7 @@ std::optional<SignedFields> ParseSignedFields(std::string_view signedBytes, std:
     why = "malformed signed bytes";
     return std::nullopt;
   }
-  std::optional<std::string> channel, version, sequence, expires;
+  std::optional<std::string> channel, version, sequence, expires, share, salt, previous;
   SignedFields fields;
   auto fail = [&why](std::string reason) {
     why = std::move(reason);
@@ -112,14 +141,21 @@ std::optional<SignedFields> ParseSignedFields(std::string_view signedBytes, std:
     if (key == "v") fresh = SetOnce(version, value);
     if (key == "seq") fresh = SetOnce(sequence, value);
     if (key == "exp") fresh = SetOnce(expires, value);
+    if (key == "share") fresh = SetOnce(share, value);
+    if (key == "salt") fresh = SetOnce(salt, value);
+    if (key == "prev") fresh = SetOnce(previous, value);
     if (!fresh) return fail("signed field given twice: " + std::string(key));
-    if (key != "pkg") continue;
+    if (key != "pkg" && key != "prevpkg") continue;
     auto package = ParsePackageLine(value);
-    if (!package) return fail("malformed pkg line");
-    if (fields.Package(package->name) != nullptr) return fail("pkg line given twice");
-    fields.packages.push_back(std::move(*package));
+    if (!package) return fail("malformed " + std::string(key) + " line");
+    auto& list = key == "pkg" ? fields.packages : fields.rollout.previousPackages;
+    for (const SignedPackage& listed : list) {
+      if (listed.name == package->name) return fail(std::string(key) + " line given twice");
+    }
+    list.push_back(std::move(*package));
   }
   if (!channel || !version || !sequence || !expires) return fail("signed field missing");
+  if (!ReadRollout(share, salt, previous, fields.rollout, why)) return std::nullopt;
   const auto sequenceNumber = ParseDecimal(*sequence);
   const auto expiry = ParseUtcTime(*expires);
   if (!sequenceNumber) return fail("malformed seq");

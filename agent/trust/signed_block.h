@@ -41,12 +41,26 @@ struct SignedPackage {
   platform::Sha256Digest sha256{};
 };
 
+// Basis points: 10,000 is every installation.
+inline constexpr std::uint32_t kWholeFleet = 10000;
+
+// How far the release is rolled out, when the block says so (share=, salt=, prev=, prevpkg=
+// lines, which agents before them ignore).
+struct SignedRollout {
+  std::uint32_t share = kWholeFleet;  // basis points of installations that take the release;
+                                      // 0 halts it
+  std::string salt;                   // drawn per release, so each release has its own cohort
+  std::string previousVersion;        // the release before, for those outside; "" for none
+  std::vector<SignedPackage> previousPackages;
+};
+
 struct SignedFields {
   std::string channel;  // "ver" or "testver" (any text is read; callers compare)
   std::string version;  // as the marker carries it
   std::uint64_t sequence = 0;
   std::int64_t expires = 0;  // seconds since 1970-01-01T00:00:00Z
   std::vector<SignedPackage> packages;
+  SignedRollout rollout;
   platform::Sha256Digest signedBytesSha256{};  // of the bytes the fields were read from
 
   // The package of that name, or nullptr when the release has none.
@@ -54,7 +68,9 @@ struct SignedFields {
 };
 
 // The fields of verified signed bytes: "key=value" lines, unknown keys ignored, chan, v, seq
-// and exp exactly once each, pkg once per name. nullopt with why set when they do not hold.
+// and exp exactly once each, pkg once per name; share (0 to 10000), salt (16 to 64
+// lower-case hex digits, needed by a share between), prev (a release number) at most once,
+// prevpkg once per name and only with prev. nullopt with why set when they do not hold.
 std::optional<SignedFields> ParseSignedFields(std::string_view signedBytes, std::string& why);
 
 // "YYYY-MM-DDTHH:MM:SSZ" as seconds since the epoch; nullopt for any other form or a

@@ -8,7 +8,9 @@
 #include <openssl/ecdsa.h>
 #include <openssl/evp.h>
 #include <openssl/params.h>
+#include <sys/random.h>
 
+#include <cerrno>
 #include <stdexcept>
 
 #include "platform/crypto.h"
@@ -169,6 +171,19 @@ bool VerifyP256Signature(const P256PublicPoint& publicKey, std::string_view mess
   return c.EVP_DigestVerify(context.get(), der.data(), der.size(),
                             reinterpret_cast<const unsigned char*>(message.data()),
                             message.size()) == 1;
+}
+
+// The kernel's source: no library needed, and it blocks only until the pool is first seeded.
+bool RandomBytes(void* out, std::size_t size) {
+  auto* at = static_cast<unsigned char*>(out);
+  while (size > 0) {
+    const ssize_t got = getrandom(at, size, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    at += got;
+    size -= static_cast<std::size_t>(got);
+  }
+  return true;
 }
 
 }  // namespace platform

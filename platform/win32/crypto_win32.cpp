@@ -4,6 +4,7 @@
 // bcrypt.h needs the types of windows.h.
 #include <bcrypt.h>
 
+#include <climits>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -113,6 +114,13 @@ bool VerifyP256Signature(const P256PublicPoint& publicKey, std::string_view mess
   P256Signature raw = signature;
   return BCRYPT_SUCCESS(BCryptVerifySignature(key.get(), nullptr, digest.data(), digest.size(),
                                               raw.data(), raw.size(), 0));
+}
+
+bool RandomBytes(void* out, std::size_t size) {
+  const ProviderHandle provider = OpenProvider(BCRYPT_RNG_ALGORITHM);
+  return provider.get() != nullptr && size <= ULONG_MAX &&
+         BCRYPT_SUCCESS(BCryptGenRandom(provider.get(), static_cast<PUCHAR>(out),
+                                        static_cast<ULONG>(size), 0));
 }
 
 }  // namespace platform

@@ -61,8 +61,21 @@ def _parser():
                          "generic package) and its build tree, Kivo9.exe at its top; repeat")
     release.add_argument("--combine-filter", action="store_true",
                          help="ask the agent to merge the user's filter lists (default: not)")
-    signing("promote", "make the test release the release (the normal channel)")
+    promote = signing("promote", "make the test release the release (the normal channel)")
+    promote.add_argument("--share", metavar="PERCENT",
+                         help="stage it: only this share of the installations takes it, the "
+                         "others keep the release before (default: 100%%, every one)")
+    rollout = signing("rollout", "widen the normal release's stage (a share only grows)")
+    rollout.add_argument("--share", required=True, metavar="PERCENT",
+                         help="the share of installations that take it, such as 5%% or 0.5%%, "
+                         "at least the share it has; after a halt, any share resumes it")
+    signing("halt", "stop the normal release: no agent hands it over any more; installations "
+            "with an older build take the release before it")
     signing("resign", "new seq and exp on every page; run daily (deploy/resign)")
+    status = command("status", "each channel's release, share, release before, seq, expiry "
+                     "and key slot")
+    tree(status)
+    status.add_argument("--json", action="store_true", help="one JSON object, for scripts")
     verify = command("verify", "check pages and packages as the agents would")
     tree(verify)
     verify.add_argument("--pubkey", metavar="PEM",
@@ -94,7 +107,7 @@ def _run(args):
     from . import tree_lock
     if args.command == "release":
         os.makedirs(args.out, exist_ok=True)  # the first release makes the tree
-    with tree_lock.held(args.out, exclusive=args.command != "verify"):
+    with tree_lock.held(args.out, exclusive=args.command not in ("verify", "status")):
         return _run_on_tree(args)
 
 
@@ -114,6 +127,9 @@ def _run_on_tree(args):
               else "all pages and packages hold")
         return 1 if report.faults else 0
     from . import publishing
+    if args.command == "status":
+        _print_status(publishing.status(args.out), args.json)
+        return 0
     if args.command == "release":
         lines = publishing.release(args.out, args.version, args.key, args.key_slot, args.tree,
                                    args.combine_filter, args.expires_days)
@@ -121,12 +137,37 @@ def _run_on_tree(args):
             print("pkg=%s %d %s" % (name, size, digest))
         print("test release %s published" % args.version)
     elif args.command == "promote":
-        print("release %s promoted" % publishing.promote(args.out, args.key, args.key_slot,
-                                                         args.expires_days))
+        share = publishing.parse_share(args.share) if args.share else None
+        print("release %s promoted to %s" % (
+            publishing.promote(args.out, args.key, args.key_slot, args.expires_days, share),
+            publishing.percent(share)))
+    elif args.command == "rollout":
+        share = publishing.parse_share(args.share)
+        print("release %s rolled out to %s" % (publishing.rollout(
+            args.out, args.key, args.key_slot, args.expires_days, share),
+            publishing.percent(share)))
+    elif args.command == "halt":
+        print("release %s halted" % publishing.halt(args.out, args.key, args.key_slot,
+                                                    args.expires_days))
     else:
         print("re-signed: " + ", ".join(
             publishing.resign(args.out, args.key, args.key_slot, args.expires_days)))
     return 0
+
+
+def _print_status(channels, as_json):
+    if as_json:
+        import json
+        print(json.dumps(channels, indent=2, sort_keys=True))
+        return
+    if not channels:
+        print("no pages")
+    from .publishing import percent
+    for chan, page in channels.items():
+        share = "halted" if page["halted"] else percent(page["share_basis_points"])
+        print("%-8s release %s  share %s  release before %s  seq %d  expires %s  key slot %d"
+              % (chan, page["release"], share, page["release_before"] or "none", page["seq"],
+                 page["expires"], page["key_slot"]))
 
 
 def _join_tree_values(argv):

@@ -237,8 +237,32 @@ def _signing_key(root, key_path, slot):
     return key, record
 
 
-def promote(root, key_path, slot, expires_days):
-    """Makes the test release the release (the ver pages); returns its version."""
+def parse_share(text):
+    """Basis points of a share given as a percentage ("5%", "0.5%", "100"); PublishError
+    for anything else or a share outside (0, 100]."""
+    match = re.fullmatch(r"([0-9]{1,3})(?:\.([0-9]{1,2}))?%?", text)
+    if not match:
+        raise PublishError("--share %r: want a percentage such as 5%% or 0.5%%" % text)
+    points = int(match.group(1)) * 100 + int((match.group(2) or "0").ljust(2, "0"))
+    if not 0 < points <= signed_page.WHOLE_FLEET:
+        raise PublishError("--share %s: want more than 0%% and at most 100%% (halt stops a "
+                           "release)" % text)
+    return points
+
+
+def _release_before(current, version):
+    """What installations outside the stage of version take: the normal release now served
+    when it is out to all of them, else the one it was staged over (never a halted one)."""
+    if current is None or not current.version.isdigit() or int(current.version) >= int(version):
+        return current.rollout.before if current is not None else None
+    if current.rollout.share in (None, signed_page.WHOLE_FLEET):
+        return (current.version, current.packages)
+    return current.rollout.before
+
+
+def promote(root, key_path, slot, expires_days, share=None):
+    """Makes the test release the release (the ver pages), to share basis points of the
+    installations (None: all of them); returns its version."""
     key, record = _signing_key(root, key_path, slot)
     test = server_tree.read_page(root, "testver")
     if test is None:
@@ -249,9 +273,16 @@ def promote(root, key_path, slot, expires_days):
         if not os.path.isfile(path) or package.sha256_of(path) != (size, digest):
             raise PublishError("%s does not match the test page; not promoted" % path)
     now = time.time()
-    promoted = signed_page.Block("ver", block.version,
-                                 server_tree.next_seq(server_tree.current_pages(root), now),
-                                 expiry(expires_days, now), block.packages, block.extra)
+    pages = server_tree.current_pages(root)
+    current = pages.get("ver")
+    rollout = signed_page.Rollout(before=_release_before(current, block.version))
+    if share is not None:
+        # A rerun keeps the release's salt, and with it the installations already in.
+        same = current is not None and current.version == block.version
+        rollout.share = share
+        rollout.salt = current.rollout.salt if same and current.rollout.salt else os.urandom(16).hex()
+    promoted = signed_page.Block("ver", block.version, server_tree.next_seq(pages, now),
+                                 expiry(expires_days, now), block.packages, block.extra, rollout)
     with server_tree.Staged() as staged:
         key_record.stage_record(staged, record)
         _stage_first_normal_link(staged, root)
@@ -261,17 +292,18 @@ def promote(root, key_path, slot, expires_days):
     return block.version
 
 
-def resign(root, key_path, slot, expires_days):
-    """New seq and exp on every page, the rest unchanged; returns the channels re-signed."""
+def _restage(root, key_path, slot, expires_days, change):
+    """Re-signs the pages change(chan, block) alters (it returns True for those), with a
+    new seq and exp; returns the channels re-signed."""
     key, record = _signing_key(root, key_path, slot)
     pages = server_tree.current_pages(root)
-    if not pages:
-        raise PublishError("no pages to re-sign in %s" % root)
     now = time.time()
     seq, expires = server_tree.next_seq(pages, now), expiry(expires_days, now)
+    changed = sorted(chan for chan, block in pages.items() if change(chan, block))
     with server_tree.Staged() as staged:
         key_record.stage_record(staged, record)
-        for chan, block in pages.items():
+        for chan in changed:
+            block = pages[chan]
             block.seq, block.expires = seq, expires
             page = signed_page.render_page(block, slot, _signer(key))
             if chan == "ver":
@@ -279,4 +311,88 @@ def resign(root, key_path, slot, expires_days):
             else:
                 _stage_page(staged, root, chan, page)
         staged.commit()
-    return sorted(pages)
+    return changed
+
+
+def _normal_release(root):
+    normal = server_tree.current_pages(root).get("ver")
+    if normal is None:
+        raise PublishError("no normal release (kivover/ver.htm is missing): promote one first")
+    return normal
+
+
+def rollout(root, key_path, slot, expires_days, share):
+    """Widens the normal release's stage to share basis points; returns its version."""
+    normal = _normal_release(root)
+    now = normal.rollout.share
+    if now is None or now == signed_page.WHOLE_FLEET:
+        raise PublishError("release %s is out to every installation already" % normal.version)
+    if share < now:
+        raise PublishError("release %s is out to %s; a stage only grows (halt stops it)"
+                           % (normal.version, percent(now)))
+    salt = normal.rollout.salt or os.urandom(16).hex()  # a halt of a whole release had none
+
+    def widen(chan, block):
+        if block.version != normal.version:
+            return False
+        if chan == "ver":
+            block.rollout.share, block.rollout.salt = share, salt
+            return True
+        if block.rollout.share == 0:  # a halt lifted: for people, whom no stage holds, too
+            block.rollout.share = None
+            return True
+        return False
+    _restage(root, key_path, slot, expires_days, widen)
+    return normal.version
+
+
+def halt(root, key_path, slot, expires_days):
+    """Halts the normal release (share 0), and the test page's when it is the same
+    release; returns its version."""
+    normal = _normal_release(root)
+
+    def stop(chan, block):
+        if block.version != normal.version or block.rollout.share == 0:
+            return False
+        block.rollout.share = 0
+        return True
+    if not _restage(root, key_path, slot, expires_days, stop):
+        raise PublishError("release %s is halted already" % normal.version)
+    return normal.version
+
+
+def percent(points):
+    """Basis points as the tool prints them: 5%, 0.5%, 100%."""
+    if points is None:
+        points = signed_page.WHOLE_FLEET
+    return ("%d.%02d" % divmod(points, 100)).rstrip("0").rstrip(".") + "%"
+
+
+def status(root):
+    """{chan: {...}} of the pages served: release, share, release before, seq, expiry and
+    key slot."""
+    found = {}
+    for chan in signed_page.CHANNELS:
+        page = server_tree.read_page(root, chan)
+        if page is None:
+            continue
+        _, slot, _ = signed_page.split_page(page[0])
+        block = page[1]
+        share = block.rollout.share
+        found[chan] = {
+            "release": block.version,
+            "share_basis_points": signed_page.WHOLE_FLEET if share is None else share,
+            "halted": share == 0,
+            "release_before": block.rollout.before[0] if block.rollout.before else None,
+            "seq": block.seq,
+            "expires": block.expires.strftime(signed_page.TIME_FORMAT),
+            "key_slot": slot,
+        }
+    return found
+
+
+def resign(root, key_path, slot, expires_days):
+    """New seq and exp on every page, the rest unchanged; returns the channels re-signed."""
+    if not server_tree.current_pages(root):
+        raise PublishError("no pages to re-sign in %s" % root)
+    return _restage(root, key_path, slot, expires_days, lambda chan, block: True)

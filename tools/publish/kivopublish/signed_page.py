@@ -10,6 +10,10 @@ A page is ASCII with LF line ends. The block is an HTML comment after the marker
     pkg=zhcn 7340032 <sha256 in lower-case hex>
     Kivo9Sig:k1:<base64 of r||s>    <- ... and end with the line feed before this line
     :Kivo9SignedEnd
+
+A staged release adds share=<basis points, 0 halts> and salt=<hex>, and may name the
+release before it for the installations outside the stage: prev=<version> and a
+prevpkg=<name> <size> <sha256> line per package. Agents without these rules ignore them.
 """
 
 import datetime
@@ -31,19 +35,45 @@ DEFAULT_EXPIRES_DAYS = 2
 LONGEST_EXPIRES_DAYS = 7
 
 
+WHOLE_FLEET = 10000  # basis points
+SALT = re.compile(r"[0-9a-f]{16,64}")
+RELEASE_NUMBER = re.compile(r"[0-9]{1,10}")
+
+
+class Rollout:
+    """A release's stage: share in basis points (None: no share line, every installation),
+    its salt, and the release before it as (version, [package lines]) or None."""
+
+    def __init__(self, share=None, salt=None, before=None):
+        self.share, self.salt, self.before = share, salt, before
+
+    def lines(self):
+        lines = []
+        if self.share is not None:
+            lines.append("share=%d" % self.share)
+        if self.salt is not None:
+            lines.append("salt=" + self.salt)
+        if self.before is not None:
+            lines.append("prev=" + self.before[0])
+            lines += ["prevpkg=%s %d %s" % p for p in self.before[1]]
+        return lines
+
+
 class Block:
     """The fields of a signed block. packages: [(name or "-", size, sha256 hex)] in page
     order; extra: [(key, value)] lines this tool does not know, kept as they are."""
 
-    def __init__(self, chan, version, seq, expires, packages, extra=()):
+    def __init__(self, chan, version, seq, expires, packages, extra=(), rollout=None):
         self.chan, self.version, self.seq = chan, version, seq
         self.expires, self.packages, self.extra = expires, list(packages), list(extra)
+        self.rollout = rollout or Rollout()
 
     def signed_text(self):
         lines = ["chan=" + self.chan, "v=" + self.version, "seq=%d" % self.seq,
                  "exp=" + self.expires.strftime(TIME_FORMAT)]
         lines += ["%s=%s" % kv for kv in self.extra]
         lines += ["pkg=%s %d %s" % p for p in self.packages]
+        lines += self.rollout.lines()
         return BLOCK_START + "".join(line + "\n" for line in lines)
 
 
@@ -91,19 +121,19 @@ def parse_block(signed):
         text = signed.decode("ascii")
     except UnicodeDecodeError:
         raise PublishError("signed block is not ASCII") from None
-    fields, packages, extra = {}, [], []
+    fields, lists, extra = {}, {"pkg": [], "prevpkg": []}, []
     for line in text[len(BLOCK_START):].split("\n")[:-1]:
         key, equals, value = line.partition("=")
         if not equals:
             raise PublishError("signed block line without '=': %r" % line)
-        if key == "pkg":
+        if key in lists:
             match = PKG_LINE.fullmatch(value)
             if not match:
-                raise PublishError("malformed pkg line: %r" % line)
-            if match.group(1) in [name for name, _, _ in packages]:
-                raise PublishError("pkg line given twice: %s" % match.group(1))
-            packages.append((match.group(1), int(match.group(2)), match.group(3)))
-        elif key in ("chan", "v", "seq", "exp"):
+                raise PublishError("malformed %s line: %r" % (key, line))
+            if match.group(1) in [name for name, _, _ in lists[key]]:
+                raise PublishError("%s line given twice: %s" % (key, match.group(1)))
+            lists[key].append((match.group(1), int(match.group(2)), match.group(3)))
+        elif key in ("chan", "v", "seq", "exp", "share", "salt", "prev"):
             if key in fields:
                 raise PublishError("field %s appears twice" % key)
             fields[key] = value
@@ -115,7 +145,30 @@ def parse_block(signed):
     if fields["chan"] not in CHANNELS or not fields["seq"].isdigit():
         raise PublishError("bad chan or seq in signed block")
     return Block(fields["chan"], fields["v"], int(fields["seq"]), parse_time(fields["exp"]),
-                 packages, extra)
+                 lists["pkg"], extra, _parse_rollout(fields, lists["prevpkg"]))
+
+
+def _parse_rollout(fields, previous_packages):
+    """The Rollout of a block's fields, by the rules signed agents hold it to."""
+    share = fields.get("share")
+    if share is not None:
+        if not share.isdigit() or int(share) > WHOLE_FLEET:
+            raise PublishError("malformed share %r (want 0 to %d basis points)"
+                               % (share, WHOLE_FLEET))
+        share = int(share)
+    salt = fields.get("salt")
+    if salt is not None and not SALT.fullmatch(salt):
+        raise PublishError("malformed salt")
+    if salt is None and share not in (None, 0, WHOLE_FLEET):
+        raise PublishError("a share without a salt")
+    previous = fields.get("prev")
+    if previous is not None and (not RELEASE_NUMBER.fullmatch(previous)
+                                 or int(previous) > 2**31 - 1):
+        raise PublishError("malformed prev")
+    if previous is None and previous_packages:
+        raise PublishError("prevpkg without prev")
+    before = (previous, previous_packages) if previous is not None else None
+    return Rollout(share, salt, before)
 
 
 def parse_time(text):

@@ -53,6 +53,19 @@ def verify(root, pubkey_path=None, now=None, expiry=True, signer=None, unnumbere
                 if path not in checked:
                     checked.add(path)
                     _check_package(root, block.version, line, path, report)
+        # The release before a stage is what the installations outside it fetch.
+        before = block.rollout.before
+        if before is not None:
+            if not block.version.isdigit() or int(before[0]) >= int(block.version):
+                report.fault(chan + ".htm", "prev=%s is not below v=%s" % (before[0],
+                                                                            block.version))
+            for line in before[1]:
+                path = server_tree.release_package_path(root, before[0], line[0])
+                if path not in checked:
+                    checked.add(path)
+                    _check_package(root, before[0], line, path, report)
+        if block.rollout.share == 0:
+            report.notes.append("%s.htm: release %s is halted" % (chan, block.version))
     if unnumbered:
         _check_served_set(root, blocks.get("ver"), report)
     return report

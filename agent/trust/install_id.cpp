@@ -1,0 +1,70 @@
+#include "agent/trust/install_id.h"
+
+#include "platform/crypto.h"
+#include "platform/dir_path.h"
+#include "platform/files.h"
+
+namespace {
+
+constexpr std::string_view kHeader = "kivo9-install-id 1\n";
+constexpr std::size_t kIdDigits = 32;
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::string FormatInstallId(const InstallId& id) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text(kHeader);
+  for (const std::uint8_t byte : id) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 15];
+  }
+  return text + "\n";
+}
+
+std::optional<InstallId> ParseInstallId(std::string_view text) {
+  if (text.size() != kHeader.size() + kIdDigits + 1 || text.substr(0, kHeader.size()) != kHeader ||
+      text.back() != '\n') {
+    return std::nullopt;
+  }
+  InstallId id{};
+  for (std::size_t i = 0; i < id.size(); ++i) {
+    const int high = HexValue(text[kHeader.size() + 2 * i]);
+    const int low = HexValue(text[kHeader.size() + 2 * i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    id[i] = static_cast<std::uint8_t>(high << 4 | low);
+  }
+  return id;
+}
+
+std::optional<InstallId> KeptInstallId(const std::wstring& path) {
+  std::string text;
+  if (platform::ReadWholeFile(path, text)) {
+    if (auto kept = ParseInstallId(text)) return kept;
+  }
+  InstallId id{};
+  if (!platform::RandomBytes(id.data(), id.size())) return std::nullopt;
+  const std::wstring scratch = path + L".new";
+  platform::RemoveFile(scratch);  // a link left there is replaced, never written through
+  if (!platform::WriteFileFlushed(scratch, FormatInstallId(id), false) ||
+      !platform::MovePath(scratch, path) || !platform::FlushDirectory(platform::ParentOf(path))) {
+    platform::RemoveFile(scratch);
+    return std::nullopt;
+  }
+  return id;
+}
+
+std::uint32_t RolloutBucket(std::string_view salt, const InstallId& id) {
+  platform::Sha256 hash;
+  hash.Update(salt.data(), salt.size());
+  hash.Update(id.data(), id.size());
+  const platform::Sha256Digest digest = hash.Finish();
+  std::uint64_t first = 0;
+  for (int i = 0; i < 8; ++i) first = first << 8 | digest[i];
+  return static_cast<std::uint32_t>(first % 10000);
+}

@@ -1,0 +1,163 @@
+"""Staged releases and halts, published with kivo-publish and served by nginx, to the agent
+built with this folder's throw-away keys (UpgradeAgentSigned).
+
+The installations run build 1203; the normal release before is 1204 and 1205 is staged. The
+cohort of an installation comes from its install.id, which a test may write to put it in
+or out of a stage (the bucket is computed here as the agent computes it).
+"""
+
+import hashlib
+import os
+import shutil
+import stat
+import sys
+import time
+import unittest
+
+import kivo_scenario as ks
+import release_fixture as rf
+from agent_scenarios import AgentInstallation, lines
+
+KEY_DIR = os.environ.get("KIVO_TEST_KEY_DIR", "")
+LOCALE = {"LANG": "en_US.UTF-8", "LC_ALL": "", "LC_MESSAGES": ""}
+HALTED = "Refused http://version.kivo9.example/kivover/%s: release 1205 is halted"
+EDGE_PAGE_SECONDS = 2  # the edge's 30 s page time, shortened for the test
+
+
+def bucket(salt, install_id):
+    digest = hashlib.sha256(salt.encode() + install_id).digest()
+    return int.from_bytes(digest[:8], "big") % 10000
+
+
+def install_id_in(salt, share, inside):
+    """An install id whose bucket for salt lies below share (inside) or not."""
+    for n in range(1 << 20):
+        candidate = n.to_bytes(16, "big")
+        if (bucket(salt, candidate) < share) == inside:
+            return candidate
+    raise AssertionError("no such id")
+
+
+class RolloutScenarios(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if not KEY_DIR:
+            raise unittest.SkipTest("needs KIVO_TEST_KEY_DIR (the ctest entry rollout_scenarios)")
+
+    def setUp(self):
+        self.release = rf.ReleaseServer(key=os.path.join(KEY_DIR, "slot1", "release-key.pem"),
+                                        pubkey=os.path.join(KEY_DIR, "slot1", "release-key.pub.pem"))
+        self.addCleanup(self.release.cleanup)
+        source = AgentInstallation(tree_extractor=True)
+        try:
+            for version in ("1204", "1205"):
+                source.write("package/Resource/version.ini", "[Version]\nupdate=%s\n" % version)
+                self.release.publish(version, {"en": source.path("package")})
+                self.release.tool("promote", *(["--share", "50%"] if version == "1205" else []))
+        finally:
+            source.cleanup()
+        self.release.start()
+
+    def page_salt(self):
+        with open(os.path.join(self.release.server_dir, "kivover", "ver.htm")) as f:
+            return [line[5:] for line in f.read().splitlines() if line.startswith("salt=")][0]
+
+    def installation(self, inside=None):
+        inst = AgentInstallation(tree_extractor=True)
+        self.addCleanup(inst.cleanup)
+        for program in ("Kivo9Data/Resource/UnPack.exe", "Kivo9Data/update/Kivo9PostUpgrade.exe"):
+            self.addCleanup(ks.wait_until_gone, inst.path(program))
+        inst.install_program("UpgradeAgentSigned", "Kivo9Data/UpgradeAgent" + ks._config.suffix)
+        if inside is not None:
+            inst.write("Kivo9Data/install.id", "kivo9-install-id 1\n%s\n"
+                       % install_id_in(self.page_salt(), 5000, inside).hex())
+        return inst
+
+    def run_agent(self, inst, *args, proxy=None):
+        env = dict(LOCALE, http_proxy=proxy or self.release.proxy_url, no_proxy="", NO_PROXY="")
+        if not ks.is_windows():
+            env["TMPDIR"] = inst.path("tmp")
+        result = ks.run(inst.agent, args, cwd=inst.path("tmp"), env=env)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        return result
+
+    def fetched(self):
+        """The releases the package requests so far named (the agent has waited for the
+        extractor before it ends)."""
+        return [r["v"] for r in self.release.stats_records() if r["status"] == 200]
+
+    def test_a_stage_takes_its_share_the_others_the_release_before(self):
+        inside, outside = self.installation(inside=True), self.installation(inside=False)
+        self.run_agent(inside, "silent")
+        self.assertEqual(self.fetched(), ["1205"])
+        self.run_agent(outside, "silent")
+        self.assertEqual(self.fetched(), ["1205", "1204"])
+        self.assertTrue(outside.exists("Kivo9Data/update/Kivo9.exe"), "the release before handed over")
+        # A person's check is not staged; a fresh installation makes its own id once.
+        person = self.installation()
+        self.run_agent(person)
+        self.assertEqual(self.fetched()[-1], "1205")
+        self.assertFalse(person.exists("Kivo9Data/install.id"), "made at first need only")
+        self.run_agent(person, "silent")
+        first = person.read("Kivo9Data/install.id")
+        self.run_agent(person, "silent")
+        self.assertEqual(person.read("Kivo9Data/install.id"), first)
+
+    def test_a_halt_stops_every_agent_and_a_person_too(self):
+        self.release.tool("halt")
+        inside, person = self.installation(inside=True), self.installation()
+        self.run_agent(inside, "silent")
+        self.assertEqual(self.fetched(), ["1204"])
+        result = self.run_agent(person)
+        self.assertIn(HALTED % "testver.htm", lines(result.stderr))
+        self.assertFalse(person.exists("Kivo9Data/update"))
+        self.assertEqual(self.fetched(), ["1204"])
+
+    @unittest.skipIf(ks.is_windows(), "the extractor is wrapped in a shell script")
+    def test_a_halt_published_during_the_download_stops_the_hand_over(self):
+        inst = self.installation(inside=True)
+        extractor = inst.path("Kivo9Data/Resource/UnPack.exe")
+        os.rename(extractor, extractor + ".real")
+        os.rename(extractor + ".tree", extractor + ".real.tree")
+        with open(extractor, "w") as f:
+            f.write("#!/bin/sh\n%s %s halt --out %s --key %s >/dev/null\nexec \"$0.real\" \"$@\"\n"
+                    % (sys.executable, rf.TOOL, self.release.server_dir, self.release.key))
+        os.chmod(extractor, stat.S_IRWXU)
+        result = self.run_agent(inst, "silent")
+        self.assertEqual(self.fetched(), ["1205"])
+        self.assertIn(HALTED % "ver.htm", lines(result.stderr))
+        self.assertFalse(inst.exists("Kivo9Data/update"), "nothing handed over")
+
+    def test_through_an_edge_every_agent_obeys_a_halt_after_its_page_time(self):
+        edge_conf = os.path.join(self.release.root, "edge")
+        shutil.copytree(os.path.join(rf.REPO, "deploy", "nginx"), edge_conf)
+        path = os.path.join(edge_conf, "kivo9-edge.conf")
+        with open(path) as f:
+            conf = f.read()
+        self.assertIn("proxy_cache_valid 200 30s;", conf)
+        with open(path, "w") as f:
+            f.write(conf.replace("proxy_cache_valid 200 30s;",
+                                 "proxy_cache_valid 200 %ds;" % EDGE_PAGE_SECONDS))
+        port = rf.free_port()
+        logs = os.path.join(self.release.root, "edge-logs")
+        ks.run("bash", [os.path.join(edge_conf, "serve"), "--background", "--edge",
+                        str(self.release.port), str(port), logs])
+        self.addCleanup(ks.run, "bash", [os.path.join(edge_conf, "serve"), "--stop", logs])
+        edge = "http://127.0.0.1:%d/" % port
+        agents = [self.installation(inside=True) for _ in range(3)]
+        self.run_agent(agents[0], "silent", proxy=edge)  # the edge now holds the staged page
+        self.release.tool("halt")
+        halted = time.monotonic()
+        self.run_agent(agents[1], "silent", proxy=edge)
+        if time.monotonic() - halted < EDGE_PAGE_SECONDS:
+            self.assertEqual(self.fetched(), ["1205", "1205"], "the kept page")
+        # nginx keeps time in whole seconds: a page may stay up to a second past its time.
+        time.sleep(max(0, halted + EDGE_PAGE_SECONDS + 1.2 - time.monotonic()))
+        self.run_agent(agents[2], "silent", proxy=edge)
+        self.assertEqual(self.fetched()[-1], "1204")
+        self.assertEqual(len(self.release.stats_records()), 3,
+                         "every statistics request reaches the origin")
+
+
+if __name__ == "__main__":
+    ks.main()
