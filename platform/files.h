@@ -70,6 +70,11 @@ FileResult FlushDirectory(const std::wstring& directory);
 // with append, adds them at the end instead. False on failure.
 FileResult WriteFileFlushed(const std::wstring& path, const std::string& bytes, bool append);
 
+// Replaces path with bytes so that a kill leaves the old file or the new one: written beside
+// it as path + ".new" (a link left there is removed, never written through), flushed, renamed
+// over it and the rename made durable. False on failure; path is then as it was.
+bool ReplaceFileDurably(const std::wstring& path, const std::string& bytes);
+
 // A regular file read from start to end in pieces. Closes itself.
 class FileReader {
  public:

@@ -4,6 +4,7 @@ must catch; trees it must refuse while the previous release stays served."""
 
 import base64
 import datetime
+import collections
 import fcntl
 import hashlib
 import json
@@ -245,6 +246,47 @@ class PublishTool(unittest.TestCase):
         shutil.rmtree(self.path("d/1204"))
         self.assertRegex(self.release.tool("verify", check=False).stdout,
                          r"FAULT d/1204/uzh.jpg: missing")
+
+    def test_stats_counts_a_fleet_exactly_and_skips_what_is_no_record(self):
+        from kivopublish import stats
+        def line(**fields):
+            record = {"time": "2026-12-%02dT08:00:00+00:00" % fields.pop("day", 9),
+                      "method": "GET", "status": 200}
+            record.update(fields)
+            return json.dumps(record).encode() + b"\n"
+        fleet, expected = [], {}
+        for day, builds in ((8, {1203: 40, 1204: 2}), (9, {1203: 30, 1204: 12, 1205: 3})):
+            for build, machines in builds.items():
+                for _ in range(machines):  # each checks twice; the first is its first of the day
+                    fleet += [line(day=day, kind="page", b=str(build), d="1"),
+                              line(day=day, kind="page", b=str(build), d="0")]
+                expected[("2026-12-%02d" % day, str(build))] = machines
+        fleet += [line(kind="package", name="zh", times="7", v="1205", **{"from": "1204"})] * 3
+        fleet += [line(kind="package", name="zh", times="9", status=404)]
+        hostile = {
+            b"\xff\xfe{}\n": "not UTF-8",
+            b"not json\n": "not JSON",
+            b"[1, 2]\n": "not JSON",
+            line(times="9" * 400): "number out of range",
+            line(kind="page", b="-5", d="1"): "number out of range",
+            line(method="HEAD", name="zh"): "HEAD request",
+            line(time="yesterday"): "no time",
+            b'{"time": "2026-12-09", "pad": "' + b"x" * stats.MAX_LINE + b'"}\n': "line too long",
+        }
+        log = os.path.join(self.release.root, "stats.log")
+        with open(log, "wb") as f:
+            f.write(b"".join(fleet) + b"".join(hostile))
+        counts = stats.read_log(log)
+        self.assertEqual({(d.isoformat(), str(b)): n for (d, b), n in counts.machines.items()},
+                         expected)
+        self.assertEqual(dict(counts.updates), {(datetime.date(2026, 12, 9), 1204, 1205): 3})
+        self.assertEqual(counts.packages[(datetime.date(2026, 12, 9), "zh")], [4, 3, 7, 7])
+        self.assertEqual(dict(counts.skipped), dict(collections.Counter(hostile.values())))
+        text = rf.run_tool("stats", log).stdout
+        self.assertIn("skipped: 1 not UTF-8, 2 not JSON, 2 number out of range, 1 HEAD request, "
+                      "1 no time, 1 line too long", text)
+        self.assertEqual(json.loads(rf.run_tool("stats", log, "--json").stdout)["days"]
+                         ["2026-12-08"]["machines"], {"1203": 40, "1204": 2})
 
     def test_refused_trees_leave_the_release_served(self):
         outside = os.path.join(self.release.root, "outside.txt")

@@ -115,9 +115,11 @@ class ReleaseServer:
                 self.process.wait()
         self.process = None
 
-    def stats_records(self):
-        """The statistics log as a list of dicts, in the order of the requests."""
-        return [json.loads(line) for line in self._read(self.stats_log).splitlines()]
+    def stats_records(self, kind="package"):
+        """The statistics log's records of kind ("package" or "page" requests, None for
+        both) as a list of dicts, in the order of the requests."""
+        records = [json.loads(line) for line in self._read(self.stats_log).splitlines()]
+        return [r for r in records if kind is None or r.get("kind", "package") == kind]
 
     @staticmethod
     def _read(path):

@@ -103,6 +103,13 @@ class RolloutScenarios(unittest.TestCase):
         first = person.read("Kivo9Data/install.id")
         self.run_agent(person, "silent")
         self.assertEqual(person.read("Kivo9Data/install.id"), first)
+        # Each page request said the build and whether it was the day's first check (the
+        # second page request of a run that fetched a package is the check before the
+        # hand-over).
+        said = [(r["chan"], r["b"], r["d"]) for r in self.release.stats_records("page")]
+        self.assertEqual(said[-6:], [("testver", "1203", "1"), ("testver", "1203", "0"),
+                                     ("ver", "1203", "0"), ("ver", "1203", "0"),
+                                     ("ver", "1203", "0"), ("ver", "1203", "0")])
 
     def test_a_halt_stops_every_agent_and_a_person_too(self):
         self.release.tool("halt")

@@ -84,8 +84,9 @@ def routes(page=None, fallback=None, stats=None, download=None, page_path=TEST_P
     fallback_path = page_path.replace("/kivover/", "/d/")
     chan = page_path.rsplit("/", 1)[1]
     return {
-        "version.kivo9.example" + page_path: page or answer(released("kivover/" + chan)),
-        "version2.kivo9.example" + fallback_path: fallback or answer(released("d/" + chan)),
+        # A signed agent adds its build and first check of the day: ?b=1203&d=1.
+        "version.kivo9.example" + page_path + "*": page or answer(released("kivover/" + chan)),
+        "version2.kivo9.example" + fallback_path + "*": fallback or answer(released("d/" + chan)),
         STATS_EN: stats or answer(released("d/1204/uen.jpg")),
         DOWNLOAD_EN: download or answer(released("d/1204/uen.jpg")),
         UNSIGNED_DOWNLOAD_EN: download or answer(released("d/1204/uen.jpg")),
@@ -108,7 +109,7 @@ def package_refused(first, second):
     """The lines of the package requests for "en" refused for these reasons (the statistics
     request carries this machine's identifier, so that line is a pattern), then of the
     generic package, which the scripted server does not have."""
-    stats = r"Refused http://stats\.kivo9\.example/tg/kivopatch/en/\?hardid=\w*&times=\d+&v=1204: "
+    stats = r"Refused http://stats\.kivo9\.example/tg/kivopatch/en/\?hardid=\w*&times=\d+&v=1204&from=1203: "
     return [SKIPPED_ENUS, re.compile(stats + re.escape(first)),
             "Refused http://%s: %s" % (DOWNLOAD_EN, second)] + [STATUS_404] * 2
 

@@ -38,7 +38,8 @@ bool IsReservedTopName(std::wstring_view part) {
       L"update.old",       kJournalName,       L"install.journal.new",
       kBackupDirName,      kDiscardDirName,    kCopyScratchName,
       kReportName,         L"install.log.new", kReleaseRecordName,
-      L"release.seen.new", kInstallIdName,     L"install.id.new"};
+      L"release.seen.new", kInstallIdName,     L"install.id.new",
+      kCheckDayName,       L"check.day.new"};
   for (const std::wstring_view name : kReserved) {
     if (SameIgnoringAsciiCase(part, name)) return true;
   }

@@ -23,6 +23,7 @@ inline constexpr wchar_t kCopyScratchName[] = L"install.partial";
 inline constexpr wchar_t kReportName[] = L"install.log";
 inline constexpr wchar_t kReleaseRecordName[] = L"release.seen";
 inline constexpr wchar_t kInstallIdName[] = L"install.id";
+inline constexpr wchar_t kCheckDayName[] = L"check.day";
 
 // The marker of an unpacked tree, relative, native separators.
 std::wstring MarkerPath();

@@ -40,7 +40,8 @@ AgentLayout::AgentLayout(const std::wstring& agentDir)
       postUpgradeProgramPath_(updateDir_ + L"Kivo9PostUpgrade.exe"),
       userConfigPath_(userDir_ + L"UserConfig.ini"),
       releaseRecordPath_(agentDir + tree::kReleaseRecordName),
-      installIdPath_(agentDir + tree::kInstallIdName) {}
+      installIdPath_(agentDir + tree::kInstallIdName),
+      checkDayPath_(agentDir + tree::kCheckDayName) {}
 
 AgentLayout AgentLayout::OfRunningAgent() { return AgentLayout(GetAgentDir()); }
 

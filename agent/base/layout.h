@@ -45,6 +45,8 @@ class AgentLayout {
   const std::wstring& GetReleaseRecordPath() const { return releaseRecordPath_; }
   // install.id, the random id a staged release draws its cohort from.
   const std::wstring& GetInstallIdPath() const { return installIdPath_; }
+  // check.day, the day of the last version check.
+  const std::wstring& GetCheckDayPath() const { return checkDayPath_; }
 
   // "LngFile" of section "Settings" in the user settings, "English.ini" when missing (at
   // most 255 characters); read afresh at every call.
@@ -70,6 +72,7 @@ class AgentLayout {
   std::wstring userConfigPath_;
   std::wstring releaseRecordPath_;
   std::wstring installIdPath_;
+  std::wstring checkDayPath_;
   mutable std::optional<std::wstring> languageFilePath_;
 };
 

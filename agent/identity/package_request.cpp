@@ -25,7 +25,8 @@ std::wstring StatisticsRequestUrl(const PackageRequest& request) {
                                request.name + L"/?hardid=" + request.hardwareId + L"&times=" +
                                std::to_wstring(request.usedTimes);
   // The scheme is added afterwards, so that its two slashes stay.
-  const std::wstring version = request.version.empty() ? L"" : L"&v=" + request.version;
+  std::wstring version = request.version.empty() ? L"" : L"&v=" + request.version;
+  if (!version.empty() && !request.fromBuild.empty()) version += L"&from=" + request.fromBuild;
   return L"http://" + CollapseDoubleSlashes(address) + version;
 }
 

@@ -17,6 +17,9 @@ struct PackageRequest {
   // The release a signed page names (decimal digits), whose own package is asked for; ""
   // for the package the servers serve under the name itself (an agent without keys).
   std::wstring version;
+  // With a version: the build the installation runs (decimal), sent as "&from=" so that the
+  // server counts updates from each build to each build; "" sends nothing.
+  std::wstring fromBuild;
 };
 
 // text with every "//" replaced by "/" in one left-to-right pass ("///" gives "//").
@@ -24,7 +27,7 @@ std::wstring CollapseDoubleSlashes(std::wstring_view text);
 
 // "http://" + statistics host + "/tg/kivopatch/" + name + "/?hardid=" + id + "&times=" +
 // counter, with double slashes collapsed before the scheme is added; with a version,
-// "&v=" + version follows.
+// "&v=" + version follows, and "&from=" + fromBuild when there is one.
 std::wstring StatisticsRequestUrl(const PackageRequest& request);
 
 // "http://" + download host + "/d/u" + name + ".jpg"; with a version, "/d/" + version +

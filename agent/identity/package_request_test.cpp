@@ -22,17 +22,19 @@ TEST(PackageRequest, DoubleSlashesCollapseInOnePass) {
 }
 
 TEST(PackageRequest, StatisticsUrlCarriesNameIdentifierAndCounter) {
-  EXPECT_EQ(StatisticsRequestUrl({L"zhcn", L"001A2B3C4D5E", 5, L""}),
+  EXPECT_EQ(StatisticsRequestUrl({L"zhcn", L"001A2B3C4D5E", 5, L"", L""}),
             kStats + L"/tg/kivopatch/zhcn/?hardid=001A2B3C4D5E&times=5");
-  EXPECT_EQ(StatisticsRequestUrl({L"", L"001A2B3C4D5E", 5, L""}),
+  EXPECT_EQ(StatisticsRequestUrl({L"", L"001A2B3C4D5E", 5, L"", L""}),
             kStats + L"/tg/kivopatch/?hardid=001A2B3C4D5E&times=5");
-  EXPECT_EQ(StatisticsRequestUrl({L"en", L"", 0, L""}),
+  EXPECT_EQ(StatisticsRequestUrl({L"en", L"", 0, L"", L""}),
             kStats + L"/tg/kivopatch/en/?hardid=&times=0");
-  EXPECT_EQ(StatisticsRequestUrl({L"en", L"", -7, L""}),
+  EXPECT_EQ(StatisticsRequestUrl({L"en", L"", -7, L"", L""}),
             kStats + L"/tg/kivopatch/en/?hardid=&times=-7");
   // A signed agent names the release it wants; its own file on the download server.
-  EXPECT_EQ(StatisticsRequestUrl({L"en", L"001A2B3C4D5E", 5, L"1204"}),
+  EXPECT_EQ(StatisticsRequestUrl({L"en", L"001A2B3C4D5E", 5, L"1204", L""}),
             kStats + L"/tg/kivopatch/en/?hardid=001A2B3C4D5E&times=5&v=1204");
+  EXPECT_EQ(StatisticsRequestUrl({L"en", L"001A2B3C4D5E", 5, L"1204", L"1203"}),
+            kStats + L"/tg/kivopatch/en/?hardid=001A2B3C4D5E&times=5&v=1204&from=1203");
   EXPECT_EQ(DownloadServerUrl(L"en", L"1204"), kDownload + L"/d/1204/uen.jpg");
   EXPECT_EQ(DownloadServerUrl(L"", L"1204"), kDownload + L"/d/1204/u.jpg");
   for (const wchar_t* number : {L"1", L"1204", L"2147483647"}) EXPECT_TRUE(IsReleaseNumber(number));
@@ -78,7 +80,7 @@ class PackageRequestTest : public LoopbackServerTest {
 TEST_F(PackageRequestTest, StatisticsServerAnswersWithThePackage) {
   const std::string path = "/tg/kivopatch/zhcn/?hardid=001A2B3C4D5E&times=5";
   server_.Serve(Route(kStatsHost, path, R"({"body": "Rar!package"})"));
-  EXPECT_TRUE(DownloadPackageFor({L"zhcn", L"001A2B3C4D5E", 5, L""}, Target()));
+  EXPECT_TRUE(DownloadPackageFor({L"zhcn", L"001A2B3C4D5E", 5, L"", L""}, Target()));
   EXPECT_EQ(platform::ReadWholeFile(Target()), "Rar!package");
   EXPECT_EQ(server_.RequestedUrls(),
             std::vector<std::string>{LoopbackServer::Url(buildconfig::kStatsHost, path)});
@@ -89,7 +91,7 @@ TEST_F(PackageRequestTest, DownloadServerServesAfterAFailedStatisticsRequest) {
        {R"({"status": 404})", R"({"body": ""})", R"({"close": true})"}) {
     server_.Serve(Route(kStatsHost, "/tg/kivopatch/zhcn/?hardid=001A2B3C4D5E&times=5", failure) +
                   ", " + Route(kDownloadHost, "/d/uzhcn.jpg", R"({"body": "from download"})"));
-    EXPECT_TRUE(DownloadPackageFor({L"zhcn", L"001A2B3C4D5E", 5, L""}, Target())) << failure;
+    EXPECT_TRUE(DownloadPackageFor({L"zhcn", L"001A2B3C4D5E", 5, L"", L""}, Target())) << failure;
     EXPECT_EQ(platform::ReadWholeFile(Target()), "from download") << failure;
     EXPECT_EQ(server_.RequestedUrls(),
               (std::vector<std::string>{
@@ -102,7 +104,7 @@ TEST_F(PackageRequestTest, DownloadServerServesAfterAFailedStatisticsRequest) {
 
 TEST_F(PackageRequestTest, EmptyNameAndNoAdapterShapeTheRequests) {
   server_.Serve("");
-  EXPECT_FALSE(DownloadPackageFor({L"", L"", 0, L""}, Target()));
+  EXPECT_FALSE(DownloadPackageFor({L"", L"", 0, L"", L""}, Target()));
   EXPECT_EQ(server_.RequestedUrls(),
             (std::vector<std::string>{
                 LoopbackServer::Url(buildconfig::kStatsHost, "/tg/kivopatch/?hardid=&times=0"),

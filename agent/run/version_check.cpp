@@ -4,6 +4,7 @@
 #include <future>
 
 #include "agent/http/http_downloader.h"
+#include "agent/run/daily_check.h"
 #include "agent/run/release_choice.h"
 #include "agent/trust/page_trust.h"
 #include "agent/trust/release_record.h"
@@ -63,9 +64,15 @@ std::wstring VersionPageUrl(bool fallbackServer, bool testPages) {
 }
 
 VersionCheck CheckVersion(const RunInputs& run) {
-  return CheckVersionTrusting(run.layout.GetInstalledVersion(), run.consoleMode, run.keys, run.now,
+  const std::wstring installed = run.layout.GetInstalledVersion();
+  std::wstring query;
+  if (run.keys.RequireSignatures()) {
+    query = L"?b=" + std::to_wstring(VersionValue(installed)) + L"&d=" +
+            (FirstCheckToday(run.layout.GetCheckDayPath(), run.now) ? L"1" : L"0");
+  }
+  return CheckVersionTrusting(installed, run.consoleMode, run.keys, run.now,
                               run.layout.GetReleaseRecordPath(), run.refused,
-                              run.layout.GetInstallIdPath());
+                              run.layout.GetInstallIdPath(), query);
 }
 
 VersionCheckResult CheckVersionOf(const std::wstring& installedVersion, bool testPages) {
@@ -75,7 +82,8 @@ VersionCheckResult CheckVersionOf(const std::wstring& installedVersion, bool tes
 VersionCheck CheckVersionTrusting(const std::wstring& installedVersion, bool testPages,
                                   const ReleaseKeys& keys, std::int64_t now,
                                   const std::wstring& recordPath, const RefusalReport& refused,
-                                  const std::wstring& installIdPath) {
+                                  const std::wstring& installIdPath,
+                                  const std::wstring& pageQuery) {
   VersionCheck check;
   // The crypto library sets itself up while the page travels; joined when this returns.
   std::future<void> cryptoReady;
@@ -87,7 +95,7 @@ VersionCheck CheckVersionTrusting(const std::wstring& installedVersion, bool tes
   auto versionOf = [&](bool fallbackServer) {
     const std::wstring url = VersionPageUrl(fallbackServer, testPages);
     TextSink page;
-    const bool whole = downloader.Fetch(url, page, TransferLimits::Page()) != 0;
+    const bool whole = downloader.Fetch(url + pageQuery, page, TransferLimits::Page()) != 0;
     if (!downloader.Refusal().empty()) Report(refused, url, downloader.Refusal());
     std::wstring version = PageVersion(page.Text());
     if (!keys.RequireSignatures() || version.empty()) return version;

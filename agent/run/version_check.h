@@ -28,7 +28,8 @@ struct VersionCheck {
 };
 
 // Reads the installed version of the run's layout and compares it with the primary version
-// page, or with the fallback page when the primary one yields no version. A console run
+// page, or with the fallback page when the primary one yields no version. A signed agent
+// says its build and whether this is its first check of the day (daily_check.h). A console run
 // reads the test pages. With release keys a page counts only when it arrived whole, its
 // signed block holds under them at the run's time and it is not older than the pages the
 // installation believed before (its release record); a refused page counts as one without a
@@ -41,12 +42,14 @@ VersionCheck CheckVersion(const RunInputs& run);
 // before this returns; "" keeps no record. Then the release taken is the one ChooseRelease
 // gives (testPages is a person's check, which is not staged), with the install id kept at
 // installIdPath ("" for none: outside every stage); a halted release newer than the
-// installed one is reported, and offers nothing.
+// installed one is reported, and offers nothing. pageQuery follows each page's URL (what a
+// signed agent tells the server: "?b=<installed build>&d=<1 on its first check of the day>").
 VersionCheck CheckVersionTrusting(const std::wstring& installedVersion, bool testPages,
                                   const ReleaseKeys& keys, std::int64_t now,
                                   const std::wstring& recordPath = L"",
                                   const RefusalReport& refused = {},
-                                  const std::wstring& installIdPath = L"");
+                                  const std::wstring& installIdPath = L"",
+                                  const std::wstring& pageQuery = L"");
 
 // CheckVersion for a given installed version text, trusting any page.
 VersionCheckResult CheckVersionOf(const std::wstring& installedVersion, bool testPages);

@@ -1,7 +1,6 @@
 #include "agent/trust/install_id.h"
 
 #include "platform/crypto.h"
-#include "platform/dir_path.h"
 #include "platform/files.h"
 
 namespace {
@@ -49,13 +48,7 @@ std::optional<InstallId> KeptInstallId(const std::wstring& path) {
   }
   InstallId id{};
   if (!platform::RandomBytes(id.data(), id.size())) return std::nullopt;
-  const std::wstring scratch = path + L".new";
-  platform::RemoveFile(scratch);  // a link left there is replaced, never written through
-  if (!platform::WriteFileFlushed(scratch, FormatInstallId(id), false) ||
-      !platform::MovePath(scratch, path) || !platform::FlushDirectory(platform::ParentOf(path))) {
-    platform::RemoveFile(scratch);
-    return std::nullopt;
-  }
+  if (!platform::ReplaceFileDurably(path, FormatInstallId(id))) return std::nullopt;
   return id;
 }
 

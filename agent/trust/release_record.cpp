@@ -2,7 +2,6 @@
 
 #include <sstream>
 
-#include "platform/dir_path.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
 
@@ -84,8 +83,5 @@ ReleaseRecord ReadReleaseRecord(const std::wstring& path) {
 }
 
 bool WriteReleaseRecord(const std::wstring& path, const ReleaseRecord& record) {
-  const std::wstring scratch = path + L".new";
-  platform::RemoveFile(scratch);  // a link left there is replaced, never written through
-  return platform::WriteFileFlushed(scratch, FormatReleaseRecord(record), false) &&
-         platform::MovePath(scratch, path) && platform::FlushDirectory(platform::ParentOf(path));
+  return platform::ReplaceFileDurably(path, FormatReleaseRecord(record));
 }

@@ -87,17 +87,20 @@ def _parser():
                         help="the slot the key is for")
     rotate.add_argument("--pubkey", required=True, metavar="PEM",
                         help="the public key the agents are built with for that slot")
-    stats = command("stats", "requests per day and package from the server's log")
+    stats = command("stats", "per day: package requests, machines on each build and updates "
+                    "from each build to each, from the server's log")
     stats.add_argument("log", metavar="LOG", help="the JSON statistics log (serve: LOGDIR/stats.log)")
     stats.add_argument("--since", type=datetime.date.fromisoformat, metavar="YYYY-MM-DD",
                        help="leave out earlier days (default: every day in the log)")
+    stats.add_argument("--json", action="store_true", help="one JSON object, for scripts")
     return parser
 
 
 def _run(args):
     if args.command == "stats":
         from . import stats
-        sys.stdout.write(stats.report(*stats.read_log(args.log, args.since)))
+        counts = stats.read_log(args.log, args.since)
+        sys.stdout.write(stats.as_json(counts) if args.json else stats.report(counts))
         return 0
     if args.command == "keygen":
         from . import keys

@@ -1,60 +1,164 @@
-"""stats: who asked for which package, from the reference server's JSON log.
+"""stats: what the reference server's JSON log says, per day: the package requests (all of
+them and those answered with a package), the machines on each build (a signed agent's first
+version check of the day says its build: no identifier is needed) and the updates fetched
+from each build to each build.
 
-Each line of the log is one JSON object with the fields the nginx configuration writes:
-time (ISO 8601), addr, name (the package name, empty for the generic one), hardid, times,
-status, bytes. Lines that are no such object are counted and skipped.
+The log is streamed: memory grows with the days, builds and package names it holds, never
+with its lines. A line that is no record is skipped and counted by why: not UTF-8, not JSON,
+a number out of range, a HEAD request (no download), or a record without a usable time. The
+field table is in the README.
 """
 
 import collections
 import datetime
 import json
-import statistics
 
 from .errors import PublishError
 
+MAX_LINE = 64 * 1024  # nginx's own lines are a few hundred bytes
+MAX_NUMBER = 2**31 - 1  # builds, versions and use counters are signed 32-bit numbers
+SKIP_REASONS = ("not UTF-8", "not JSON", "number out of range", "HEAD request", "no time",
+                "line too long")
+
+
+class Counts:
+    def __init__(self):
+        self.skipped = collections.Counter()
+        self.packages = {}  # (day, name): [requests, answered, lowest counter, highest]
+        self.machines = collections.Counter()  # (day, build): first checks of the day
+        self.updates = collections.Counter()  # (day, from build, to release): downloads
+
+    def add(self, record):
+        day = record["day"]
+        if record["kind"] == "page":
+            if record["d"] == 1 and record["b"] is not None:
+                self.machines[(day, record["b"])] += 1
+            return
+        counts = self.packages.setdefault((day, record["name"] or "-"), [0, 0, None, None])
+        counts[0] += 1
+        if record["status"] != 200:
+            return
+        counts[1] += 1
+        times = record["times"]
+        if times is not None:
+            counts[2] = times if counts[2] is None else min(counts[2], times)
+            counts[3] = times if counts[3] is None else max(counts[3], times)
+        if record["from"] is not None and record["v"] is not None:
+            self.updates[(day, record["from"], record["v"])] += 1
+
+
+class Skip(Exception):
+    pass
+
 
 def read_log(path, since=None):
-    """({(day, name): [records]}, number of skipped lines); since is a date or None."""
-    groups, skipped = collections.defaultdict(list), 0
+    """The Counts of the log at path; since (a date) leaves out earlier days. PublishError
+    when the log cannot be read."""
+    counts = Counts()
     try:
-        log = open(path, "r", encoding="utf-8", errors="replace")
+        log = open(path, "rb")
     except OSError as e:
         raise PublishError("cannot read %s: %s" % (path, e.strerror)) from None
     with log:
-        for line in log:
-            record = _record(line)
-            if record is None:
-                skipped += 1
-            elif since is None or record["day"] >= since:
-                groups[(record["day"], record["name"] or "-")].append(record)
-    return groups, skipped
+        for raw in _lines(log, counts):
+            try:
+                record = _record(raw)
+            except Skip as why:
+                counts.skipped[str(why)] += 1
+                continue
+            if since is None or record["day"] >= since:
+                counts.add(record)
+    return counts
 
 
-def _record(line):
-    try:
-        fields = json.loads(line)
-        day = datetime.date.fromisoformat(fields["time"][:10])
-        times = fields.get("times", "")
-        return {"day": day, "name": str(fields.get("name", "")),
-                "hardid": str(fields.get("hardid", "")),
-                "times": int(times) if str(times).lstrip("-").isdigit() else None,
-                "status": int(fields.get("status", 0))}
-    except (ValueError, KeyError, TypeError, AttributeError):
+def _lines(log, counts):
+    """The log's lines, each at most MAX_LINE bytes; a longer one is counted and skipped."""
+    while True:
+        line = log.readline(MAX_LINE + 1)
+        if not line:
+            return
+        if len(line) > MAX_LINE:
+            counts.skipped["line too long"] += 1
+            while line and not line.endswith(b"\n"):
+                line = log.readline(MAX_LINE)
+            continue
+        if line.strip():
+            yield line
+
+
+def _number(value, lowest=0):
+    """A number field: None when empty or missing, Skip when out of range or no number."""
+    if value in (None, ""):
         return None
+    text = str(value)
+    digits = text[1:] if text.startswith("-") and lowest < 0 else text
+    if not digits.isascii() or not digits.isdigit() or len(digits) > 10:
+        raise Skip("number out of range")
+    number = int(text)
+    if not lowest <= number <= MAX_NUMBER:
+        raise Skip("number out of range")
+    return number
 
 
-def report(groups, skipped):
-    """The table as text: one line per day and package name."""
-    header = "%-10s %-8s %8s %6s %8s  %s" % ("day", "package", "requests", "ok", "machines",
-                                             "use counter min/median/max")
-    lines = [header]
-    for (day, name), records in sorted(groups.items()):
-        counters = [r["times"] for r in records if r["times"] is not None]
-        spread = ("%d/%g/%d" % (min(counters), statistics.median(counters), max(counters))
-                  if counters else "-")
-        lines.append("%-10s %-8s %8d %6d %8d  %s" % (
-            day.isoformat(), name, len(records), sum(r["status"] == 200 for r in records),
-            len({r["hardid"] for r in records}), spread))
-    if skipped:
-        lines.append("(%d lines that are no log record were skipped)" % skipped)
+def _record(raw):
+    try:
+        text = raw.decode("utf-8")
+    except UnicodeDecodeError:
+        raise Skip("not UTF-8") from None
+    try:
+        fields = json.loads(text)
+    except ValueError:
+        raise Skip("not JSON") from None
+    if not isinstance(fields, dict):
+        raise Skip("not JSON")
+    if fields.get("method", "GET") == "HEAD":
+        raise Skip("HEAD request")
+    try:
+        day = datetime.date.fromisoformat(str(fields["time"])[:10])
+    except (KeyError, ValueError):
+        raise Skip("no time") from None
+    kind = "page" if fields.get("kind") == "page" else "package"
+    return {"day": day, "kind": kind, "name": str(fields.get("name", "")),
+            "status": _number(fields.get("status")), "times": _number(fields.get("times"), -MAX_NUMBER - 1),
+            "v": _number(fields.get("v")), "from": _number(fields.get("from")),
+            "b": _number(fields.get("b")), "d": _number(fields.get("d"))}
+
+
+def report(counts):
+    """The counts as text: three tables, then what was skipped."""
+    lines = ["%-10s %-8s %8s %6s  %s" % ("day", "package", "requests", "ok",
+                                           "use counter min/max")]
+    for (day, name), (requests, ok, low, high) in sorted(counts.packages.items()):
+        spread = "%d/%d" % (low, high) if low is not None else "-"
+        lines.append("%-10s %-8s %8d %6d  %s" % (day.isoformat(), name, requests, ok, spread))
+    if counts.machines:
+        lines.append("")
+        lines.append("%-10s %-10s %8s" % ("day", "build", "machines"))
+        for (day, build), machines in sorted(counts.machines.items()):
+            lines.append("%-10s %-10d %8d" % (day.isoformat(), build, machines))
+    if counts.updates:
+        lines.append("")
+        lines.append("%-10s %-10s %-10s %8s" % ("day", "from", "to", "updates"))
+        for (day, before, after), updates in sorted(counts.updates.items()):
+            lines.append("%-10s %-10d %-10d %8d" % (day.isoformat(), before, after, updates))
+    if counts.skipped:
+        lines.append("")
+        lines.append("skipped: " + ", ".join("%d %s" % (counts.skipped[why], why)
+                                             for why in SKIP_REASONS if counts.skipped[why]))
     return "\n".join(lines) + "\n"
+
+
+def as_json(counts):
+    """The counts as one JSON object: {"days": {day: {...}}, "skipped": {reason: lines}}."""
+    days = collections.defaultdict(lambda: {"packages": {}, "machines": {}, "updates": []})
+    for (day, name), (requests, ok, low, high) in sorted(counts.packages.items()):
+        days[day.isoformat()]["packages"][name] = {"requests": requests, "ok": ok,
+                                                   "use_counter_min": low,
+                                                   "use_counter_max": high}
+    for (day, build), machines in sorted(counts.machines.items()):
+        days[day.isoformat()]["machines"][str(build)] = machines
+    for (day, before, after), updates in sorted(counts.updates.items()):
+        days[day.isoformat()]["updates"].append({"from": before, "to": after,
+                                                 "downloads": updates})
+    return json.dumps({"days": days, "skipped": dict(counts.skipped)}, indent=2,
+                      sort_keys=True) + "\n"

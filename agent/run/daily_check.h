@@ -1,0 +1,16 @@
+// Whether this is the installation's first version check of the day, by its own clock (the
+// UTC day), so that the server can count the machines on each build per day from the page
+// requests alone, without any identifier. The day of the last check is kept in the data
+// directory as "check.day":
+//
+//   kivo9-check-day 1
+//   <days since 1970-01-01>
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// True when the day kept at path is not the day of now (seconds since the epoch), or none
+// is kept (missing or damaged); the day of now is then kept. A day that cannot be written is
+// tried again at the next check.
+bool FirstCheckToday(const std::wstring& path, std::int64_t now);

@@ -1,0 +1,17 @@
+#include "platform/dir_path.h"
+#include "platform/files.h"
+
+namespace platform {
+
+bool ReplaceFileDurably(const std::wstring& path, const std::string& bytes) {
+  const std::wstring scratch = path + L".new";
+  RemoveFile(scratch);
+  if (WriteFileFlushed(scratch, bytes, false) && MovePath(scratch, path) &&
+      FlushDirectory(ParentOf(path))) {
+    return true;
+  }
+  RemoveFile(scratch);
+  return false;
+}
+
+}  // namespace platform
