@@ -182,8 +182,12 @@ def cycle():
         release.stop()
     show("Requests for the package, from the statistics log " + release.stats_log)
     publish_tool("stats", release.stats_log)
+    report = os.path.join(release.log_dir, "report.html")
+    show("The report of the statistics log, to open in a browser")
+    publish_tool("report", release.stats_log, "--out", report)
     show("Everything is in place",
          "server tree:  %s\nserver logs:  %s (stats.log, access.log, error.log)\n"
+         "report:       " + report + "\n"
          "release key:  %s (throw-away)\ninstallation: %s\n"
          "  launcher Kivo9, agent Kivo9Data/UpgradeAgent, browser runs in "
          "Kivo9Data/Kivo9.exe.record\nserve it again: deploy/nginx/serve %s PORT %s"

@@ -288,6 +288,43 @@ class PublishTool(unittest.TestCase):
         self.assertEqual(json.loads(rf.run_tool("stats", log, "--json").stdout)["days"]
                          ["2026-12-08"]["machines"], {"1203": 40, "1204": 2})
 
+    @unittest.skipUnless(shutil.which("chromium"), "needs Debian's chromium")
+    def test_the_report_draws_one_area_per_build_in_chromium(self):
+        log = os.path.join(self.release.root, "fleet.log")
+        with open(log, "w") as f:
+            for day, builds in enumerate(({1203: 90, 1204: 10}, {1203: 50, 1204: 40, 1205: 10},
+                                          {1203: 20, 1204: 30, 1205: 50}), start=1):
+                for build, machines in builds.items():
+                    f.write(('{"time":"2026-12-0%dT08:00:00+00:00","kind":"page","b":"%d",'
+                             '"d":"1","status":200}\n' % (day, build)) * machines)
+                f.write('{"time":"2026-12-0%dT09:00:00+00:00","kind":"package","name":"zh",'
+                        '"status":200}\n' % day)
+        page = os.path.join(self.release.root, "report.html")
+        rf.run_tool("report", log, "--out", page)
+        with open(page, encoding="utf-8") as f:
+            html = f.read()
+        self.assertNotRegex(html, r"(src|href)=\"?https?:", "opens without the network")
+        # What Chromium lays out: each drawn shape's box, written into the page by a script
+        # the test adds to its copy.
+        probe = os.path.join(self.release.root, "probe.html")
+        with open(probe, "w", encoding="utf-8") as f:
+            f.write(html.replace("</body>", "<pre id=boxes></pre><script>document.getElementById("
+                                 "'boxes').textContent=JSON.stringify([...document.querySelectorAll("
+                                 "'.area,.bar')].map(e=>{const b=e.getBBox();return [e.getAttribute("
+                                 "'class'),e.dataset.build||e.dataset.package,b.width,b.height]}))"
+                                 "</script></body>"))
+        dom = subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu",
+                              "--dump-dom", "file://" + probe], capture_output=True, text=True,
+                             timeout=120).stdout
+        boxes = json.loads(re.search(r'<pre id="boxes">(.*?)</pre>', dom).group(1))
+        areas = {build: (width, height) for kind, build, width, height in boxes if kind == "area"}
+        self.assertEqual(sorted(areas), ["1203", "1204", "1205"])
+        for build, (width, height) in areas.items():
+            self.assertGreater(width, 600, build)  # across the three days
+            self.assertGreater(height, 10, build)
+        self.assertEqual(len([b for b in boxes if b[0] == "bar"]), 3)
+        self.assertIn("run build 1205", html)
+
     def test_refused_trees_leave_the_release_served(self):
         outside = os.path.join(self.release.root, "outside.txt")
         write_tree(self.release.root, {"outside.txt": "secret"})

@@ -93,6 +93,12 @@ def _parser():
     stats.add_argument("--since", type=datetime.date.fromisoformat, metavar="YYYY-MM-DD",
                        help="leave out earlier days (default: every day in the log)")
     stats.add_argument("--json", action="store_true", help="one JSON object, for scripts")
+    report = command("report", "one self-contained HTML page of the log for a person: the "
+                     "fleet by build over time, downloads, requests without a package")
+    report.add_argument("log", metavar="LOG", help="the JSON statistics log")
+    report.add_argument("--out", required=True, metavar="HTML", help="the page to write")
+    report.add_argument("--since", type=datetime.date.fromisoformat, metavar="YYYY-MM-DD",
+                        help="leave out earlier days (default: every day in the log)")
     return parser
 
 
@@ -101,6 +107,13 @@ def _run(args):
         from . import stats
         counts = stats.read_log(args.log, args.since)
         sys.stdout.write(stats.as_json(counts) if args.json else stats.report(counts))
+        return 0
+    if args.command == "report":
+        from . import report, stats
+        page = report.render(stats.read_log(args.log, args.since))
+        with open(args.out, "w", encoding="utf-8") as f:
+            f.write(page)
+        print("report written to %s" % os.path.abspath(args.out))
         return 0
     if args.command == "keygen":
         from . import keys

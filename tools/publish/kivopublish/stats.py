@@ -88,16 +88,31 @@ def _lines(log, counts):
 
 def _number(value, lowest=0):
     """A number field: None when empty or missing, Skip when out of range or no number."""
-    if value in (None, ""):
+    if value is None or value == "":
         return None
-    text = str(value)
-    digits = text[1:] if text.startswith("-") and lowest < 0 else text
-    if not digits.isascii() or not digits.isdigit() or len(digits) > 10:
-        raise Skip("number out of range")
-    number = int(text)
+    if type(value) is str and len(value) <= 10 and value.isascii() and value.isdigit():
+        number = int(value)  # the usual case, quickly
+    else:
+        text = str(value)
+        digits = text[1:] if text.startswith("-") and lowest < 0 else text
+        if not digits.isascii() or not digits.isdigit() or len(digits) > 10:
+            raise Skip("number out of range")
+        number = int(text)
     if not lowest <= number <= MAX_NUMBER:
         raise Skip("number out of range")
     return number
+
+
+_decode = json.JSONDecoder().raw_decode
+_days = {}  # "YYYY-MM-DD": date, since a log holds few days and many lines
+
+
+def _day(time):
+    text = str(time)[:10]
+    day = _days.get(text)
+    if day is None:
+        day = _days[text] = datetime.date.fromisoformat(text)
+    return day
 
 
 def _record(raw):
@@ -106,22 +121,23 @@ def _record(raw):
     except UnicodeDecodeError:
         raise Skip("not UTF-8") from None
     try:
-        fields = json.loads(text)
+        fields, end = _decode(text)
     except ValueError:
         raise Skip("not JSON") from None
-    if not isinstance(fields, dict):
+    if not isinstance(fields, dict) or text[end:].strip():
         raise Skip("not JSON")
-    if fields.get("method", "GET") == "HEAD":
+    get = fields.get
+    if get("method", "GET") == "HEAD":
         raise Skip("HEAD request")
     try:
-        day = datetime.date.fromisoformat(str(fields["time"])[:10])
+        day = _day(fields["time"])
     except (KeyError, ValueError):
         raise Skip("no time") from None
-    kind = "page" if fields.get("kind") == "page" else "package"
-    return {"day": day, "kind": kind, "name": str(fields.get("name", "")),
-            "status": _number(fields.get("status")), "times": _number(fields.get("times"), -MAX_NUMBER - 1),
-            "v": _number(fields.get("v")), "from": _number(fields.get("from")),
-            "b": _number(fields.get("b")), "d": _number(fields.get("d"))}
+    if get("kind") == "page":
+        return {"day": day, "kind": "page", "b": _number(get("b")), "d": _number(get("d"))}
+    return {"day": day, "kind": "package", "name": str(get("name", "")),
+            "status": _number(get("status")), "times": _number(get("times"), -MAX_NUMBER - 1),
+            "v": _number(get("v")), "from": _number(get("from"))}
 
 
 def report(counts):

@@ -1,0 +1,126 @@
+"""report: one self-contained HTML file of what the statistics log says, for a person: a
+summary, the share of the fleet on each build per day (a stacked area), the downloads per
+package and day, and the requests that got no package. The pictures are inline SVG drawn
+here; the file needs no network and no script to show them.
+"""
+
+import html
+
+WIDTH, HEIGHT, MARGIN = 720, 260, 40
+COLOURS = ("#3b6fb6", "#e0823d", "#4f9d5d", "#c44e52", "#8172b2", "#937860", "#da8bc3",
+           "#8c8c8c", "#ccb974", "#64b5cd")
+
+
+def _days(counts):
+    return sorted({day for day, _ in counts.machines} | {day for day, _ in counts.packages})
+
+
+def _x(index, total):
+    return MARGIN + (WIDTH - 2 * MARGIN) * (index / max(total - 1, 1))
+
+
+def _y(share):
+    return HEIGHT - MARGIN - (HEIGHT - 2 * MARGIN) * share
+
+
+def _axes(days, label):
+    parts = ['<line x1="%d" y1="%d" x2="%d" y2="%d" stroke="#444"/>' % (
+        MARGIN, HEIGHT - MARGIN, WIDTH - MARGIN, HEIGHT - MARGIN)]
+    step = max(1, len(days) // 8)
+    for i in range(0, len(days), step):
+        parts.append('<text x="%.1f" y="%d" font-size="11" text-anchor="middle">%s</text>'
+                     % (_x(i, len(days)), HEIGHT - MARGIN + 16, days[i].isoformat()[5:]))
+    parts.append('<text x="%d" y="%d" font-size="11">%s</text>' % (MARGIN, MARGIN - 12,
+                                                                     html.escape(label)))
+    return parts
+
+
+def fleet_areas(counts):
+    """The stacked area of the builds' shares per day as SVG, one <path> per build."""
+    days = _days(counts)
+    builds = sorted({build for _, build in counts.machines})
+    totals = {day: sum(n for (d, _), n in counts.machines.items() if d == day) for day in days}
+    parts = _axes(days, "share of the machines checking, by build")
+    below = [0.0] * len(days)
+    for index, build in enumerate(builds):
+        shares = [counts.machines.get((day, build), 0) / totals[day] if totals[day] else 0
+                  for day in days]
+        top = [b + s for b, s in zip(below, shares)]
+        if len(days) == 1:  # one day is a band of the whole width
+            xs = [MARGIN, WIDTH - MARGIN]
+            top, lower = top * 2, below * 2
+        else:
+            xs, lower = [_x(i, len(days)) for i in range(len(days))], below
+        outline = ["%.1f,%.1f" % (x, _y(t)) for x, t in zip(xs, top)]
+        outline += ["%.1f,%.1f" % (x, _y(b)) for x, b in reversed(list(zip(xs, lower)))]
+        parts.append('<path class="area" data-build="%d" fill="%s" d="M%sZ"><title>build %d'
+                     '</title></path>' % (build, COLOURS[index % len(COLOURS)],
+                                          " L".join(outline), build))
+        below = top[:len(days)]
+    legend = " ".join('<tspan fill="%s">&#9632; %d</tspan>' % (COLOURS[i % len(COLOURS)], b)
+                      for i, b in enumerate(builds))
+    parts.append('<text x="%d" y="%d" font-size="12">%s</text>' % (WIDTH - MARGIN - 260,
+                                                                   MARGIN - 12, legend))
+    return _svg("fleet", parts)
+
+
+def download_bars(counts):
+    """Downloads (answered package requests) per package and day as SVG bars."""
+    days = _days(counts)
+    names = sorted({name for _, name in counts.packages})
+    peak = max([ok for _, ok, _, _ in counts.packages.values()] + [1])
+    parts = _axes(days, "downloads per package and day (highest: %d)" % peak)
+    slot = (WIDTH - 2 * MARGIN) / max(len(days), 1)
+    width = slot * 0.8 / max(len(names), 1)
+    for d, day in enumerate(days):
+        for n, name in enumerate(names):
+            ok = counts.packages.get((day, name), [0, 0])[1]
+            height = (HEIGHT - 2 * MARGIN) * ok / peak
+            parts.append('<rect class="bar" data-package="%s" x="%.1f" y="%.1f" width="%.1f" '
+                         'height="%.1f" fill="%s"><title>%s %s: %d</title></rect>' % (
+                             html.escape(name), MARGIN + d * slot + slot * 0.1 + n * width,
+                             HEIGHT - MARGIN - height, width, height,
+                             COLOURS[n % len(COLOURS)], day.isoformat(), html.escape(name), ok))
+    legend = " ".join('<tspan fill="%s">&#9632; %s</tspan>' % (COLOURS[i % len(COLOURS)],
+                                                              html.escape(name))
+                      for i, name in enumerate(names))
+    parts.append('<text x="%d" y="%d" font-size="12">%s</text>' % (WIDTH - MARGIN - 260,
+                                                                   MARGIN - 12, legend))
+    return _svg("downloads", parts)
+
+
+def _svg(name, parts):
+    return ('<svg id="%s" xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" '
+            'viewBox="0 0 %d %d">%s</svg>' % (name, WIDTH, HEIGHT, WIDTH, HEIGHT,
+                                               "".join(parts)))
+
+
+def render(counts, title="Kivo9 releases"):
+    """The whole report page."""
+    days = _days(counts)
+    last = days[-1] if days else None
+    on_last = {b: n for (d, b), n in counts.machines.items() if d == last}
+    total = sum(on_last.values())
+    leading = max(on_last, key=on_last.get) if on_last else None
+    refused = sum(requests - ok for requests, ok, _, _ in counts.packages.values())
+    summary = ["%d day(s) in the log" % len(days)]
+    if leading is not None:
+        summary.append("on %s, %d machines checked; %.1f %% run build %d"
+                       % (last.isoformat(), total, 100.0 * on_last[leading] / total, leading))
+    summary.append("%d downloads, %d package requests without a package"
+                   % (sum(ok for _, ok, _, _ in counts.packages.values()), refused))
+    if counts.skipped:
+        summary.append("%d log lines skipped" % sum(counts.skipped.values()))
+    failures = "".join("<tr><td>%s</td><td>%s</td><td>%d</td></tr>" % (
+        day.isoformat(), html.escape(name), requests - ok)
+        for (day, name), (requests, ok, _, _) in sorted(counts.packages.items()) if requests > ok)
+    return ("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>%s</title>"
+            "<style>body{font:14px sans-serif;margin:2em;color:#222}h2{font-size:16px}"
+            "td{padding:0 1em 0 0}</style></head><body><h1>%s</h1><ul id=\"summary\">%s</ul>"
+            "<h2>The fleet by build</h2>%s<h2>Downloads</h2>%s<h2>Requests without a package"
+            "</h2><table id=\"failures\"><tr><th>day</th><th>package</th><th>requests</th></tr>"
+            "%s</table></body></html>\n" % (
+                html.escape(title), html.escape(title),
+                "".join("<li>%s</li>" % html.escape(s) for s in summary),
+                fleet_areas(counts), download_bars(counts), failures or
+                "<tr><td colspan=\"3\">none</td></tr>"))
