@@ -122,5 +122,7 @@ def render(counts, title="Kivo9 releases"):
             "%s</table></body></html>\n" % (
                 html.escape(title), html.escape(title),
                 "".join("<li>%s</li>" % html.escape(s) for s in summary),
-                fleet_areas(counts), download_bars(counts), failures or
+                fleet_areas(counts) if counts.machines else
+                "<p>No signed agent's version check in the log: agents without keys do not "
+                "say their build.</p>", download_bars(counts), failures or
                 "<tr><td colspan=\"3\">none</td></tr>"))
