@@ -187,12 +187,12 @@ def cycle():
     publish_tool("report", release.stats_log, "--out", report)
     show("Everything is in place",
          "server tree:  %s\nserver logs:  %s (stats.log, access.log, error.log)\n"
-         "report:       " + report + "\n"
+         "report:       %s (open it in a browser)\n"
          "release key:  %s (throw-away)\ninstallation: %s\n"
          "  launcher Kivo9, agent Kivo9Data/UpgradeAgent, browser runs in "
          "Kivo9Data/Kivo9.exe.record\nserve it again: deploy/nginx/serve %s PORT %s"
-         % (release.server_dir, release.log_dir, release.key, root.root, release.server_dir,
-            release.log_dir))
+         % (release.server_dir, release.log_dir, report, release.key, root.root,
+            release.server_dir, release.log_dir))
 
 
 if __name__ == "__main__":
