@@ -7,6 +7,7 @@ or out of a stage (the bucket is computed here as the agent computes it).
 """
 
 import hashlib
+import json
 import os
 import shutil
 import stat
@@ -167,6 +168,11 @@ class RolloutScenarios(unittest.TestCase):
         self.assertEqual(self.fetched()[-1], "1204")
         self.assertEqual(len(self.release.stats_records()), 3,
                          "every statistics request reaches the origin")
+        # Each page request is counted once: by the edge, which passes it on without b and d.
+        with open(os.path.join(logs, "stats.log")) as f:
+            at_edge = [json.loads(line) for line in f]
+        self.assertEqual({(r["kind"], r["b"]) for r in at_edge}, {("page", "1203")})
+        self.assertEqual({r["b"] for r in self.release.stats_records("page")}, {""})
 
 
 if __name__ == "__main__":
