@@ -103,14 +103,14 @@ def render(counts, title="Kivo9 releases"):
     total = sum(on_last.values())
     leading = max(on_last, key=on_last.get) if on_last else None
     refused = sum(requests - ok for requests, ok, _, _ in counts.packages.values())
-    summary = ["%d day(s) in the log" % len(days)]
+    summary = ["days in the log: %d" % len(days)]
     if leading is not None:
         summary.append("on %s, %d machines checked; %.1f %% run build %d"
                        % (last.isoformat(), total, 100.0 * on_last[leading] / total, leading))
-    summary.append("%d downloads, %d package requests without a package"
+    summary.append("downloads: %d; package requests without a package: %d"
                    % (sum(ok for _, ok, _, _ in counts.packages.values()), refused))
     if counts.skipped:
-        summary.append("%d log lines skipped" % sum(counts.skipped.values()))
+        summary.append("log lines skipped: %d" % sum(counts.skipped.values()))
     failures = "".join("<tr><td>%s</td><td>%s</td><td>%d</td></tr>" % (
         day.isoformat(), html.escape(name), requests - ok)
         for (day, name), (requests, ok, _, _) in sorted(counts.packages.items()) if requests > ok)
