@@ -11,6 +11,7 @@ import json
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -469,6 +470,16 @@ class PublishTool(unittest.TestCase):
         os.remove(self.path("d/normal"))
         for url in unnumbered:
             self.assertEqual(body(url), b"a copy for older server setups", url)
+        # Whatever bytes a request holds, the statistics log stays UTF-8 JSON.
+        with socket.create_connection(("127.0.0.1", self.release.port), timeout=10) as raw:
+            raw.sendall(b"GET /tg/kivopatch/zh/?hardid=\xff%FF&times=9" + b"9" * 400 +
+                        b"&v=1204&b=x HTTP/1.0\r\nHost: stats.kivo9.example\r\n\r\n")
+            while raw.recv(65536):
+                pass
+        with open(self.release.stats_log, "rb") as f:
+            last = json.loads(f.read().splitlines()[-1].decode())
+        self.assertEqual((last["hardid"], last["times"], last["v"], last["b"]),
+                         ("?", "?", "1204", "?"))
 
     @unittest.skipUnless(os.path.exists("/etc/nginx/sites-available/default"),
                          "needs Debian's nginx with its default site")

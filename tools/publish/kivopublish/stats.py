@@ -88,7 +88,7 @@ def _lines(log, counts):
 
 def _number(value, lowest=0):
     """A number field: None when empty or missing, Skip when out of range or no number."""
-    if value is None or value == "":
+    if value is None or value == "" or value == "?":  # "?": nginx logged no usable value
         return None
     if type(value) is str and len(value) <= 10 and value.isascii() and value.isdigit():
         number = int(value)  # the usual case, quickly
