@@ -18,13 +18,13 @@ bool InTheStage(const SignedRollout& rollout, bool person,
 ReleaseChoice ChooseRelease(const SignedFields& page, std::int32_t installedValue, bool person,
                             const std::function<std::optional<InstallId>()>& installId) {
   ReleaseChoice choice;
-  choice.halted = page.rollout.share == 0;
   // An installation already on the release (or beyond) has nothing to take, and needs no id.
   if (VersionValue(platform::FromUtf8(page.version)) <= installedValue ||
       InTheStage(page.rollout, person, installId)) {
     choice.release = page;
     return choice;
   }
+  choice.halted = page.rollout.share == 0;
   const std::string& previous = page.rollout.previousVersion;
   if (!previous.empty() && VersionValue(platform::FromUtf8(previous)) > installedValue) {
     SignedFields before = page;

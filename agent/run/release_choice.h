@@ -17,7 +17,7 @@ struct ReleaseChoice {
   // release before it as the page signs it (its version and packages, no rollout lines);
   // nullopt when the page offers this installation nothing.
   std::optional<SignedFields> release;
-  bool halted = false;  // the page's release is halted
+  bool halted = false;  // the page's release, newer than the installed build, is halted
 };
 
 // The choice for an installation whose build has the value installedValue (VersionValue),

@@ -37,15 +37,13 @@ bool Remember(const std::wstring& recordPath, const SignedFields& fields, std::u
 void Choose(VersionCheck& check, const std::wstring& installedVersion, bool person,
             const std::wstring& installIdPath, const std::wstring& url,
             const RefusalReport& refused) {
-  const std::int32_t installed = VersionValue(installedVersion);
   auto installId = [&installIdPath]() -> std::optional<InstallId> {
     if (installIdPath.empty()) return std::nullopt;
     return KeptInstallId(installIdPath);
   };
-  ReleaseChoice choice = ChooseRelease(*check.release, installed, person, installId);
-  if (choice.halted && VersionValue(platform::FromUtf8(check.release->version)) > installed) {
-    Report(refused, url, "release " + check.release->version + " is halted");
-  }
+  ReleaseChoice choice =
+      ChooseRelease(*check.release, VersionValue(installedVersion), person, installId);
+  if (choice.halted) Report(refused, url, "release " + check.release->version + " is halted");
   check.release = std::move(choice.release);
   check.result = check.release
                      ? CompareVersions(installedVersion, platform::FromUtf8(check.release->version))

@@ -20,7 +20,7 @@ from .errors import PublishError
 
 PACKAGE_NAME = re.compile(r"-|[a-z0-9]{1,32}")
 SERVED_PACKAGE = re.compile(r"u[a-z0-9]*\.jpg")
-MAX_VERSION = 2**31 - 1  # the agent reads versions as signed 32-bit numbers
+MAX_VERSION = signed_page.MAX_VERSION
 
 
 def check_version(version):
@@ -253,9 +253,10 @@ def parse_share(text):
 def _release_before(current, version):
     """What installations outside the stage of version take: the normal release now served
     when it is out to all of them, else the one it was staged over (never a halted one)."""
-    if current is None or not current.version.isdigit() or int(current.version) >= int(version):
-        return current.rollout.before if current is not None else None
-    if current.rollout.share in (None, signed_page.WHOLE_FLEET):
+    if current is None:
+        return None
+    older = current.version.isdigit() and int(current.version) < int(version)
+    if older and current.rollout.share in (None, signed_page.WHOLE_FLEET):
         return (current.version, current.packages)
     return current.rollout.before
 

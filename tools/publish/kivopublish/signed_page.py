@@ -38,6 +38,7 @@ LONGEST_EXPIRES_DAYS = 7
 WHOLE_FLEET = 10000  # basis points
 SALT = re.compile(r"[0-9a-f]{16,64}")
 RELEASE_NUMBER = re.compile(r"[0-9]{1,10}")
+MAX_VERSION = 2**31 - 1  # the agent reads versions as signed 32-bit numbers
 
 
 class Rollout:
@@ -163,7 +164,7 @@ def _parse_rollout(fields, previous_packages):
         raise PublishError("a share without a salt")
     previous = fields.get("prev")
     if previous is not None and (not RELEASE_NUMBER.fullmatch(previous)
-                                 or int(previous) > 2**31 - 1):
+                                 or int(previous) > MAX_VERSION):
         raise PublishError("malformed prev")
     if previous is None and previous_packages:
         raise PublishError("prevpkg without prev")
