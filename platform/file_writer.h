@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -17,6 +18,10 @@ class FileWriter {
 
   // False when the file cannot be created.
   bool Create(const std::wstring& path);
+  // Opens the existing file at path to write on after its first offset bytes; any bytes
+  // beyond them are dropped. False when it is missing, no plain file (a link is not followed),
+  // shorter than offset, or cannot be opened.
+  bool Continue(const std::wstring& path, std::uint64_t offset);
   // False when not all bytes could be written.
   bool Write(const char* data, std::size_t size);
   // False when the file was not open or the last data could not be written out.

@@ -104,6 +104,11 @@ class HttpRequest {
   void AddHeaders(const std::wstring& headerLines);
   // Time-out for establishing the connection of this request.
   void SetConnectTimeout(std::uint32_t milliseconds);
+  // The whole exchange (connecting, sending, the head and the body) must end within this
+  // time from now: after it, Send and ReadChunk throw HttpError 12002 (a time-out), however
+  // slowly the server still sends. Without it, only a server that stays silent for a minute
+  // is given up on.
+  void SetTimeLimit(std::uint32_t milliseconds);
   // Sends the request and waits for the response head. Throws HttpError on failure.
   void Send();
   // The response status code as text; "" when it is not available.

@@ -33,13 +33,16 @@ bool IsAcceptablePart(std::wstring_view part) {
 // The user's folder and every name the agent and the launcher work under, with the
 // scratch names they write beside them.
 bool IsReservedTopName(std::wstring_view part) {
-  static const std::wstring_view kReserved[] = {
-      kUserDirName,        kUpdateDirName,     kStagingDirName,
-      L"update.old",       kJournalName,       L"install.journal.new",
-      kBackupDirName,      kDiscardDirName,    kCopyScratchName,
-      kReportName,         L"install.log.new", kReleaseRecordName,
-      L"release.seen.new", kInstallIdName,     L"install.id.new",
-      kCheckDayName,       L"check.day.new"};
+  static const std::wstring_view kReserved[] = {kUserDirName,           kUpdateDirName,
+                                                kStagingDirName,        L"update.old",
+                                                kJournalName,           L"install.journal.new",
+                                                kBackupDirName,         kDiscardDirName,
+                                                kCopyScratchName,       kReportName,
+                                                L"install.log.new",     kReleaseRecordName,
+                                                L"release.seen.new",    kInstallIdName,
+                                                L"install.id.new",      kCheckDayName,
+                                                L"check.day.new",       kKeptPackageName,
+                                                kKeptPackageRecordName, L"package.part.info.new"};
   for (const std::wstring_view name : kReserved) {
     if (SameIgnoringAsciiCase(part, name)) return true;
   }

@@ -24,6 +24,8 @@ inline constexpr wchar_t kReportName[] = L"install.log";
 inline constexpr wchar_t kReleaseRecordName[] = L"release.seen";
 inline constexpr wchar_t kInstallIdName[] = L"install.id";
 inline constexpr wchar_t kCheckDayName[] = L"check.day";
+inline constexpr wchar_t kKeptPackageName[] = L"package.part";
+inline constexpr wchar_t kKeptPackageRecordName[] = L"package.part.info";
 
 // The marker of an unpacked tree, relative, native separators.
 std::wstring MarkerPath();

@@ -41,7 +41,9 @@ AgentLayout::AgentLayout(const std::wstring& agentDir)
       userConfigPath_(userDir_ + L"UserConfig.ini"),
       releaseRecordPath_(agentDir + tree::kReleaseRecordName),
       installIdPath_(agentDir + tree::kInstallIdName),
-      checkDayPath_(agentDir + tree::kCheckDayName) {}
+      checkDayPath_(agentDir + tree::kCheckDayName),
+      keptPackagePath_(agentDir + tree::kKeptPackageName),
+      keptPackageRecordPath_(agentDir + tree::kKeptPackageRecordName) {}
 
 AgentLayout AgentLayout::OfRunningAgent() { return AgentLayout(GetAgentDir()); }
 

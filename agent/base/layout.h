@@ -47,6 +47,10 @@ class AgentLayout {
   const std::wstring& GetInstallIdPath() const { return installIdPath_; }
   // check.day, the day of the last version check.
   const std::wstring& GetCheckDayPath() const { return checkDayPath_; }
+  // package.part and package.part.info: a signed package's bytes kept from a cut download,
+  // and what they belong to.
+  const std::wstring& GetKeptPackagePath() const { return keptPackagePath_; }
+  const std::wstring& GetKeptPackageRecordPath() const { return keptPackageRecordPath_; }
 
   // "LngFile" of section "Settings" in the user settings, "English.ini" when missing (at
   // most 255 characters); read afresh at every call.
@@ -73,6 +77,8 @@ class AgentLayout {
   std::wstring releaseRecordPath_;
   std::wstring installIdPath_;
   std::wstring checkDayPath_;
+  std::wstring keptPackagePath_;
+  std::wstring keptPackageRecordPath_;
   mutable std::optional<std::wstring> languageFilePath_;
 };
 

@@ -7,8 +7,9 @@ namespace {
 constexpr char kWriteFailed[] = "the file could not be written";
 }  // namespace
 
-bool BlockFileSink::Open(std::optional<std::uint64_t> /*declaredLength*/) {
-  if (!file_.Create(path_)) return false;
+bool BlockFileSink::Open(const BodyStart& start) {
+  const bool opened = start.offset == 0 ? file_.Create(path_) : file_.Continue(path_, start.offset);
+  if (!opened) return false;
   if (!block_) block_ = std::make_unique_for_overwrite<char[]>(kBlockBytes);
   waiting_ = 0;
   return true;

@@ -7,10 +7,12 @@
 #include "agent/http/body_sink.h"
 #include "platform/file_writer.h"
 
-// Creates the file at path (or truncates it) when the body opens, and writes what it takes
-// in blocks: a piece of at least a block that finds no bytes waiting is written as it is,
-// without a copy. It checks nothing. Once closed or abandoned, the file holds every byte
-// taken; removing a refused file is the caller's choice. Refuses only a write that fails.
+// Creates the file at path (or truncates it) when the body opens, or, for a body that goes on
+// from an offset, keeps that many bytes of the file there (refused when it has fewer), and
+// writes what it takes in blocks: a piece of at least a block that finds no bytes waiting is
+// written as it is, without a copy. It checks nothing. Once closed or abandoned, the file holds
+// every byte taken; removing a refused file is the caller's choice. Refuses only a write that
+// fails.
 class BlockFileSink : public BodySink {
  public:
   // Large enough for few writes.
@@ -18,7 +20,7 @@ class BlockFileSink : public BodySink {
 
   explicit BlockFileSink(std::wstring path) : path_(std::move(path)) {}
 
-  bool Open(std::optional<std::uint64_t> declaredLength) override;
+  bool Open(const BodyStart& start) override;
   bool Take(const char* data, std::size_t size) override;
   bool Close() override;
   void Abandon() override;

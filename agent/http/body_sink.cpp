@@ -4,9 +4,9 @@
 
 std::string ByteCount(std::uint64_t bytes) { return std::to_string(bytes) + " bytes"; }
 
-bool TextSink::Open(std::optional<std::uint64_t> /*declaredLength*/) {
+bool TextSink::Open(const BodyStart& start) {
   bytes_.clear();
-  return true;
+  return start.offset == 0;
 }
 
 bool TextSink::Take(const char* data, std::size_t size) {

@@ -8,13 +8,22 @@
 #include <optional>
 #include <string>
 
+// What an accepted answer says of the body that follows it.
+struct BodyStart {
+  // Where in the resource the body begins: 0 for the whole resource, or the end of the bytes
+  // a sink kept from before, when the server sent only the rest.
+  std::uint64_t offset = 0;
+  std::optional<std::uint64_t> length;  // the body's own Content-Length, when declared
+  std::string entityTag;                // the answer's strong ETag, quotes included; "": none
+};
+
 class BodySink {
  public:
   virtual ~BodySink() = default;
 
-  // The answer was accepted and its body follows; declaredLength is its Content-Length when
-  // it has one. False when the body cannot be taken: the fetch fails.
-  virtual bool Open(std::optional<std::uint64_t> declaredLength) = 0;
+  // The answer was accepted and its body follows. False when the body cannot be taken (a
+  // sink that keeps nothing from before refuses a start past 0): the fetch fails.
+  virtual bool Open(const BodyStart& start) = 0;
   // The next piece of the body. False refuses it: the fetch ends at once as a failure.
   virtual bool Take(const char* data, std::size_t size) = 0;
   // The body has ended. False when the sink cannot accept what it got.
@@ -44,7 +53,7 @@ class TextSink : public BodySink {
 
   explicit TextSink(std::size_t limitBytes = kPageLimitBytes) : limitBytes_(limitBytes) {}
 
-  bool Open(std::optional<std::uint64_t> declaredLength) override;
+  bool Open(const BodyStart& start) override;
   bool Take(const char* data, std::size_t size) override;
   bool Close() override { return true; }
 

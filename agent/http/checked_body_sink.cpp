@@ -3,22 +3,53 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/files.h"
+
 CheckedBodySink::CheckedBodySink(BodySink& next, std::uint64_t limitBytes,
-                                 std::optional<ExpectedFile> expected)
+                                 std::optional<ExpectedFile> expected, std::wstring keptPath)
     : next_(next),
       limitBytes_(expected && expected->size < limitBytes ? expected->size : limitBytes),
-      expected_(expected) {}
+      expected_(expected),
+      keptPath_(std::move(keptPath)) {}
 
-bool CheckedBodySink::Open(std::optional<std::uint64_t> declaredLength) {
+bool CheckedBodySink::Open(const BodyStart& start) {
   hash_.reset();  // before the blocks it may still read
   hashedAs_ = {};
   block_ = filled_ = 0;
   passed_ = 0;
+  disproved_ = false;
   if (expected_) {
     if (!blocks_) blocks_ = std::make_unique_for_overwrite<char[]>(kBlocks * kBlockBytes);
     hash_.emplace();
   }
-  return next_.Open(declaredLength);
+  if (start.offset > limitBytes_ || (start.offset > 0 && hash_ && !HashKeptBytes(start.offset))) {
+    disproved_ = true;
+    return Refuse("the kept bytes could not be read again");
+  }
+  passed_ = start.offset;
+  return next_.Open(start);
+}
+
+// Read through the ring of blocks, as new bytes would pass, so that the hash sees them in
+// order and the same buffers serve.
+bool CheckedBodySink::HashKeptBytes(std::uint64_t count) {
+  platform::FileReader kept;
+  if (keptPath_.empty() || !kept.Open(keptPath_)) return false;
+  while (count > 0) {
+    hash_->WaitFor(hashedAs_[block_]);
+    const std::size_t want = count < kBlockBytes ? static_cast<std::size_t>(count) : kBlockBytes;
+    std::size_t filled = 0;
+    while (filled < want) {
+      std::size_t got = 0;
+      if (!kept.Read(Block(block_) + filled, want - filled, got) || got == 0) return false;
+      filled += got;
+    }
+    hashedAs_[block_] = hash_->Hash(Block(block_), filled);
+    block_ = (block_ + 1) % kBlocks;
+    count -= filled;
+  }
+  hash_->WaitFor(hashedAs_[block_]);
+  return true;
 }
 
 bool CheckedBodySink::Take(const char* data, std::size_t size) {
@@ -26,6 +57,7 @@ bool CheckedBodySink::Take(const char* data, std::size_t size) {
   const std::size_t kept = size < room ? size : static_cast<std::size_t>(room);
   if (!PassOn(data, kept)) return Refuse(next_.Refusal());
   if (kept < size) {
+    disproved_ = expected_ && limitBytes_ == expected_->size;
     return Refuse(expected_ && limitBytes_ == expected_->size
                       ? "longer than the signed " + ByteCount(expected_->size)
                       : "longer than the limit of " + ByteCount(limitBytes_));
@@ -65,10 +97,12 @@ bool CheckedBodySink::Close() {
   const bool passed = !hash_ || PassFilledBlock();
   if (!next_.Close() || !passed) return Refuse(next_.Refusal());
   if (!expected_) return true;
+  disproved_ = passed_ >= expected_->size;
   if (passed_ != expected_->size) {
     return Refuse(ByteCount(passed_) + ", not the signed " + ByteCount(expected_->size));
   }
   if (hash_->Finish() != expected_->sha256) return Refuse("SHA-256 differs from the signed one");
+  disproved_ = false;
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "agent/http/body_sink.h"
 #include "platform/background_sha256.h"
@@ -21,15 +22,24 @@ struct ExpectedFile {
 // when smaller) and, with an expected file, hashes what passes and refuses a body of another
 // size or hash at Close. A refused or abandoned body leaves next holding every byte that
 // passed, up to the cut. next must outlive the sink.
+//
+// A body that goes on from an offset counts the bytes before it as passed; with an expected
+// file they are read again from keptPath (the file next keeps them in) and hashed before any
+// new byte, so that what is accepted is the whole file as stored, not what was remembered of
+// it. Such a body is refused without a keptPath, or when that file holds fewer bytes.
 class CheckedBodySink : public BodySink {
  public:
   CheckedBodySink(BodySink& next, std::uint64_t limitBytes,
-                  std::optional<ExpectedFile> expected = std::nullopt);
+                  std::optional<ExpectedFile> expected = std::nullopt, std::wstring keptPath = L"");
 
-  bool Open(std::optional<std::uint64_t> declaredLength) override;
+  bool Open(const BodyStart& start) override;
   bool Take(const char* data, std::size_t size) override;
   bool Close() override;
   void Abandon() override;
+
+  // True when the last body cannot be the expected file: it reached the expected size and
+  // was refused, or its kept bytes could not be read again. A body merely cut short is not.
+  bool Disproved() const { return disproved_; }
 
  private:
   // Small enough for the hashing thread to keep pace, and a whole block for the file.
@@ -37,6 +47,7 @@ class CheckedBodySink : public BodySink {
   // One block is passed on and another hashed while the next is filled.
   static constexpr std::size_t kBlocks = 3;
 
+  bool HashKeptBytes(std::uint64_t count);
   bool PassOn(const char* data, std::size_t size);
   bool PassFilledBlock();
   char* Block(std::size_t index) { return blocks_.get() + index * kBlockBytes; }
@@ -44,6 +55,8 @@ class CheckedBodySink : public BodySink {
   BodySink& next_;
   std::uint64_t limitBytes_;
   std::optional<ExpectedFile> expected_;
+  std::wstring keptPath_;
+  bool disproved_ = false;
   std::uint64_t passed_ = 0;                       // within the cut, whether next has it yet or not
   std::unique_ptr<char[]> blocks_;                 // only with a hash
   std::size_t block_ = 0;                          // the one being filled

@@ -21,6 +21,7 @@ constexpr std::uint32_t kRequestFlags =
 constexpr std::uint32_t kConnectTimeoutMs = 2000;
 constexpr int kRedirectLimit = 10;
 constexpr std::size_t kChunkBytes = 1024;
+constexpr std::uint32_t kTimeoutError = 12002;  // ERROR_INTERNET_TIMEOUT
 
 using Connection = std::optional<platform::HttpConnection>;
 using Request = std::optional<platform::HttpRequest>;
@@ -36,18 +37,42 @@ void WriteStatusLine(int status) {
 
 bool IsRedirect(int status) { return status == 301 || status == 302 || status == 303; }
 
-// Connects, opens the GET request and sends it; returns the answer's status.
+// What every request of one fetch carries, and the watch that bounds them all.
+struct FetchTerms {
+  std::wstring headers;
+  const ResumeFrom* resume;
+  const TransferWatch& watch;
+};
+
+// The request headers: a resumed fetch asks for the rest, as long as the resource is the one
+// its tag names (a tag that could break the header line asks for the whole).
+std::wstring RequestHeaders(const ResumeFrom* resume) {
+  std::wstring headers = kHeaderBlock;
+  if (resume == nullptr) return headers;
+  for (const char c : resume->entityTag) {
+    if (c <= ' ' || c >= 0x7F) return headers;
+  }
+  return headers + L"Range: bytes=" + std::to_wstring(resume->offset) + L"-\r\nIf-Range: " +
+         platform::FromUtf8(resume->entityTag) + L"\r\n";
+}
+
+// Connects, opens the GET request and sends it within the time the fetch has left; returns
+// the answer's status.
 int Exchange(const platform::HttpSession& session, const platform::HttpUrl& url,
-             Connection& connection, Request& request, bool firstRequest) {
+             Connection& connection, Request& request, bool firstRequest, const FetchTerms& terms) {
+  const auto left = terms.watch.Left(TransferWatch::Clock::now());
+  if (left && left->count() == 0) throw CTearException(CTearException::kTimedOut);
   connection.emplace(session, url.host, url.port);
   request.emplace(*connection, L"GET", url.object, L"HTTP/1.0", kRequestFlags);
-  request->AddHeaders(kHeaderBlock);
+  request->AddHeaders(terms.headers);
+  if (left) request->SetTimeLimit(static_cast<std::uint32_t>(left->count()));
   if (firstRequest) request->SetConnectTimeout(kConnectTimeoutMs);
   request->Send();
   return StatusNumber(request->StatusText());
 }
 
-int FollowRedirect(const platform::HttpSession& session, Connection& connection, Request& request) {
+int FollowRedirect(const platform::HttpSession& session, Connection& connection, Request& request,
+                   const FetchTerms& terms) {
   std::wstring location;
   if (!FindRedirectLocation(request->RawHeaders(), location)) {
     Fail(CTearException::kBadRedirect, L"Error: Site redirects with no new location\n");
@@ -62,24 +87,38 @@ int FollowRedirect(const platform::HttpSession& session, Connection& connection,
     Fail(CTearException::kBadRedirect,
          L"Error: the redirected URL does not reference a HTTP resource.\n");
   }
-  const int status = Exchange(session, url, connection, request, false);
+  const int status = Exchange(session, url, connection, request, false, terms);
   WriteStatusLine(status);
   return status;
 }
 
-// Follows up to ten redirects. Only a 200 answer goes on to the body: a redirect beyond the
-// limit is no resource either.
-void AcceptStatus(int status, const platform::HttpSession& session, Connection& connection,
-                  Request& request) {
+// Follows up to ten redirects and returns the status that goes on to the body: 200, or 206
+// for a fetch that asked for a range. A redirect beyond the limit is no resource either.
+int AcceptStatus(int status, const platform::HttpSession& session, Connection& connection,
+                 Request& request, const FetchTerms& terms) {
   for (int redirects = 0;; ++redirects) {
     if (status == 401) Fail(CTearException::kBadUrl, L"Access denied: Need password\n");
-    if (status == 200) return;
+    if (status == 200 || (status == 206 && terms.resume != nullptr)) return status;
     if (!IsRedirect(status) || redirects == kRedirectLimit) {
       WriteStatusLine(status);
       throw CTearException(CTearException::kBadStatus);
     }
-    status = FollowRedirect(session, connection, request);
+    status = FollowRedirect(session, connection, request, terms);
   }
+}
+
+// Where the body starts: a 206 only with exactly the rest that was asked for.
+std::optional<BodyStart> StartOf(int status, const std::wstring& head, const ResumeFrom* resume) {
+  BodyStart start{0, DeclaredContentLength(head), StrongEntityTag(head)};
+  if (status != 206) return start;
+  const auto range = DeclaredContentRange(head);
+  if (!range || range->first != resume->offset || range->complete != resume->complete ||
+      range->last + 1 != range->complete ||
+      (start.length && *start.length != range->complete - range->first)) {
+    return std::nullopt;
+  }
+  start.offset = range->first;
+  return start;
 }
 
 void ReportPlatformFailure(const platform::HttpError& error) {
@@ -90,14 +129,10 @@ void ReportPlatformFailure(const platform::HttpError& error) {
 // Reads the body into sink within limits; true when all of it, at least one byte, was taken
 // and accepted. Why the limits ended it goes to refusal. A body that does not end by Close
 // is abandoned, so the sink keeps what it took.
-bool ReadBody(platform::HttpRequest& request, BodySink& sink, TransferWatch& watch,
-              const TransferLimits& limits, std::string& refusal) {
-  const std::wstring head = request.RawHeaders();
-  if (LengthsContradict(head)) {
-    Fail(CTearException::kBadStatus, L"Error: the answer declares two different lengths\n");
-  }
-  const auto declared = DeclaredContentLength(head);
-  if (!sink.Open(declared)) throw CTearException(CTearException::kFileNotCreated);
+bool ReadBody(platform::HttpRequest& request, const BodyStart& start, BodySink& sink,
+              TransferWatch& watch, const TransferLimits& limits, std::string& refusal) {
+  const auto declared = start.length;
+  if (!sink.Open(start)) throw CTearException(CTearException::kFileNotCreated);
   struct AbandonUnlessClosed {
     BodySink& sink;
     bool closed = false;
@@ -113,7 +148,11 @@ bool ReadBody(platform::HttpRequest& request, BodySink& sink, TransferWatch& wat
     if (size == 0) break;
     if (!sink.Take(buffer.data(), size)) return false;
     received += size;
-    if (limits.progress != nullptr) limits.progress->Update(received, declared);
+    if (limits.progress != nullptr) {
+      // What was kept from before counts as there.
+      limits.progress->Update(start.offset + received,
+                              declared ? std::optional(start.offset + *declared) : std::nullopt);
+    }
     refusal = watch.Check(received, TransferWatch::Clock::now());
     if (!refusal.empty()) return false;
   }
@@ -136,9 +175,12 @@ int CHttpDownloader::DownloadToFile(const std::wstring& url, const std::wstring&
   return Fetch(url, file, TransferLimits::File());
 }
 
-int CHttpDownloader::Fetch(const std::wstring& url, BodySink& sink, const TransferLimits& limits) {
+int CHttpDownloader::Fetch(const std::wstring& url, BodySink& sink, const TransferLimits& limits,
+                           const ResumeFrom* resume) {
   refusal_.clear();
+  rangeRefused_ = false;
   TransferWatch watch(limits, TransferWatch::Clock::now());
+  const FetchTerms terms{RequestHeaders(resume), resume, watch};
   platform::ForgetCachedUrl(url);
   const platform::HttpSession session(kAgentName);
   Connection connection;
@@ -149,13 +191,27 @@ int CHttpDownloader::Fetch(const std::wstring& url, BodySink& sink, const Transf
     if (!session.CrackUrl(url, parts) || !parts.isHttp) {
       Fail(CTearException::kBadUrl, L"Error: can only use URLs beginning with http://\n");
     }
-    const int status = Exchange(session, parts, connection, request, true);
-    AcceptStatus(status, session, connection, request);
-    result = ReadBody(*request, sink, watch, limits, refusal_) ? 1 : 0;
+    const int status = AcceptStatus(Exchange(session, parts, connection, request, true, terms),
+                                    session, connection, request, terms);
+    const std::wstring head = request->RawHeaders();
+    if (LengthsContradict(head)) {
+      Fail(CTearException::kBadStatus, L"Error: the answer declares two different lengths\n");
+    }
+    const auto start = StartOf(status, head, resume);
+    if (!start) {
+      rangeRefused_ = true;
+      refusal_ = "the server sent other bytes than the rest asked for";
+      throw CTearException(CTearException::kBadStatus);
+    }
+    result = ReadBody(*request, *start, sink, watch, limits, refusal_) ? 1 : 0;
   } catch (const CTearException&) {
     result = 0;
   } catch (const platform::HttpError& error) {
     ReportPlatformFailure(error);
+    // The platform counts the time limit from its own start, a little after the watch's.
+    const auto slack = std::chrono::milliseconds(100);
+    if (error.Code() == kTimeoutError)
+      refusal_ = watch.Overdue(TransferWatch::Clock::now() + slack);
     result = 0;
   } catch (const std::exception&) {
     result = 0;
@@ -164,5 +220,7 @@ int CHttpDownloader::Fetch(const std::wstring& url, BodySink& sink, const Transf
   connection.reset();
   if (limits.progress != nullptr) limits.progress->Finish();
   if (refusal_.empty()) refusal_ = sink.Refusal();
+  // A time-out of the platform is the deadline's doing when the deadline has passed.
+  if (refusal_.empty() && result == 0) refusal_ = watch.Overdue(TransferWatch::Clock::now());
   return result;
 }

@@ -3,6 +3,7 @@
 // are reported by the result and by a line on standard error or standard output.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "agent/http/body_sink.h"
@@ -11,6 +12,14 @@
 namespace platform {
 class HttpRequest;
 }
+
+// The rest of a resource of which a sink keeps the first offset bytes, asked for with
+// "Range" and "If-Range", so that a resource that changed since comes whole instead.
+struct ResumeFrom {
+  std::uint64_t offset = 0;
+  std::string entityTag;       // the strong ETag the kept bytes came with
+  std::uint64_t complete = 0;  // the resource's size
+};
 
 class CHttpDownloader {
  public:
@@ -33,11 +42,20 @@ class CHttpDownloader {
   // one byte, reached the sink and the sink accepted it; else 0. A refusal, by the sink or by
   // the limits, is kept in Refusal() for the caller to report. Throws platform::HttpError
   // only when the internet session cannot be opened.
-  int Fetch(const std::wstring& url, BodySink& sink, const TransferLimits& limits);
+  //
+  // With resume, only the rest is asked for: a 206 answer counts only when it holds exactly
+  // the bytes from resume->offset to the end of a resource of resume->complete bytes, and
+  // goes to the sink with that offset; a 200 answer is the whole resource, from offset 0.
+  int Fetch(const std::wstring& url, BodySink& sink, const TransferLimits& limits,
+            const ResumeFrom* resume = nullptr);
 
   // Why the last fetch was refused by its sink or its limits; "" when it was not.
   const std::string& Refusal() const { return refusal_; }
+  // True when the last fetch was refused because its 206 answer held other bytes than the
+  // rest asked for: the kept bytes cannot be trusted to go with it.
+  bool RangeRefused() const { return rangeRefused_; }
 
  private:
   std::string refusal_;
+  bool rangeRefused_ = false;
 };

@@ -52,19 +52,29 @@ bool FindRedirectLocation(const std::wstring& rawHeaders, std::wstring& location
 
 namespace {
 
-// The values of every Content-Length line, as the lines give them (not yet read as numbers).
-std::vector<std::wstring> ContentLengthValues(const std::wstring& rawHeaders) {
-  static const std::wstring kName = L"Content-Length:";
+// The values of every header line of that name (ending in ':'), as the lines give them.
+std::vector<std::wstring> HeaderValues(const std::wstring& rawHeaders, const std::wstring& name) {
   std::vector<std::wstring> values;
   std::size_t start = rawHeaders.find(L'\n');  // the status line declares nothing
   while (start != std::wstring::npos && start + 1 < rawHeaders.size()) {
     const std::size_t end = rawHeaders.find(L'\n', start + 1);
     const std::wstring line = rawHeaders.substr(
         start + 1, end == std::wstring::npos ? std::wstring::npos : end - start - 1);
-    if (StartsWithNoCase(line, kName)) values.push_back(line.substr(kName.size()));
+    if (StartsWithNoCase(line, name)) values.push_back(line.substr(name.size()));
     start = end;
   }
   return values;
+}
+
+std::vector<std::wstring> ContentLengthValues(const std::wstring& rawHeaders) {
+  return HeaderValues(rawHeaders, L"Content-Length:");
+}
+
+// The value without the blanks around it and the line's carriage return.
+std::wstring Trimmed(const std::wstring& value) {
+  const std::size_t begin = value.find_first_not_of(L" \t");
+  if (begin == std::wstring::npos) return L"";
+  return value.substr(begin, value.find_last_not_of(L" \t\r") - begin + 1);
 }
 
 }  // namespace
@@ -81,4 +91,37 @@ bool LengthsContradict(const std::wstring& rawHeaders) {
     if (ParseLength(value) != ParseLength(values.front())) return true;
   }
   return false;
+}
+
+std::string StrongEntityTag(const std::wstring& rawHeaders) {
+  const auto values = HeaderValues(rawHeaders, L"ETag:");
+  if (values.empty()) return "";
+  const std::wstring tag = Trimmed(values.front());
+  if (tag.size() < 2 || tag.size() > 128 || tag.front() != L'"' || tag.back() != L'"') return "";
+  std::string ascii;
+  for (std::size_t i = 0; i < tag.size(); ++i) {
+    const bool inner = i > 0 && i + 1 < tag.size();
+    if (tag[i] <= L' ' || tag[i] >= 0x7F || (inner && tag[i] == L'"')) return "";
+    ascii += static_cast<char>(tag[i]);
+  }
+  return ascii;
+}
+
+std::optional<ContentRange> DeclaredContentRange(const std::wstring& rawHeaders) {
+  const auto values = HeaderValues(rawHeaders, L"Content-Range:");
+  if (values.size() != 1) return std::nullopt;
+  const std::wstring value = Trimmed(values.front());
+  static const std::wstring kUnit = L"bytes ";
+  const std::size_t dash = value.find(L'-');
+  const std::size_t slash = value.find(L'/');
+  if (value.compare(0, kUnit.size(), kUnit) != 0 || dash == std::wstring::npos ||
+      slash == std::wstring::npos || slash < dash) {
+    return std::nullopt;
+  }
+  const std::wstring_view text(value);
+  const auto first = platform::ParseDecimal(text.substr(kUnit.size(), dash - kUnit.size()));
+  const auto last = platform::ParseDecimal(text.substr(dash + 1, slash - dash - 1));
+  const auto complete = platform::ParseDecimal(text.substr(slash + 1));
+  if (!first || !last || !complete || *first > *last || *last >= *complete) return std::nullopt;
+  return ContentRange{*first, *last, *complete};
 }

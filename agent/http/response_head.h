@@ -22,3 +22,19 @@ std::optional<std::uint64_t> DeclaredContentLength(const std::wstring& rawHeader
 // True when the answer carries Content-Length headers that disagree, so that its framing
 // cannot be trusted: such an answer is refused.
 bool LengthsContradict(const std::wstring& rawHeaders);
+
+// The answer's entity tag when it is strong and plain: the first ETag value, quotes included,
+// of at most 128 printable ASCII characters. "" when there is none, it is weak ("W/...") or
+// anything else, since only a strong tag may guard a range (If-Range).
+std::string StrongEntityTag(const std::wstring& rawHeaders);
+
+// The span a 206 answer declares ("Content-Range: bytes first-last/complete").
+struct ContentRange {
+  std::uint64_t first = 0;
+  std::uint64_t last = 0;
+  std::uint64_t complete = 0;
+  bool operator==(const ContentRange&) const = default;
+};
+// The one Content-Range of the answer; nothing when it has none, several, or one that is not
+// a whole byte span with first <= last < complete.
+std::optional<ContentRange> DeclaredContentRange(const std::wstring& rawHeaders);

@@ -30,7 +30,7 @@ platform::Sha256Digest DigestOf(const std::string& bytes) {
 // Feeds body in pieces of the given size; true when every piece and the end were accepted.
 // A refused body is abandoned, as the download client does.
 bool Feed(BodySink& sink, const std::string& body, std::size_t piece) {
-  if (!sink.Open(body.size())) return false;
+  if (!sink.Open({0, body.size(), ""})) return false;
   for (std::size_t at = 0; at < body.size(); at += piece) {
     if (!sink.Take(body.data() + at, std::min(piece, body.size() - at))) {
       sink.Abandon();
@@ -54,11 +54,11 @@ TEST(BlockFileSink, StoresEveryByteWhateverThePiecesAndKeepsAnAbandonedBody) {
     }
   }
   BlockFileSink sink(path);
-  ASSERT_TRUE(sink.Open(std::nullopt));
+  ASSERT_TRUE(sink.Open({}));
   ASSERT_TRUE(sink.Take("abc", 3));
   sink.Abandon();
   EXPECT_EQ(platform::ReadWholeFile(path), "abc") << "what it took, though never closed";
-  EXPECT_FALSE(BlockFileSink(dir.path() + L"missing/package").Open(std::nullopt));
+  EXPECT_FALSE(BlockFileSink(dir.path() + L"missing/package").Open({}));
 }
 
 TEST(CheckedBodySink, CutsAtItsBoundAndAcceptsOnlyTheSignedFile) {

@@ -1,5 +1,7 @@
 #include "agent/http/transfer_limits.h"
 
+#include <algorithm>
+
 #include "agent/http/body_sink.h"
 
 namespace {
@@ -11,10 +13,21 @@ std::string Duration(std::chrono::steady_clock::duration duration) {
 
 }  // namespace
 
+std::string TransferWatch::Overdue(Clock::time_point now) const {
+  if (!limits_.deadline || now - fetchStart_ <= *limits_.deadline) return "";
+  return std::string(limits_.what) + " did not end within " + Duration(*limits_.deadline);
+}
+
+std::optional<std::chrono::milliseconds> TransferWatch::Left(Clock::time_point now) const {
+  using std::chrono::milliseconds;
+  if (!limits_.deadline) return std::nullopt;
+  const auto left = fetchStart_ + *limits_.deadline - now;
+  if (left <= Clock::duration::zero()) return milliseconds(0);
+  return std::max(milliseconds(1), std::chrono::duration_cast<milliseconds>(left));
+}
+
 std::string TransferWatch::Check(std::uint64_t received, Clock::time_point now) {
-  if (limits_.deadline && now - fetchStart_ > *limits_.deadline) {
-    return "the page did not end within " + Duration(*limits_.deadline);
-  }
+  if (std::string overdue = Overdue(now); !overdue.empty()) return overdue;
   if (!limits_.floor || now - windowStart_ < limits_.floor->window) return "";
   if (received - windowStartBytes_ < limits_.floor->bytes) {
     return "slower than " + ByteCount(limits_.floor->bytes) + " in " +

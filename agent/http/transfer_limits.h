@@ -24,17 +24,19 @@ struct RateFloor {
 };
 
 struct TransferLimits {
-  // From the start of the fetch to the body's end; none: no deadline.
+  // From the start of the fetch to the body's end, connecting and every redirect included;
+  // none: no deadline.
   std::optional<std::chrono::steady_clock::duration> deadline;
   // From the body's start; none: any pace.
   std::optional<RateFloor> floor;
   DownloadProgress* progress = nullptr;  // may be nullptr
+  const char* what = "the page";         // what a missed deadline names
 
   // A page: short, so it must end soon.
   static TransferLimits Page() { return {std::chrono::seconds(30), std::nullopt, nullptr}; }
   // A file: as long as it takes, as long as it keeps moving.
   static TransferLimits File(DownloadProgress* progress = nullptr) {
-    return {std::nullopt, RateFloor{}, progress};
+    return {std::nullopt, RateFloor{}, progress, "the file"};
   }
 };
 
@@ -50,6 +52,11 @@ class TransferWatch {
   void BodyStarts(Clock::time_point now) { windowStart_ = now; }
   // Why the fetch must end, with received body bytes at now; "" while it may go on.
   std::string Check(std::uint64_t received, Clock::time_point now);
+  // Why the fetch must end by its deadline at now; "" while it may go on.
+  std::string Overdue(Clock::time_point now) const;
+  // The time left before the deadline at now, at least 1 ms while it has not passed; none
+  // without a deadline, zero once it has passed.
+  std::optional<std::chrono::milliseconds> Left(Clock::time_point now) const;
 
  private:
   TransferLimits limits_;

@@ -48,18 +48,58 @@ std::uint64_t PackageSizeLimit(const std::wstring& directory) {
   return std::min<std::uint64_t>(buildconfig::kPackageLimitBytes, room);
 }
 
+namespace {
+
+using Clock = TransferWatch::Clock;
+
+// The limits of one more fetch of a package that must be whole by endsBy, if by any time.
+TransferLimits LimitsLeft(const PackageTerms& terms, std::optional<Clock::time_point> endsBy) {
+  TransferLimits limits = TransferLimits::File(terms.progress);
+  if (endsBy) {
+    limits.deadline = std::max(Clock::duration::zero(), *endsBy - Clock::now());
+    limits.what = "the package";
+  }
+  return limits;
+}
+
+// The whole kept file becomes the package. Across volumes it is copied: the file the
+// extractor reads must lie in the package's own folder.
+bool MoveKeptFile(KeptPackage& kept, const std::wstring& targetPath) {
+  const bool moved = platform::MovePath(kept.BytesPath(), targetPath).ok() ||
+                     platform::CopyFileFlushed(kept.BytesPath(), targetPath).ok();
+  kept.Forget();
+  return moved;
+}
+
+}  // namespace
+
 bool DownloadPackageFor(const PackageRequest& request, const std::wstring& targetPath,
                         const PackageTerms& terms) {
-  const std::wstring directory = platform::ParentOf(targetPath);
-  const std::uint64_t limit = PackageSizeLimit(directory);
-  for (const std::wstring& url :
-       {StatisticsRequestUrl(request), DownloadServerUrl(request.name, request.version)}) {
+  const std::wstring urls[] = {StatisticsRequestUrl(request),
+                               DownloadServerUrl(request.name, request.version)};
+  const auto endsBy = terms.expected != nullptr && !request.version.empty()
+                          ? std::optional(Clock::now() + PackageDeadline(terms.expected->size))
+                          : std::nullopt;
+  if (endsBy && terms.kept != nullptr) {
+    const std::uint64_t limit = PackageSizeLimit(platform::ParentOf(terms.kept->BytesPath()));
+    bool unwritable = false;
+    for (const std::wstring& url : urls) {
+      const KeptFetch fetched = FetchIntoKept(url, urls[1], *terms.expected, limit, *terms.kept,
+                                              LimitsLeft(terms, endsBy), terms.refused);
+      if (fetched == KeptFetch::Stored) return MoveKeptFile(*terms.kept, targetPath);
+      unwritable = fetched == KeptFetch::Unwritable;
+      if (unwritable) break;
+    }
+    if (!unwritable) return false;
+  }
+  const std::uint64_t limit = PackageSizeLimit(platform::ParentOf(targetPath));
+  for (const std::wstring& url : urls) {
     BlockFileSink file(targetPath);
     CheckedBodySink checked(
         file, limit, terms.expected != nullptr ? std::optional(*terms.expected) : std::nullopt);
     // A sink closes its file however the fetch ends: an open file cannot be removed everywhere.
     CHttpDownloader downloader;
-    if (downloader.Fetch(url, checked, TransferLimits::File(terms.progress)) != 0) return true;
+    if (downloader.Fetch(url, checked, LimitsLeft(terms, endsBy)) != 0) return true;
     if (!downloader.Refusal().empty()) Report(terms.refused, url, downloader.Refusal());
     platform::RemoveFile(targetPath);
   }

@@ -9,6 +9,7 @@
 #include "agent/base/refusal_report.h"
 #include "agent/http/checked_body_sink.h"
 #include "agent/http/transfer_limits.h"
+#include "agent/identity/kept_package.h"
 
 struct PackageRequest {
   std::wstring name;        // package name, lower case, possibly empty
@@ -43,6 +44,8 @@ struct PackageTerms {
   DownloadProgress* progress = nullptr;    // told as the package arrives; may be nullptr
   RefusalReport refused;                   // told why a download was refused, by its URL
   std::wstring version;                    // the signed release's number; "": none
+  // Where a signed package's bytes are kept from run to run; nullptr: nowhere.
+  KeptPackage* kept = nullptr;
 };
 
 // The most bytes a package of unknown size may take in directory: the build's limit, and
@@ -53,5 +56,11 @@ inline constexpr std::uint64_t kPackageFreeSpaceReserve = 64ull << 20;
 // Fetches the package into targetPath from the statistics server, else from the download
 // server. True when either stored a whole body that met the terms, false when neither did;
 // a failed or refused download removes what it wrote, so no partial package stays behind.
+//
+// A signed release's package with a place to keep it (terms.kept, terms.version and
+// terms.expected) is fetched into the kept bytes instead (FetchIntoKept), within
+// PackageDeadline of its size for both servers together, and moved to targetPath once whole;
+// a cut leaves its bytes kept for the next run. Where nothing can be kept, it is fetched as
+// above, within the same deadline.
 bool DownloadPackageFor(const PackageRequest& request, const std::wstring& targetPath,
                         const PackageTerms& terms = {});

@@ -61,6 +61,8 @@ PackageStep UpgradeSession::DownloadAndUnpackFor(const PackageNames& names,
   if (release != nullptr && !IsReleaseNumber(releaseNumber)) {
     return {nullptr, "the signed version is no release number"};
   }
+  // A signed package is immutable under its number: what a cut left of it goes on.
+  KeptPackage kept(layout.GetKeptPackagePath(), layout.GetKeptPackageRecordPath());
   for (const std::wstring& name : names) {
     std::optional<ExpectedFile> expected;
     if (release != nullptr) {
@@ -74,7 +76,8 @@ PackageStep UpgradeSession::DownloadAndUnpackFor(const PackageNames& names,
       expected = ExpectedFile{package->size, package->sha256};
     }
     const PackageTerms terms{expected ? &*expected : nullptr, progress.get(), run_.refused,
-                             release != nullptr ? releaseNumber : L""};
+                             release != nullptr ? releaseNumber : L"",
+                             release != nullptr ? &kept : nullptr};
     if (DownloadPackage(name, packagePath, terms) != 0) {
       // A start that fails shows in the hand-over, which then finds no extractor to wait for.
       handOver->Start(layout.GetExtractorPath(), *parameters);

@@ -1,8 +1,14 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
 #include "platform/file_writer.h"
 #include "platform/text.h"
+#include "unique_fd.h"
 
 namespace platform {
 namespace {
@@ -17,6 +23,14 @@ struct OpenFile {
 
 OpenFile* File(void* handle) { return static_cast<OpenFile*>(handle); }
 
+// A plain file opened without following a link; an invalid descriptor otherwise.
+UniqueFd OpenPlainFile(const std::wstring& path, int flags) {
+  UniqueFd fd(open(ToUtf8(path).c_str(), flags | O_CLOEXEC | O_NOFOLLOW));
+  struct stat info;
+  if (!fd.IsOpen() || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return UniqueFd();
+  return fd;
+}
+
 }  // namespace
 
 FileWriter::~FileWriter() { Close(); }
@@ -26,6 +40,25 @@ bool FileWriter::Create(const std::wstring& path) {
   auto file = std::make_unique<OpenFile>();
   file->stream = std::fopen(ToUtf8(path).c_str(), "wbe");
   if (file->stream == nullptr) return false;
+  std::setvbuf(file->stream, file->buffer, _IOFBF, sizeof(file->buffer));
+  handle_ = file.release();
+  return true;
+}
+
+bool FileWriter::Continue(const std::wstring& path, std::uint64_t offset) {
+  Close();
+  UniqueFd fd = OpenPlainFile(path, O_WRONLY);
+  struct stat info;
+  if (!fd.IsOpen() || fstat(fd.get(), &info) != 0 ||
+      static_cast<std::uint64_t>(info.st_size) < offset ||
+      ftruncate(fd.get(), static_cast<off_t>(offset)) != 0 ||
+      lseek(fd.get(), static_cast<off_t>(offset), SEEK_SET) < 0) {
+    return false;
+  }
+  auto file = std::make_unique<OpenFile>();
+  file->stream = fdopen(fd.get(), "wb");
+  if (file->stream == nullptr) return false;
+  fd.Detach();  // the stream closes it
   std::setvbuf(file->stream, file->buffer, _IOFBF, sizeof(file->buffer));
   handle_ = file.release();
   return true;

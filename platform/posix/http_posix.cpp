@@ -342,6 +342,11 @@ void HttpRequest::SetConnectTimeout(std::uint32_t milliseconds) {
   curl_easy_setopt(impl_->easy.get(), CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(milliseconds));
 }
 
+void HttpRequest::SetTimeLimit(std::uint32_t milliseconds) {
+  // libcurl counts from the transfer's start, which is Send: the caller's now, near enough.
+  curl_easy_setopt(impl_->easy.get(), CURLOPT_TIMEOUT_MS, static_cast<long>(milliseconds));
+}
+
 void HttpRequest::Send() {
   if (impl_->easy == nullptr || impl_->multi == nullptr) {
     ThrowCurlError(CURLE_OUT_OF_MEMORY, nullptr);

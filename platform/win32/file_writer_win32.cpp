@@ -15,6 +15,40 @@ bool FileWriter::Create(const std::wstring& path) {
   return true;
 }
 
+namespace {
+
+// A plain file opened as itself, a link not followed; INVALID_HANDLE_VALUE otherwise.
+HANDLE OpenPlainFile(const std::wstring& path, DWORD access, DWORD share) {
+  HANDLE file = CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return file;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
+}
+
+}  // namespace
+
+bool FileWriter::Continue(const std::wstring& path, std::uint64_t offset) {
+  Close();
+  HANDLE file = OpenPlainFile(path, GENERIC_WRITE, 0);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size;
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  if (!GetFileSizeEx(file, &size) || static_cast<std::uint64_t>(size.QuadPart) < offset ||
+      !SetFilePointerEx(file, at, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
+    CloseHandle(file);
+    return false;
+  }
+  handle_ = file;
+  return true;
+}
+
 bool FileWriter::Write(const char* data, std::size_t size) {
   DWORD written = 0;
   return handle_ != nullptr && size <= MAXDWORD &&

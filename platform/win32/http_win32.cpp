@@ -2,7 +2,12 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/http.h"
 #include "platform/unique_handle.h"
@@ -14,6 +19,7 @@ constexpr DWORD kUrlBufferChars = 2084;
 constexpr DWORD kStatusBufferBytes = 80;
 constexpr std::size_t kDescriptionLimit = 1023;
 constexpr DWORD_PTR kContext = 1;
+constexpr DWORD kSilentServerMs = 60000;
 
 bool CloseInternetHandle(HINTERNET handle) { return InternetCloseHandle(handle) != 0; }
 using InternetHandle = UniqueHandle<HINTERNET, CloseInternetHandle>;
@@ -135,9 +141,42 @@ HttpConnection::HttpConnection(const HttpSession& session, const std::wstring& h
 
 HttpConnection::~HttpConnection() = default;
 
+// WinINet's time-outs bound each wait on the socket, not an exchange: a server that sends a
+// byte now and then would hold it for ever. So a watchdog closes the request handle when the
+// time is up, which WinINet documents as the way to end a blocking call from another thread.
 struct HttpRequest::Impl {
   explicit Impl(HINTERNET h) : handle(h) {}
+  ~Impl() {
+    if (!watchdog.joinable()) return;
+    {
+      const std::lock_guard<std::mutex> guard(lock);
+      ending = true;
+    }
+    changed.notify_one();
+    watchdog.join();
+    if (cut) handle.Detach();  // closed by the watchdog already
+  }
+
+  void WatchUntil(std::chrono::steady_clock::time_point deadline) {
+    watchdog = std::thread([this, deadline] {
+      std::unique_lock<std::mutex> guard(lock);
+      if (changed.wait_until(guard, deadline, [this] { return ending; })) return;
+      cut = true;
+      InternetCloseHandle(handle.get());
+    });
+  }
+
+  [[noreturn]] void ThrowFailure() const {
+    if (!cut) ThrowLastError();
+    throw HttpError(ERROR_INTERNET_TIMEOUT, ErrorDescription(ERROR_INTERNET_TIMEOUT));
+  }
+
   InternetHandle handle;
+  std::mutex lock;
+  std::condition_variable changed;
+  bool ending = false;  // guarded by lock
+  std::atomic<bool> cut = false;
+  std::thread watchdog;
 };
 
 HttpRequest::HttpRequest(const HttpConnection& connection, const std::wstring& verb,
@@ -160,8 +199,21 @@ void HttpRequest::SetConnectTimeout(std::uint32_t milliseconds) {
                        0);
 }
 
+void HttpRequest::SetTimeLimit(std::uint32_t milliseconds) {
+  // Each wait is bounded too, for a WinINet that finishes a blocking wait before it notices
+  // the closed handle; a silent server is given up on after a minute, as without a limit.
+  for (const DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                             INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+    DWORD value = milliseconds < kSilentServerMs ? milliseconds : kSilentServerMs;
+    InternetSetOptionExW(impl_->handle.get(), option, &value, sizeof(value), 0);
+  }
+  if (impl_->handle.IsOpen() && !impl_->watchdog.joinable()) {
+    impl_->WatchUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds));
+  }
+}
+
 void HttpRequest::Send() {
-  if (!HttpSendRequestW(impl_->handle.get(), nullptr, 0, nullptr, 0)) ThrowLastError();
+  if (!HttpSendRequestW(impl_->handle.get(), nullptr, 0, nullptr, 0)) impl_->ThrowFailure();
 }
 
 std::wstring HttpRequest::StatusText() const {
@@ -189,7 +241,7 @@ std::wstring HttpRequest::RawHeaders() const {
 std::size_t HttpRequest::ReadChunk(char* buffer, std::size_t size) {
   DWORD read = 0;
   if (!InternetReadFile(impl_->handle.get(), buffer, static_cast<DWORD>(size), &read)) {
-    ThrowLastError();
+    impl_->ThrowFailure();
   }
   return read;
 }

@@ -30,6 +30,9 @@ request without a route gets 404 "no route". Each RESPONSE is an object:
     truncate_to     send only that many body bytes, then close (the declared length stays)
     drip_ms         send the body one byte at a time, that many milliseconds apart
     bytes_per_second  pace the body to that rate, a block at a time (a link slower than loopback)
+    ranges          true: answer "Range: bytes=N-" as a static file server does, with 206, the
+                    bytes from N and "Content-Range", unless "If-Range" names another ETag
+                    than the response's own "ETag" header (then the whole body, as 200)
     raw             text sent verbatim (latin-1) instead of a composed answer
     close           true: close the connection without any answer
 
@@ -178,6 +181,35 @@ def body_source(response):
     return len(data), iter([data] if data else [])
 
 
+def ranged(response, request_headers):
+    """The response as a range server answers the request: with "skip" bytes left out."""
+    if not response.get("ranges"):
+        return response
+    asked = dict((n.lower(), v) for n, v in request_headers)
+    own_tag = dict((n.lower(), v) for n, v in response.get("headers", [])).get("etag")
+    wanted = asked.get("range", "")
+    if not wanted.startswith("bytes=") or not wanted.endswith("-"):
+        return response
+    if "if-range" in asked and asked["if-range"] != own_tag:
+        return response
+    skip = int(wanted[len("bytes="):-1])
+    length, _ = body_source(response)
+    if skip >= length:
+        return {"status": 416}
+    return dict(response, status=206, skip=skip, headers=response.get("headers", []) + [
+        ["Content-Range", "bytes %d-%d/%d" % (skip, length - 1, length)]])
+
+
+def skipped(blocks, count):
+    """The blocks without their first count bytes."""
+    for block in blocks:
+        if count >= len(block):
+            count -= len(block)
+            continue
+        yield block[count:]
+        count = 0
+
+
 def compose_head(response, length):
     status = int(response.get("status", 200))
     reason = response.get("reason")
@@ -210,7 +242,7 @@ class Handler(socketserver.StreamRequestHandler):
             return
         self.server.log_request_head(head)
         host, path = route_key(target, headers)
-        self.answer(self.server.next_response(host, path))
+        self.answer(ranged(self.server.next_response(host, path), headers))
 
     def read_head(self):
         head = b""
@@ -231,6 +263,10 @@ class Handler(socketserver.StreamRequestHandler):
             out.write(response["raw"].encode("latin-1"))
             return
         length, blocks = body_source(response)
+        skip = response.get("skip", 0)
+        if skip:
+            blocks = skipped(blocks, skip)
+            length -= skip
         out.write(compose_head(response, length))
         left = response.get("truncate_to", length)
         drip = response.get("drip_ms")
