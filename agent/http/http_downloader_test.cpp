@@ -291,6 +291,15 @@ TEST_F(HttpDownloaderTest, ADrippingServerCannotHoldAFetch) {
   fileLimits.floor = RateFloor{4096, milliseconds(500)};
   streams = Run([&] { EXPECT_EQ(downloader.Fetch(Url("/drip"), file, fileLimits), 0); });
   EXPECT_EQ(downloader.Refusal(), "slower than 4096 bytes in 500 ms");
+  // Before any body: a server that says nothing, or drips its head, is held to it too.
+  Serve(R"("*/silent": [{"delay_ms": 3000, "body": "late"}],
+           "*/head": [{"raw": "HTTP/1.0 200 OK\r\nX-Pad: 0123456789\r\n\r\nlate", "drip_ms": 50}])");
+  for (const char* path : {"/silent", "/head"}) {
+    TextSink late;
+    streams = Run([&] { EXPECT_EQ(downloader.Fetch(Url(path), late, pageLimits), 0) << path; });
+    EXPECT_EQ(downloader.Refusal(), "the page did not end within 300 ms") << path;
+    EXPECT_EQ(late.Bytes(), "") << path;
+  }
 }
 
 TEST_F(HttpDownloaderTest, OneObjectServesSeveralTextFetches) {

@@ -28,7 +28,8 @@ request without a route gets 404 "no route". Each RESPONSE is an object:
     content_length  Content-Length to declare (default: the body's length, unless the headers
                     already hold one in any spelling); false sends none
     truncate_to     send only that many body bytes, then close (the declared length stays)
-    drip_ms         send the body one byte at a time, that many milliseconds apart
+    drip_ms         send the body (or the raw text) one byte at a time, that many milliseconds apart
+    delay_ms        stay silent that many milliseconds before answering
     bytes_per_second  pace the body to that rate, a block at a time (a link slower than loopback)
     ranges          true: answer "Range: bytes=N-" as a static file server does, with 206, the
                     bytes from N and "Content-Range", unless "If-Range" names another ETag
@@ -257,10 +258,18 @@ class Handler(socketserver.StreamRequestHandler):
 
     def answer(self, response):
         out = self.wfile
+        if response.get("delay_ms"):
+            time.sleep(response["delay_ms"] / 1000.0)
         if response.get("close"):
             return
         if "raw" in response:
-            out.write(response["raw"].encode("latin-1"))
+            raw = response["raw"].encode("latin-1")
+            if not response.get("drip_ms"):
+                out.write(raw)
+            for byte in raw if response.get("drip_ms") else b"":
+                out.write(bytes([byte]))
+                out.flush()
+                time.sleep(response["drip_ms"] / 1000.0)
             return
         length, blocks = body_source(response)
         skip = response.get("skip", 0)
