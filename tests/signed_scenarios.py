@@ -10,6 +10,7 @@ The whole cycle served by nginx is at the end.
 """
 
 import base64
+import http.client
 import os
 import re
 import sys
@@ -349,6 +350,29 @@ class SignedAgentScenarios(unittest.TestCase):
             self.assertEqual([(r["name"], r["v"], r["status"]) for r in records],
                              [("en", NEWER, 200), ("enus", "", 404), ("en", "", 200)])
             self.assertEqual([r["bytes"] for r in records if r["status"] == 200], [size] * 2)
+
+    def test_a_cut_package_goes_on_where_it_stopped_at_the_next_run_served_by_nginx(self):
+        release.start()
+        self.addCleanup(release.stop)
+        package = released("d/1204/uen.jpg")
+        head = http.client.HTTPConnection("127.0.0.1", release.port, timeout=10)
+        head.request("HEAD", "/d/1204/uen.jpg", headers={"Host": "download.kivo9.example"})
+        tag = head.getresponse().getheader("ETag")
+        head.close()
+        cut = len(package) // 2
+        # The first run's download breaks off halfway, from a server that tags it as nginx does.
+        server.set_script({"routes": routes(stats=[{"status": 404}], download=[
+            {"body_hex": package.hex(), "headers": [["ETag", tag]], "truncate_to": cut}])})
+        inst = self.make_installation(signed=True)
+        self.assert_outcome(inst, self.run_agent(inst), PACKAGE_REFUSED)
+        self.assertEqual(inst.read("Kivo9Data/package.part"), package[:cut])
+        result = self.run_agent(inst, proxy=release.proxy_url)
+        record = self.assert_outcome(inst, result, INSTALLED)[0]
+        self.assertEqual(record["archive_size"], len(package))
+        sent = [(r["status"], r["bytes"]) for r in release.stats_records()]
+        self.assertEqual(sent, [(206, len(package) - cut)], "only the rest, once")
+        self.assertFalse(inst.exists("Kivo9Data/package.part"))
+        self.assertFalse(inst.exists("Kivo9Data/package.part.info"))
 
     def test_signed_release_served_by_nginx_installs_and_is_then_current(self):
         release.start()
