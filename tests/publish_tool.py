@@ -264,6 +264,10 @@ class PublishTool(unittest.TestCase):
                 expected[("2026-12-%02d" % day, str(build))] = machines
         fleet += [line(kind="package", name="zh", times="7", v="1205", **{"from": "1204"})] * 3
         fleet += [line(kind="package", name="zh", times="9", status=404)]
+        # A download cut short, finished by its rest at the next run: one update.
+        fleet += [line(kind="package", name="zh", times="8", v="1205", done="", **{"from": "1204"}),
+                  line(kind="package", name="zh", times="9", v="1205", status=206, done="OK",
+                       **{"from": "1204"})]
         hostile = {
             b"\xff\xfe{}\n": "not UTF-8",
             b"not json\n": "not JSON",
@@ -280,8 +284,8 @@ class PublishTool(unittest.TestCase):
         counts = stats.read_log(log)
         self.assertEqual({(d.isoformat(), str(b)): n for (d, b), n in counts.machines.items()},
                          expected)
-        self.assertEqual(dict(counts.updates), {(datetime.date(2026, 12, 9), 1204, 1205): 3})
-        self.assertEqual(counts.packages[(datetime.date(2026, 12, 9), "zh")], [4, 3, 7, 7])
+        self.assertEqual(dict(counts.updates), {(datetime.date(2026, 12, 9), 1204, 1205): 4})
+        self.assertEqual(counts.packages[(datetime.date(2026, 12, 9), "zh")], [6, 4, 7, 9])
         self.assertEqual(dict(counts.skipped), dict(collections.Counter(hostile.values())))
         text = rf.run_tool("stats", log).stdout
         self.assertIn("skipped: 1 not UTF-8, 2 not JSON, 2 number out of range, 1 HEAD request, "

@@ -25,6 +25,7 @@ request without a route gets 404 "no route". Each RESPONSE is an object:
     body            UTF-8 text                     | exactly one of these, or none for an
     body_hex        bytes as hex ("00ff41")        | empty body
     body_size       generated body of that many bytes, body_fill repeated (default "0123456789")
+    body_file       the bytes of that file, read as they are sent
     content_length  Content-Length to declare (default: the body's length, unless the headers
                     already hold one in any spelling); false sends none
     truncate_to     send only that many body bytes, then close (the declared length stays)
@@ -163,6 +164,15 @@ class Script:
 
 def body_source(response):
     """(length, iterator of byte blocks) of a response body."""
+    if "body_file" in response:
+        path = response["body_file"]
+
+        def file_blocks():
+            with open(path, "rb") as f:
+                for block in iter(lambda: f.read(BLOCK), b""):
+                    yield block
+
+        return os.path.getsize(path), file_blocks()
     if "body_size" in response:
         size = int(response["body_size"])
         fill = response.get("body_fill", "0123456789").encode("latin-1")

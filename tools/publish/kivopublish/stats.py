@@ -36,7 +36,9 @@ class Counts:
             return
         counts = self.packages.setdefault((day, record["name"] or "-"), [0, 0, None, None])
         counts[0] += 1
-        if record["status"] != 200:
+        # Answered: the whole package, or the rest of one a cut left kept (206); a download
+        # that broke off counts once it is finished by a later request.
+        if record["status"] not in (200, 206) or not record["done"]:
             return
         counts[1] += 1
         times = record["times"]
@@ -137,7 +139,9 @@ def _record(raw):
         return {"day": day, "kind": "page", "b": _number(get("b")), "d": _number(get("d"))}
     return {"day": day, "kind": "package", "name": str(get("name", "")),
             "status": _number(get("status")), "times": _number(get("times"), -MAX_NUMBER - 1),
-            "v": _number(get("v")), "from": _number(get("from"))}
+            "v": _number(get("v")), "from": _number(get("from")),
+            # Logs written before the field knew only whole answers.
+            "done": get("done", "OK") == "OK"}
 
 
 def report(counts):
