@@ -7,6 +7,7 @@ or out of a stage (the bucket is computed here as the agent computes it).
 """
 
 import hashlib
+import http.client
 import json
 import os
 import shutil
@@ -173,6 +174,19 @@ class RolloutScenarios(unittest.TestCase):
             at_edge = [json.loads(line) for line in f]
         self.assertEqual({(r["kind"], r["b"]) for r in at_edge}, {("page", "1203")})
         self.assertEqual({r["b"] for r in self.release.stats_records("page")}, {""})
+        # A cut package goes on through the edge too: the rest while the tag holds, else whole.
+        def ranged(tag):
+            connection = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+            connection.request("GET", "/d/1205/uen.jpg", headers={
+                "Host": "download.kivo9.example", "Range": "bytes=100-", "If-Range": tag})
+            answer = connection.getresponse()
+            result = answer.status, answer.getheader("ETag"), len(answer.read())
+            connection.close()
+            return result
+        size = os.path.getsize(os.path.join(self.release.server_dir, "d", "1205", "uen.jpg"))
+        _, tag, _ = ranged('"none"')
+        self.assertEqual(ranged(tag), (206, tag, size - 100))
+        self.assertEqual(ranged('"other"'), (200, tag, size))
 
 
 if __name__ == "__main__":
