@@ -14,9 +14,9 @@ size show what a kill costs (what the agent had received but not yet written, an
 on its way). A whole download from nginx is timed beside them.
 
 Time bounds: one run each against a server that never answers its pages, one that drips a
-page's head a byte a second, and a signed package (release 1205, 256 KiB) dripped at about
-1 KB/s, above the rate floor: the run's wall time against the page bound (30 s for each of
-the two page URLs) and the package's deadline (PackageDeadline, 68 s for 256 KiB).
+page's head a byte a second, and a signed package (release 1205, about 1.3 MB) dripped at
+about 1 KB/s, above the rate floor: the run's wall time against the page bound (30 s for each
+of the two page URLs) and the package's deadline (PackageDeadline: 101 s for 1.3 MB).
 """
 
 import argparse
