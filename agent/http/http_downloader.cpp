@@ -48,10 +48,7 @@ struct FetchTerms {
 // its tag names (a tag that could break the header line asks for the whole).
 std::wstring RequestHeaders(const ResumeFrom* resume) {
   std::wstring headers = kHeaderBlock;
-  if (resume == nullptr) return headers;
-  for (const char c : resume->entityTag) {
-    if (c <= ' ' || c >= 0x7F) return headers;
-  }
+  if (resume == nullptr || !IsStrongEntityTag(resume->entityTag)) return headers;
   return headers + L"Range: bytes=" + std::to_wstring(resume->offset) + L"-\r\nIf-Range: " +
          platform::FromUtf8(resume->entityTag) + L"\r\n";
 }

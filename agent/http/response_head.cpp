@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/numbers.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -93,18 +94,20 @@ bool LengthsContradict(const std::wstring& rawHeaders) {
   return false;
 }
 
+bool IsStrongEntityTag(std::string_view tag) {
+  if (tag.size() < 2 || tag.size() > 128 || tag.front() != '"' || tag.back() != '"') return false;
+  for (std::size_t i = 0; i < tag.size(); ++i) {
+    const bool inner = i > 0 && i + 1 < tag.size();
+    if (tag[i] <= ' ' || tag[i] >= 0x7F || (inner && tag[i] == '"')) return false;
+  }
+  return true;
+}
+
 std::string StrongEntityTag(const std::wstring& rawHeaders) {
   const auto values = HeaderValues(rawHeaders, L"ETag:");
   if (values.empty()) return "";
-  const std::wstring tag = Trimmed(values.front());
-  if (tag.size() < 2 || tag.size() > 128 || tag.front() != L'"' || tag.back() != L'"') return "";
-  std::string ascii;
-  for (std::size_t i = 0; i < tag.size(); ++i) {
-    const bool inner = i > 0 && i + 1 < tag.size();
-    if (tag[i] <= L' ' || tag[i] >= 0x7F || (inner && tag[i] == L'"')) return "";
-    ascii += static_cast<char>(tag[i]);
-  }
-  return ascii;
+  const std::string tag = platform::ToUtf8(Trimmed(values.front()));
+  return IsStrongEntityTag(tag) ? tag : "";
 }
 
 std::optional<ContentRange> DeclaredContentRange(const std::wstring& rawHeaders) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 // The status as a number: the leading decimal digits of text; 0 when there are none.
 int StatusNumber(const std::wstring& text);
@@ -27,6 +28,8 @@ bool LengthsContradict(const std::wstring& rawHeaders);
 // of at most 128 printable ASCII characters. "" when there is none, it is weak ("W/...") or
 // anything else, since only a strong tag may guard a range (If-Range).
 std::string StrongEntityTag(const std::wstring& rawHeaders);
+// Whether tag is such a tag: quoted, at most 128 printable ASCII characters, no inner quote.
+bool IsStrongEntityTag(std::string_view tag);
 
 // The span a 206 answer declares ("Content-Range: bytes first-last/complete").
 struct ContentRange {

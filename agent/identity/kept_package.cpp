@@ -80,9 +80,7 @@ std::optional<ResumeFrom> KeptPackage::ResumeFor(const std::wstring& url,
   if (!lines || lines->size() != 5 || (*lines)[0] != kHeader ||
       (*lines)[1] != platform::ToUtf8(url) ||
       platform::ParseDecimal((*lines)[2]) != expected.size ||
-      platform::ParseHexDigest((*lines)[3]) != expected.sha256 ||
-      StrongEntityTag(L"HTTP/1.1 200 OK\r\nETag: " + platform::FromUtf8((*lines)[4]) + L"\r\n") !=
-          (*lines)[4]) {
+      platform::ParseHexDigest((*lines)[3]) != expected.sha256 || !IsStrongEntityTag((*lines)[4])) {
     return std::nullopt;
   }
   return ResumeFrom{count, (*lines)[4], expected.size};
