@@ -67,20 +67,56 @@ class Result:
         self.stderr = stderr
 
 
-def run(program, args=(), cwd=None, env=None, timeout=120, stdin=b""):
-    """Starts program (a path) with args and waits for it; returns a Result."""
+def _command(program, args, env):
     command = [program] + list(args)
     environment = dict(os.environ)
     if _config.emulator is not None:
         command = [_config.emulator] + command
         environment.update(WINE_ENVIRONMENT)
     environment.update(env or {})
+    return command, environment
+
+
+def run(program, args=(), cwd=None, env=None, timeout=120, stdin=b""):
+    """Starts program (a path) with args and waits for it; returns a Result."""
+    command, environment = _command(program, args, env)
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         completed = subprocess.run(command, cwd=cwd, env=environment, input=stdin,
                                    stdout=out, stderr=err, timeout=timeout, check=False)
         out.seek(0)
         err.seek(0)
         return Result(completed.returncode, out.read(), err.read())
+
+
+class Started:
+    """A program started by start(), running beside the test until finish()."""
+
+    def __init__(self, program, args, cwd, env):
+        command, environment = _command(program, args, env)
+        self._out, self._err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
+        self._process = subprocess.Popen(command, cwd=cwd, env=environment,
+                                         stdin=subprocess.DEVNULL, stdout=self._out,
+                                         stderr=self._err)
+
+    def finish(self, timeout=120):
+        """Waits for the program to end; returns its Result."""
+        try:
+            returncode = self._process.wait(timeout)
+        finally:
+            if self._process.returncode is None:
+                self._process.kill()
+                self._process.wait()
+        self._out.seek(0)
+        self._err.seek(0)
+        result = Result(returncode, self._out.read(), self._err.read())
+        self._out.close()
+        self._err.close()
+        return result
+
+
+def start(program, args=(), cwd=None, env=None):
+    """Starts program (a path) with args without waiting for it; returns a Started."""
+    return Started(program, args, cwd, env)
 
 
 def wait_for(condition, timeout=60.0, interval=0.05):

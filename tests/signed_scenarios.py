@@ -10,6 +10,7 @@ The whole cycle served by nginx is at the end.
 """
 
 import base64
+import hashlib
 import http.client
 import os
 import re
@@ -227,11 +228,14 @@ class SignedAgentScenarios(unittest.TestCase):
             inst.install_program("UpgradeAgentSigned", "Kivo9Data/UpgradeAgent" + ks._config.suffix)
         return inst
 
-    def run_agent(self, inst, *args, proxy=None):
+    def agent_env(self, inst, proxy=None):
         env = dict(LOCALE, http_proxy=proxy or server.proxy_url, no_proxy="", NO_PROXY="")
         if not ks.is_windows():
             env["TMPDIR"] = inst.path("tmp")
-        result = ks.run(inst.agent, args, cwd=inst.path("tmp"), env=env)
+        return env
+
+    def run_agent(self, inst, *args, proxy=None):
+        result = ks.run(inst.agent, args, cwd=inst.path("tmp"), env=self.agent_env(inst, proxy))
         self.assertEqual(result.returncode, 1, result.stderr)
         return result
 
@@ -373,6 +377,43 @@ class SignedAgentScenarios(unittest.TestCase):
         self.assertEqual(sent, [(206, len(package) - cut)], "only the rest, once")
         self.assertFalse(inst.exists("Kivo9Data/package.part"))
         self.assertFalse(inst.exists("Kivo9Data/package.part.info"))
+
+    def test_two_runs_at_once_hand_the_extractor_only_the_signed_package(self):
+        package = os.path.join(release.server_dir, "d", "1204", "uen.jpg")
+        with open(package, "rb") as f:
+            size, signed = os.path.getsize(package), hashlib.sha256(f.read()).hexdigest()
+        hostile = os.path.join(self.make_installation(signed=False).path("tmp"), "hostile.jpg")
+        with open(package, "rb") as f, open(hostile, "wb") as out:
+            out.write(bytes(b ^ 0x5A for b in f.read()))  # the same size and tag, other bytes
+
+        def served(body, **extra):
+            return dict(body_file=body, headers=[["ETag", '"same-tag"']], ranges=True, **extra)
+
+        # The first package answer takes about two seconds; the second run starts at once, or
+        # once the first has recorded what its kept bytes belong to (before the first byte),
+        # and its range answer is the package or other bytes.
+        pace = max(1, size // 2)
+        rounds = [(when, kind) for when in ("at once", "during the download")
+                  for kind in ("honest", "hostile")]
+        for when, kind in rounds:
+            with self.subTest(second_run=when, range_answer=kind):
+                inst = self.make_installation(signed=True)
+                server.set_script({"routes": routes(stats=[{"status": 404}], download=[
+                    served(package, bytes_per_second=pace),
+                    served(package if kind == "honest" else hostile)])})
+                first = ks.start(inst.agent, cwd=inst.path("tmp"), env=self.agent_env(inst))
+                if when != "at once":
+                    self.assertTrue(ks.wait_for(lambda: inst.exists("Kivo9Data/package.part.info")))
+                second = ks.start(inst.agent, cwd=inst.path("tmp"), env=self.agent_env(inst))
+                results = [first.finish(), second.finish()]
+                self.assertEqual([r.returncode for r in results], [1, 1])
+                records = ks.wait_for(lambda: ks.read_records(
+                    inst.path("Kivo9Data/Resource/UnPack.exe.record")))
+                self.assertEqual([r["archive_sha256"] for r in records], [signed])
+                waited = [r for r in results if lines(r.stderr) == [
+                    "Refused this run: another run of the agent is updating this installation"]]
+                self.assertEqual(len(waited), 1, [r.stderr for r in results])
+                self.assertEqual(lines(waited[0].stdout), self.expected(inst, 2, 3, 4, 7))
 
     def test_signed_release_served_by_nginx_installs_and_is_then_current(self):
         release.start()

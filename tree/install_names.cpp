@@ -42,7 +42,8 @@ bool IsReservedTopName(std::wstring_view part) {
                                                 L"release.seen.new",    kInstallIdName,
                                                 L"install.id.new",      kCheckDayName,
                                                 L"check.day.new",       kKeptPackageName,
-                                                kKeptPackageRecordName, L"package.part.info.new"};
+                                                kKeptPackageRecordName, L"package.part.info.new",
+                                                kAgentLockName};
   for (const std::wstring_view name : kReserved) {
     if (SameIgnoringAsciiCase(part, name)) return true;
   }

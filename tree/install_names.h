@@ -26,6 +26,7 @@ inline constexpr wchar_t kInstallIdName[] = L"install.id";
 inline constexpr wchar_t kCheckDayName[] = L"check.day";
 inline constexpr wchar_t kKeptPackageName[] = L"package.part";
 inline constexpr wchar_t kKeptPackageRecordName[] = L"package.part.info";
+inline constexpr wchar_t kAgentLockName[] = L"agent.lock";
 
 // The marker of an unpacked tree, relative, native separators.
 std::wstring MarkerPath();

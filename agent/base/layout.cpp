@@ -43,7 +43,8 @@ AgentLayout::AgentLayout(const std::wstring& agentDir)
       installIdPath_(agentDir + tree::kInstallIdName),
       checkDayPath_(agentDir + tree::kCheckDayName),
       keptPackagePath_(agentDir + tree::kKeptPackageName),
-      keptPackageRecordPath_(agentDir + tree::kKeptPackageRecordName) {}
+      keptPackageRecordPath_(agentDir + tree::kKeptPackageRecordName),
+      agentLockPath_(agentDir + tree::kAgentLockName) {}
 
 AgentLayout AgentLayout::OfRunningAgent() { return AgentLayout(GetAgentDir()); }
 

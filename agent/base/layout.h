@@ -51,6 +51,8 @@ class AgentLayout {
   // and what they belong to.
   const std::wstring& GetKeptPackagePath() const { return keptPackagePath_; }
   const std::wstring& GetKeptPackageRecordPath() const { return keptPackageRecordPath_; }
+  // agent.lock, held by the one run of a signed agent that may write the installation.
+  const std::wstring& GetAgentLockPath() const { return agentLockPath_; }
 
   // "LngFile" of section "Settings" in the user settings, "English.ini" when missing (at
   // most 255 characters); read afresh at every call.
@@ -79,6 +81,7 @@ class AgentLayout {
   std::wstring checkDayPath_;
   std::wstring keptPackagePath_;
   std::wstring keptPackageRecordPath_;
+  std::wstring agentLockPath_;
   mutable std::optional<std::wstring> languageFilePath_;
 };
 

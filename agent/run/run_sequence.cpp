@@ -1,5 +1,6 @@
 #include "agent/run/run_sequence.h"
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "platform/console.h"
 #include "platform/process.h"
 #include "platform/profile.h"
+#include "platform/run_lock.h"
 #include "platform/text.h"
 
 namespace {
@@ -101,8 +103,7 @@ void FinishRun(const RunInputs& run) {
 
 namespace {
 
-void RunAgentOn(const RunInputs& run) {
-  PrintBanner(run);
+void CheckAndUpdate(const RunInputs& run) {
   // The version page is asked for in every mode, before the partner gate: the request is
   // how the vendor counts installations.
   const VersionCheck check = CheckVersion(run);
@@ -119,6 +120,25 @@ void RunAgentOn(const RunInputs& run) {
         break;
     }
   }
+}
+
+// A signed agent keeps state between runs (the kept package bytes, the release record), so
+// only one of its runs may write an installation at a time: a scheduled run and a person's
+// check never share a file. A second run ends at once and changes nothing; the first goes
+// on. Where the lock cannot be opened the folder cannot be written either, and nothing is
+// kept there to share. Unsigned agents keep nothing between runs and take no lock.
+void RunAgentOn(const RunInputs& run) {
+  PrintBanner(run);
+  {
+    std::optional<platform::RunLock> lock;
+    if (run.keys.RequireSignatures()) lock = platform::RunLock::Take(run.layout.GetAgentLockPath());
+    if (lock && lock->State() == platform::RunLockState::HeldByOther) {
+      Report(run.refused, L"this run", "another run of the agent is updating this installation");
+      PrintMessage(run, kNotFetched);
+    } else {
+      CheckAndUpdate(run);
+    }
+  }  // the lock goes before a console run waits for its key
   FinishRun(run);
 }
 

@@ -21,7 +21,8 @@ LAUNCHER_PLACES = ("user", "update", "update.partial", "update.old", "install.jo
                    "install.journal.new", "install.old", "install.trash", "install.partial",
                    "install.log", "install.log.new", "release.seen", "release.seen.new",
                    "install.id", "install.id.new", "check.day", "check.day.new",
-                   "package.part", "package.part.info", "package.part.info.new")
+                   "package.part", "package.part.info", "package.part.info.new",
+                   "agent.lock")
 
 # Characters Windows refuses in a file name, and the device names it reserves in any folder.
 WINDOWS_RESERVED_CHARS = re.compile(r'[<>:"\\|?*\x00-\x1f]')

@@ -1,0 +1,33 @@
+#include <windows.h>
+
+#include "platform/run_lock.h"
+
+namespace platform {
+
+// A handle opened without sharing is the lock: every other open fails with a sharing
+// violation until it is closed, which the system does when the process ends. The handle is
+// not inheritable, so programs the holder starts do not keep it.
+RunLock RunLock::Take(const std::wstring& path) {
+  const HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, /*share=*/0, nullptr, OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return RunLock(GetLastError() == ERROR_SHARING_VIOLATION ? RunLockState::HeldByOther
+                                                             : RunLockState::Unavailable,
+                   -1);
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    CloseHandle(file);
+    return RunLock(RunLockState::Unavailable, -1);
+  }
+  return RunLock(RunLockState::Held, reinterpret_cast<std::intptr_t>(file));
+}
+
+void RunLock::Release() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = -1;
+}
+
+}  // namespace platform
