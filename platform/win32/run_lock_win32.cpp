@@ -1,16 +1,32 @@
 #include <windows.h>
 
+#include "platform/files.h"
 #include "platform/run_lock.h"
 
 namespace platform {
+namespace {
+
+// The file is created new, or an existing one is opened as itself: a link in its place is
+// never followed, also where the system follows links despite FILE_FLAG_OPEN_REPARSE_POINT.
+HANDLE OpenLockFile(const std::wstring& path) {
+  const DWORD access = GENERIC_READ | GENERIC_WRITE;
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+  const HANDLE created = CreateFileW(path.c_str(), access, 0, nullptr, CREATE_NEW, flags, nullptr);
+  if (created != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return created;
+  if (QueryPath(path).kind != PathKind::File) {
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return INVALID_HANDLE_VALUE;
+  }
+  return CreateFileW(path.c_str(), access, 0, nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
+}  // namespace
 
 // A handle opened without sharing is the lock: every other open fails with a sharing
 // violation until it is closed, which the system does when the process ends. The handle is
 // not inheritable, so programs the holder starts do not keep it.
 RunLock RunLock::Take(const std::wstring& path) {
-  const HANDLE file =
-      CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, /*share=*/0, nullptr, OPEN_ALWAYS,
-                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const HANDLE file = OpenLockFile(path);
   if (file == INVALID_HANDLE_VALUE) {
     return RunLock(GetLastError() == ERROR_SHARING_VIOLATION ? RunLockState::HeldByOther
                                                              : RunLockState::Unavailable,
