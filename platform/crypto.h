@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -41,6 +42,10 @@ class Sha256 {
 
 // The digest as 64 lower-case hexadecimal digits.
 std::string HexDigest(const Sha256Digest& digest);
+
+// The SHA-256 of the file at path, read in blocks; nullopt when it cannot be read whole
+// (missing included) or the platform cannot hash (its crypto library is missing, say).
+std::optional<Sha256Digest> Sha256OfFile(const std::wstring& path);
 
 // Fills out with size bytes from the system's cryptographic random source. False when the
 // source fails; out is then not to be used.

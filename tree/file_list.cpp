@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <map>
 #include <set>
-#include <stdexcept>
 #include <vector>
 
 #include "platform/crypto.h"
@@ -21,26 +20,6 @@ constexpr std::uint64_t kSizeMax = 9'999'999'999'999'999'999ull;
 // Lists write '/' only; the rest is the rule every place an update names follows.
 bool IsListablePath(const std::string& path) {
   return path.find('\\') == std::string::npos && IsUpdatablePath(platform::FromUtf8(path));
-}
-
-// The file's SHA-256; nullopt when it cannot be read whole or the platform cannot hash (its
-// crypto library is missing, say): such a tree then matches no list.
-std::optional<platform::Sha256Digest> HashOfFile(const std::wstring& path) {
-  platform::FileReader reader;
-  if (!reader.Open(path)) return std::nullopt;
-  try {
-    platform::Sha256 hash;
-    std::vector<char> buffer(1 << 16);
-    for (;;) {
-      std::size_t n = 0;
-      if (!reader.Read(buffer.data(), buffer.size(), n)) return std::nullopt;
-      if (n == 0) break;
-      hash.Update(buffer.data(), n);
-    }
-    return hash.Finish();
-  } catch (const std::runtime_error&) {
-    return std::nullopt;
-  }
 }
 
 }  // namespace
@@ -101,7 +80,7 @@ bool CheckAgainstFileList(const std::wstring& root, const TreeListing& listing,
       problem = "size differs from the file list: " + platform::ToUtf8(file.path);
       return false;
     }
-    if (HashOfFile(root + file.path) != std::optional(found->second->sha256)) {
+    if (platform::Sha256OfFile(root + file.path) != std::optional(found->second->sha256)) {
       problem = "content differs from the file list: " + platform::ToUtf8(file.path);
       return false;
     }

@@ -42,7 +42,6 @@
 #include "extract_command.h"
 #include "platform/crypto.h"
 #include "platform/entry.h"
-#include "platform/files.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -140,26 +139,14 @@ std::string Quoted(const std::wstring& text) {
   return out + "\"";
 }
 
-// The SHA-256 of the archive as it lies when the extractor reads it; "-" when it cannot be
-// read.
-std::string ArchiveSha256(const std::wstring& path) {
-  platform::FileReader reader;
-  if (!reader.Open(path)) return "-";
-  platform::Sha256 hash;
-  std::vector<char> block(1 << 16);
-  for (std::size_t got = 0;; hash.Update(block.data(), got)) {
-    if (!reader.Read(block.data(), block.size(), got)) return "-";
-    if (got == 0) return platform::HexDigest(hash.Finish());
-  }
-}
-
 void AppendRecord(const std::vector<std::wstring>& parameters, long long archiveSize,
                   const std::wstring& result) {
   std::string record = "record\ncmdline " + Quoted(platform::ProcessCommandLine()) + "\n";
   for (const auto& parameter : parameters) record += "arg " + Quoted(parameter) + "\n";
   record += "archive_size " + std::to_string(archiveSize) + "\n";
-  const std::string digest = parameters.size() == 5 ? ArchiveSha256(parameters[3]) : "-";
-  record += "archive_sha256 \"" + digest + "\"\n";
+  // The archive as it lies when the extractor reads it.
+  const auto digest = parameters.size() == 5 ? platform::Sha256OfFile(parameters[3]) : std::nullopt;
+  record += "archive_sha256 \"" + (digest ? platform::HexDigest(*digest) : "-") + "\"\n";
   record += "result " + Quoted(result) + "\nend\n";
   std::ofstream out(PathOf(platform::OwnExecutablePath() + L".record"),
                     std::ios::binary | std::ios::app);
