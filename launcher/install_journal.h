@@ -13,6 +13,7 @@
 // A journal of the first form ("kivo9-install 1", "end" without a checksum) is still read.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,10 @@ struct InstallJournal {
   std::vector<JournalFile> files;
   bool committed = false;
 };
+
+// A longer journal reads as damaged: it names each file of a tree once, as the tree's list
+// does, in shorter lines.
+inline constexpr std::size_t kJournalLimitBytes = std::size_t{64} << 20;
 
 // The journal's text without the commit line.
 std::string FormatJournal(const InstallJournal& journal);

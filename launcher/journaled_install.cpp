@@ -320,7 +320,8 @@ std::vector<std::wstring> ListedPaths(const InstallPlaces& places) {
   std::vector<tree::ListedFile> listed;
   std::string problem;
   std::vector<std::wstring> paths;
-  if (!platform::ReadWholeFile(places.updateDir + tree::FileListPath(), text) ||
+  if (!platform::ReadWholeFile(places.updateDir + tree::FileListPath(), tree::kFileListLimitBytes,
+                               text) ||
       !tree::ParseFileList(text, listed, problem)) {
     return paths;  // without a list the next install takes the tree whole, as before
   }
@@ -425,7 +426,8 @@ bool RecoverInterruptedInstall(const InstallPlaces& places, std::string& report)
   std::string text;
   InstallJournal journal;
   std::string problem = "the journal cannot be read";
-  if (platform::ReadWholeFile(JournalPath(places), text) && ParseJournal(text, journal, problem)) {
+  if (platform::ReadWholeFile(JournalPath(places), kJournalLimitBytes, text) &&
+      ParseJournal(text, journal, problem)) {
     if (journal.committed) {
       report += "finished an interrupted install\n";
       return Finish(places);

@@ -33,7 +33,7 @@ void WriteInstallReport(const std::wstring& dataDir, std::string text) {
   }
   const std::wstring path = dataDir + tree::kReportName;
   std::string before;
-  if (platform::ReadWholeFile(path, before) && before == text) return;
+  if (platform::ReadWholeFile(path, kReportMaxBytes, before) && before == text) return;
   const std::wstring scratch = path + L".new";
   platform::RemoveFile(scratch);
   if (platform::WriteFileFlushed(scratch, text, false)) platform::MovePath(scratch, path);

@@ -5,6 +5,7 @@
 // its source. The queries that answer with a value leave the reason in LastErrorCode().
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -106,8 +107,11 @@ FileResult MarkExecutable(const std::wstring& path);
 // the path itself elsewhere and for paths short enough.
 std::wstring LongPathForm(const std::wstring& absolutePath);
 
-// Reads a whole file; false when it cannot be read (missing included).
-bool ReadWholeFile(const std::wstring& path, std::string& bytes);
+// Reads the whole regular file at path into bytes when it holds at most limitBytes, and never
+// reads more than that, so a huge file in a small file's place costs no memory. False when
+// it is missing, is not a regular file, cannot be read or is larger than limitBytes
+// (LastErrorCode() tells which); bytes is then not to be used.
+bool ReadWholeFile(const std::wstring& path, std::size_t limitBytes, std::string& bytes);
 
 // True when the existing file path can be opened for writing with no sharing, which a
 // running program's file or a file another process holds without sharing refuses. Nothing

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <filesystem>
 #include <set>
 
 #include "platform/process.h"
@@ -45,6 +46,36 @@ TEST_F(FilesTest, CopyOverwritesAndKeepsEveryByte) {
   ASSERT_TRUE(WriteWholeFile(At(L"empty"), ""));
   ASSERT_TRUE(CopyFileOverwrite(At(L"empty"), At(L"target")));
   EXPECT_EQ(ReadWholeFile(At(L"target")), "");
+}
+
+TEST_F(FilesTest, WholeFileReadsKeepToTheirLimit) {
+  struct Case {
+    std::size_t size;
+    std::size_t limit;
+    bool read;
+  };
+  for (const Case c : {Case{0, 0, true}, Case{3, 3, true}, Case{4, 3, false},
+                       Case{40000, 40000, true}, Case{40001, 40000, false}}) {
+    const std::string content(c.size, 'k');
+    ASSERT_TRUE(WriteWholeFile(At(L"small"), content));
+    std::string bytes = "before";
+    EXPECT_EQ(ReadWholeFile(At(L"small"), c.limit, bytes), c.read) << c.size << " of " << c.limit;
+    if (c.read) {
+      EXPECT_EQ(bytes, content);
+    }
+  }
+  // A huge file in a small one's place is turned away by its size, without being read.
+  std::filesystem::resize_file(FileSystemPath(At(L"small")), std::uintmax_t{1} << 30);
+  std::string bytes;
+  EXPECT_FALSE(ReadWholeFile(At(L"small"), 4096, bytes));
+  EXPECT_NE(LastErrorCode(), 0u);
+  EXPECT_LE(bytes.capacity(), std::size_t{1} << 20);
+
+  ASSERT_TRUE(MakeDirectory(At(L"dir")));
+  for (const std::wstring& name : {At(L"dir"), At(L"missing")}) {
+    EXPECT_FALSE(ReadWholeFile(name, 4096, bytes)) << ToUtf8(name);
+    EXPECT_NE(LastErrorCode(), 0u);
+  }
 }
 
 TEST_F(FilesTest, CopyFailuresLeaveAnErrorAndNoTarget) {

@@ -19,6 +19,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -86,6 +87,27 @@ def run(program, args=(), cwd=None, env=None, timeout=120, stdin=b""):
         out.seek(0)
         err.seek(0)
         return Result(completed.returncode, out.read(), err.read())
+
+
+def run_measured(program, args=(), cwd=None, env=None, timeout=120):
+    """As run(), with no input; the Result's peak_kib is the most memory (resident KiB) the
+    program held at once."""
+    command, environment = _command(program, args, env)
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        process = subprocess.Popen(command, cwd=cwd, env=environment, stdin=subprocess.DEVNULL,
+                                   stdout=out, stderr=err)
+        timer = threading.Timer(timeout, process.kill)
+        timer.start()
+        try:
+            _, status, usage = os.wait4(process.pid, 0)
+        finally:
+            timer.cancel()
+        process.returncode = os.waitstatus_to_exitcode(status)  # reaped here, not by Popen
+        out.seek(0)
+        err.seek(0)
+        result = Result(process.returncode, out.read(), err.read())
+        result.peak_kib = usage.ru_maxrss
+        return result
 
 
 class Started:

@@ -76,11 +76,14 @@ class RolloutScenarios(unittest.TestCase):
                        % install_id_in(self.page_salt(), 5000, inside).hex())
         return inst
 
-    def run_agent(self, inst, *args, proxy=None):
+    def agent_env(self, inst, proxy=None):
         env = dict(LOCALE, http_proxy=proxy or self.release.proxy_url, no_proxy="", NO_PROXY="")
         if not ks.is_windows():
             env["TMPDIR"] = inst.path("tmp")
-        result = ks.run(inst.agent, args, cwd=inst.path("tmp"), env=env)
+        return env
+
+    def run_agent(self, inst, *args, proxy=None):
+        result = ks.run(inst.agent, args, cwd=inst.path("tmp"), env=self.agent_env(inst, proxy))
         self.assertEqual(result.returncode, 1, result.stderr)
         return result
 
@@ -112,6 +115,17 @@ class RolloutScenarios(unittest.TestCase):
         self.assertEqual(said[-6:], [("testver", "1203", "1"), ("testver", "1203", "0"),
                                      ("ver", "1203", "0"), ("ver", "1203", "0"),
                                      ("ver", "1203", "0"), ("ver", "1203", "0")])
+
+    def test_a_huge_install_id_is_replaced_by_a_new_one_and_costs_no_memory(self):
+        inst = self.installation()
+        with open(inst.path("Kivo9Data/install.id"), "wb") as f:
+            f.truncate(1 << 30)  # sparse: a gigabyte that costs no disk
+        result = ks.run_measured(inst.agent, ["silent"], cwd=inst.path("tmp"),
+                                 env=self.agent_env(inst))
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertLess(result.peak_kib, 256 * 1024, "read whole")
+        self.assertRegex(inst.read("Kivo9Data/install.id"), rb"^kivo9-install-id 1\n[0-9a-f]{32}\n$")
+        self.assertEqual(len(self.fetched()), 1, "the run went on with its new id")
 
     def test_a_halt_stops_every_agent_and_a_person_too(self):
         self.release.tool("halt")

@@ -415,6 +415,24 @@ class SignedAgentScenarios(unittest.TestCase):
                 self.assertEqual(len(waited), 1, [r.stderr for r in results])
                 self.assertEqual(lines(waited[0].stdout), self.expected(inst, 2, 3, 4, 7))
 
+    def test_huge_files_in_place_of_small_ones_read_as_missing_and_cost_no_memory(self):
+        server.set_script({"routes": routes()})
+        inst = self.make_installation(signed=True)
+        state = ["install.id", "check.day", "release.seen", "package.part.info"]
+        inst.write("Kivo9Data/package.part", b"kept")  # the record is read only beside bytes
+        for name in ["Kivo9Data/" + n for n in state] + ["Kivo9Data/Language/English.ini"]:
+            with open(inst.path(name), "wb") as f:
+                f.truncate(1 << 30)  # sparse: a gigabyte that costs no disk
+        result = ks.run_measured(inst.agent, cwd=inst.path("tmp"), env=self.agent_env(inst))
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertLess(result.peak_kib, 256 * 1024, "read whole")
+        # Without a language file the messages are their numbers; the update goes on.
+        self.assertEqual(lines(result.stdout), ["2", "3", "8", "6", "5", "7"])
+        records = ks.wait_for(lambda: ks.read_records(inst.path("Kivo9Data/Resource/UnPack.exe.record")))
+        self.assertEqual(len(records), 1)
+        for name in ("check.day", "release.seen"):  # written anew (the id only for a stage)
+            self.assertLess(os.path.getsize(inst.path("Kivo9Data/" + name)), 4096, name)
+
     def test_signed_release_served_by_nginx_installs_and_is_then_current(self):
         release.start()
         self.addCleanup(release.stop)

@@ -59,7 +59,7 @@ bool CheckAgainstFileList(const std::wstring& root, const TreeListing& listing,
                           std::vector<TreeFile>& listed, std::string& problem) {
   listed.clear();
   std::string text;
-  if (!platform::ReadWholeFile(root + FileListPath(), text)) {
+  if (!platform::ReadWholeFile(root + FileListPath(), kFileListLimitBytes, text)) {
     problem = "cannot read " + platform::ToUtf8(root + FileListPath());
     return false;
   }

@@ -3,6 +3,7 @@
 // with '/' separators); the list itself is not listed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,6 +15,10 @@ namespace tree {
 
 // The list's path relative to a tree root, native separators.
 std::wstring FileListPath();
+
+// A longer list reads as unreadable: it would name more files, at over 300 bytes a line, than
+// the 200,000 entries a package may hold.
+inline constexpr std::size_t kFileListLimitBytes = std::size_t{64} << 20;
 
 struct ListedFile {
   std::string path;  // as written, '/' separators

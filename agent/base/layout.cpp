@@ -49,7 +49,12 @@ AgentLayout::AgentLayout(const std::wstring& agentDir)
 AgentLayout AgentLayout::OfRunningAgent() { return AgentLayout(GetAgentDir()); }
 
 std::wstring AgentLayout::GetLanguageFileName() const {
-  return platform::ReadProfileString(L"Settings", L"LngFile", L"English.ini", 256, userConfigPath_);
+  const std::wstring kDefault = L"English.ini";
+  std::wstring name =
+      platform::ReadProfileString(L"Settings", L"LngFile", kDefault, 256, userConfigPath_);
+  // The setting names a file of Language/ and nothing else: a path (or a drive, or a stream
+  // after a colon) would reach any file the user may read.
+  return name.find_first_of(L"\\/:") == std::wstring::npos ? name : kDefault;
 }
 
 const std::wstring& AgentLayout::GetLanguageFilePath() const {

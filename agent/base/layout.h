@@ -54,8 +54,8 @@ class AgentLayout {
   // agent.lock, held by the one run of a signed agent that may write the installation.
   const std::wstring& GetAgentLockPath() const { return agentLockPath_; }
 
-  // "LngFile" of section "Settings" in the user settings, "English.ini" when missing (at
-  // most 255 characters); read afresh at every call.
+  // "LngFile" of section "Settings" in the user settings, "English.ini" when missing or when
+  // it holds a separator or a colon (at most 255 characters); read afresh at every call.
   std::wstring GetLanguageFileName() const;
   // Language/ followed by GetLanguageFileName(), read at the first call and kept, so the
   // setting is read once per run (and not at all by a run that prints nothing).

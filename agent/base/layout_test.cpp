@@ -72,6 +72,16 @@ TEST_F(LayoutTest, LanguageFileIsChosenOncePerRun) {
   ASSERT_TRUE(platform::WriteProfileValue(L"Settings", L"LngFile", std::wstring(300, L'x'),
                                           nextRun.GetUserConfigPath()));
   EXPECT_EQ(nextRun.GetLanguageFileName(), std::wstring(255, L'x'));
+
+  // Only a file of Language/ is taken; anything that reaches elsewhere is the default.
+  for (const std::wstring name :
+       {L"..\\..\\secret.ini", L"../secret.ini", L"/etc/passwd", L"C:secret.ini",
+        L"\\\\server\\share\\x.ini", L"English.ini:more"}) {
+    ASSERT_TRUE(
+        platform::WriteProfileValue(L"Settings", L"LngFile", name, nextRun.GetUserConfigPath()));
+    EXPECT_EQ(AgentLayout(temp_.path()).GetLanguageFilePath(), In(L"Language\\English.ini"))
+        << platform::ToUtf8(name);
+  }
 }
 
 TEST_F(LayoutTest, InstalledVersionIsReadUntrimmed) {

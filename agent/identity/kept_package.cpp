@@ -73,9 +73,7 @@ std::optional<ResumeFrom> KeptPackage::ResumeFor(const std::wstring& url,
     return std::nullopt;
   }
   std::string text;
-  if (!platform::ReadWholeFile(recordPath_, text) || text.size() > kRecordLimitBytes) {
-    return std::nullopt;
-  }
+  if (!platform::ReadWholeFile(recordPath_, kRecordLimitBytes, text)) return std::nullopt;
   const auto lines = LinesOf(text);
   if (!lines || lines->size() != 5 || (*lines)[0] != kHeader ||
       (*lines)[1] != platform::ToUtf8(url) ||

@@ -40,8 +40,8 @@ TEST(KeptPackage, OnlyAnIntactRecordOfTheSameFileResumes) {
   EXPECT_FALSE(kept.ResumeFor(url, {100, {9}})) << "re-signed with another hash";
   EXPECT_FALSE(kept.ResumeFor(url, {40, file.sha256})) << "all of it kept";
 
-  std::string record;
-  ASSERT_TRUE(platform::ReadWholeFile(dir.path() + L"package.part.info", record));
+  const std::string record = platform::ReadWholeFile(dir.path() + L"package.part.info");
+  ASSERT_FALSE(record.empty());
   const std::string tagLine = "\"5f-a1\"\n";
   const std::string head = record.substr(0, record.size() - tagLine.size());
   for (const std::string& damaged :

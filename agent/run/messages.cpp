@@ -3,11 +3,13 @@
 #include <algorithm>
 
 #include "platform/console.h"
+#include "platform/files.h"
 #include "platform/profile.h"
 
 namespace {
 
 constexpr std::size_t kMessageBufferChars = 256;
+constexpr std::uint64_t kLanguageFileLimitBytes = 1 << 20;
 constexpr std::wstring_view kWhiteSpace = L" \t\r\n\v\f";
 
 std::wstring_view Trim(std::wstring_view text) {
@@ -33,6 +35,10 @@ std::wstring EndAtZero(std::wstring text) {
 
 std::wstring LoadMessage(const AgentLayout& layout, int n) {
   const std::wstring key = std::to_wstring(n);
+  // The profile reader takes a file whole: one larger than any language file, or a link to
+  // somewhere else, reads as missing.
+  const platform::PathInfo file = platform::QueryPath(layout.GetLanguageFilePath());
+  if (file.kind != platform::PathKind::File || file.size > kLanguageFileLimitBytes) return key;
   return EndAtZero(platform::ReadProfileString(L"UpgradeExe", key, key, kMessageBufferChars,
                                                layout.GetLanguageFilePath()));
 }

@@ -14,8 +14,8 @@
 inline constexpr std::wstring_view kLineMarker = L"\\n";
 
 // The text of message n in the layout's language file (at most 255 characters). A missing language
-// file, section or key gives the number itself ("4"); a key with an empty value gives "". A zero
-// character ends the text.
+// file, section or key gives the number itself ("4"), as does a language file over 1 MiB or one
+// that is a link; a key with an empty value gives "". A zero character ends the text.
 std::wstring LoadMessage(const AgentLayout& layout, int n);
 
 // In console mode, prints message n of the run's language file with one line per piece

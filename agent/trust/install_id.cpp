@@ -43,7 +43,7 @@ std::optional<InstallId> ParseInstallId(std::string_view text) {
 
 std::optional<InstallId> KeptInstallId(const std::wstring& path) {
   std::string text;
-  if (platform::ReadWholeFile(path, text)) {
+  if (platform::ReadWholeFile(path, kHeader.size() + kIdDigits + 1, text)) {
     if (auto kept = ParseInstallId(text)) return kept;
   }
   InstallId id{};

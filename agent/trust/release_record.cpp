@@ -78,7 +78,7 @@ std::string ReplayProblem(const ReleaseRecord& record, const std::string& channe
 
 ReleaseRecord ReadReleaseRecord(const std::wstring& path) {
   std::string text;
-  if (!platform::ReadWholeFile(path, text)) return {};
+  if (!platform::ReadWholeFile(path, kLongestRecord, text)) return {};
   return ParseReleaseRecord(text);
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 
 #include "platform/files.h"
@@ -60,12 +61,16 @@ FileResult WriteFileFlushed(const std::wstring& path, const std::string& bytes, 
   return FileResult::Of(written && fd.Close(), path);
 }
 
-bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
+bool ReadWholeFile(const std::wstring& path, std::size_t limitBytes, std::string& bytes) {
   UniqueFd fd(open(ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat info;
   if (fd.get() < 0 || fstat(fd.get(), &info) != 0) return false;
   if (!S_ISREG(info.st_mode)) {
     errno = EINVAL;
+    return false;
+  }
+  if (static_cast<std::uint64_t>(info.st_size) > limitBytes) {
+    errno = EFBIG;
     return false;
   }
   bytes.clear();
@@ -75,6 +80,10 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) return true;
+    if (static_cast<std::size_t>(n) > limitBytes - bytes.size()) {  // it grew while read
+      errno = EFBIG;
+      return false;
+    }
     bytes.append(buffer, static_cast<std::size_t>(n));
   }
 }

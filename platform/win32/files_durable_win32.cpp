@@ -75,16 +75,30 @@ FileResult WriteFileFlushed(const std::wstring& path, const std::string& bytes, 
   return FileResult::Of(FlushFileBuffers(file.get()) != 0, path);
 }
 
-bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
+bool ReadWholeFile(const std::wstring& path, std::size_t limitBytes, std::string& bytes) {
   FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsOpen()) return false;
+  LARGE_INTEGER size;
+  // Only a file on disk: a pipe or a device could keep the read waiting for good.
+  if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileSizeEx(file.get(), &size)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  if (static_cast<std::uint64_t>(size.QuadPart) > limitBytes) {
+    SetLastError(ERROR_FILE_TOO_LARGE);
+    return false;
+  }
   bytes.clear();
   char buffer[1 << 14];
   for (;;) {
     DWORD n = 0;
     if (!ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr)) return false;
     if (n == 0) return true;
+    if (n > limitBytes - bytes.size()) {  // it grew while read
+      SetLastError(ERROR_FILE_TOO_LARGE);
+      return false;
+    }
     bytes.append(buffer, n);
   }
 }
