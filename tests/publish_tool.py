@@ -264,10 +264,13 @@ class PublishTool(unittest.TestCase):
                 expected[("2026-12-%02d" % day, str(build))] = machines
         fleet += [line(kind="package", name="zh", times="7", v="1205", **{"from": "1204"})] * 3
         fleet += [line(kind="package", name="zh", times="9", status=404)]
-        # A download cut short, finished by its rest at the next run: one update.
+        # A download cut short, finished by its rest at the next run: one update. A piece
+        # asked for by its range, though sent whole, finishes nothing.
         fleet += [line(kind="package", name="zh", times="8", v="1205", done="", **{"from": "1204"}),
                   line(kind="package", name="zh", times="9", v="1205", status=206, done="OK",
-                       **{"from": "1204"})]
+                       range="bytes 500-999/1000", **{"from": "1204"}),
+                  line(kind="package", name="zh", times="1", v="1205", status=206, done="OK",
+                       range="bytes 0-99/1000", **{"from": "1204"})]
         hostile = {
             b"\xff\xfe{}\n": "not UTF-8",
             b"not json\n": "not JSON",
@@ -285,13 +288,45 @@ class PublishTool(unittest.TestCase):
         self.assertEqual({(d.isoformat(), str(b)): n for (d, b), n in counts.machines.items()},
                          expected)
         self.assertEqual(dict(counts.updates), {(datetime.date(2026, 12, 9), 1204, 1205): 4})
-        self.assertEqual(counts.packages[(datetime.date(2026, 12, 9), "zh")], [6, 4, 7, 9])
+        self.assertEqual(counts.packages[(datetime.date(2026, 12, 9), "zh")], [7, 4, 7, 9])
         self.assertEqual(dict(counts.skipped), dict(collections.Counter(hostile.values())))
         text = rf.run_tool("stats", log).stdout
         self.assertIn("skipped: 1 not UTF-8, 2 not JSON, 2 number out of range, 1 HEAD request, "
                       "1 no time, 1 line too long", text)
         self.assertEqual(json.loads(rf.run_tool("stats", log, "--json").stdout)["days"]
                          ["2026-12-08"]["machines"], {"1203": 40, "1204": 2})
+
+    def test_invented_names_and_builds_leave_stats_and_report_bounded(self):
+        from kivopublish import stats
+        log = os.path.join(self.release.root, "invented.log")
+        invented = 50000
+        with open(log, "w") as f:
+            for day in range(1, 31):
+                for n in range(invented):
+                    f.write('{"time":"2026-11-%02dT08:00:00+00:00","kind":"package","name":"x%d",'
+                            '"status":%d,"v":"%d","from":"%d"}\n'
+                            % (day, n, 200 if n % 7 == 0 else 404, n, n + 1))
+                    if n % 10 == 0:
+                        f.write('{"time":"2026-11-%02dT08:00:00+00:00","kind":"page","b":"%d",'
+                                '"d":"1"}\n' % (day, n))
+        counts = stats.read_log(log)
+        names = {name for _, name in counts.packages}
+        self.assertEqual(len(names), stats.MAX_NAMES + 1)
+        self.assertEqual(sum(requests for requests, _, _, _ in counts.packages.values()),
+                         30 * invented, "every request still counted")
+        self.assertEqual(sum(counts.machines.values()), 30 * invented // 10)
+        builds = ({n for n in range(invented) if n % 10 == 0} |
+                  {b for n in range(invented) if n % 7 == 0 for b in (n, n + 1)})
+        self.assertEqual(counts.folded()[:2], [
+            "package names beyond the first 64 summed as (other): %d" % (invented - 64),
+            "builds beyond the first 24 summed as other: %d" % (len(builds) - 24)])
+        for text in (stats.report(counts), stats.as_json(counts)):
+            self.assertLess(len(text), 1024 * 1024)
+        page = os.path.join(self.release.root, "invented.html")
+        result = ks.run_measured(sys.executable, [rf.TOOL, "report", log, "--out", page], env={})
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertLess(result.peak_kib, 64 * 1024)
+        self.assertLess(os.path.getsize(page), 512 * 1024)
 
     @unittest.skipUnless(shutil.which("chromium"), "needs Debian's chromium")
     def test_the_report_draws_one_area_per_build_in_chromium(self):

@@ -373,8 +373,9 @@ class SignedAgentScenarios(unittest.TestCase):
         result = self.run_agent(inst, proxy=release.proxy_url)
         record = self.assert_outcome(inst, result, INSTALLED)[0]
         self.assertEqual(record["archive_size"], len(package))
-        sent = [(r["status"], r["bytes"]) for r in release.stats_records()]
-        self.assertEqual(sent, [(206, len(package) - cut)], "only the rest, once")
+        sent = [(r["status"], r["bytes"], r["range"]) for r in release.stats_records()]
+        self.assertEqual(sent, [(206, len(package) - cut, "bytes %d-%d/%d" % (
+            cut, len(package) - 1, len(package)))], "only the rest, once")
         self.assertFalse(inst.exists("Kivo9Data/package.part"))
         self.assertFalse(inst.exists("Kivo9Data/package.part.info"))
 

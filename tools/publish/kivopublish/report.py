@@ -6,6 +6,8 @@ here; the file needs no network and no script to show them.
 
 import html
 
+from .stats import build_text
+
 WIDTH, HEIGHT, MARGIN = 720, 260, 40
 COLOURS = ("#3b6fb6", "#e0823d", "#4f9d5d", "#c44e52", "#8172b2", "#937860", "#da8bc3",
            "#8c8c8c", "#ccb974", "#64b5cd")
@@ -53,11 +55,12 @@ def fleet_areas(counts):
             xs, lower = [_x(i, len(days)) for i in range(len(days))], below
         outline = ["%.1f,%.1f" % (x, _y(t)) for x, t in zip(xs, top)]
         outline += ["%.1f,%.1f" % (x, _y(b)) for x, b in reversed(list(zip(xs, lower)))]
-        parts.append('<path class="area" data-build="%d" fill="%s" d="M%sZ"><title>build %d'
-                     '</title></path>' % (build, COLOURS[index % len(COLOURS)],
-                                          " L".join(outline), build))
+        parts.append('<path class="area" data-build="%s" fill="%s" d="M%sZ"><title>build %s'
+                     '</title></path>' % (build_text(build), COLOURS[index % len(COLOURS)],
+                                          " L".join(outline), build_text(build)))
         below = top[:len(days)]
-    legend = " ".join('<tspan fill="%s">&#9632; %d</tspan>' % (COLOURS[i % len(COLOURS)], b)
+    legend = " ".join('<tspan fill="%s">&#9632; %s</tspan>' % (COLOURS[i % len(COLOURS)],
+                                                              build_text(b))
                       for i, b in enumerate(builds))
     parts.append('<text x="%d" y="%d" font-size="12">%s</text>' % (WIDTH - MARGIN - 260,
                                                                    MARGIN - 12, legend))
@@ -105,12 +108,13 @@ def render(counts, title="Kivo9 releases"):
     refused = sum(requests - ok for requests, ok, _, _ in counts.packages.values())
     summary = ["days in the log: %d" % len(days)]
     if leading is not None:
-        summary.append("on %s, %d machines checked; %.1f %% run build %d"
-                       % (last.isoformat(), total, 100.0 * on_last[leading] / total, leading))
+        summary.append("on %s, %d machines checked; %.1f %% run build %s" % (
+            last.isoformat(), total, 100.0 * on_last[leading] / total, build_text(leading)))
     summary.append("downloads: %d; package requests without a package: %d"
                    % (sum(ok for _, ok, _, _ in counts.packages.values()), refused))
     if counts.skipped:
         summary.append("log lines skipped: %d" % sum(counts.skipped.values()))
+    summary += counts.folded()
     failures = "".join("<tr><td>%s</td><td>%s</td><td>%d</td></tr>" % (
         day.isoformat(), html.escape(name), requests - ok)
         for (day, name), (requests, ok, _, _) in sorted(counts.packages.items()) if requests > ok)

@@ -3,8 +3,10 @@ them and those answered with a package), the machines on each build (a signed ag
 version check of the day says its build: no identifier is needed) and the updates fetched
 from each build to each build.
 
-The log is streamed: memory grows with the days, builds and package names it holds, never
-with its lines. A line that is no record is skipped and counted by why: not UTF-8, not JSON,
+The log is streamed, and what it may hold is bounded whatever the clients send: the first
+MAX_NAMES package names and MAX_BUILDS builds keep rows of their own, later ones are summed as
+"(other)" and "other" (and counted); the last MAX_DAYS days are kept, earlier ones left out
+(and counted). Memory and output are bounded by those, never by the log's lines. A line that is no record is skipped and counted by why: not UTF-8, not JSON,
 a number out of range, a HEAD request (no download), or a record without a usable time. The
 field table is in the README.
 """
@@ -12,13 +14,49 @@ field table is in the README.
 import collections
 import datetime
 import json
+import re
 
 from .errors import PublishError
 
 MAX_LINE = 64 * 1024  # nginx's own lines are a few hundred bytes
 MAX_NUMBER = 2**31 - 1  # builds, versions and use counters are signed 32-bit numbers
+MAX_NAMES = 64  # a release serves a few dozen languages
+MAX_BUILDS = 24  # builds in the field at once, each update's from and to included
+MAX_UPDATE_PAIRS = 64  # (from, to) pairs a day
+MAX_DAYS = 366
+COUNTED = 100000  # how many folded values are told apart; beyond, "at least"
+OTHER_NAME = "(other)"
+OTHER_BUILD = MAX_NUMBER + 1  # no build has this number; shown as "other"
 SKIP_REASONS = ("not UTF-8", "not JSON", "number out of range", "HEAD request", "no time",
                 "line too long")
+
+
+class Folding:
+    """The first `limit` distinct values stay themselves, any later one becomes `other`;
+    how many values were folded is told exactly up to COUNTED."""
+
+    def __init__(self, limit, other):
+        self.limit, self.other = limit, other
+        self.kept, self.folded = set(), set()
+
+    def __call__(self, value):
+        if value in self.kept:
+            return value
+        if len(self.kept) < self.limit and value != self.other:
+            self.kept.add(value)
+            return value
+        if len(self.folded) < COUNTED:
+            self.folded.add(hash(value))  # a hash: a folded name may be long
+        return self.other
+
+    def told(self):
+        """How many values were folded, as text ("0", "12", "at least 10000")."""
+        n = len(self.folded)
+        return "at least %d" % n if n >= COUNTED else str(n)
+
+
+def build_text(build):
+    return "other" if build == OTHER_BUILD else str(build)
 
 
 class Counts:
@@ -27,14 +65,58 @@ class Counts:
         self.packages = {}  # (day, name): [requests, answered, lowest counter, highest]
         self.machines = collections.Counter()  # (day, build): first checks of the day
         self.updates = collections.Counter()  # (day, from build, to release): downloads
+        self.names = Folding(MAX_NAMES, OTHER_NAME)
+        self.builds = Folding(MAX_BUILDS, OTHER_BUILD)
+        self.pairs = {}  # day: Folding of that day's (from, to) pairs
+        self.days = set()
+        self.days_left_out = set()
+
+    def folded(self):
+        """What was summed or left out to keep the counts bounded, as lines; none usually."""
+        lines = []
+        if self.names.folded:
+            lines.append("package names beyond the first %d summed as %s: %s"
+                         % (MAX_NAMES, OTHER_NAME, self.names.told()))
+        if self.builds.folded:
+            lines.append("builds beyond the first %d summed as other: %s"
+                         % (MAX_BUILDS, self.builds.told()))
+        if any(pairs.folded for pairs in self.pairs.values()):
+            lines.append("update pairs beyond %d a day summed as other to other"
+                         % MAX_UPDATE_PAIRS)
+        if self.days_left_out:
+            lines.append("days before the last %d left out: %d (narrow with --since)"
+                         % (MAX_DAYS, len(self.days_left_out)))
+        return lines
+
+    def _keep_day(self, day):
+        """False when day is older than the MAX_DAYS days kept; a newer day beyond them
+        drops the oldest."""
+        if day in self.days:
+            return True
+        if len(self.days) == MAX_DAYS:
+            oldest = min(self.days)
+            if day < oldest:
+                self.days_left_out.add(day)
+                return False
+            self.days.discard(oldest)
+            self.days_left_out.add(oldest)
+            self.pairs.pop(oldest, None)
+            for table in (self.packages, self.machines, self.updates):
+                for key in [key for key in table if key[0] == oldest]:
+                    del table[key]
+        self.days.add(day)
+        return True
 
     def add(self, record):
         day = record["day"]
+        if not self._keep_day(day):
+            return
         if record["kind"] == "page":
             if record["d"] == 1 and record["b"] is not None:
-                self.machines[(day, record["b"])] += 1
+                self.machines[(day, self.builds(record["b"]))] += 1
             return
-        counts = self.packages.setdefault((day, record["name"] or "-"), [0, 0, None, None])
+        name = self.names(record["name"] or "-")
+        counts = self.packages.setdefault((day, name), [0, 0, None, None])
         counts[0] += 1
         # Answered: the whole package, or the rest of one a cut left kept (206); a download
         # that broke off counts once it is finished by a later request.
@@ -46,7 +128,9 @@ class Counts:
             counts[2] = times if counts[2] is None else min(counts[2], times)
             counts[3] = times if counts[3] is None else max(counts[3], times)
         if record["from"] is not None and record["v"] is not None:
-            self.updates[(day, record["from"], record["v"])] += 1
+            pair = (self.builds(record["from"]), self.builds(record["v"]))
+            pairs = self.pairs.setdefault(day, Folding(MAX_UPDATE_PAIRS, (OTHER_BUILD, OTHER_BUILD)))
+            self.updates[(day,) + pairs(pair)] += 1
 
 
 class Skip(Exception):
@@ -137,11 +221,21 @@ def _record(raw):
         raise Skip("no time") from None
     if get("kind") == "page":
         return {"day": day, "kind": "page", "b": _number(get("b")), "d": _number(get("d"))}
-    return {"day": day, "kind": "package", "name": str(get("name", "")),
-            "status": _number(get("status")), "times": _number(get("times"), -MAX_NUMBER - 1),
-            "v": _number(get("v")), "from": _number(get("from")),
-            # Logs written before the field knew only whole answers.
-            "done": get("done", "OK") == "OK"}
+    status = _number(get("status"))
+    # Logs written before the field knew only whole answers.
+    done = get("done", "OK") == "OK"
+    if status == 206 and "range" in fields:  # (older logs did not say the range)
+        done = done and _reaches_the_end(fields["range"])
+    return {"day": day, "kind": "package", "name": str(get("name", "")), "status": status,
+            "times": _number(get("times"), -MAX_NUMBER - 1), "v": _number(get("v")),
+            "from": _number(get("from")), "done": done}
+
+
+def _reaches_the_end(content_range):
+    """Whether a 206's Content-Range ("bytes 100-199/200") ends where the file ends: only such
+    an answer finishes a download; "bytes 0-99/200" is a piece."""
+    match = re.fullmatch(r"bytes (\d{1,20})-(\d{1,20})/(\d{1,20})", str(content_range))
+    return match is not None and int(match[2]) + 1 == int(match[3])
 
 
 def report(counts):
@@ -155,17 +249,26 @@ def report(counts):
         lines.append("")
         lines.append("%-10s %-10s %8s" % ("day", "build", "machines"))
         for (day, build), machines in sorted(counts.machines.items()):
-            lines.append("%-10s %-10d %8d" % (day.isoformat(), build, machines))
+            lines.append("%-10s %-10s %8d" % (day.isoformat(), build_text(build), machines))
     if counts.updates:
         lines.append("")
         lines.append("%-10s %-10s %-10s %8s" % ("day", "from", "to", "updates"))
         for (day, before, after), updates in sorted(counts.updates.items()):
-            lines.append("%-10s %-10d %-10d %8d" % (day.isoformat(), before, after, updates))
+            lines.append("%-10s %-10s %-10s %8d" % (day.isoformat(), build_text(before),
+                                                    build_text(after), updates))
     if counts.skipped:
         lines.append("")
         lines.append("skipped: " + ", ".join("%d %s" % (counts.skipped[why], why)
                                              for why in SKIP_REASONS if counts.skipped[why]))
+    folded = counts.folded()
+    if folded:
+        lines.append("")
+        lines += folded
     return "\n".join(lines) + "\n"
+
+
+def _json_build(build):
+    return "other" if build == OTHER_BUILD else build
 
 
 def as_json(counts):
@@ -176,9 +279,11 @@ def as_json(counts):
                                                    "use_counter_min": low,
                                                    "use_counter_max": high}
     for (day, build), machines in sorted(counts.machines.items()):
-        days[day.isoformat()]["machines"][str(build)] = machines
+        days[day.isoformat()]["machines"][build_text(build)] = machines
     for (day, before, after), updates in sorted(counts.updates.items()):
-        days[day.isoformat()]["updates"].append({"from": before, "to": after,
+        days[day.isoformat()]["updates"].append({"from": _json_build(before),
+                                                 "to": _json_build(after),
                                                  "downloads": updates})
-    return json.dumps({"days": days, "skipped": dict(counts.skipped)}, indent=2,
+    return json.dumps({"days": days, "skipped": dict(counts.skipped),
+                       "folded": counts.folded()}, indent=2,
                       sort_keys=True) + "\n"
