@@ -615,6 +615,21 @@ class PublishTool(unittest.TestCase):
                 self.assertEqual(believed is not None, why == "ok", report.faults)
         self.assertGreater(len(rows), 10)
 
+    def test_signed_fields_are_read_by_the_rules_the_agent_holds(self):
+        from kivopublish import signed_page
+        from kivopublish.errors import PublishError
+        with open(os.path.join(rf.REPO, "agent", "trust", "signed_fields.txt")) as f:
+            rows = [line.rstrip("\n").split("\t") for line in f if not line.startswith("#")]
+        for name, why, block in rows:
+            with self.subTest(name=name):
+                try:
+                    signed_page.parse_block(block.replace("\\n", "\n").encode())
+                    said = "ok"
+                except PublishError as e:
+                    said = str(e)
+                self.assertEqual(said, why)
+        self.assertGreater(len(rows), 4)
+
     def test_paths_as_the_table_shared_with_the_launcher_says(self):
         with open(os.path.join(rf.REPO, "tree", "update_paths.txt"), encoding="utf-8") as f:
             rows = [line.rstrip("\n").split("\t", 1) for line in f if not line.startswith("#")]

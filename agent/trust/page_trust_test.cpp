@@ -87,6 +87,23 @@ TEST(PageTrustTest, EachPageIsTrustedOrRefusedForItsReason) {
   }
 }
 
+// The field rules shared with the publish tool (signed_fields.txt), the signature aside.
+TEST(PageTrustTest, SignedFieldsAreReadByTheSharedRules) {
+  std::ifstream file(KIVO_SIGNED_FIELDS);
+  int cases = 0;
+  for (std::string line; std::getline(file, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    const std::size_t first = line.find('\t'), second = line.find('\t', first + 1);
+    const std::string name = line.substr(0, first);
+    const std::string expected = line.substr(first + 1, second - first - 1);
+    std::string why;
+    const auto fields = ParseSignedFields(Unescaped(line.substr(second + 1)), why);
+    EXPECT_EQ(fields ? "ok" : why, expected) << name;
+    ++cases;
+  }
+  EXPECT_GE(cases, 5) << KIVO_SIGNED_FIELDS;
+}
+
 TEST(PageTrustTest, TrustedFieldsCarryThePackages) {
   std::string why;
   const auto fields =

@@ -156,6 +156,14 @@ std::optional<SignedFields> ParseSignedFields(std::string_view signedBytes, std:
   }
   if (!channel || !version || !sequence || !expires) return fail("signed field missing");
   if (!ReadRollout(share, salt, previous, fields.rollout, why)) return std::nullopt;
+  // The release before is what the others keep or go back to: a newer one would spread a
+  // build ahead of the release, and under a halt the very build being halted or a later one.
+  if (previous) {
+    const auto release = ParseDecimal(*version, INT32_MAX);
+    if (!release || *ParseDecimal(*previous) >= *release) {
+      return fail("prev " + *previous + " is not older than the release " + *version);
+    }
+  }
   const auto sequenceNumber = ParseDecimal(*sequence);
   const auto expiry = ParseUtcTime(*expires);
   if (!sequenceNumber) return fail("malformed seq");

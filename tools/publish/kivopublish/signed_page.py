@@ -168,6 +168,9 @@ def _parse_rollout(fields, previous_packages):
         raise PublishError("malformed prev")
     if previous is None and previous_packages:
         raise PublishError("prevpkg without prev")
+    if previous is not None and (not RELEASE_NUMBER.fullmatch(fields["v"])
+                                 or int(previous) >= int(fields["v"])):
+        raise PublishError("prev %s is not older than the release %s" % (previous, fields["v"]))
     before = (previous, previous_packages) if previous is not None else None
     return Rollout(share, salt, before)
 
