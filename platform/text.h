@@ -16,6 +16,13 @@ std::wstring FromUtf8(std::string_view text);
 std::string ToSystemCodePage(std::wstring_view text);
 std::wstring FromSystemCodePage(std::string_view text);
 
+// name with each character in the upper case Windows compares file names by: the simple
+// Unicode mapping, one character for one ("ä" gives "Ä", "σ" gives "Σ", "ß" stays).
+// Two names with the same result are one file on Windows. Characters the system knows no
+// mapping for stay as they are; where no Unicode case table is at hand (a POSIX system
+// without the C.UTF-8 locale) only ASCII letters are mapped.
+std::wstring UpperCaseOfName(std::wstring_view name);
+
 // Orders two texts by their UTF-16 code units (as Windows does), on every platform.
 int CompareUtf16(std::wstring_view a, std::wstring_view b);
 

@@ -131,9 +131,13 @@ class ExtractorScenarios(unittest.TestCase):
         cut = whole[:len(whole) // 2]
         garbled = whole.replace(b"PK\x01\x02", b"PK\x01\x03", 1)
         names = ["../up.txt", "/abs.txt", "C:/drive.txt", "a\\b.txt", "CON", "nul.txt",
-                 "com1.log", "dot.", "blank ", "stream.txt:s", "wild*.txt", "Twin.txt", "twin.txt"]
-        refused_names = make_zip(GOOD + [(n, b"refused") for n in names[:-2]] +
-                                 [("Twin.txt", b"first"), ("twin.txt", b"second")])
+                 "com1.log", "COM\u00b9", "lpt\u00b3.txt", "dot.", "blank ", "stream.txt:s",
+                 "wild*.txt"]
+        twins = [("Twin.txt", "twin.txt"), ("\u00c4rger.txt", "\u00e4rger.txt"),
+                 ("\u03a3\u039f\u03a6\u0399\u0391", "\u03c3\u03bf\u03c6\u03b9\u03b1")]
+        refused_names = make_zip(GOOD + [(n, b"refused") for n in names] +
+                                 [(name, data) for pair in twins
+                                  for name, data in zip(pair, (b"first", b"second"))])
         cases = [  # label, archive, exit code, text the reason holds, names that must not exist
             ("zip bomb", bomb, EXIT_UNREADABLE, "times its size", ["zeros.bin", "Kivo9.exe"]),
             ("cut archive", cut, EXIT_UNREADABLE, "", ["Kivo9.exe"]),
@@ -145,7 +149,7 @@ class ExtractorScenarios(unittest.TestCase):
             ("a link", link, EXIT_ENTRIES_FAILED, "not a regular file", ["link"]),
             ("another method", bzip2, EXIT_ENTRIES_FAILED, "method 12", ["other.txt"]),
             ("names Windows refuses", refused_names, EXIT_ENTRIES_FAILED, "Windows",
-             [n for n in names[:-2] if "/" not in n and ":" not in n] + ["../up.txt"]),
+             [n for n in names if "/" not in n and ":" not in n] + ["../up.txt"]),
         ]
         for label, archive, code, reason, absent in cases:
             with self.subTest(label):
@@ -161,8 +165,9 @@ class ExtractorScenarios(unittest.TestCase):
                 if code == EXIT_ENTRIES_FAILED:  # the rest is unpacked
                     self.assertEqual(left["Kivo9.exe"], dict(GOOD)["Kivo9.exe"])
                 if label == "names Windows refuses":
-                    self.assertEqual(left["Twin.txt"], b"first")
-                    self.assertNotIn("twin.txt", left)
+                    for first, second in twins:  # the second is the same file on Windows
+                        self.assertEqual(left[first], b"first")
+                        self.assertNotIn(second, left)
         self.assertFalse(os.path.exists(os.path.join(os.path.dirname(self.inst.root), "up.txt")))
 
 

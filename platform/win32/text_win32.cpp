@@ -27,4 +27,19 @@ std::wstring FromSystemCodePage(std::string_view text) {
   return out;
 }
 
+std::wstring UpperCaseOfName(std::wstring_view name) {
+  std::wstring upper(name);
+  // The invariant upper case maps one UTF-16 unit to one, as the file system's table does.
+  if (!name.empty() &&
+      LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, name.data(),
+                    static_cast<int>(name.size()), upper.data(), static_cast<int>(upper.size()),
+                    nullptr, nullptr, 0) != static_cast<int>(name.size())) {
+    upper = name;
+    for (wchar_t& c : upper) {
+      if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - (L'a' - L'A'));
+    }
+  }
+  return upper;
+}
+
 }  // namespace platform

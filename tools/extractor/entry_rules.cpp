@@ -1,5 +1,7 @@
 #include "entry_rules.h"
 
+#include "platform/text.h"
+
 namespace {
 
 bool HasParentComponent(std::string_view path) {
@@ -14,13 +16,16 @@ bool HasParentComponent(std::string_view path) {
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
 
-// CON, PRN, AUX, NUL, COM0-COM9 and LPT0-LPT9, alone or with any extension, in any case.
+// CON, PRN, AUX, NUL, COM0-COM9 and LPT0-LPT9, and COM and LPT with a superscript 1, 2 or
+// 3 (which Windows reads as those digits), alone or with any extension, in any case.
 bool IsDeviceName(std::string_view part) {
   std::string stem(part.substr(0, part.find('.')));
   for (char& c : stem) c = AsciiLower(c);
   if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul") return true;
-  return stem.size() == 4 && (stem.rfind("com", 0) == 0 || stem.rfind("lpt", 0) == 0) &&
-         stem[3] >= '0' && stem[3] <= '9';
+  if (stem.rfind("com", 0) != 0 && stem.rfind("lpt", 0) != 0) return false;
+  const std::string_view number = std::string_view(stem).substr(3);
+  return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') || number == "\xC2\xB9" ||
+         number == "\xC2\xB2" || number == "\xC2\xB3";  // UTF-8 ¹ ² ³
 }
 
 // UTF-16 code units of UTF-8 text: one per character, two beyond the basic plane.
@@ -56,6 +61,11 @@ std::optional<std::string> PathRefusal(std::string_view path, std::string_view w
 }
 
 }  // namespace
+
+std::wstring NameKey(std::string_view path) {
+  if (!path.empty() && path.back() == '/') path.remove_suffix(1);
+  return platform::UpperCaseOfName(platform::FromUtf8(path));
+}
 
 std::optional<std::string> WindowsNameRefusal(std::string_view path) {
   while (!path.empty()) {

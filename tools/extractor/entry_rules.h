@@ -21,7 +21,13 @@ std::optional<std::string> RefusalReason(std::string_view path, std::string_view
 // Why Windows cannot create a file of this '/'-separated UTF-8 path, or nullopt: a part that
 // holds one of < > : " \ | ? * or a control character (so no drive letter, stream or
 // "\\?\" form), ends in a dot or a blank, is longer than 255 UTF-16 units, or is a device
-// name (CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9, with any extension, in any case). Empty,
-// "." and ".." parts are RefusalReason's. The publish tool checks its names by the same
-// rules; windows_names.txt beside this file is the table both are tested with.
+// name (CON, PRN, AUX, NUL, COM0-COM9, COM¹-COM³, LPT0-LPT9, LPT¹-LPT³, with any extension,
+// in any case). Empty, "." and ".." parts are RefusalReason's. The publish tool checks its
+// names by the same rules; windows_names.txt beside this file is the table both are tested
+// with.
 std::optional<std::string> WindowsNameRefusal(std::string_view path);
+
+// The form under which Windows finds the '/'-separated UTF-8 path (a trailing '/' aside):
+// two paths with the same key are one file there ("Ärger.txt" and "ärger.txt"), so the
+// second of an archive is refused on every build.
+std::wstring NameKey(std::string_view path);

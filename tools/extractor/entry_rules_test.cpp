@@ -47,27 +47,42 @@ TEST(EntryRules, HardLinksFollowThePathRules) {
 TEST(EntryRules, WindowsNamesAsTheSharedTableSays) {
   std::ifstream table(KIVO_WINDOWS_NAMES);
   ASSERT_TRUE(table.good()) << KIVO_WINDOWS_NAMES;
-  int cases = 0;
+  const auto unescaped = [](const std::string& text) {
+    std::string name;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '\\') {
+        name += '\\';
+        ++i;
+      } else if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x') {
+        name += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+        i += 3;
+      } else {
+        name += text[i];
+      }
+    }
+    return name;
+  };
+  int cases = 0, pairs = 0;
   for (std::string line; std::getline(table, line);) {
     if (line.empty() || line[0] == '#') continue;
     const std::size_t tab = line.find('\t');
     ASSERT_NE(tab, std::string::npos) << line;
-    std::string name;
-    for (std::size_t i = tab + 1; i < line.size(); ++i) {
-      if (line[i] == '\\' && i + 1 < line.size() && line[i + 1] == '\\') {
-        name += '\\';
-        ++i;
-      } else if (line[i] == '\\' && i + 3 < line.size() && line[i + 1] == 'x') {
-        name += static_cast<char>(std::stoi(line.substr(i + 2, 2), nullptr, 16));
-        i += 3;
-      } else {
-        name += line[i];
-      }
+    const std::string verdict = line.substr(0, tab);
+    if (verdict == "twins" || verdict == "apart") {
+      const std::size_t second = line.find('\t', tab + 1);
+      ASSERT_NE(second, std::string::npos) << line;
+      const std::string one = unescaped(line.substr(tab + 1, second - tab - 1));
+      const std::string other = unescaped(line.substr(second + 1));
+      EXPECT_EQ(NameKey(one) == NameKey(other), verdict == "twins") << one << " / " << other;
+      ++pairs;
+      continue;
     }
-    EXPECT_EQ(Allowed(name), line.substr(0, tab) == "ok") << name;
+    const std::string name = unescaped(line.substr(tab + 1));
+    EXPECT_EQ(Allowed(name), verdict == "ok") << name;
     ++cases;
   }
   EXPECT_GT(cases, 30);
+  EXPECT_GT(pairs, 5);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "zip_extract.h"
 
 #include <algorithm>
-#include <cwctype>
 #include <optional>
 #include <set>
 #include <vector>
@@ -29,14 +28,6 @@ void Report(const std::string& entry, const std::string& why) {
 void ReportArchive(const std::wstring& archive, const std::string& why) {
   platform::WriteErr(L"extractor: cannot read \"" + archive + L"\": " + platform::FromUtf8(why) +
                      L"\n");
-}
-
-// Windows holds names apart without regard to case: so do we, on every build.
-std::wstring Folded(const std::string& name) {
-  std::wstring folded = platform::FromUtf8(name);
-  if (!folded.empty() && folded.back() == L'/') folded.pop_back();
-  for (wchar_t& c : folded) c = static_cast<wchar_t>(std::towlower(static_cast<std::wint_t>(c)));
-  return folded;
 }
 
 class Unpacker {
@@ -80,7 +71,8 @@ class Unpacker {
         (entry.unixMode & 0170000) != 0100000) {
       return "not a regular file";
     }
-    if (!names_.insert(Folded(entry.name)).second) {
+    // Windows holds names apart without regard to case: so do we, on every build.
+    if (!names_.insert(NameKey(entry.name)).second) {
       return "differs from an earlier entry only in case";
     }
     return std::nullopt;

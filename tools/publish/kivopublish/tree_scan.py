@@ -26,7 +26,9 @@ LAUNCHER_PLACES = ("user", "update", "update.partial", "update.old", "install.jo
 
 # Characters Windows refuses in a file name, and the device names it reserves in any folder.
 WINDOWS_RESERVED_CHARS = re.compile(r'[<>:"\\|?*\x00-\x1f]')
-WINDOWS_DEVICE_NAMES = re.compile(r"(con|prn|aux|nul|com[0-9]|lpt[0-9])(\..*)?", re.I)
+# COM and LPT with a superscript 1, 2 or 3 are devices too: Windows reads them as digits.
+WINDOWS_DEVICE_NAMES = re.compile(r"(con|prn|aux|nul|com[0-9\u00b9\u00b2\u00b3]|"
+                                  r"lpt[0-9\u00b9\u00b2\u00b3])(\..*)?", re.I)
 
 
 class TreeFile:
@@ -103,9 +105,16 @@ def _name_of(relative, path):
     return name
 
 
+def name_key(name):
+    """The form under which Windows finds name: each character in its simple upper case, one
+    for one, as the file system compares names ("\u00e4" gives "\u00c4", "\u00df" stays, so
+    "stra\u00dfe" and "strasse" are two files). Two names with the same key are one file."""
+    return "".join(c if len(c.upper()) != 1 else c.upper() for c in name)
+
+
 def _refuse_case_twin(folded, name, path):
     # Windows file names ignore case: two names that differ only in case would be one file.
-    key = name.casefold()
+    key = name_key(name)
     if key in folded:
         raise PublishError("%s and %s differ only in case, which Windows cannot hold apart"
                            % (folded[key], path))
