@@ -7,8 +7,9 @@
 
 namespace platform {
 
-// Creates a file for writing, or truncates an existing one to zero length; on Windows the
-// file is not shared while open. Closes itself.
+// A file made new for writing (what stood at its path, a file or a link, is removed first and
+// never written through), or an existing plain file continued; on Windows the file is not
+// shared while open. Closes itself.
 class FileWriter {
  public:
   FileWriter() = default;
@@ -16,7 +17,8 @@ class FileWriter {
   FileWriter(const FileWriter&) = delete;
   FileWriter& operator=(const FileWriter&) = delete;
 
-  // False when the file cannot be created.
+  // False when the file cannot be created, or what stands at path cannot be removed (a
+  // directory, a file in use).
   bool Create(const std::wstring& path);
   // Opens the existing file at path to write on after its first offset bytes; any bytes
   // beyond them are dropped. False when it is missing, no plain file (a link is not followed),

@@ -55,9 +55,9 @@ bool IsStartableProgram(const std::wstring& path);
 FileResult MovePath(const std::wstring& from, const std::wstring& to);
 bool IsCrossVolumeError(std::uint32_t code);
 
-// Copies the regular file from into to (created or replaced), contents, mode and write time,
-// and flushes the data to disk before it returns. False on failure; to may then be partly
-// written.
+// Copies the regular file from into to, contents, mode and write time, and flushes the data
+// to disk before it returns. to is made new: a file or link standing there is removed first,
+// never written through. False on failure; to may then be partly written.
 FileResult CopyFileFlushed(const std::wstring& from, const std::wstring& to);
 
 // Flushes the data of an existing regular file written by whoever to disk. False on failure.
@@ -67,8 +67,9 @@ FileResult FlushFile(const std::wstring& path);
 // has nothing to do for it (Windows).
 FileResult FlushDirectory(const std::wstring& directory);
 
-// Writes bytes as the whole new content of path (created or truncated), flushed to disk;
-// with append, adds them at the end instead. False on failure.
+// Writes bytes as the whole content of a file made new at path (a file or link standing there
+// is removed first, never written through), flushed to disk; with append, adds them at the
+// end of the existing file instead (on POSIX a link there is refused). False on failure.
 FileResult WriteFileFlushed(const std::wstring& path, const std::string& bytes, bool append);
 
 // Replaces path with bytes so that a kill leaves the old file or the new one: written beside

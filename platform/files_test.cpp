@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <set>
 
+#include "platform/file_writer.h"
 #include "platform/process.h"
 #include "platform/test_support.h"
 #include "platform_native.h"
@@ -75,6 +76,65 @@ TEST_F(FilesTest, WholeFileReadsKeepToTheirLimit) {
   for (const std::wstring& name : {At(L"dir"), At(L"missing")}) {
     EXPECT_FALSE(ReadWholeFile(name, 4096, bytes)) << ToUtf8(name);
     EXPECT_NE(LastErrorCode(), 0u);
+  }
+}
+
+// Each way a file is made new: a link standing at its path (to a file outside, or to nothing)
+// is replaced by the file, and what it pointed at stays as it was.
+TEST_F(FilesTest, FilesMadeNewReplaceALinkAndNeverWriteThroughIt) {
+  ASSERT_TRUE(WriteWholeFile(At(L"source"), "new"));
+  struct Writer {
+    const char* what;
+    bool (*write)(const std::wstring& path, const std::wstring& source);
+  };
+  const Writer writers[] = {
+      {"WriteFileFlushed",
+       [](const std::wstring& p, const std::wstring&) {
+         return WriteFileFlushed(p, "new", false).ok();
+       }},
+      {"CopyFileFlushed",
+       [](const std::wstring& p, const std::wstring& s) { return CopyFileFlushed(s, p).ok(); }},
+      {"FileWriter",
+       [](const std::wstring& p, const std::wstring&) {
+         FileWriter out;
+         return out.Create(p) && out.Write("new", 3) && out.Close();
+       }},
+      {"ReplaceFileDurably (its scratch name)",
+       [](const std::wstring& p, const std::wstring&) {
+         return ReplaceFileDurably(p.substr(0, p.size() - 4), "new");
+       }},
+  };
+  int linked = 0;
+  for (const Writer& writer : writers) {
+    for (const bool dangling : {false, true}) {
+      SCOPED_TRACE(std::string(writer.what) + (dangling ? ", a dangling link" : ", a link"));
+      const std::wstring outside = At(dangling ? L"nowhere" : L"outside");
+      ASSERT_TRUE(dangling || WriteWholeFile(outside, "kept"));
+      const std::wstring path = At(L"made.new");
+      if (!MakeSymbolicLink(outside, path, false) || QueryPath(path).kind != PathKind::Link) {
+        RemoveFile(path);
+        continue;  // an emulator may show no link as one
+      }
+      ++linked;
+      EXPECT_TRUE(writer.write(path, At(L"source")));
+      const std::wstring made = writer.what[0] == 'R' ? At(L"made") : path;
+      EXPECT_EQ(QueryPath(made).kind, PathKind::File);
+      EXPECT_EQ(ReadWholeFile(made), "new");
+      EXPECT_EQ(ReadWholeFile(outside), dangling ? "" : "kept");
+      EXPECT_EQ(PathQuery(outside), !dangling);
+      RemoveFile(path);
+      RemoveFile(At(L"made"));
+    }
+  }
+  GTEST_LOG_(INFO) << linked << " link cases where links are seen";
+  // Anything else in the place (here a directory) is no file to replace: it stays.
+  for (const Writer& writer : writers) {
+    SCOPED_TRACE(writer.what);
+    const std::wstring path = At(L"made.new");
+    ASSERT_TRUE(MakeDirectory(path));
+    EXPECT_FALSE(writer.write(path, At(L"source")));
+    EXPECT_EQ(QueryPath(path).kind, PathKind::Directory);
+    ASSERT_TRUE(RemoveEmptyDirectory(path));
   }
 }
 

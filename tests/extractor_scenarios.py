@@ -70,10 +70,13 @@ class ExtractorScenarios(unittest.TestCase):
         self.addCleanup(self.inst.cleanup)
         self.extractor = self.inst.install_program("extractor", "Resource/UnPack.exe")
 
-    def unpack(self, archive, name="package.rar"):
-        """Runs the extractor on the archive's bytes; returns (exit code, standard error)."""
+    def unpack(self, archive, name="package.rar", prepare=None):
+        """Runs the extractor on the archive's bytes, after prepare(destination) when given;
+        returns (exit code, standard error)."""
         self.inst.write(name, bytes(archive))
         shutil.rmtree(self.inst.path("update.partial"), ignore_errors=True)
+        if prepare is not None:
+            prepare(self.inst.path("update.partial"))
         dest = ks.program_path(self.inst.path("update.partial"))
         separator = "\\" if ks.is_windows() else "/"
         parameters = ["x", "-o+", "-y", ks.program_path(self.inst.path(name)), dest + separator]
@@ -118,6 +121,30 @@ class ExtractorScenarios(unittest.TestCase):
         code, errors = self.unpack(data.getvalue().replace(b"cafX.txt", b"caf\x82.txt"))
         self.assertEqual(code, EXIT_DONE, errors)
         self.assertEqual(self.unpacked(), {"forced.bin": b"z" * 1000, "caf\u00e9.txt": b"legacy"})
+
+    def test_a_link_in_the_destination_is_replaced_never_written_through(self):
+        if ks.is_windows():
+            # Wine shows a Linux link to a Windows program as the file or folder it points
+            # at (deleting it deletes that), and makes no link a Windows program could see.
+            self.skipTest("the emulator has no links a Windows program can see")
+        outside = self.inst.mkdir("outside")
+        os.mkdir(os.path.join(outside, "Resource"))
+        self.inst.write("outside/secret", b"keep me")
+        self.inst.write("outside/browser", b"keep me too")
+
+        def plant(dest):
+            os.mkdir(dest)
+            os.symlink(os.path.join(outside, "secret"), os.path.join(dest, "~unpack.partial"))
+            os.symlink(os.path.join(outside, "browser"), os.path.join(dest, "Kivo9.exe"))
+            os.symlink(os.path.join(outside, "Resource"), os.path.join(dest, "Resource"))
+        code, errors = self.unpack(make_zip(GOOD), prepare=plant)
+        self.assertEqual(code, EXIT_ENTRIES_FAILED, errors)  # Resource/ is a link: refused
+        self.assertEqual(self.inst.read("outside/secret"), b"keep me")
+        self.assertEqual(self.inst.read("outside/browser"), b"keep me too")
+        self.assertEqual(os.listdir(os.path.join(outside, "Resource")), [])
+        self.assertFalse(os.path.islink(self.inst.path("update.partial/Kivo9.exe")))
+        self.assertEqual(self.inst.read("update.partial/Kivo9.exe"), dict(GOOD)["Kivo9.exe"])
+        self.assertFalse(os.path.lexists(self.inst.path("update.partial/~unpack.partial")))
 
     def test_hostile_archives_are_refused_with_a_reason(self):
         bomb = make_zip([("zeros.bin", b"\0" * (100 << 20))] + GOOD)

@@ -435,7 +435,9 @@ TEST_F(HttpDownloaderTest, FailedFileWritesAreFailures) {
   if (!platform::PathQuery(full))
     GTEST_SKIP() << "no device here that refuses writes, as /dev/full on Linux";
   streams = Run([&] { result = CHttpDownloader().DownloadToFile(Url("/pkg"), full); });
-  EXPECT_EQ(result, 0) << "the chunks written before do not make a success";
+  EXPECT_EQ(result, 0) << "a device in the file's place is no success";
+  EXPECT_EQ(platform::QueryPath(full).kind, platform::PathKind::Other)
+      << "neither removed nor replaced";
 }
 
 TEST_F(HttpDownloaderTest, HostNamesReachTheServerThroughTheProxy) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "new_file_place.h"
 #include "platform/file_writer.h"
 #include "platform/text.h"
 #include "unique_fd.h"
@@ -37,9 +38,16 @@ FileWriter::~FileWriter() { Close(); }
 
 bool FileWriter::Create(const std::wstring& path) {
   Close();
+  const std::string name = ToUtf8(path);
+  // Made new: a file or link standing at path goes first (a link is never followed), and a
+  // link planted in between makes the creation fail.
+  if (!ClearForNewFile(name.c_str())) return false;
+  UniqueFd fd(open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+  if (!fd.IsOpen()) return false;
   auto file = std::make_unique<OpenFile>();
-  file->stream = std::fopen(ToUtf8(path).c_str(), "wbe");
+  file->stream = fdopen(fd.get(), "wb");
   if (file->stream == nullptr) return false;
+  fd.Detach();  // the stream closes it
   std::setvbuf(file->stream, file->buffer, _IOFBF, sizeof(file->buffer));
   handle_ = file.release();
   return true;

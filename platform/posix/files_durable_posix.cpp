@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "new_file_place.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "unique_fd.h"
@@ -55,8 +56,10 @@ FileResult FlushDirectory(const std::wstring& directory) {
 }
 
 FileResult WriteFileFlushed(const std::wstring& path, const std::string& bytes, bool append) {
-  const int mode = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (append ? O_APPEND : O_TRUNC);
-  UniqueFd fd(open(ToUtf8(path).c_str(), mode, 0600));
+  const std::string name = ToUtf8(path);
+  if (!append && !ClearForNewFile(name.c_str())) return FileResult::Of(false, path);
+  const int mode = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (append ? O_APPEND : O_EXCL);
+  UniqueFd fd(open(name.c_str(), mode, 0600));
   const bool written = fd.get() >= 0 && WriteAllBytes(fd.get(), bytes) && fsync(fd.get()) == 0;
   return FileResult::Of(written && fd.Close(), path);
 }

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <vector>
 
+#include "new_file_place.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "unique_fd.h"
@@ -58,21 +59,27 @@ bool OpenCopySource(const std::wstring& path, int& fd, struct stat& info) {
   return fcntl(fd, F_SETFL, 0) == 0;
 }
 
-bool CopyInto(const std::wstring& from, const std::wstring& to, bool flush) {
+// Copies from into to; overwrite as CopyFileOverwrite does, otherwise as CopyFileFlushed does.
+bool CopyInto(const std::wstring& from, const std::wstring& to, bool overwrite) {
   int sourceFd = -1;
   struct stat info;
   const bool opened = OpenCopySource(from, sourceFd, info);
   UniqueFd source(sourceFd);
   if (!opened) return false;
-  // Truncating in place, as CopyFileW does: a target that is running or locked refuses.
-  UniqueFd target(open(Narrow(to).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  // Overwriting: truncated in place, as CopyFileW does (a target that is running or locked
+  // refuses). Otherwise made new, so that a link standing there is replaced, never followed.
+  const std::string targetName = Narrow(to);
+  if (!overwrite && !ClearForNewFile(targetName.c_str())) return false;
+  UniqueFd target(open(targetName.c_str(),
+                       O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL | O_NOFOLLOW),
+                       0600));
   if (target.get() < 0) return false;
   if (!CopyContents(source.get(), target.get(), info.st_size)) return false;
   // CopyFileW keeps the attributes and the last write time; here that means mode and mtime.
   const struct timespec times[2] = {info.st_atim, info.st_mtim};
   if (fchmod(target.get(), info.st_mode & 07777) != 0) return false;
   if (futimens(target.get(), times) != 0) return false;
-  if (flush && fsync(target.get()) != 0) return false;
+  if (!overwrite && fsync(target.get()) != 0) return false;
   return target.Close();
 }
 
@@ -93,11 +100,11 @@ bool PathQuery(const std::wstring& path) {
 }
 
 FileResult CopyFileOverwrite(const std::wstring& from, const std::wstring& to) {
-  return FileResult::Of(CopyInto(from, to, false), from);
+  return FileResult::Of(CopyInto(from, to, true), from);
 }
 
 FileResult CopyFileFlushed(const std::wstring& from, const std::wstring& to) {
-  return FileResult::Of(CopyInto(from, to, true), from);
+  return FileResult::Of(CopyInto(from, to, false), from);
 }
 
 FileResult RemoveFile(const std::wstring& path) {

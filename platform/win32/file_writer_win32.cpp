@@ -8,7 +8,10 @@ FileWriter::~FileWriter() { Close(); }
 
 bool FileWriter::Create(const std::wstring& path) {
   Close();
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  // Made new: what stands at path (a file, or a link itself, never what it points at) goes
+  // first, and anything put there in between makes the creation fail.
+  if (!DeleteFileW(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   handle_ = file;

@@ -54,17 +54,28 @@ FileResult MovePath(const std::wstring& from, const std::wstring& to) {
 
 bool IsCrossVolumeError(std::uint32_t code) { return code == ERROR_NOT_SAME_DEVICE; }
 
+namespace {
+
+// Made new: what stands at path (a file, or a link itself, never what it points at) goes; a
+// missing one is no failure.
+bool RemoveForNew(const std::wstring& path) {
+  return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+}  // namespace
+
 FileResult CopyFileFlushed(const std::wstring& from, const std::wstring& to) {
-  if (!CopyFileW(from.c_str(), to.c_str(), FALSE)) return FileResult::Of(false, from);
+  if (!RemoveForNew(to)) return FileResult::Of(false, to);
+  if (!CopyFileW(from.c_str(), to.c_str(), TRUE)) return FileResult::Of(false, from);
   return FlushFile(to);
 }
 
 FileResult FlushDirectory(const std::wstring&) { return FileResult(); }
 
 FileResult WriteFileFlushed(const std::wstring& path, const std::string& bytes, bool append) {
+  if (!append && !RemoveForNew(path)) return FileResult::Of(false, path);
   FileHandle file(CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, 0, nullptr,
-                              append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr));
+                              append ? OPEN_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsOpen()) return FileResult::Of(false, path);
   DWORD written = 0;
   if (!bytes.empty() &&

@@ -7,13 +7,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "extract.h"
+#include "other_formats.h"
 #include "platform/text.h"
 #include "zip_extract.h"
 
@@ -43,22 +44,47 @@ struct Entry {
   std::string path;
   std::string content;     // file content
   std::string linkTarget;  // non-empty: a symbolic link
+  bool hardlink = false;   // with linkTarget: a hard link to that entry instead
 };
 
-void WritePackage(const fs::path& file, int format, const std::vector<Entry>& entries) {
+// An archive format as libarchive writes it, with a compression filter where it has one.
+struct Format {
+  const char* name;
+  int format;
+  int filter = ARCHIVE_FILTER_NONE;
+};
+const Format kZip{"zip", ARCHIVE_FORMAT_ZIP};
+const Format kTar{"tar", ARCHIVE_FORMAT_TAR_PAX_RESTRICTED};
+const Format kTarGz{"tar.gz", ARCHIVE_FORMAT_TAR_GNUTAR, ARCHIVE_FILTER_GZIP};
+const Format k7z{"7z", ARCHIVE_FORMAT_7ZIP};
+const Format kEveryFormat[] = {kZip, kTar, kTarGz, k7z};
+
+void WritePackage(const fs::path& file, const Format& format, const std::vector<Entry>& entries) {
+  SCOPED_TRACE(format.name);
+  // libarchive's writers convert names through the locale: UTF-8 names need a UTF-8 one.
+  std::setlocale(LC_CTYPE, "C.UTF-8");
   archive* writer = archive_write_new();
-  archive_write_set_format(writer, format);
+  archive_write_set_format(writer, format.format);
+  archive_write_add_filter(writer, format.filter);
+  // Deflate keeps a large 7z test archive quick to make; names go as UTF-8 whatever the
+  // test's locale (an option a format does not know is ignored).
+  if (format.format == ARCHIVE_FORMAT_7ZIP)
+    archive_write_set_options(writer, "compression=deflate");
+  archive_write_set_options(writer, "hdrcharset=UTF-8");
   ASSERT_EQ(archive_write_open_filename(writer, file.c_str()), ARCHIVE_OK);
   for (const auto& e : entries) {
     archive_entry* entry = archive_entry_new();
-    archive_entry_set_pathname(entry, e.path.c_str());
+    archive_entry_set_pathname_utf8(entry, e.path.c_str());
     archive_entry_set_perm(entry, 0644);
-    if (e.linkTarget.empty()) {
+    if (e.hardlink) {
+      archive_entry_set_filetype(entry, AE_IFREG);
+      archive_entry_set_hardlink_utf8(entry, e.linkTarget.c_str());
+    } else if (e.linkTarget.empty()) {
       archive_entry_set_filetype(entry, AE_IFREG);
       archive_entry_set_size(entry, static_cast<la_int64_t>(e.content.size()));
     } else {
       archive_entry_set_filetype(entry, AE_IFLNK);
-      archive_entry_set_symlink(entry, e.linkTarget.c_str());
+      archive_entry_set_symlink_utf8(entry, e.linkTarget.c_str());
     }
     ASSERT_EQ(archive_write_header(writer, entry), ARCHIVE_OK) << e.path;
     archive_write_data(writer, e.content.data(), e.content.size());
@@ -114,11 +140,9 @@ const std::vector<Entry> kPackage = {{"Resource/version.ini", "[Version]\nupdate
                                      {"Kivo9.exe", "new browser", ""},
                                      {"Resource/deep/er/list.txt", "x", ""}};
 
-TEST(Extractor, UnpacksZipTarAnd7zIntoDestinationWithTrailingSeparator) {
-  const std::pair<int, const char*> formats[] = {{ARCHIVE_FORMAT_ZIP, "zip"},
-                                                 {ARCHIVE_FORMAT_TAR_PAX_RESTRICTED, "tar"},
-                                                 {ARCHIVE_FORMAT_7ZIP, "7z"}};
-  for (const auto& [format, name] : formats) {
+TEST(Extractor, UnpacksEveryFormatIntoDestinationWithTrailingSeparator) {
+  for (const Format& format : kEveryFormat) {
+    const char* name = format.name;
     TempDir temp;
     const fs::path package = temp.Path() / (std::string("package.") + name);
     WritePackage(package, format, kPackage);
@@ -139,7 +163,7 @@ TEST(Extractor, OverwritesExistingFilesAndKeepsOthers) {
   std::ofstream(update / "old.txt") << "from an earlier package";
   std::ofstream(update / "Kivo9.exe") << "old browser, a longer text than the new one";
   fs::permissions(update / "Kivo9.exe", fs::perms::owner_read);
-  WritePackage(temp.Path() / "p.zip", ARCHIVE_FORMAT_ZIP, kPackage);
+  WritePackage(temp.Path() / "p.zip", kZip, kPackage);
   const ExtractorRun run = Extract(temp.Path() / "p.zip", update, temp.Path() / "errors.txt");
   EXPECT_EQ(run.exitCode, 0) << run.errors;
   EXPECT_EQ(ReadFile(update / "Resource" / "version.ini"), "[Version]\nupdate=1204\n");
@@ -157,7 +181,7 @@ TEST(Extractor, LeavesNothingOutsideTheDestination) {
       {"root", "", "/"},       {"root/evil", "through the link", ""},
       {"s", "", "."},          {"t", "", "s/s/.."},
       {"fine.txt", "kept", ""}};
-  for (const int format : {ARCHIVE_FORMAT_TAR_PAX_RESTRICTED, ARCHIVE_FORMAT_ZIP}) {
+  for (const Format& format : {kTar, kZip}) {
     WritePackage(temp.Path() / "evil.pkg", format, evil);
     const ExtractorRun run = Extract(temp.Path() / "evil.pkg", update, temp.Path() / "errors.txt");
     EXPECT_EQ(run.exitCode, 3) << run.errors;
@@ -175,7 +199,7 @@ TEST(Extractor, LeavesNothingOutsideTheDestination) {
 TEST(Extractor, RefusesOtherCommandLinesAndBrokenArchives) {
   TempDir temp;
   const fs::path errors = temp.Path() / "errors.txt";
-  WritePackage(temp.Path() / "p.zip", ARCHIVE_FORMAT_ZIP, kPackage);
+  WritePackage(temp.Path() / "p.zip", kZip, kPackage);
   const std::string package = (temp.Path() / "p.zip").string();
   const std::string dest = (temp.Path() / "d").string() + "/";
   EXPECT_EQ(Extract({"x", "-o+", package, dest}, errors).exitCode, 1);
@@ -191,32 +215,127 @@ TEST(Extractor, RefusesOtherCommandLinesAndBrokenArchives) {
   EXPECT_EQ(Extract(temp.Path() / "missing.rar", temp.Path() / "d", errors).exitCode, 2);
 }
 
-TEST(UnpackZip, EachLimitRefusesTheWholeArchiveBeforeAnythingIsWritten) {
-  TempDir temp;
-  const fs::path package = temp.Path() / "p.zip";
-  std::vector<Entry> entries;
-  for (int i = 0; i < 5; ++i)
-    entries.push_back({"f" + std::to_string(i), std::string(1000, 'x'), ""});
-  WritePackage(package, ARCHIVE_FORMAT_ZIP, entries);
-  const std::wstring dest = platform::FromUtf8((temp.Path() / "d").string() + "/");
-  unpack::UnpackLimits fits;
-  fits.maxEntries = 5;
-  fits.maxTotalSize = 5000;
-  fits.ratioAllowance = 0;
-  fits.spareSpace = 0;
-  const std::uint64_t packed = fs::file_size(package);
-  fits.maxExpansion = 5000 / packed + 1;
-  unpack::UnpackLimits fewer = fits, smaller = fits, denser = fits;
-  fewer.maxEntries = 4;
-  smaller.maxTotalSize = 4999;
-  denser.maxExpansion = 4999 / packed;
-  for (const auto& limits : {fewer, smaller, denser}) {
-    EXPECT_EQ(unpack::UnpackZip(platform::FromUtf8(package.string()), dest, limits),
-              kExtractUnreadable);
-    EXPECT_TRUE(fs::is_empty(temp.Path() / "d"));
+// The unpacker the extractor's command line takes for a package of this format.
+ExtractStatus Unpack(const Format& format, const fs::path& package, const fs::path& destination,
+                     const unpack::UnpackLimits& limits) {
+  const std::wstring archive = platform::FromUtf8(package.string());
+  const std::wstring dest = platform::FromUtf8(destination.string() + "/");
+  return format.format == ARCHIVE_FORMAT_ZIP ? unpack::UnpackZip(archive, dest, limits)
+                                             : unpack::UnpackOtherFormat(archive, dest, limits);
+}
+
+TEST(Unpack, EachLimitRefusesTheWholeArchiveOfEveryFormatBeforeAnythingIsWritten) {
+  for (const Format& format : kEveryFormat) {
+    SCOPED_TRACE(format.name);
+    TempDir temp;
+    const fs::path package = temp.Path() / "p.pkg";
+    std::vector<Entry> entries;
+    for (int i = 0; i < 5; ++i)
+      entries.push_back({"f" + std::to_string(i), std::string(1000, 'x'), ""});
+    WritePackage(package, format, entries);
+    unpack::UnpackLimits fits;
+    fits.maxEntries = 5;
+    fits.maxTotalSize = 5000;
+    fits.ratioAllowance = 0;
+    fits.spareSpace = 0;
+    const std::uint64_t packed = fs::file_size(package);
+    fits.maxExpansion = 5000 / packed + 1;
+    unpack::UnpackLimits fewer = fits, smaller = fits, denser = fits;
+    fewer.maxEntries = 4;
+    smaller.maxTotalSize = 4999;
+    denser.maxExpansion = 4999 / packed;
+    std::vector<unpack::UnpackLimits> passed = {fewer, smaller};
+    if (denser.maxExpansion > 0) passed.push_back(denser);  // a plain tar is no denser than 1:1
+    for (const auto& limits : passed) {
+      EXPECT_EQ(Unpack(format, package, temp.Path() / "d", limits), kExtractUnreadable);
+      EXPECT_FALSE(fs::exists(temp.Path() / "d") && !fs::is_empty(temp.Path() / "d"));
+    }
+    EXPECT_EQ(Unpack(format, package, temp.Path() / "d", fits), kExtractDone);
+    EXPECT_EQ(ReadFile(temp.Path() / "d" / "f4"), std::string(1000, 'x'));
   }
-  EXPECT_EQ(unpack::UnpackZip(platform::FromUtf8(package.string()), dest, fits), kExtractDone);
-  EXPECT_EQ(ReadFile(temp.Path() / "d" / "f4"), std::string(1000, 'x'));
+}
+
+// A package that unpacks to far more than 100 times its size (plus 64 MiB) is a bomb,
+// whatever its format: refused before a byte is written, with the default limits.
+TEST(Extractor, ABombOfEveryFormatIsRefusedWhole) {
+  TempDir temp;
+  std::vector<Entry> bomb = kPackage;
+  bomb.push_back({"zeros.bin", std::string(std::size_t{300} << 20, '\0'), ""});
+  for (const Format& format : {kZip, kTarGz, k7z}) {
+    const fs::path package = temp.Path() / (std::string("bomb.") + format.name);
+    WritePackage(package, format, bomb);
+    ASSERT_LT(fs::file_size(package), std::uintmax_t{2} << 20) << format.name;
+    const ExtractorRun run = Extract(package, temp.Path() / "d", temp.Path() / "errors.txt");
+    EXPECT_EQ(run.exitCode, 2) << format.name << ": " << run.errors;
+    EXPECT_NE(run.errors.find("times its size"), std::string::npos) << run.errors;
+    EXPECT_FALSE(fs::exists(temp.Path() / "d") && !fs::is_empty(temp.Path() / "d")) << format.name;
+  }
+}
+
+// Every format keeps the zip reader's entry rules: names Windows cannot create or cannot hold
+// apart, links of either kind, all refused one by one while the rest unpacks.
+TEST(Extractor, EveryFormatRefusesTheSameEntries) {
+  const std::vector<Entry> entries = {
+      {"Kivo9.exe", "new browser", ""},   {"CON", "device", ""},
+      {"COM\xC2\xB9.txt", "device", ""},  {"Twin.txt", "first", ""},
+      {"twin.txt", "second", ""},         {"\xC3\x84rger.txt", "first", ""},
+      {"\xC3\xA4rger.txt", "second", ""}, {"wild*.txt", "refused", ""},
+      {"link", "", "Kivo9.exe"},          {"~unpack.partial", "the extractor's own", ""},
+      {"hard", "", "Kivo9.exe", true},
+  };
+  const std::vector<std::string> refused = {
+      "CON",  "COM\xC2\xB9.txt", "twin.txt", "\xC3\xA4rger.txt", "wild*.txt", "link",
+      "hard", "~unpack.partial"};
+  for (const Format& format : kEveryFormat) {
+    if (format.format == ARCHIVE_FORMAT_7ZIP) continue;  // libarchive writes no 7z links
+    SCOPED_TRACE(format.name);
+    TempDir temp;
+    std::vector<Entry> written = entries;
+    if (format.format == ARCHIVE_FORMAT_ZIP) written.pop_back();  // zip has no hard links
+    WritePackage(temp.Path() / "p.pkg", format, written);
+    const fs::path update = temp.Path() / "update";
+    const ExtractorRun run = Extract(temp.Path() / "p.pkg", update, temp.Path() / "errors.txt");
+    EXPECT_EQ(run.exitCode, 3) << run.errors;
+    EXPECT_EQ(ReadFile(update / "Kivo9.exe"), "new browser");
+    EXPECT_EQ(ReadFile(update / "Twin.txt"), "first");
+    EXPECT_EQ(ReadFile(update / "\xC3\x84rger.txt"), "first");
+    std::size_t lines = 0;
+    for (std::size_t at = 0;
+         (at = run.errors.find("extractor: skipped \"", at)) != std::string::npos; ++at) {
+      ++lines;
+    }
+    EXPECT_EQ(lines, refused.size() - (written.size() < entries.size() ? 1 : 0)) << run.errors;
+    for (const std::string& name : refused) {
+      EXPECT_FALSE(fs::exists(fs::symlink_status(update / name))) << name;
+    }
+  }
+}
+
+// What stands in the destination already is replaced, never written through: a link under
+// the scratch name or under an entry's name, a link in place of an entry's directory.
+TEST(Extractor, ALinkInTheDestinationIsNeverWrittenThrough) {
+  for (const Format& format : kEveryFormat) {
+    SCOPED_TRACE(format.name);
+    TempDir temp;
+    const fs::path outside = temp.Path() / "outside";
+    fs::create_directories(outside / "Resource");
+    std::ofstream(outside / "secret") << "keep me";
+    std::ofstream(outside / "browser") << "keep me too";
+    const fs::path update = temp.Path() / "update";
+    fs::create_directories(update);
+    fs::create_symlink(outside / "secret", update / "~unpack.partial");
+    fs::create_symlink(outside / "browser", update / "Kivo9.exe");
+    fs::create_directory_symlink(outside / "Resource", update / "Resource");
+    WritePackage(temp.Path() / "p.pkg", format, kPackage);
+    const ExtractorRun run = Extract(temp.Path() / "p.pkg", update, temp.Path() / "errors.txt");
+    EXPECT_EQ(run.exitCode, 3) << run.errors;  // the entries below Resource/ fail
+    EXPECT_EQ(ReadFile(outside / "secret"), "keep me");
+    EXPECT_EQ(ReadFile(outside / "browser"), "keep me too");
+    EXPECT_TRUE(fs::is_empty(outside / "Resource"));
+    EXPECT_FALSE(fs::is_symlink(fs::symlink_status(update / "Kivo9.exe")));
+    EXPECT_EQ(ReadFile(update / "Kivo9.exe"), "new browser");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(update / "~unpack.partial")));
+  }
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 #include "other_formats.h"
-#include "platform/console.h"
 
 namespace unpack {
 
-ExtractStatus UnpackOtherFormat(const std::wstring& archivePath, const std::wstring&) {
-  platform::WriteErr(L"extractor: cannot read \"" + archivePath + L"\": not a zip archive\n");
+ExtractStatus UnpackOtherFormat(const std::wstring& archivePath, const std::wstring&,
+                                const UnpackLimits&) {
+  ReportArchive(archivePath, "not a zip archive");
   return kExtractUnreadable;
 }
 

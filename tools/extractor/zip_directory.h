@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "entry_writer.h"
 #include "platform/files.h"
 
 namespace unpack {
@@ -51,9 +52,6 @@ bool FindEntryData(const ReadAt& read, std::uint64_t archiveSize, const ZipEntry
 
 inline constexpr std::uint16_t kZipStored = 0;
 inline constexpr std::uint16_t kZipDeflated = 8;
-
-// Receives an entry's bytes in order; false stops the reading.
-using DataSink = std::function<bool(const char* data, std::size_t size)>;
 
 // Hands the unpacked bytes of a stored or deflated entry to sink, checking them against the
 // directory as they pass: never more than its size, and at the end its size and CRC-32.

@@ -6,19 +6,10 @@
 #include <cstdint>
 #include <string>
 
+#include "entry_writer.h"
 #include "extract.h"
 
 namespace unpack {
-
-struct UnpackLimits {
-  std::uint64_t maxEntries = 200000;
-  std::uint64_t maxTotalSize = 16ull << 30;  // what all entries unpack to
-  // What all entries may unpack to for each byte of the archive, beyond the first
-  // ratioAllowance bytes, which any archive may unpack to.
-  std::uint64_t maxExpansion = 100;
-  std::uint64_t ratioAllowance = 64ull << 20;
-  std::uint64_t spareSpace = 64ull << 20;  // left free on the destination's volume
-};
 
 // Unpacks every entry of the zip archive at archivePath below destination (ending with a
 // separator; created when missing), overwriting files of the same name. Returns
