@@ -212,6 +212,33 @@ class PublishTool(unittest.TestCase):
         self.assertGreater(seq(new), seq(old))
         self.assertIn("expires at", self.release.tool("verify").stdout)  # within a day
 
+    def test_status_judges_each_page_by_the_copy_nginx_serves(self):
+        self.release.tool("promote")
+        self.assertEqual(self.release.tool("status").returncode, 0)
+        served = "d/%s/ver.htm" % os.readlink(self.path("d/normal"))
+        for path, spoil, fault in (
+                (served, lambda page: page.replace(b"v=1204", b"v=1205"), "bad signature"),
+                ("d/testver.htm", lambda page: None, "missing"),
+                ("d/testver.htm", lambda page: page[:len(page) // 2], "")):
+            with self.subTest(path=path, fault=fault):
+                kept = self.read(path)
+                spoiled = spoil(kept)
+                if spoiled is None:
+                    os.remove(self.path(path))
+                else:
+                    with open(self.path(path), "wb") as f:
+                        f.write(spoiled)
+                result = self.release.tool("status", check=False)
+                self.assertEqual(result.returncode, 1, result.stdout)
+                chan = "testver" if "testver" in path else "ver"
+                self.assertRegex(result.stdout, r"(?m)^%s +BROKEN as served: %s: %s" % (
+                    chan, re.escape(path), fault))
+                # kivover/ver.htm, which nginx does not hand out beside d/normal, is sound.
+                self.assertEqual(self.release.tool("verify", check=False).returncode, 1)
+                with open(self.path(path), "wb") as f:
+                    f.write(kept)
+        self.assertEqual(self.release.tool("status").returncode, 0)
+
     def test_a_stage_grows_halts_and_hands_its_release_before_on(self):
         def status():
             return json.loads(self.release.tool("status", "--json").stdout)["ver"]
@@ -610,7 +637,7 @@ class PublishTool(unittest.TestCase):
                 page = ("<html>Kivo9Version:1204:Kivo9VersionEnd\n<!--\n%s\n-->\n</html>\n"
                         % block.replace("\\n", "\n")).encode()
                 report = verifying.Report()
-                believed = verifying._check_copy("testver.htm", "testver", page, slot_keys, now,
+                believed = verifying.check_copy("testver.htm", "testver", page, slot_keys, now,
                                                  report)
                 self.assertEqual(believed is not None, why == "ok", report.faults)
         self.assertGreater(len(rows), 10)

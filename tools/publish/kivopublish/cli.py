@@ -73,7 +73,8 @@ def _parser():
             "with an older build take the release before it")
     signing("resign", "new seq and exp on every page; run daily (deploy/resign)")
     status = command("status", "each channel's release, share, release before, seq, expiry "
-                     "and key slot")
+                     "and key slot, as nginx serves the page; exit code 1 when a page it serves "
+                     "is broken")
     tree(status)
     status.add_argument("--json", action="store_true", help="one JSON object, for scripts")
     verify = command("verify", "check pages and packages as the agents would")
@@ -144,8 +145,9 @@ def _run_on_tree(args):
         return 1 if report.faults else 0
     from . import publishing
     if args.command == "status":
-        _print_status(publishing.status(args.out), args.json)
-        return 0
+        channels = publishing.status(args.out)
+        _print_status(channels, args.json)
+        return 1 if any(page["broken"] for page in channels.values()) else 0
     if args.command == "release":
         lines = publishing.release(args.out, args.version, args.key, args.key_slot, args.tree,
                                    args.combine_filter, args.expires_days)
@@ -180,10 +182,13 @@ def _print_status(channels, as_json):
         print("no pages")
     from .publishing import percent
     for chan, page in channels.items():
-        share = "halted" if page["halted"] else percent(page["share_basis_points"])
-        print("%-8s release %s  share %s  release before %s  seq %d  expires %s  key slot %d"
-              % (chan, page["release"], share, page["release_before"] or "none", page["seq"],
-                 page["expires"], page["key_slot"]))
+        if page["release"] is not None:
+            share = "halted" if page["halted"] else percent(page["share_basis_points"])
+            print("%-8s release %s  share %s  release before %s  seq %d  expires %s  key slot %d"
+                  % (chan, page["release"], share, page["release_before"] or "none",
+                     page["seq"], page["expires"], page["key_slot"]))
+        for fault in page["broken"]:
+            print("%-8s BROKEN as served: %s (run verify, then resign or promote)" % (chan, fault))
 
 
 def _join_tree_values(argv):

@@ -370,25 +370,46 @@ def percent(points):
 
 
 def status(root):
-    """{chan: {...}} of the pages served: release, share, release before, seq, expiry and
-    key slot."""
+    """{chan: {...}} of the pages as nginx serves them: release, share, release before, seq,
+    expiry and key slot of the copy served (the newest, where two copies are), and "broken":
+    what is wrong with any copy served (missing, unreadable, a bad signature by the recorded
+    keys, expired), [] when nothing is."""
+    from . import verifying
+    recorded = key_record.recorded(root)
+    now = datetime.datetime.now(datetime.timezone.utc)
     found = {}
     for chan in signed_page.CHANNELS:
-        page = server_tree.read_page(root, chan)
-        if page is None:
+        paths = server_tree.nginx_page_paths(root, chan)
+        copies = []
+        for path in paths:
+            try:
+                with open(path, "rb") as f:
+                    copies.append(f.read())
+            except FileNotFoundError:
+                copies.append(None)
+        if all(page is None for page in copies):
             continue
-        _, slot, _ = signed_page.split_page(page[0])
-        block = page[1]
-        share = block.rollout.share
-        found[chan] = {
-            "release": block.version,
-            "share_basis_points": signed_page.WHOLE_FLEET if share is None else share,
-            "halted": share == 0,
-            "release_before": block.rollout.before[0] if block.rollout.before else None,
-            "seq": block.seq,
-            "expires": block.expires.strftime(signed_page.TIME_FORMAT),
-            "key_slot": slot,
-        }
+        report = verifying.Report()
+        sound = [(verifying.check_copy(os.path.relpath(path, root), chan, page,
+                                       recorded or None, now, report), page)
+                 for path, page in zip(paths, copies)]
+        sound = [(block, page) for block, page in sound if block is not None]
+        entry = dict.fromkeys(("release", "share_basis_points", "halted", "release_before",
+                               "seq", "expires", "key_slot"))
+        if sound:
+            block, page = max(sound, key=lambda found_copy: found_copy[0].seq)
+            share = block.rollout.share
+            entry.update({
+                "release": block.version,
+                "share_basis_points": signed_page.WHOLE_FLEET if share is None else share,
+                "halted": share == 0,
+                "release_before": block.rollout.before[0] if block.rollout.before else None,
+                "seq": block.seq,
+                "expires": block.expires.strftime(signed_page.TIME_FORMAT),
+                "key_slot": signed_page.split_page(page)[1],
+            })
+        entry["broken"] = report.faults
+        found[chan] = entry
     return found
 
 

@@ -114,6 +114,16 @@ def served_page_paths(root, chan):
     return ([normal_page_path(root, version)] if version else []) + page_paths(root, chan)
 
 
+def nginx_page_paths(root, chan):
+    """The copies of the chan page nginx hands out (deploy/nginx/kivo9-site.conf): for ver
+    the normal release's own when d/normal leads to one (try_files), else kivover/ver.htm
+    and d/ver.htm; for testver both of its copies."""
+    version = normal_version(root) if chan == "ver" else None
+    if version and os.path.isfile(normal_page_path(root, version)):
+        return [normal_page_path(root, version)]
+    return page_paths(root, chan)
+
+
 def read_page(root, chan):
     """(page bytes, Block) of the chan page, or None when the page does not exist. Of
     copies that differ (a command stopped between them) the one with the higher seq counts.

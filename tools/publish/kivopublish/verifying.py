@@ -90,7 +90,7 @@ def _check_page(root, chan, slot_keys, now, report):
     name = chan + ".htm"
     if all(page is None for page in copies):
         return None
-    blocks = [_check_copy(os.path.relpath(path, root), chan, page, slot_keys, now, report)
+    blocks = [check_copy(os.path.relpath(path, root), chan, page, slot_keys, now, report)
               for path, page in zip(paths, copies)]
     if None in blocks:
         return None
@@ -107,15 +107,18 @@ def _check_page(root, chan, slot_keys, now, report):
     return max(blocks, key=lambda block: block.seq)
 
 
-def _check_copy(where, chan, page, slot_keys, now, report):
+def check_copy(where, chan, page, slot_keys, now, report):
+    """The Block of one copy of the chan page when it is sound, else None (with its faults
+    in report). slot_keys None leaves out the signature (a tree with no recorded key); now
+    None the expiry."""
     if page is None:
         report.fault(where, "missing")
         return None
     try:
         signed, slot, signature = signed_page.split_page(page)
-        if slot not in slot_keys:
+        if slot_keys is not None and slot not in slot_keys:
             raise PublishError("signed with slot %d, which has no recorded key" % slot)
-        if not keys.verify(slot_keys[slot], signed, signature):
+        if slot_keys is not None and not keys.verify(slot_keys[slot], signed, signature):
             raise PublishError("bad signature")
         block = signed_page.parse_block(signed)
     except PublishError as e:
