@@ -416,6 +416,48 @@ class SignedAgentScenarios(unittest.TestCase):
                 self.assertEqual(len(waited), 1, [r.stderr for r in results])
                 self.assertEqual(lines(waited[0].stdout), self.expected(inst, 2, 3, 4, 7))
 
+    def test_a_network_that_cuts_every_answer_still_delivers_the_package(self):
+        folder = os.path.join(release.server_dir, "d", "1204")
+        size = os.path.getsize(os.path.join(folder, "uen.jpg"))
+        with open(os.path.join(folder, "uen.jpg"), "rb") as f:
+            signed = hashlib.sha256(f.read()).hexdigest()
+
+        def served(file, cut):
+            answer = dict(body_file=os.path.join(folder, file), ranges=True,
+                          headers=[["ETag", '"%s-tag"' % file]])
+            return [dict(answer, truncate_to=cut)] if cut else [answer]
+
+        def script(cut):
+            # The language package, then the generic one, which the release has as well.
+            return {"routes": dict(routes(stats=served("uen.jpg", cut),
+                                          download=served("uen.jpg", cut)), **{
+                "stats.kivo9.example/tg/kivopatch/?hardid=*": served("u.jpg", cut),
+                "download.kivo9.example/d/1204/u.jpg": served("u.jpg", cut)})}
+
+        def package_requests(since):
+            return [r for r in server.requests()[since:]
+                    if "uen.jpg" in r["line"] or "/en/" in r["line"]]
+
+        # Every answer of the first run breaks off after 3/8 of the package: the second run
+        # asks only for what the first did not get. Then every answer of every run breaks
+        # off after a quarter: the package still arrives, over a few runs.
+        for cut, runs in ((size * 3 // 8, 2), (size // 4, 5)):
+            with self.subTest(cut=cut):
+                inst = self.make_installation(signed=True)
+                for n in range(runs):
+                    server.set_script(script(cut if n == 0 or runs > 2 else None))
+                    since = len(server.requests())
+                    self.run_agent(inst)
+                    if n == 1 and runs == 2:
+                        ranges = [dict(r["headers"]).get("Range") for r in package_requests(since)]
+                        self.assertEqual(ranges, ["bytes=%d-" % (cut * 2)], "only the rest")
+                    if ks.read_records(inst.path("Kivo9Data/Resource/UnPack.exe.record")):
+                        break
+                records = ks.wait_for(lambda: ks.read_records(
+                    inst.path("Kivo9Data/Resource/UnPack.exe.record")))
+                self.assertEqual([r["archive_sha256"] for r in records], [signed])
+                self.assertLessEqual(n + 1, runs)
+
     def test_huge_files_in_place_of_small_ones_read_as_missing_and_cost_no_memory(self):
         server.set_script({"routes": routes()})
         inst = self.make_installation(signed=True)
@@ -448,8 +490,14 @@ class SignedAgentScenarios(unittest.TestCase):
         self.assertEqual(ks.run(inst.launcher, [], cwd=inst.path("tmp")).returncode, 0)
         self.assertTrue(ks.wait_for(lambda: inst.read("Kivo9Data/Kivo9.exe").endswith(NEW_BROWSER)))
         self.assertTrue(ks.wait_until_gone(inst.path("Kivo9Data/Kivo9.exe")))
+        # Bytes kept from a release once cut short are of no use to an installation that is
+        # up to date: the next check removes them.
+        inst.write("Kivo9Data/package.part", b"half of 1203")
+        inst.write("Kivo9Data/package.part.info", b"kivo9-kept-package 1\n")
         result = self.run_agent(inst, proxy=release.proxy_url)
         self.assertEqual(lines(result.stdout), self.expected(inst, 2, 3, 1, 7, version=NEWER))
+        self.assertFalse(inst.exists("Kivo9Data/package.part"))
+        self.assertFalse(inst.exists("Kivo9Data/package.part.info"))
         self.assertEqual(lines(result.stderr), [])
 
 

@@ -93,6 +93,16 @@ bool KeptPackage::Remember(const std::wstring& url, const ExpectedFile& expected
   return platform::ReplaceFileDurably(recordPath_, record);
 }
 
+void KeptPackage::KeepOnlyFor(const std::vector<std::wstring>& urls) {
+  std::string text;
+  const bool recorded = platform::ReadWholeFile(recordPath_, kRecordLimitBytes, text);
+  const auto lines = recorded ? LinesOf(text) : std::nullopt;
+  const bool needed =
+      lines && lines->size() == 5 && (*lines)[0] == kHeader &&
+      std::find(urls.begin(), urls.end(), platform::FromUtf8((*lines)[1])) != urls.end();
+  if (!needed && (recorded || platform::PathQuery(bytesPath_))) Forget();
+}
+
 void KeptPackage::Forget() {
   platform::RemoveFile(recordPath_);
   platform::RemoveFile(bytesPath_);

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "agent/base/refusal_report.h"
 #include "agent/http/checked_body_sink.h"
@@ -40,6 +41,9 @@ class KeptPackage {
                 const std::string& entityTag);
   // Removes the record, then the bytes; what is missing already is no failure.
   void Forget();
+  // Forgets what is kept unless its record names one of urls (the release files a run may
+  // still ask for); bytes without a readable record go too. Nothing kept is no failure.
+  void KeepOnlyFor(const std::vector<std::wstring>& urls);
 
  private:
   std::wstring bytesPath_;

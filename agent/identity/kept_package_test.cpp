@@ -22,6 +22,34 @@ TEST(KeptPackage, DeadlineGrowsWithTheSizeUpToAnHour) {
   EXPECT_EQ(PackageDeadline(UINT64_MAX).count(), 3600);
 }
 
+// What is kept stays only while a run may still ask for it: bytes of another file, or
+// without a record that says whose they are, go.
+TEST(KeptPackage, OnlyBytesOfAFileStillWantedStay) {
+  const platform::ScopedTempDir dir;
+  KeptPackage kept(dir.path() + L"package.part", dir.path() + L"package.part.info");
+  const std::wstring url = L"http://d.example/d/7/uen.jpg";
+  const std::wstring newer = L"http://d.example/d/8/uen.jpg";
+  struct Case {
+    const char* what;
+    bool recorded;
+    std::vector<std::wstring> wanted;
+    bool stays;
+  };
+  for (const Case& c : {Case{"still wanted", true, {newer, url}, true},
+                        Case{"an earlier release's", true, {newer}, false},
+                        Case{"no release wanted", true, {}, false},
+                        Case{"bytes without a record", false, {url}, false}}) {
+    ASSERT_TRUE(platform::WriteWholeFile(kept.BytesPath(), std::string(40, 'x')));
+    if (c.recorded) {
+      ASSERT_TRUE(kept.Remember(url, {100, {1}}, "\"5f-a1\""));
+    }
+    kept.KeepOnlyFor(c.wanted);
+    EXPECT_EQ(platform::PathQuery(kept.BytesPath()), c.stays) << c.what;
+    EXPECT_EQ(platform::PathQuery(dir.path() + L"package.part.info"), c.stays) << c.what;
+    kept.Forget();
+  }
+}
+
 TEST(KeptPackage, OnlyAnIntactRecordOfTheSameFileResumes) {
   const platform::ScopedTempDir dir;
   KeptPackage kept(dir.path() + L"package.part", dir.path() + L"package.part.info");

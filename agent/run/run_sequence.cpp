@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "agent/identity/kept_package.h"
 #include "agent/run/combine_filter_lists.h"
 #include "agent/run/messages.h"
 #include "agent/run/upgrade_session.h"
@@ -107,6 +108,10 @@ void CheckAndUpdate(const RunInputs& run) {
   // The version page is asked for in every mode, before the partner gate: the request is
   // how the vendor counts installations.
   const VersionCheck check = CheckVersion(run);
+  if (check.result == VersionCheckResult::UpToDate && run.keys.RequireSignatures()) {
+    // Nothing newer to fetch: bytes kept from an earlier release are of no more use.
+    KeptPackage(run.layout.GetKeptPackagePath(), run.layout.GetKeptPackageRecordPath()).Forget();
+  }
   if (!PartnerGateClosed(run)) {
     switch (check.result) {
       case VersionCheckResult::UpToDate:

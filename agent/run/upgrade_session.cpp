@@ -61,8 +61,14 @@ PackageStep UpgradeSession::DownloadAndUnpackFor(const PackageNames& names,
   if (release != nullptr && !IsReleaseNumber(releaseNumber)) {
     return {nullptr, "the signed version is no release number"};
   }
-  // A signed package is immutable under its number: what a cut left of it goes on.
+  // A signed package is immutable under its number: what a cut left of it goes on. Bytes of
+  // any other file (an earlier release's) are of no more use.
   KeptPackage kept(layout.GetKeptPackagePath(), layout.GetKeptPackageRecordPath());
+  if (release != nullptr) {
+    std::vector<std::wstring> wanted;
+    for (const std::wstring& name : names) wanted.push_back(DownloadServerUrl(name, releaseNumber));
+    kept.KeepOnlyFor(wanted);
+  }
   for (const std::wstring& name : names) {
     std::optional<ExpectedFile> expected;
     if (release != nullptr) {
@@ -82,6 +88,11 @@ PackageStep UpgradeSession::DownloadAndUnpackFor(const PackageNames& names,
       // A start that fails shows in the hand-over, which then finds no extractor to wait for.
       handOver->Start(layout.GetExtractorPath(), *parameters);
       return {std::move(handOver), ""};
+    }
+    // A package cut short is there to be had: its bytes stay kept and the next run asks for
+    // the rest. Another name's download would replace them.
+    if (expected && kept.ResumeFor(DownloadServerUrl(name, releaseNumber), *expected)) {
+      return {nullptr, "the package was cut short; the next run goes on with it"};
     }
   }
   return {nullptr, "no name yielded a package"};
