@@ -74,7 +74,9 @@ FileResult WriteFileFlushed(const std::wstring& path, const std::string& bytes, 
 
 // Replaces path with bytes so that a kill leaves the old file or the new one: written beside
 // it as path + ".new" (a link left there is removed, never written through), flushed, renamed
-// over it and the rename made durable. False on failure; path is then as it was.
+// over it and the rename made durable. An empty directory in path's place is removed first,
+// as a file of its name would be replaced. False on failure (a directory with something in
+// it, say); path is then as it was.
 bool ReplaceFileDurably(const std::wstring& path, const std::string& bytes);
 
 // A regular file read from start to end in pieces. Closes itself.

@@ -6,6 +6,8 @@ namespace platform {
 bool ReplaceFileDurably(const std::wstring& path, const std::string& bytes) {
   const std::wstring scratch = path + L".new";
   RemoveFile(scratch);
+  // A small state file's place taken by an empty folder would fail every write for good.
+  if (QueryPath(path).kind == PathKind::Directory) RemoveEmptyDirectory(path);
   if (WriteFileFlushed(scratch, bytes, false) && MovePath(scratch, path) &&
       FlushDirectory(ParentOf(path))) {
     return true;

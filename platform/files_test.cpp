@@ -138,6 +138,19 @@ TEST_F(FilesTest, FilesMadeNewReplaceALinkAndNeverWriteThroughIt) {
   }
 }
 
+// A state file's place taken by an empty folder is cleared once; a folder with something in
+// it is no file to replace and stays as it is.
+TEST_F(FilesTest, ADurableReplaceClearsAnEmptyFolderInItsPlace) {
+  ASSERT_TRUE(MakeDirectory(At(L"check.day")));
+  EXPECT_TRUE(ReplaceFileDurably(At(L"check.day"), "day 1"));
+  EXPECT_EQ(ReadWholeFile(At(L"check.day")), "day 1");
+  ASSERT_TRUE(MakeDirectory(At(L"install.id")));
+  ASSERT_TRUE(WriteWholeFile(At(L"install.id") + kSep + L"inside", "kept"));
+  EXPECT_FALSE(ReplaceFileDurably(At(L"install.id"), "id"));
+  EXPECT_EQ(ReadWholeFile(At(L"install.id") + kSep + L"inside"), "kept");
+  EXPECT_FALSE(PathQuery(At(L"install.id.new")));
+}
+
 TEST_F(FilesTest, CopyFailuresLeaveAnErrorAndNoTarget) {
   EXPECT_FALSE(CopyFileOverwrite(At(L"missing"), At(L"target")));
   EXPECT_NE(LastErrorCode(), 0u);

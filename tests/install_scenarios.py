@@ -233,6 +233,28 @@ class InstallScenarios(unittest.TestCase):
                 case.reset()
                 self.assert_refused(case, spoil)
 
+    def test_huge_files_in_place_of_small_ones_cost_no_memory(self):
+        # Each a gigabyte (sparse: no disk): the start reads none of it whole and goes on.
+        case = self.case(files=3)
+        cases = [("install.journal", r"the journal cannot be read"),
+                 ("install.log", r"^installed the update"),
+                 ("update/Resource/files.lst", r"^refused the update: cannot read")]
+        for name, said in cases:
+            with self.subTest(name):
+                case.reset()
+                with open(case.data(name), "wb") as f:
+                    f.truncate(1 << 30)
+                record = case.data("Kivo9.exe.record")
+                if os.path.exists(record):
+                    os.remove(record)
+                result = ks.run_measured(case.launcher, ["page.htm"], cwd=case.inst.root)
+                self.assertEqual(result.returncode, 0)
+                self.assertLess(result.peak_kib, 256 * 1024, "read whole")
+                self.assertTrue(ks.wait_for(lambda: ks.read_records(record), timeout=20))
+                ks.wait_until_gone(case.data("Kivo9.exe"))
+                self.assertRegex(case.report(), said)
+                self.assertLess(os.path.getsize(case.data("install.log")), 4096)
+
     def test_a_running_browser_stops_the_install_untouched(self):
         if ks.is_windows():
             self.skipTest("the running program is a native one")

@@ -106,6 +106,10 @@ void KeptPackage::KeepOnlyFor(const std::vector<std::wstring>& urls) {
 void KeptPackage::Forget() {
   platform::RemoveFile(recordPath_);
   platform::RemoveFile(bytesPath_);
+  // An empty folder in the bytes' place would make every run fetch without keeping anything.
+  if (platform::QueryPath(bytesPath_).kind == platform::PathKind::Directory) {
+    platform::RemoveEmptyDirectory(bytesPath_);
+  }
 }
 
 std::chrono::seconds PackageDeadline(std::uint64_t size) {

@@ -39,7 +39,8 @@ class KeptPackage {
   // removed instead. False when the record could not be written.
   bool Remember(const std::wstring& url, const ExpectedFile& expected,
                 const std::string& entityTag);
-  // Removes the record, then the bytes; what is missing already is no failure.
+  // Removes the record, then the bytes (or an empty folder in their place); what is missing
+  // already is no failure.
   void Forget();
   // Forgets what is kept unless its record names one of urls (the release files a run may
   // still ask for); bytes without a readable record go too. Nothing kept is no failure.

@@ -48,6 +48,9 @@ TEST(KeptPackage, OnlyBytesOfAFileStillWantedStay) {
     EXPECT_EQ(platform::PathQuery(dir.path() + L"package.part.info"), c.stays) << c.what;
     kept.Forget();
   }
+  ASSERT_TRUE(platform::MakeDirectory(kept.BytesPath()));  // an empty folder in their place
+  kept.Forget();
+  EXPECT_FALSE(platform::PathQuery(kept.BytesPath()));
 }
 
 TEST(KeptPackage, OnlyAnIntactRecordOfTheSameFileResumes) {
