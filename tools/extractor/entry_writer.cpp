@@ -52,6 +52,12 @@ std::string LimitPassed(std::uint64_t entryCount, std::uint64_t totalSize,
   return "";
 }
 
+bool OpenArchive(const std::wstring& path, platform::FileReader& archive, std::uint64_t& size) {
+  if (archive.Open(path) && archive.Size(size)) return true;
+  ReportArchive(path, "cannot open it");
+  return false;
+}
+
 bool MakeDestination(const std::wstring& destination) {
   for (std::size_t i = 1; i < destination.size(); ++i) {
     if (destination[i] != platform::kSep) continue;

@@ -10,6 +10,8 @@
 #include <set>
 #include <string>
 
+#include "platform/files.h"
+
 namespace unpack {
 
 struct UnpackLimits {
@@ -30,6 +32,10 @@ struct UnpackLimits {
 std::string LimitPassed(std::uint64_t entryCount, std::uint64_t totalSize,
                         std::uint64_t archiveSize, const std::wstring& destination,
                         const UnpackLimits& limits);
+
+// Opens the archive at path and tells its size; false, with the line on standard error, when
+// it cannot be opened.
+bool OpenArchive(const std::wstring& path, platform::FileReader& archive, std::uint64_t& size);
 
 // Makes the destination (ending with a separator) and its missing parents; false when it is
 // then no directory.

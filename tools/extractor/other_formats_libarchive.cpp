@@ -143,10 +143,7 @@ ExtractStatus UnpackOtherFormat(const std::wstring& archivePath, const std::wstr
                                 const UnpackLimits& limits) {
   platform::FileReader archive;
   std::uint64_t archiveSize = 0;
-  if (!archive.Open(archivePath) || !archive.Size(archiveSize)) {
-    ReportArchive(archivePath, "cannot open it");
-    return kExtractUnreadable;
-  }
+  if (!OpenArchive(archivePath, archive, archiveSize)) return kExtractUnreadable;
   std::vector<Surveyed> entries;
   const std::string refused = Survey(archivePath, archiveSize, destination, limits, entries);
   if (!refused.empty()) {

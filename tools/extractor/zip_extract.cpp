@@ -68,10 +68,7 @@ ExtractStatus UnpackZip(const std::wstring& archivePath, const std::wstring& des
                         const UnpackLimits& limits) {
   platform::FileReader archive;
   std::uint64_t archiveSize = 0;
-  if (!archive.Open(archivePath) || !archive.Size(archiveSize)) {
-    ReportArchive(archivePath, "cannot open it");
-    return kExtractUnreadable;
-  }
+  if (!OpenArchive(archivePath, archive, archiveSize)) return kExtractUnreadable;
   Unpacker unpacker(archive, archiveSize, destination);
   std::vector<ZipEntry> entries;
   std::string problem;

@@ -380,13 +380,7 @@ def status(root):
     found = {}
     for chan in signed_page.CHANNELS:
         paths = server_tree.nginx_page_paths(root, chan)
-        copies = []
-        for path in paths:
-            try:
-                with open(path, "rb") as f:
-                    copies.append(f.read())
-            except FileNotFoundError:
-                copies.append(None)
+        copies = server_tree.read_copies(paths)
         if all(page is None for page in copies):
             continue
         report = verifying.Report()

@@ -124,17 +124,23 @@ def nginx_page_paths(root, chan):
     return page_paths(root, chan)
 
 
-def read_page(root, chan):
-    """(page bytes, Block) of the chan page, or None when the page does not exist. Of
-    copies that differ (a command stopped between them) the one with the higher seq counts.
-    PublishError when no copy's block can be read."""
+def read_copies(paths):
+    """The bytes of the file at each of paths; None for one that is missing."""
     copies = []
-    for path in served_page_paths(root, chan):
+    for path in paths:
         try:
             with open(path, "rb") as f:
                 copies.append(f.read())
         except FileNotFoundError:
             copies.append(None)
+    return copies
+
+
+def read_page(root, chan):
+    """(page bytes, Block) of the chan page, or None when the page does not exist. Of
+    copies that differ (a command stopped between them) the one with the higher seq counts.
+    PublishError when no copy's block can be read."""
+    copies = read_copies(served_page_paths(root, chan))
     if all(page is None for page in copies):
         return None
     read = []

@@ -86,7 +86,7 @@ def _check_page(root, chan, slot_keys, now, report):
     except PublishError as e:
         report.fault("d/normal", str(e))
         return None
-    copies = [_read(p) for p in paths]
+    copies = server_tree.read_copies(paths)
     name = chan + ".htm"
     if all(page is None for page in copies):
         return None
