@@ -254,8 +254,14 @@ class PublishTool(unittest.TestCase):
             if version == "1205":
                 self.assertEqual(tool("rollout", "--share", "2%"), (1, "kivo-publish rollout: "
                                  "release 1205 is out to 5%; a stage only grows (halt stops it)"))
+                for again in ([], ["--share", "2%"]):  # never to everyone, nor back, unasked
+                    self.assertEqual(tool("promote", *again), (1, "kivo-publish promote: release "
+                                     "1205 is out to 5% already; nothing changed (rollout "
+                                     "--share N% widens or resumes it)"))
+                    self.assertEqual(status()["share_basis_points"], 500)
                 self.assertEqual(tool("rollout", "--share", "12.5%")[0], 0)
                 self.assertEqual(tool("halt")[0], 0)
+                self.assertEqual(tool("promote")[0], 1, "a halt is lifted only when asked")
                 self.assertEqual(tool("halt"), (1, "kivo-publish halt: release 1205 is halted "
                                                    "already"))
         # 1206 is staged over 1204, the last release out to everyone, never the halted 1205.

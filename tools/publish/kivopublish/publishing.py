@@ -276,6 +276,13 @@ def promote(root, key_path, slot, expires_days, share=None):
     now = time.time()
     pages = server_tree.current_pages(root)
     current = pages.get("ver")
+    staged = current.rollout.share if current is not None else None
+    if (current is not None and current.version == block.version and staged is not None and
+            staged < signed_page.WHOLE_FLEET and (share is None or share < staged)):
+        # Promoting again would widen a stage to everyone, or narrow it, unasked.
+        held = "halted" if staged == 0 else "out to %s" % percent(staged)
+        raise PublishError("release %s is %s already; nothing changed (rollout --share N%% "
+                           "widens or resumes it)" % (block.version, held))
     rollout = signed_page.Rollout(before=_release_before(current, block.version))
     if share is not None:
         # A rerun keeps the release's salt, and with it the installations already in.
