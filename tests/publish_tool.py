@@ -464,6 +464,10 @@ class PublishTool(unittest.TestCase):
              lambda: rf.run_tool("rotate", "--out", self.server, "--key-slot", "2",
                                  "--pubkey", self.release.pubkey, check=False),
              "a slot-2 key must be another key"),
+            ("replacing the slot-1 key while it signs the pages",
+             lambda: rf.run_tool("rotate", "--out", self.server, "--key-slot", "1",
+                                 "--pubkey", other_pub, check=False),
+             "the recorded slot-1 key signs kivover/testver.htm, d/testver.htm; re-sign them"),
         ]
         for label, command, why in refusals:
             with self.subTest(label):

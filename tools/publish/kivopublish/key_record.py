@@ -61,6 +61,21 @@ def stage_record(staged, record):
         staged.add(server_tree.write_temp(path, pem), path)
 
 
+def _pages_signed_with(root, slot):
+    """The served page copies (relative paths) whose signature names slot."""
+    from . import signed_page
+    found = []
+    for chan in signed_page.CHANNELS:
+        paths = server_tree.served_page_paths(root, chan)
+        for path, page in zip(paths, server_tree.read_copies(paths)):
+            try:
+                if page is not None and signed_page.split_page(page)[1] == slot:
+                    found.append(os.path.relpath(path, root))
+            except PublishError:
+                pass  # a damaged copy signs nothing
+    return found
+
+
 def rotate(root, slot, pubkey_path):
     """Records the public key in pubkey_path for slot; refuses the other slot's key."""
     pem = public_pem(keys.load_public(pubkey_path))
@@ -68,6 +83,13 @@ def rotate(root, slot, pubkey_path):
     if records.get(3 - slot) == pem:
         raise PublishError("%s is the recorded slot-%d key; a slot-%d key must be another key"
                            % (pubkey_path, 3 - slot, slot))
+    signing = _pages_signed_with(root, slot)
+    if records.get(slot) not in (None, pem) and signing:
+        # The agents would refuse every page it signs the moment its record changed.
+        raise PublishError(
+            "the recorded slot-%d key signs %s; re-sign them with the other slot first "
+            "(resign --key-slot %d --key ...), then rotate slot %d"
+            % (slot, ", ".join(signing), 3 - slot, slot))
     with server_tree.Staged() as staged:
         staged.add(server_tree.write_temp(record_path(root, slot), pem), record_path(root, slot))
         staged.commit()
