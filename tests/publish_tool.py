@@ -577,6 +577,16 @@ class PublishTool(unittest.TestCase):
                                 capture_output=True, text=True)
         self.assertEqual(result.returncode, 0, result.stderr)
 
+    def test_a_release_without_the_generic_package_is_warned_about(self):
+        def release(version, *trees):
+            return rf.run_tool("release", "--out", self.server, "--version", version, "--key",
+                               self.release.key, *[a for t in trees for a in ("--tree", t)])
+        warned = release("1205", "zh=" + self.trees["zh"]).stderr
+        self.assertIn("warning: no generic package (--tree -=DIR): installations whose language "
+                      "has no package of its own get none (packages: zh)", warned)
+        self.assertEqual(release("1206", "zh=" + self.trees["zh"], "-=" + self.trees["-"]).stderr,
+                         "")
+
     def test_a_version_keeps_its_packages(self):
         self.release.publish("1204", self.trees)  # the same trees again: a rerun
         write_tree(self.trees["zh"], {"Kivo9.exe": "MZ zh build, rebuilt"})

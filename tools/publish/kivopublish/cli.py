@@ -154,6 +154,10 @@ def _run_on_tree(args):
         for name, size, digest in lines:
             print("pkg=%s %d %s" % (name, size, digest))
         print("test release %s published" % args.version)
+        if "-" not in [name for name, _, _ in lines]:
+            sys.stderr.write("kivo-publish release: warning: no generic package (--tree -=DIR): "
+                             "installations whose language has no package of its own get none "
+                             "(packages: %s)\n" % ", ".join(name for name, _, _ in lines))
     elif args.command == "promote":
         share = publishing.parse_share(args.share) if args.share else None
         print("release %s promoted to %s" % (
