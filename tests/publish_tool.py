@@ -674,8 +674,31 @@ class PublishTool(unittest.TestCase):
                     said = "ok"
                 except PublishError as e:
                     said = str(e)
-                self.assertEqual(said, why)
+                self.assertEqual(said == "ok", why == "ok", said)
+                if why.startswith("prev "):  # the same words where the rule is new to both
+                    self.assertEqual(said, why)
         self.assertGreater(len(rows), 4)
+
+    def test_verify_refuses_page_forms_the_agents_refuse(self):
+        from kivopublish import key_record, verifying
+        page = self.read("d/testver.htm")
+        slot_keys = key_record.recorded(self.server)
+        signature = re.search(rb"\nKivo9Sig:k1:(\S+)\n", page).group(1)
+        self.assertTrue(signature.endswith(b"=="))
+        # The last character before the padding carries 4 bits that must be zero; another
+        # character with the same data bits decodes to the same signature elsewhere.
+        alphabet = b"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"
+        twin = alphabet[alphabet.index(signature[-3:-2]) ^ 1:][:1]
+        spoiled = {
+            "padding bits set": page.replace(signature, signature[:-3] + twin + b"=="),
+            "longer than 64 KiB": page + b"<!--" + b"x" * 65536 + b"-->\n",
+        }
+        for label, copy in dict(spoiled, published=page).items():
+            with self.subTest(label):
+                report = verifying.Report()
+                block = verifying.check_copy("d/testver.htm", "testver", copy, slot_keys, None,
+                                             report)
+                self.assertEqual(block is None, label != "published", report.faults)
 
     def test_paths_as_the_table_shared_with_the_launcher_says(self):
         with open(os.path.join(rf.REPO, "tree", "update_paths.txt"), encoding="utf-8") as f:

@@ -98,7 +98,8 @@ def verify(public_key, data, signature_text):
         raw = base64.b64decode(signature_text, validate=True)
     except ValueError:
         return False
-    if len(raw) != 2 * COORDINATE_BYTES:
+    # Only the one form that encodes these bytes, as the agents read it: padding bits zero.
+    if base64.b64encode(raw).decode("ascii") != signature_text or len(raw) != 2 * COORDINATE_BYTES:
         return False
     r = int.from_bytes(raw[:COORDINATE_BYTES], "big")
     s = int.from_bytes(raw[COORDINATE_BYTES:], "big")

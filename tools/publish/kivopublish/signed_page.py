@@ -25,6 +25,9 @@ START_MARKER, END_MARKER = "Kivo9Version:", ":Kivo9VersionEnd"
 BLOCK_START, SIG_PREFIX, BLOCK_END = "Kivo9Signed:1\n", "Kivo9Sig:k", ":Kivo9SignedEnd"
 CHANNELS = ("ver", "testver")
 TIME_FORMAT = "%Y-%m-%dT%H:%M:%SZ"
+TIME = re.compile(r"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z")
+MAX_NUMBER = 2**64 - 1  # sizes and seq: the agents read them as 64-bit numbers
+PAGE_LIMIT = 64 * 1024  # the agents read no longer page
 PKG_LINE = re.compile(r"(-|[a-z0-9]+) ([0-9]+) ([0-9a-f]{64})")
 
 
@@ -129,7 +132,7 @@ def parse_block(signed):
             raise PublishError("signed block line without '=': %r" % line)
         if key in lists:
             match = PKG_LINE.fullmatch(value)
-            if not match:
+            if not match or int(match.group(2)) > MAX_NUMBER:
                 raise PublishError("malformed %s line: %r" % (key, line))
             if match.group(1) in [name for name, _, _ in lists[key]]:
                 raise PublishError("%s line given twice: %s" % (key, match.group(1)))
@@ -143,7 +146,8 @@ def parse_block(signed):
     missing = [k for k in ("chan", "v", "seq", "exp") if k not in fields]
     if missing:
         raise PublishError("signed block lacks " + ", ".join(missing))
-    if fields["chan"] not in CHANNELS or not fields["seq"].isdigit():
+    if (fields["chan"] not in CHANNELS or not fields["seq"].isascii() or
+            not fields["seq"].isdigit() or int(fields["seq"]) > MAX_NUMBER):
         raise PublishError("bad chan or seq in signed block")
     return Block(fields["chan"], fields["v"], int(fields["seq"]), parse_time(fields["exp"]),
                  lists["pkg"], extra, _parse_rollout(fields, lists["prevpkg"]))
@@ -177,6 +181,8 @@ def _parse_rollout(fields, previous_packages):
 
 def parse_time(text):
     """A UTC time in the block's format; PublishError otherwise."""
+    if not TIME.fullmatch(text):  # strptime would take a lower-case z and missing zeros
+        raise PublishError("bad time %r (want YYYY-MM-DDTHH:MM:SSZ)" % text)
     try:
         value = datetime.datetime.strptime(text, TIME_FORMAT)
     except ValueError:

@@ -114,6 +114,9 @@ def check_copy(where, chan, page, slot_keys, now, report):
     if page is None:
         report.fault(where, "missing")
         return None
+    if len(page) > signed_page.PAGE_LIMIT:
+        report.fault(where, "longer than the %d bytes agents read" % signed_page.PAGE_LIMIT)
+        return None
     try:
         signed, slot, signature = signed_page.split_page(page)
         if slot_keys is not None and slot not in slot_keys:
