@@ -679,6 +679,22 @@ class PublishTool(unittest.TestCase):
                     self.assertEqual(said, why)
         self.assertGreater(len(rows), 4)
 
+    def test_verify_holds_the_tree_to_the_keys_the_agents_have(self):
+        other = os.path.join(self.release.root, "agents-keys")
+        rf.run_tool("keygen", "--out", other)
+        agents = os.path.join(other, "release-key.pub.pem")
+
+        def verify(*keys):
+            args = [a for key in keys for a in ("--pubkey", key)]
+            return rf.run_tool("verify", "--out", self.server, *args, check=False)
+        self.assertEqual(verify(self.release.pubkey).returncode, 0)
+        self.assertEqual(verify().returncode, 0, "the recorded key by default")
+        # A tree signed with another key than the agents': every page fails, and the record.
+        result = verify(agents)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("FAULT keys/slot1.pub.pem: not the given key", result.stdout)
+        self.assertIn("FAULT kivover/testver.htm: bad signature", result.stdout)
+
     def test_verify_refuses_page_forms_the_agents_refuse(self):
         from kivopublish import key_record, verifying
         page = self.read("d/testver.htm")

@@ -79,9 +79,10 @@ def _parser():
     status.add_argument("--json", action="store_true", help="one JSON object, for scripts")
     verify = command("verify", "check pages and packages as the agents would")
     tree(verify)
-    verify.add_argument("--pubkey", metavar="PEM",
-                        help="the key of any slot the tree has no record of (trees published "
-                        "before keys were recorded); default: the recorded keys only")
+    verify.add_argument("--pubkey", metavar="PEM", action="append", default=[],
+                        help="a key the agents are built with, slot 1 first (give it twice for "
+                        "slot 2): every page must verify with it, whatever the tree records; "
+                        "default: the recorded keys")
     rotate = command("rotate", "record the public key of a slot (a new key)")
     tree(rotate)
     rotate.add_argument("--key-slot", type=int, choices=(1, 2), required=True,

@@ -21,19 +21,28 @@ class Report:
         self.faults.append("%s: %s" % (where, what))
 
 
-def verify(root, pubkey_path=None, now=None, expiry=True, signer=None, unnumbered=True):
-    """A Report of everything wrong in the server tree at root. Each page is checked against
-    the recorded key of the slot it names; a slot without a record (a tree published before
-    keys were recorded) against pubkey_path, or signer's key when signer is (slot, public
+def verify(root, pubkey_paths=(), now=None, expiry=True, signer=None, unnumbered=True):
+    """A Report of everything wrong in the server tree at root. With pubkey_paths (the keys
+    the agents are built with, slot 1 first) each page is checked against the given key of
+    the slot it names, whatever the tree records, and a recorded key that differs is a fault;
+    without, against the slot's recorded key, or signer's key when signer is (slot, public
     key). expiry=False leaves out the pages' expiry, which re-signing renews; unnumbered=False
     the packages under the names without a number, which promote replaces."""
-    given = keys.load_public(pubkey_path) if pubkey_path else None
-    slot_keys = {slot: given for slot in key_record.SLOTS} if given else {}
-    if signer is not None:
-        slot_keys[signer[0]] = signer[1]
-    slot_keys.update(key_record.recorded(root))
-    now = now or datetime.datetime.now(datetime.timezone.utc)
     report = Report()
+    recorded = key_record.recorded(root)
+    if pubkey_paths:
+        slot_keys = {slot: keys.load_public(path)
+                     for slot, path in zip(key_record.SLOTS, pubkey_paths)}
+        for slot, key in recorded.items():
+            if slot in slot_keys and (key_record.public_pem(key) !=
+                                      key_record.public_pem(slot_keys[slot])):
+                report.fault("keys/slot%d.pub.pem" % slot, "not the given key: the tree signs "
+                             "with a key the agents do not hold")
+    else:
+        slot_keys = dict(recorded)
+        if signer is not None:
+            slot_keys[signer[0]] = signer[1]
+    now = now or datetime.datetime.now(datetime.timezone.utc)
     blocks = {chan: _check_page(root, chan, slot_keys, now if expiry else None, report)
               for chan in signed_page.CHANNELS}
     test = blocks.get("testver")
@@ -120,7 +129,8 @@ def check_copy(where, chan, page, slot_keys, now, report):
     try:
         signed, slot, signature = signed_page.split_page(page)
         if slot_keys is not None and slot not in slot_keys:
-            raise PublishError("signed with slot %d, which has no recorded key" % slot)
+            raise PublishError("signed with slot %d, for which no key is recorded or given"
+                               % slot)
         if slot_keys is not None and not keys.verify(slot_keys[slot], signed, signature):
             raise PublishError("bad signature")
         block = signed_page.parse_block(signed)
