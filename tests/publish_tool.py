@@ -239,6 +239,27 @@ class PublishTool(unittest.TestCase):
                     f.write(kept)
         self.assertEqual(self.release.tool("status").returncode, 0)
 
+    def test_list_names_every_release_and_what_serves_it(self):
+        def listed():
+            return {r["version"]: r for r in json.loads(self.release.tool("list", "--json").stdout)}
+        self.assertEqual(listed()["1204"]["pages"], ["testver"])
+        self.release.tool("promote")
+        self.release.publish("1205", {"zh": self.trees["zh"], "-": self.trees["-"]})
+        self.release.tool("promote", "--share", "5%")
+        releases = listed()
+        self.assertEqual(sorted(releases), ["1204", "1205"])
+        self.assertEqual((releases["1205"]["pages"], releases["1205"]["share_basis_points"]),
+                         (["ver", "testver"], 500))
+        self.assertEqual((releases["1204"]["pages"], releases["1204"]["release_before_of"]),
+                         ([], ["ver"]))
+        self.assertEqual(releases["1205"]["packages"],
+                         {n: os.path.getsize(self.path("d/1205/u%s.jpg" % n.strip("-")))
+                          for n in ("zh", "-")})
+        text = self.release.tool("list").stdout
+        self.assertRegex(text, r"(?m)^1204 +published \d{4}-\d\d-\d\d  release before on ver  "
+                               r"packages: - \d+ bytes, zh \d+ bytes, zhcn \d+ bytes$")
+        self.assertRegex(text, r"(?m)^1205 +published \S+  ver 5%; testver  packages: ")
+
     def test_a_stage_grows_halts_and_hands_its_release_before_on(self):
         def status():
             return json.loads(self.release.tool("status", "--json").stdout)["ver"]

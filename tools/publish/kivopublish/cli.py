@@ -72,6 +72,10 @@ def _parser():
     signing("halt", "stop the normal release: no agent hands it over any more; installations "
             "with an older build take the release before it")
     signing("resign", "new seq and exp on every page; run daily (deploy/resign)")
+    listing = command("list", "every release in the tree: version, day published, the pages "
+                      "that serve it or name it as the release before, packages and sizes")
+    tree(listing)
+    listing.add_argument("--json", action="store_true", help="one JSON object, for scripts")
     status = command("status", "each channel's release, share, release before, seq, expiry "
                      "and key slot, as nginx serves the page; exit code 1 when a page it serves "
                      "is broken")
@@ -125,7 +129,7 @@ def _run(args):
     from . import tree_lock
     if args.command == "release":
         os.makedirs(args.out, exist_ok=True)  # the first release makes the tree
-    with tree_lock.held(args.out, exclusive=args.command not in ("verify", "status")):
+    with tree_lock.held(args.out, exclusive=args.command not in ("verify", "status", "list")):
         return _run_on_tree(args)
 
 
@@ -145,6 +149,9 @@ def _run_on_tree(args):
               else "all pages and packages hold")
         return 1 if report.faults else 0
     from . import publishing
+    if args.command == "list":
+        _print_releases(publishing.list_releases(args.out), args.json)
+        return 0
     if args.command == "status":
         channels = publishing.status(args.out)
         _print_status(channels, args.json)
@@ -194,6 +201,26 @@ def _print_status(channels, as_json):
                      page["seq"], page["expires"], page["key_slot"]))
         for fault in page["broken"]:
             print("%-8s BROKEN as served: %s (run verify, then resign or promote)" % (chan, fault))
+
+
+def _print_releases(releases, as_json):
+    if as_json:
+        import json
+        print(json.dumps(releases, indent=2, sort_keys=True))
+        return
+    if not releases:
+        print("no releases")
+    from .publishing import percent
+    for release in releases:
+        served = []
+        for chan in release["pages"]:
+            served.append(chan + (" " + percent(release["share_basis_points"])
+                                  if chan == "ver" else ""))
+        served += ["release before on " + chan for chan in release["release_before_of"]]
+        sizes = ", ".join("%s %s" % (name, "missing" if size is None else "%d bytes" % size)
+                          for name, size in sorted(release["packages"].items()))
+        print("%-10s published %s  %s  packages: %s" % (
+            release["version"], release["published"], "; ".join(served) or "no page", sizes))
 
 
 def _join_tree_values(argv):

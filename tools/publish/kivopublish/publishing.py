@@ -414,6 +414,42 @@ def status(root):
     return found
 
 
+def list_releases(root):
+    """Every release in the tree, oldest first: {"version", "published" (the UTC day its
+    meta/ folder was written), "pages" (the channels whose page is this release), "share"
+    (basis points, on the normal page), "release_before_of" (the channels whose page names it
+    as the release before), "packages" ({name: size})}."""
+    meta = os.path.join(root, "meta")
+    versions = sorted((v for v in (os.listdir(meta) if os.path.isdir(meta) else [])
+                       if signed_page.RELEASE_NUMBER.fullmatch(v)), key=int)
+    pages = server_tree.current_pages(root)
+    found = []
+    for version in versions:
+        sums = os.path.join(server_tree.meta_dir(root, version), "SHA256SUMS")
+        packages = {}
+        with open(sums, encoding="ascii") as f:
+            for line in f.read().splitlines():
+                served = line[66:]
+                name = served[1:-len(".jpg")] or "-"
+                path = server_tree.release_package_path(root, version, name)
+                packages[name] = os.path.getsize(path) if os.path.exists(path) else None
+        published = datetime.datetime.fromtimestamp(os.path.getmtime(sums),
+                                                    datetime.timezone.utc)
+        on = [chan for chan, block in pages.items() if block.version == version]
+        share = pages["ver"].rollout.share if "ver" in on else None
+        found.append({
+            "version": version,
+            "published": published.strftime("%Y-%m-%d"),
+            "pages": on,
+            "share_basis_points": (signed_page.WHOLE_FLEET if share is None else share)
+            if "ver" in on else None,
+            "release_before_of": [chan for chan, block in pages.items()
+                                  if block.rollout.before and block.rollout.before[0] == version],
+            "packages": packages,
+        })
+    return found
+
+
 def resign(root, key_path, slot, expires_days):
     """New seq and exp on every page, the rest unchanged; returns the channels re-signed."""
     if not server_tree.current_pages(root):
