@@ -193,5 +193,13 @@ class PublishKills(unittest.TestCase):
                     shutil.rmtree(os.path.join(self.release.root, folder))
 
 
+    def test_prune_killed_anywhere_leaves_every_served_file_served(self):
+        for version in ("1205", "1206"):
+            write_tree(self.trees["zh"], {"Kivo9.exe": b"MZ zh " + version.encode()})
+            self.release.publish(version, {"zh": self.trees["zh"], "-": self.trees["-"]})
+            self.release.tool("promote")
+        self.kill_everywhere(["prune", "--keep", "1"])
+
+
 if __name__ == "__main__":
     ks.main()

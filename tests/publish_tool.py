@@ -260,6 +260,24 @@ class PublishTool(unittest.TestCase):
                                r"packages: - \d+ bytes, zh \d+ bytes, zhcn \d+ bytes$")
         self.assertRegex(text, r"(?m)^1205 +published \S+  ver 5%; testver  packages: ")
 
+    def test_prune_removes_only_releases_nothing_serves(self):
+        self.release.tool("promote")
+        for version in ("1205", "1206", "1207"):
+            write_tree(self.trees["zh"], {"Kivo9.exe": "MZ zh " + version})
+            self.release.publish(version, {"zh": self.trees["zh"], "-": self.trees["-"]})
+            if version != "1207":
+                self.release.tool("promote")
+        # 1207 is the test release, 1206 the release, 1205 the release before it: kept.
+        self.assertEqual(self.release.tool("prune", "--keep", "1").stdout, "pruned 1204\n")
+        self.assertFalse(os.path.exists(self.path("d/1204")) or os.path.exists(self.path("meta/1204")))
+        self.assertEqual([r["version"] for r in json.loads(self.release.tool("list", "--json").stdout)],
+                         ["1205", "1206", "1207"])
+        self.assertEqual(self.release.tool("verify").returncode, 0)
+        self.assertEqual(self.release.tool("prune", "--keep", "1").stdout, "nothing to prune\n")
+        refused = self.release.tool("prune", "--keep", "0", check=False)
+        self.assertEqual((refused.returncode, refused.stderr.strip()),
+                         (1, "kivo-publish prune: --keep 0: keep at least the newest release"))
+
     def test_a_stage_grows_halts_and_hands_its_release_before_on(self):
         def status():
             return json.loads(self.release.tool("status", "--json").stdout)["ver"]

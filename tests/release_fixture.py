@@ -71,8 +71,8 @@ class ReleaseServer:
 
     def tool(self, command, *args, check=True):
         """Runs a subcommand on this tree with the matching key (--pubkey for verify)."""
-        key = {"verify": ["--pubkey", self.pubkey], "status": [], "list": []}.get(command,
-                                                                              ["--key", self.key])
+        key = {"verify": ["--pubkey", self.pubkey], "status": [], "list": [], "prune": []}.get(
+            command, ["--key", self.key])
         return run_tool(command, "--out", self.server_dir, *key, *args, check=check)
 
     @property

@@ -72,6 +72,11 @@ def _parser():
     signing("halt", "stop the normal release: no agent hands it over any more; installations "
             "with an older build take the release before it")
     signing("resign", "new seq and exp on every page; run daily (deploy/resign)")
+    pruning = command("prune", "remove old releases that no page serves or names as the "
+                      "release before")
+    tree(pruning)
+    pruning.add_argument("--keep", type=int, default=3, metavar="N",
+                         help="the newest releases to keep whatever serves them (default 3)")
     listing = command("list", "every release in the tree: version, day published, the pages "
                       "that serve it or name it as the release before, packages and sizes")
     tree(listing)
@@ -149,6 +154,10 @@ def _run_on_tree(args):
               else "all pages and packages hold")
         return 1 if report.faults else 0
     from . import publishing
+    if args.command == "prune":
+        pruned = publishing.prune(args.out, args.keep)
+        print("pruned " + ", ".join(pruned) if pruned else "nothing to prune")
+        return 0
     if args.command == "list":
         _print_releases(publishing.list_releases(args.out), args.json)
         return 0

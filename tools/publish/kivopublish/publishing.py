@@ -450,6 +450,41 @@ def list_releases(root):
     return found
 
 
+PRUNED_SUFFIX = ".pruned.part"
+
+
+def prune(root, keep):
+    """Removes the releases beyond the newest keep that no page serves or names as the
+    release before (nor d/normal leads to); returns their versions, oldest first. Each goes
+    whole: its folders are renamed to hidden names nginx does not serve, then deleted, so a
+    kill leaves a release there or gone; a rerun deletes what a killed one left."""
+    if keep < 1:
+        raise PublishError("--keep %d: keep at least the newest release" % keep)
+    for folder in (os.path.join(root, "d"), os.path.join(root, "meta")):
+        for name in os.listdir(folder) if os.path.isdir(folder) else []:
+            if name.startswith(".") and name.endswith(PRUNED_SUFFIX):
+                shutil.rmtree(os.path.join(folder, name))
+    releases = list_releases(root)
+    needed = {r["version"] for r in releases if r["pages"] or r["release_before_of"]}
+    needed |= {r["version"] for r in releases[-keep:]}
+    normal = server_tree.normal_version(root)
+    if normal:
+        needed.add(normal)
+    pruned = []
+    for release in releases:
+        version = release["version"]
+        if version in needed:
+            continue
+        # Packages and pages first (d/), the record of the release last (meta/).
+        for folder in (os.path.join(root, "d", version), server_tree.meta_dir(root, version)):
+            if os.path.isdir(folder):
+                hidden = os.path.join(os.path.dirname(folder), "." + version + PRUNED_SUFFIX)
+                os.rename(folder, hidden)
+                shutil.rmtree(hidden)
+        pruned.append(version)
+    return pruned
+
+
 def resign(root, key_path, slot, expires_days):
     """New seq and exp on every page, the rest unchanged; returns the channels re-signed."""
     if not server_tree.current_pages(root):
