@@ -110,7 +110,7 @@ def publish(release, tree):
     show("Publishing build %s into %s" % (NEW_BUILD, release.server_dir))
     server, key = release.server_dir, release.key
     publish_tool("release", "--out", server, "--version", NEW_BUILD, "--key", key,
-                 "--tree", "enus=" + tree, "--tree", "-=" + tree, "--combine-filter")
+                 "--tree", "enus=" + tree, "--tree", "-=" + tree, "--combine-filter", "--new-tree")
     publish_tool("verify", "--out", server, "--pubkey", release.pubkey)
 
 

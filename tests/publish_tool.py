@@ -616,6 +616,18 @@ class PublishTool(unittest.TestCase):
                                 capture_output=True, text=True)
         self.assertEqual(result.returncode, 0, result.stderr)
 
+    def test_a_mistyped_tree_is_refused_and_a_new_one_must_be_asked_for(self):
+        typo = self.server + "2"
+        args = ["release", "--out", typo, "--version", "1205", "--key", self.release.key,
+                "--tree", "zh=" + self.trees["zh"]]
+        refused = rf.run_tool(*args, check=False)
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn("is no server tree (no meta/, d/ or kivover/ in it): check --out, or give "
+                      "--new-tree to start one there", refused.stderr)
+        self.assertFalse(os.path.exists(typo))
+        self.assertEqual(rf.run_tool(*args, "--new-tree").returncode, 0)
+        self.assertTrue(os.path.exists(os.path.join(typo, "d", "1205", "uzh.jpg")))
+
     def test_a_release_without_the_generic_package_is_warned_about(self):
         def release(version, *trees):
             return rf.run_tool("release", "--out", self.server, "--version", version, "--key",

@@ -65,6 +65,8 @@ class ReleaseServer:
     def publish(self, version, trees, combine_filter=False):
         """Publishes {package name: tree folder} as the test release; returns the output."""
         args = ["release", "--out", self.server_dir, "--version", version, "--key", self.key]
+        if not os.path.isdir(os.path.join(self.server_dir, "meta")):
+            args.append("--new-tree")  # the first release starts the tree
         for name, folder in trees.items():
             args += ["--tree", "%s=%s" % (name, folder)]
         return run_tool(*args + ["--combine-filter"] * combine_filter).stdout

@@ -61,6 +61,9 @@ def _parser():
                          "generic package) and its build tree, Kivo9.exe at its top; repeat")
     release.add_argument("--combine-filter", action="store_true",
                          help="ask the agent to merge the user's filter lists (default: not)")
+    release.add_argument("--new-tree", action="store_true",
+                         help="start a server tree in --out, which need not exist (default: "
+                         "--out must be a server tree already, so a mistyped path is refused)")
     promote = signing("promote", "make the test release the release (the normal channel)")
     promote.add_argument("--share", metavar="PERCENT",
                          help="stage it: only this share of the installations takes it, the "
@@ -133,6 +136,10 @@ def _run(args):
         return 0
     from . import tree_lock
     if args.command == "release":
+        from . import server_tree
+        if not args.new_tree and not server_tree.is_server_tree(args.out):
+            raise PublishError("%s is no server tree (no meta/, d/ or kivover/ in it): check "
+                               "--out, or give --new-tree to start one there" % args.out)
         os.makedirs(args.out, exist_ok=True)  # the first release makes the tree
     with tree_lock.held(args.out, exclusive=args.command not in ("verify", "status", "list")):
         return _run_on_tree(args)

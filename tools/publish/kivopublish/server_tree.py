@@ -114,6 +114,11 @@ def served_page_paths(root, chan):
     return ([normal_page_path(root, version)] if version else []) + page_paths(root, chan)
 
 
+def is_server_tree(root):
+    """Whether root holds a server tree: one of the folders a release writes."""
+    return any(os.path.isdir(os.path.join(root, name)) for name in ("meta", "d", "kivover"))
+
+
 def nginx_page_paths(root, chan):
     """The copies of the chan page nginx hands out (deploy/nginx/kivo9-site.conf): for ver
     the normal release's own when d/normal leads to one (try_files), else kivover/ver.htm
