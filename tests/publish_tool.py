@@ -288,8 +288,11 @@ class PublishTool(unittest.TestCase):
         self.release.tool("promote")
         for version in ("1205", "1206"):
             self.release.publish(version, self.trees)
-            self.assertEqual(tool("promote", "--share", "5%"),
-                             (0, "release %s promoted to 5%%" % version))
+            self.assertEqual(tool("promote", "--share", "5%"), (0, "\n".join([
+                "release %s promoted to 5%%" % version,
+                "outside the stage, signed agents take release 1204, the release before",
+                "agents without keys take release %s now, whatever the share or a halt (they "
+                "know neither)" % version])))
             if version == "1205":
                 self.assertEqual(tool("rollout", "--share", "2%"), (1, "kivo-publish rollout: "
                                  "release 1205 is out to 5%; a stage only grows (halt stops it)"))
@@ -299,7 +302,11 @@ class PublishTool(unittest.TestCase):
                                      "--share N% widens or resumes it)"))
                     self.assertEqual(status()["share_basis_points"], 500)
                 self.assertEqual(tool("rollout", "--share", "12.5%")[0], 0)
-                self.assertEqual(tool("halt")[0], 0)
+                self.assertEqual(tool("halt"), (0, "\n".join([
+                    "release 1205 halted",
+                    "signed agents with an older build take release 1204, the release before",
+                    "agents without keys take release 1205 now, whatever the share or a halt "
+                    "(they know neither)"])))
                 self.assertEqual(tool("promote")[0], 1, "a halt is lifted only when asked")
                 self.assertEqual(tool("halt"), (1, "kivo-publish halt: release 1205 is halted "
                                                    "already"))

@@ -66,8 +66,9 @@ def _parser():
                          "--out must be a server tree already, so a mistyped path is refused)")
     promote = signing("promote", "make the test release the release (the normal channel)")
     promote.add_argument("--share", metavar="PERCENT",
-                         help="stage it: only this share of the installations takes it, the "
-                         "others keep the release before (default: 100%%, every one)")
+                         help="stage it: only this share of the installations with signed agents "
+                         "takes it, the others keep the release before; agents without keys "
+                         "take it whatever the share (default: 100%%, every one)")
     rollout = signing("rollout", "widen the normal release's stage (a share only grows)")
     rollout.add_argument("--share", required=True, metavar="PERCENT",
                          help="the share of installations that take it, such as 5%% or 0.5%%, "
@@ -198,6 +199,8 @@ def _run_on_tree(args):
     else:
         print("re-signed: " + ", ".join(
             publishing.resign(args.out, args.key, args.key_slot, args.expires_days)))
+    if args.command in ("promote", "rollout", "halt"):
+        _print_who_takes_what(args.out)
     return 0
 
 
@@ -217,6 +220,21 @@ def _print_status(channels, as_json):
                      page["seq"], page["expires"], page["key_slot"]))
         for fault in page["broken"]:
             print("%-8s BROKEN as served: %s (run verify, then resign or promote)" % (chan, fault))
+
+
+def _print_who_takes_what(root):
+    """What the normal page now gives the machines a share or a halt leaves out, and the
+    agents without keys, which know neither."""
+    from . import server_tree, signed_page
+    page = server_tree.current_pages(root)["ver"]
+    share = page.rollout.share
+    before = page.rollout.before[0] if page.rollout.before else None
+    if share is not None and share < signed_page.WHOLE_FLEET:
+        who = "signed agents with an older build" if share == 0 else "outside the stage, signed agents"
+        print("%s %s" % (who, "take release %s, the release before" % before if before
+                         else "keep the build they have (no release before)"))
+    print("agents without keys take release %s now, whatever the share or a halt (they know "
+          "neither)" % page.version)
 
 
 def _print_releases(releases, as_json):
