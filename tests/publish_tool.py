@@ -429,8 +429,9 @@ class PublishTool(unittest.TestCase):
         with open(probe, "w", encoding="utf-8") as f:
             f.write(html.replace("</body>", "<pre id=boxes></pre><script>document.getElementById("
                                  "'boxes').textContent=JSON.stringify([...document.querySelectorAll("
-                                 "'.area,.bar')].map(e=>{const b=e.getBBox();return [e.getAttribute("
-                                 "'class'),e.dataset.build||e.dataset.package,b.width,b.height]}))"
+                                 "'.area,.bar,.tick')].map(e=>{const b=e.getBBox();return [e."
+                                 "getAttribute('class'),e.dataset.build||e.dataset.package||e."
+                                 "textContent,b.width,b.height]}))"
                                  "</script></body>"))
         dom = subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu",
                               "--dump-dom", "file://" + probe], capture_output=True, text=True,
@@ -442,6 +443,10 @@ class PublishTool(unittest.TestCase):
             self.assertGreater(width, 600, build)  # across the three days
             self.assertGreater(height, 10, build)
         self.assertEqual(len([b for b in boxes if b[0] == "bar"]), 3)
+        # Each value axis says its scale, and Chromium lays the labels out.
+        ticks = [(label, width > 0) for kind, label, width, _ in boxes if kind == "tick"]
+        self.assertEqual(ticks, [("0%", True), ("50%", True), ("100%", True), ("0", True),
+                                 ("1", True)])
         self.assertIn("run build 1205", html)
 
     def test_refused_trees_leave_the_release_served(self):

@@ -25,9 +25,16 @@ def _y(share):
     return HEIGHT - MARGIN - (HEIGHT - 2 * MARGIN) * share
 
 
-def _axes(days, label):
+def _axes(days, label, ticks):
+    """The time axis with its days, the value axis with ticks ([(share of the height, text)])
+    and the picture's label."""
     parts = ['<line x1="%d" y1="%d" x2="%d" y2="%d" stroke="#444"/>' % (
-        MARGIN, HEIGHT - MARGIN, WIDTH - MARGIN, HEIGHT - MARGIN)]
+        MARGIN, HEIGHT - MARGIN, WIDTH - MARGIN, HEIGHT - MARGIN),
+             '<line x1="%d" y1="%d" x2="%d" y2="%d" stroke="#444"/>' % (
+        MARGIN, MARGIN, MARGIN, HEIGHT - MARGIN)]
+    for share, text in ticks:
+        parts.append('<text class="tick" x="%d" y="%.1f" font-size="10" text-anchor="end">%s'
+                     '</text>' % (MARGIN - 4, _y(share) + 3, html.escape(text)))
     step = max(1, len(days) // 8)
     for i in range(0, len(days), step):
         parts.append('<text x="%.1f" y="%d" font-size="11" text-anchor="middle">%s</text>'
@@ -42,7 +49,8 @@ def fleet_areas(counts):
     days = _days(counts)
     builds = sorted({build for _, build in counts.machines})
     totals = {day: sum(n for (d, _), n in counts.machines.items() if d == day) for day in days}
-    parts = _axes(days, "share of the machines checking, by build")
+    parts = _axes(days, "share of the machines checking, by build",
+                  [(0, "0%"), (0.5, "50%"), (1, "100%")])
     below = [0.0] * len(days)
     for index, build in enumerate(builds):
         shares = [counts.machines.get((day, build), 0) / totals[day] if totals[day] else 0
@@ -72,7 +80,9 @@ def download_bars(counts):
     days = _days(counts)
     names = sorted({name for _, name in counts.packages})
     peak = max([ok for _, ok, _, _ in counts.packages.values()] + [1])
-    parts = _axes(days, "downloads per package and day (highest: %d)" % peak)
+    parts = _axes(days, "downloads per package and day (highest: %d)" % peak,
+                  [(0, "0")] + ([(peak // 2 / peak, str(peak // 2))] if peak >= 2 else []) +
+                  [(1, str(peak))])
     slot = (WIDTH - 2 * MARGIN) / max(len(days), 1)
     width = slot * 0.8 / max(len(names), 1)
     for d, day in enumerate(days):
