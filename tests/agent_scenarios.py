@@ -461,7 +461,7 @@ class AgentScenarios(unittest.TestCase):
         self.inst.set_marker(never=True)
         package = self.serve_package(console=True)
         result = self.run_agent()
-        self.assert_messages(result, 2, 3, 8, 6, 5, 7)
+        self.assert_messages(result, 2, 3, 8, 6, 4, 7)
         self.assert_extractor_started(package)
         # The rest of the tree was there, the post-upgrade program too, but a tree without
         # the marker is no unpacked package: it is dropped, nothing is merged or started.
@@ -484,7 +484,7 @@ class AgentScenarios(unittest.TestCase):
         ks.write_file_list(self.inst.path("package"))
         self.inst.write("package/Plugins/readme.txt", "changed after listing")
         self.serve_package(console=True)
-        self.assert_messages(self.run_agent(), 2, 3, 8, 6, 5, 7)
+        self.assert_messages(self.run_agent(), 2, 3, 8, 6, 4, 7)
         self.assert_not_handed_over()
 
     def test_a_tree_that_is_no_package_leaves_a_pending_update_as_it_was(self):
@@ -508,7 +508,7 @@ class AgentScenarios(unittest.TestCase):
                 else:
                     self.inst.set_marker(never=True)
                 self.serve_package(console=True)
-                self.assert_messages(self.run_agent(), 2, 3, 8, 6, 5, 7)
+                self.assert_messages(self.run_agent(), 2, 3, 8, 6, 4, 7)
                 self.assertEqual(pending_update(self.inst), before)
                 self.assertFalse(self.inst.exists("Kivo9Data/update.partial"))
                 self.assertEqual(self.post_upgrade_records(), [])

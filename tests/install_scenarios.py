@@ -570,6 +570,11 @@ class InstallScenarios(unittest.TestCase):
             except subprocess.TimeoutExpired:
                 launcher.kill()
                 launcher.wait()
+                # The emulator can leave a browser whose start the killed launcher was in the
+                # middle of waiting for good; it is ended here, not waited for.
+                if not ks.wait_until_gone(case.data("Kivo9.exe"), timeout=20):
+                    for pid in ks.running(case.data("Kivo9.exe")):
+                        os.kill(pid, signal.SIGKILL)
             ks.wait_until_gone(case.data("Kivo9.exe"))
             return time.monotonic() - begin
 

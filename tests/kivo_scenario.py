@@ -152,10 +152,11 @@ def wait_for(condition, timeout=60.0, interval=0.05):
         time.sleep(interval)
 
 
-def is_running(program):
-    """True while a process started from the program file (a path) exists, natively or under
+def running(program):
+    """The ids of the processes started from the program file (a path), natively or under
     the emulator, judged from the command lines in /proc."""
     names = {os.path.realpath(program).encode(), program_path(program).encode()}
+    found = []
     for pid in os.listdir("/proc"):
         if not pid.isdigit() or int(pid) == os.getpid():
             continue
@@ -165,8 +166,13 @@ def is_running(program):
         except OSError:
             continue
         if any(argument in names for argument in arguments):
-            return True
-    return False
+            found.append(int(pid))
+    return found
+
+
+def is_running(program):
+    """True while a process started from the program file (a path) exists."""
+    return bool(running(program))
 
 
 def wait_until_gone(program, timeout=60.0):

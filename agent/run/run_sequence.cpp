@@ -44,17 +44,20 @@ void StartPostUpgradeProgram(const UnpackedTree& tree) {
 }
 
 // The merge and the post-upgrade program act on the tree only once the extractor has
-// ended and the whole tree is in the update directory. Why a tree was not taken is dropped
-// on purpose: the run's messages are the same either way, and the next run starts afresh.
+// ended and the whole tree is in the update directory. The update is said to be prepared
+// only then; otherwise the person hears that it could not be fetched (why a tree was not
+// taken has been said on standard error where it was refused), and the next run starts
+// afresh.
 void AwaitUnpackedTree(const RunInputs& run, PendingHandOver& handOver,
                        const std::function<std::string()>& stillWanted) {
   PrintMessage(run, kUnpacking);
   const UnpackedTree tree = handOver.Complete(kExtractorWaitMs, stillWanted);
-  if (tree && PathExists(tree.markerPath)) {
+  const bool handedOver = tree && PathExists(tree.markerPath);
+  if (handedOver) {
     if (run.consoleMode) CombineFilterLists(run.layout.UserDir(), tree);
     StartPostUpgradeProgram(tree);
   }
-  PrintMessage(run, kTreeWaitOver);
+  PrintMessage(run, handedOver ? kTreeWaitOver : kNotFetched);
 }
 
 // A signed release is asked for once more before its tree is handed over, so that a halt
