@@ -19,6 +19,7 @@ cmake --build --preset fuzz
 # programs (it does 3 s after the last) can drop the next one's connection ("wine client
 # error: recvmsg: Connection reset by peer"), which a test would take for a failure.
 mkdir -p "${WINEPREFIX:-$HOME/.wine}"
+/usr/lib/wine/wineserver64 -k 2>/dev/null || true  # one left running would refuse to persist
 /usr/lib/wine/wineserver64 -p
 trap '/usr/lib/wine/wineserver64 -k 2>/dev/null || true' EXIT
 for preset in linux linux-asan windows-x64 fuzz; do
