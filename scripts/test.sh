@@ -15,13 +15,6 @@ file build/windows-x86/bin/Kivo9.exe build/windows-x86/bin/UpgradeAgent.exe
 echo "== build fuzz"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
-# One Wine server for every Windows program the tests start: a server that ends between two
-# programs (it does 3 s after the last) can drop the next one's connection ("wine client
-# error: recvmsg: Connection reset by peer"), which a test would take for a failure.
-mkdir -p "${WINEPREFIX:-$HOME/.wine}"
-/usr/lib/wine/wineserver64 -k 2>/dev/null || true  # one left running would refuse to persist
-/usr/lib/wine/wineserver64 -p
-trap '/usr/lib/wine/wineserver64 -k 2>/dev/null || true' EXIT
 for preset in linux linux-asan windows-x64 fuzz; do
   echo "== test $preset"
   ctest --preset "$preset"
