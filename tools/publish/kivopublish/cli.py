@@ -204,13 +204,19 @@ def _run_on_tree(args):
     return 0
 
 
-def _print_status(channels, as_json):
+def _printed_as_json(value, as_json, empty):
+    """Prints value as one JSON object when asked (True then), else the line for nothing."""
     if as_json:
         import json
-        print(json.dumps(channels, indent=2, sort_keys=True))
+        print(json.dumps(value, indent=2, sort_keys=True))
+    elif not value:
+        print(empty)
+    return as_json
+
+
+def _print_status(channels, as_json):
+    if _printed_as_json(channels, as_json, "no pages"):
         return
-    if not channels:
-        print("no pages")
     from .publishing import percent
     for chan, page in channels.items():
         if page["release"] is not None:
@@ -238,12 +244,8 @@ def _print_who_takes_what(root):
 
 
 def _print_releases(releases, as_json):
-    if as_json:
-        import json
-        print(json.dumps(releases, indent=2, sort_keys=True))
+    if _printed_as_json(releases, as_json, "no releases"):
         return
-    if not releases:
-        print("no releases")
     from .publishing import percent
     for release in releases:
         served = []
