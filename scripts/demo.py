@@ -1,21 +1,33 @@
 #!/usr/bin/env python3
-"""One whole update cycle on a temporary installation, against the reference server.
+"""One whole update cycle on temporary installations, against the reference server, as a
+vendor ships it: agents built with a release key, a release staged to a share and halted.
 
-The installation holds build 1203. Build 1204 is published with the publish tool
-(tools/publish/kivo-publish: a throw-away key, a package for enus and the generic one, the
-signed test pages) and promoted to the release (the agent here has no keys, and such agents
-get the normal release's packages only), served by nginx (deploy/nginx/serve), which the
-agent reaches through http_proxy under its real host names. The agent runs in console mode:
-it finds the newer build, downloads and unpacks the package, merges the user's filter lists
-and starts the package's post-upgrade program. Then the launcher installs the unpacked tree
-and starts the browser, and a second agent run finds the build current. A silent run reads
-the normal page, and the statistics log is summed up. Each step is checked; a step that
-fails ends the demo with exit code 1, naming it.
+The installations hold build 1203 and an agent built with the build folder's throw-away
+release key pair (UpgradeAgentSigned; the private half never leaves that folder). Build 1204
+is published with the publish tool (tools/publish/kivo-publish, with that private key: a
+package for enus and the generic one, the signed test pages) and served by nginx
+(deploy/nginx/serve), which the agents reach through http_proxy under their real host names.
 
-    python3 scripts/demo.py BIN_DIR [--emulator WINE]
+1. Looking at it: a person's check (console mode) reads the test page, so it finds 1204
+   before anyone else gets it, downloads and unpacks the package, merges the user's filter
+   lists and starts the package's post-upgrade program; the launcher installs the tree and
+   starts the browser, and a second check finds the build current.
+2. promote --share 5%: a machine inside the stage takes 1204 in its scheduled (silent) run,
+   one outside keeps 1203 (there is no release before).
+3. halt: a machine inside the stage takes nothing any more. An installation whose agent has
+   no keys (UpgradeAgent, as older installations have) takes 1204 all the same: it knows
+   neither shares nor halts.
+4. The statistics log is summed up and drawn as the report.
 
-With --emulator, BIN_DIR holds the Windows programs (.exe), which run under that emulator:
-the product target updating itself, its own UnPack.exe reading the published package.
+Each step is checked; a step that fails ends the demo with exit code 1, naming it.
+
+    python3 scripts/demo.py BIN_DIR KEY_DIR [--emulator WINE] [--remove]
+
+KEY_DIR holds slot1/release-key.pem and slot1/release-key.pub.pem, the pair UpgradeAgentSigned
+in BIN_DIR was built with. With --emulator, BIN_DIR holds the Windows programs (.exe), which
+run under that emulator: the product target updating itself, its own UnPack.exe reading the
+published package. With --remove (the test of the demo), everything it made is removed at the
+end instead of kept to look at.
 """
 
 import os
@@ -51,11 +63,15 @@ def make_build_tree(bin_dir, folder):
     return folder
 
 
-def make_installation(bin_dir):
+def make_installation(bin_dir, machine, agent="UpgradeAgentSigned", install_id=None):
+    """An installation of build 1203 with the given agent program; install_id, the text of
+    Kivo9Data/install.id, puts it in or out of a stage (else it makes its own at first need)."""
     kivo_scenario._config.bin_dir = bin_dir
-    root = kivo_scenario.Installation(prefix="kivo9-demo-")
+    root = kivo_scenario.Installation(prefix="kivo9-demo-%s-" % machine)
     root.install_program("Kivo9", exe("Kivo9"))
-    root.install_program("UpgradeAgent", exe("Kivo9Data/UpgradeAgent"))
+    root.install_program(agent, exe("Kivo9Data/UpgradeAgent"))
+    if install_id is not None:
+        root.write("Kivo9Data/install.id", install_id)
     root.install_program("extractor", "Kivo9Data/Resource/UnPack.exe")
     root.install_program("recorder", "Kivo9Data/Kivo9.exe")
     root.write("Kivo9Data/Resource/version.ini", "[Version]\nupdate=%s\n" % OLD_BUILD)
@@ -107,7 +123,7 @@ def run_agent(root, proxy, *args):
 
 
 def publish(release, tree):
-    show("Publishing build %s into %s" % (NEW_BUILD, release.server_dir))
+    show("Publishing build %s into %s as the test release" % (NEW_BUILD, release.server_dir))
     server, key = release.server_dir, release.key
     publish_tool("release", "--out", server, "--version", NEW_BUILD, "--key", key,
                  "--tree", "enus=" + tree, "--tree", "-=" + tree, "--combine-filter", "--new-tree")
@@ -115,7 +131,7 @@ def publish(release, tree):
 
 
 def update_cycle(root, proxy):
-    show("UpgradeAgent (console mode)")
+    show("UpgradeAgent (console mode: a person's check, which reads the test page)")
     run_agent(root, proxy)
     expect(kivo_scenario.wait_for(
         lambda: root.exists("Kivo9Data/update/Kivo9PostUpgrade.exe.record")),
@@ -156,13 +172,74 @@ def main():
         sys.exit(1)
 
 
+def scheduled_run(release, root, machine):
+    """A silent run of root's agent, as the scheduler starts it; True when it handed the new
+    build over."""
+    show("A scheduled (silent) run on the machine %s" % machine)
+    silent = run_agent(root, release.proxy_url, "silent")
+    expect(silent.stdout == b"", "the silent run printed something")
+    took = root.exists("Kivo9Data/update/Kivo9.exe")
+    print("%s: %s" % (machine, "took build %s (Kivo9Data/update/ waits for the launcher)"
+                      % NEW_BUILD if took else "keeps build %s, nothing handed over" % OLD_BUILD))
+    return took
+
+
+def staged_and_halted(bin_dir, release, made):
+    """promote --share 5%, a machine in the stage and one outside; halt, a machine in the
+    stage and one whose agent has no keys. Returns the machines by name (also put in made)."""
+    server, key = release.server_dir, release.key
+    show("Promoting the test release to 5 % of the machines")
+    publish_tool("promote", "--out", server, "--key", key, "--share", "5%")
+    salt = release.page_salt()
+    machines = {name: make_installation(
+        bin_dir, name, install_id=release_fixture.install_id_file(salt, 500, inside))
+        for name, inside in (("inside", True), ("outside", False), ("inside-later", True))}
+    machines["without-keys"] = make_installation(bin_dir, "without-keys", agent="UpgradeAgent")
+    made.extend(machines.values())
+    print("install ids (Kivo9Data/install.id) chosen for the page's salt: the machines "
+          "'inside' and 'inside-later' fall in the 5 %, 'outside' does not")
+    expect(scheduled_run(release, machines["inside"], "inside"),
+           "a machine inside the 5 % did not take the staged release")
+    expect(not scheduled_run(release, machines["outside"], "outside"),
+           "a machine outside the 5 % took the staged release")
+    show("Halting the release")
+    publish_tool("halt", "--out", server, "--key", key)
+    publish_tool("status", "--out", server)
+    expect(not scheduled_run(release, machines["inside-later"], "inside-later"),
+           "a machine inside the stage took the halted release")
+    expect(scheduled_run(release, machines["without-keys"], "without-keys"),
+           "an agent without keys did not take the normal release")
+    return machines
+
+
 def cycle():
-    bin_dir = os.path.realpath(sys.argv[1])
-    if sys.argv[2:3] == ["--emulator"]:
-        kivo_scenario._config.emulator = sys.argv[3]
+    args = sys.argv[1:]
+    remove = "--remove" in args
+    if remove:
+        args.remove("--remove")
+    bin_dir, key_dir = os.path.realpath(args[0]), os.path.realpath(args[1])
+    if args[2:3] == ["--emulator"]:
+        kivo_scenario._config.emulator = args[3]
         kivo_scenario._config.suffix = ".exe"
-    root = make_installation(bin_dir)
-    release = release_fixture.ReleaseServer()
+    made = []
+    try:
+        shown = publish_and_update(bin_dir, key_dir, made)
+    finally:
+        if remove:
+            for folder in made:
+                folder.cleanup()
+    if not remove:
+        show("Everything is in place", shown)
+
+
+def publish_and_update(bin_dir, key_dir, made):
+    """The cycle; made collects what it creates (each with cleanup()); returns where it is."""
+    root = make_installation(bin_dir, "person")
+    made.append(root)
+    release = release_fixture.ReleaseServer(
+        key=os.path.join(key_dir, "slot1", "release-key.pem"),
+        pubkey=os.path.join(key_dir, "slot1", "release-key.pub.pem"))
+    made.append(release)
     tree = make_build_tree(bin_dir, os.path.join(release.root, "build-%s" % NEW_BUILD))
     show("Installation with build %s in %s" % (OLD_BUILD, root.root), "\n".join(root.files()))
     publish(release, tree)
@@ -170,14 +247,8 @@ def cycle():
         release.start()
         show("nginx serves %s on 127.0.0.1:%d (logs in %s)" % (release.server_dir, release.port,
                                                                 release.log_dir))
-        # Agents without keys get the normal release's packages only, whichever page they
-        # read: the test release is promoted before they can have it.
-        show("Promoting the test release to the release")
-        publish_tool("promote", "--out", release.server_dir, "--key", release.key)
         update_cycle(root, release.proxy_url)
-        show("A silent run (it reads the normal page)")
-        silent = run_agent(root, release.proxy_url, "silent")
-        expect(silent.stdout == b"", "the silent run printed something")
+        machines = staged_and_halted(bin_dir, release, made)
     finally:
         release.stop()
     show("Requests for the package, from the statistics log " + release.stats_log)
@@ -185,13 +256,13 @@ def cycle():
     report = os.path.join(release.log_dir, "report.html")
     show("The report of the statistics log, to open in a browser")
     publish_tool("report", release.stats_log, "--out", report)
-    show("Everything is in place",
-         "server tree:  %s\nserver logs:  %s (stats.log, access.log, error.log)\n"
-         "report:       %s (open it in a browser)\n"
-         "release key:  %s (throw-away)\ninstallation: %s\n"
-         "  launcher Kivo9, agent Kivo9Data/UpgradeAgent, browser runs in "
-         "Kivo9Data/Kivo9.exe.record\nserve it again: deploy/nginx/serve %s PORT %s"
-         % (release.server_dir, release.log_dir, report, release.key, root.root,
+    return ("server tree:   %s\nserver logs:   %s (stats.log, access.log, error.log)\n"
+            "report:        %s (open it in a browser)\n"
+            "release key:   %s (the build folder's throw-away key)\ninstallations: %s\n"
+            "  launcher Kivo9, agent Kivo9Data/UpgradeAgent, browser runs in "
+            "Kivo9Data/Kivo9.exe.record\nserve it again: deploy/nginx/serve %s PORT %s"
+            % (release.server_dir, release.log_dir, report, release.key,
+            "\n  ".join([root.root] + [m.root for m in machines.values()]),
             release.server_dir, release.log_dir))
 
 

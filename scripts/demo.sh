@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The main job: builds the programs, publishes build 1204 with the publish tool, serves it
-# with nginx and runs one whole update cycle on a temporary installation against it (see
-# scripts/demo.py). It prints where the server tree, its logs and the installation are.
+# The main job: builds the programs (the agent with the build folder's throw-away release
+# key), publishes build 1204 with the publish tool, serves it with nginx, runs one whole update
+# cycle on a temporary installation against it, stages the release to 5 % of the machines and
+# halts it (see scripts/demo.py). It prints where the server tree, its logs and the
+# installations are.
 #
 #   bash scripts/demo.sh            the Linux build
 #   bash scripts/demo.sh --windows  the Windows build (x64) under Wine, with its own UnPack.exe
@@ -17,5 +19,6 @@ if [ "${1:-}" = "--windows" ]; then
 fi
 echo "Building the $preset programs (a first build takes a few minutes) ..."
 cmake --preset "$preset" >/dev/null
-cmake --build --preset "$preset" --target UpgradeAgent Kivo9 recorder extractor >/dev/null
-python3 scripts/demo.py "build/$preset/bin" "${demo_args[@]}"
+cmake --build --preset "$preset" --target UpgradeAgent UpgradeAgentSigned Kivo9 recorder \
+  extractor >/dev/null
+python3 scripts/demo.py "build/$preset/bin" "build/$preset/test-release-keys" "${demo_args[@]}"

@@ -13,6 +13,7 @@ The publish tool runs under the Python that runs the test (sys.executable), whic
 the `cryptography` package (Debian: python3-cryptography).
 """
 
+import hashlib
 import json
 import os
 import shutil
@@ -43,6 +44,23 @@ def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+def bucket(salt, install_id):
+    """The stage bucket of an installation, as a signed agent computes it: the first 8 bytes
+    of SHA-256 over the page's salt and the install id, as a number, modulo 10,000."""
+    digest = hashlib.sha256(salt.encode() + install_id).digest()
+    return int.from_bytes(digest[:8], "big") % 10000
+
+
+def install_id_file(salt, share, inside):
+    """The text of a Kivo9Data/install.id whose bucket for salt lies below share (basis
+    points; inside) or not, to put an installation in or out of a stage."""
+    for n in range(1 << 20):
+        candidate = n.to_bytes(16, "big")
+        if (bucket(salt, candidate) < share) == inside:
+            return "kivo9-install-id 1\n%s\n" % candidate.hex()
+    raise AssertionError("no such id")
 
 
 class ReleaseServer:
@@ -76,6 +94,11 @@ class ReleaseServer:
         key = {"verify": ["--pubkey", self.pubkey], "status": [], "list": [], "prune": []}.get(
             command, ["--key", self.key])
         return run_tool(command, "--out", self.server_dir, *key, *args, check=check)
+
+    def page_salt(self):
+        """The salt of the normal page this tree serves."""
+        with open(os.path.join(self.server_dir, "kivover", "ver.htm")) as f:
+            return [line[5:] for line in f.read().splitlines() if line.startswith("salt=")][0]
 
     @property
     def proxy_url(self):

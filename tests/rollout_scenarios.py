@@ -3,10 +3,9 @@ built with this folder's throw-away keys (UpgradeAgentSigned).
 
 The installations run build 1203; the normal release before is 1204 and 1205 is staged. The
 cohort of an installation comes from its install.id, which a test may write to put it in
-or out of a stage (the bucket is computed here as the agent computes it).
+or out of a stage (the bucket is computed by the fixture as the agent computes it).
 """
 
-import hashlib
 import http.client
 import json
 import os
@@ -25,20 +24,6 @@ KEY_DIR = os.environ.get("KIVO_TEST_KEY_DIR", "")
 LOCALE = {"LANG": "en_US.UTF-8", "LC_ALL": "", "LC_MESSAGES": ""}
 HALTED = "Refused http://version.kivo9.example/kivover/%s: release 1205 is halted"
 EDGE_PAGE_SECONDS = 2  # the edge's 30 s page time, shortened for the test
-
-
-def bucket(salt, install_id):
-    digest = hashlib.sha256(salt.encode() + install_id).digest()
-    return int.from_bytes(digest[:8], "big") % 10000
-
-
-def install_id_in(salt, share, inside):
-    """An install id whose bucket for salt lies below share (inside) or not."""
-    for n in range(1 << 20):
-        candidate = n.to_bytes(16, "big")
-        if (bucket(salt, candidate) < share) == inside:
-            return candidate
-    raise AssertionError("no such id")
 
 
 class RolloutScenarios(unittest.TestCase):
@@ -61,10 +46,6 @@ class RolloutScenarios(unittest.TestCase):
             source.cleanup()
         self.release.start()
 
-    def page_salt(self):
-        with open(os.path.join(self.release.server_dir, "kivover", "ver.htm")) as f:
-            return [line[5:] for line in f.read().splitlines() if line.startswith("salt=")][0]
-
     def installation(self, inside=None):
         inst = AgentInstallation(tree_extractor=True)
         self.addCleanup(inst.cleanup)
@@ -72,8 +53,8 @@ class RolloutScenarios(unittest.TestCase):
             self.addCleanup(ks.wait_until_gone, inst.path(program))
         inst.install_program("UpgradeAgentSigned", "Kivo9Data/UpgradeAgent" + ks._config.suffix)
         if inside is not None:
-            inst.write("Kivo9Data/install.id", "kivo9-install-id 1\n%s\n"
-                       % install_id_in(self.page_salt(), 5000, inside).hex())
+            inst.write("Kivo9Data/install.id",
+                       rf.install_id_file(self.release.page_salt(), 5000, inside))
         return inst
 
     def agent_env(self, inst, proxy=None):

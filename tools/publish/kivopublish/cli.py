@@ -71,10 +71,12 @@ def _parser():
                          "take it whatever the share (default: 100%%, every one)")
     rollout = signing("rollout", "widen the normal release's stage (a share only grows)")
     rollout.add_argument("--share", required=True, metavar="PERCENT",
-                         help="the share of installations that take it, such as 5%% or 0.5%%, "
-                         "at least the share it has; after a halt, any share resumes it")
-    signing("halt", "stop the normal release: no agent hands it over any more; installations "
-            "with an older build take the release before it")
+                         help="the share of the installations with signed agents that take "
+                         "it, such as 5%% or 0.5%%, at least the share it has; after a halt, any "
+                         "share resumes it (agents without keys take it whatever the share)")
+    signing("halt", "stop the normal release: no signed agent hands it over any more; "
+            "installations with an older build take the release before it (agents without "
+            "keys know no halt and take it all the same)")
     signing("resign", "new seq and exp on every page; run daily (deploy/resign)")
     pruning = command("prune", "remove old releases that no page serves or names as the "
                       "release before")
