@@ -265,7 +265,11 @@ class AgentScenarios(unittest.TestCase):
         package = {"body_hex": self.inst.package_archive().hex()}
         stats_path, download_path = self.package_paths()[0]
         route = STATS + stats_path if from_statistics else DOWNLOAD + download_path
-        self.serve({version_route(console): [version_page(NEWER)], route: [package]})
+        routes = {version_route(console): [version_page(NEWER)], route: [package]}
+        if console:
+            # A person's check without keys asks the normal page too: the package it gets.
+            routes[version_route(False)] = [version_page(NEWER)]
+        self.serve(routes)
         return package
 
     # ---- what the agent left ----
@@ -363,6 +367,27 @@ class AgentScenarios(unittest.TestCase):
         self.assertEqual(self.requests(), [(PRIMARY, "/kivover/ver.htm"), (FALLBACK, "/d/ver.htm")])
         self.assert_nothing_unpacked()
 
+    def test_console_without_keys_never_fetches_the_normal_release_it_has(self):
+        # The test page names a newer build, but the package of an agent without keys is
+        # the normal release's: only a newer normal page makes it fetch. A normal page that
+        # says nothing changes nothing.
+        cases = [("the normal release is installed", [version_page(INSTALLED)], False),
+                 ("no normal page", [], True)]
+        for name, normal_page, fetches in cases:
+            with self.subTest(name):
+                routes = {version_route(True): [version_page(NEWER)]}
+                if normal_page:
+                    routes[version_route(False)] = normal_page
+                self.serve(routes)
+                result = self.run_agent()
+                pages = [r for r in self.requests() if r[0] in (PRIMARY, FALLBACK)]
+                self.assertEqual(pages[:2], [(PRIMARY, "/kivover/testver.htm"),
+                                             (PRIMARY, "/kivover/ver.htm")])
+                self.assertEqual(any(host == STATS for host, _ in self.requests()), fetches)
+                if not fetches:
+                    self.assert_messages(result, 2, 3, 1, 7, version=INSTALLED)
+                self.assert_nothing_unpacked()
+
     def test_console_check_failed(self):
         # Nobody listens where the proxy should be: neither version page can be fetched.
         result = self.run_agent(env={"http_proxy": "http://127.0.0.1:%d/" % closed_port()})
@@ -410,10 +435,11 @@ class AgentScenarios(unittest.TestCase):
     def test_console_no_package_partner_gate_ignored(self):
         self.inst.write("Kivo9Data/Resource/Partner.ini", "[Settings]\nIsZezaZa=1\n")
         paths = self.package_paths()
-        self.serve({version_route(True): [version_page(NEWER)]})
+        self.serve({version_route(True): [version_page(NEWER)],
+                    version_route(False): [version_page(NEWER)]})
         result = self.run_agent()
         self.assert_messages(result, 2, 3, 8, 4, 7, stderr=[STATUS_404] * 6)
-        expected = [(PRIMARY, "/kivover/testver.htm")]
+        expected = [(PRIMARY, "/kivover/testver.htm"), (PRIMARY, "/kivover/ver.htm")]
         for stats, download in paths:
             expected += [(STATS, stats), (DOWNLOAD, download)]
         self.assertEqual(self.requests(), expected)
@@ -669,7 +695,8 @@ class AgentScenarios(unittest.TestCase):
         result = self.run_agent()
         self.assert_messages(result, 2, 3, 8, 6, 5, 7)
         stats, _ = self.package_paths()[0]
-        self.assertEqual(self.requests(), [(PRIMARY, "/kivover/testver.htm"), (STATS, stats)])
+        self.assertEqual(self.requests(), [(PRIMARY, "/kivover/testver.htm"),
+                                           (PRIMARY, "/kivover/ver.htm"), (STATS, stats)])
         if self.inst.tree_extractor:
             self.assert_extractor_started(package)
         # The package lay in a folder of its own, gone once the extractor had ended.

@@ -59,7 +59,9 @@ class ReleaseCycle(unittest.TestCase):
         self.release.publish(NEWER, trees, combine_filter=True)
         self.release.start()
         # The test page says 1204, but the package names serve the normal release: none yet.
-        self.assertEqual(self.run_agent(errors=["Status Code of Download is 404"] * 6),
+        # The agent asks the normal page whether its package would be newer; without one
+        # (2 of the 404s) it tries the package names as before.
+        self.assertEqual(self.run_agent(errors=["Status Code of Download is 404"] * 8),
                          self.expected(2, 3, 8, 4, 7))
         self.assertEqual(self.run_agent("silent", errors=["Status Code of Download is 404"] * 2),
                          [])  # no normal page yet
@@ -85,8 +87,11 @@ class ReleaseCycle(unittest.TestCase):
 
         self.assertEqual(self.run_agent("silent"), [])
         self.assertEqual(self.requested_pages(),
-                         ["/kivover/testver.htm", "/kivover/ver.htm", "/d/ver.htm"] +
-                         ["/kivover/testver.htm"] * 2 + ["/kivover/ver.htm"])
+                         ["/kivover/testver.htm", "/kivover/ver.htm", "/d/ver.htm",  # no normal page
+                          "/kivover/ver.htm", "/d/ver.htm",  # silent: still none
+                          "/kivover/testver.htm", "/kivover/ver.htm",  # promoted: fetched
+                          "/kivover/testver.htm",  # installed: current by the test page
+                          "/kivover/ver.htm"])
         self.assert_statistics_logged()
 
     def assert_published_package_arrived(self):

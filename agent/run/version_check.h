@@ -33,7 +33,9 @@ struct VersionCheck {
 // reads the test pages. With release keys a page counts only when it arrived whole, its
 // signed block holds under them at the run's time and it is not older than the pages the
 // installation believed before (its release record); a refused page counts as one without a
-// version, and the run's report says why.
+// version, and the run's report says why. A console run without keys, whose package is the
+// normal release's whichever page it read, finds the build current when the test page names a
+// newer build but the normal page does not.
 VersionCheck CheckVersion(const RunInputs& run);
 
 // CheckVersion for a given installed version text, keys and time (seconds since the epoch);
