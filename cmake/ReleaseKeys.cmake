@@ -43,8 +43,10 @@ function(kivo_add_release_keys target key1 key2)
   target_link_libraries(${target} PUBLIC platform)
 endfunction()
 
-# Two throw-away key pairs for the tests of the signed agent, made once per build folder;
-# the private halves never leave it. Sets KIVO_TEST_KEY_DIR, or leaves it unset without openssl.
+# Three throw-away key pairs for the tests of the signed agent, made once per build folder:
+# slot1 and slot2 (the current and the next key), and following (the key a build after a
+# rotation carries in slot 1). The private halves never leave the folder. Sets
+# KIVO_TEST_KEY_DIR, or leaves it unset without openssl.
 function(kivo_make_test_keys)
   find_program(OPENSSL_PROGRAM openssl)
   if(NOT OPENSSL_PROGRAM)
@@ -52,15 +54,15 @@ function(kivo_make_test_keys)
   endif()
   set(dir ${CMAKE_BINARY_DIR}/test-release-keys)
   file(MAKE_DIRECTORY ${dir})
-  foreach(slot 1 2)
-    set(key ${dir}/slot${slot}/release-key.pem)
-    if(NOT EXISTS ${dir}/slot${slot}/release-key.pub.pem)
-      file(MAKE_DIRECTORY ${dir}/slot${slot})
+  foreach(slot slot1 slot2 following)
+    set(key ${dir}/${slot}/release-key.pem)
+    if(NOT EXISTS ${dir}/${slot}/release-key.pub.pem)
+      file(MAKE_DIRECTORY ${dir}/${slot})
       execute_process(COMMAND ${OPENSSL_PROGRAM} genpkey -algorithm EC
                               -pkeyopt ec_paramgen_curve:P-256 -out ${key}
                       COMMAND_ERROR_IS_FATAL ANY OUTPUT_QUIET ERROR_QUIET)
       execute_process(COMMAND ${OPENSSL_PROGRAM} pkey -in ${key} -pubout
-                              -out ${dir}/slot${slot}/release-key.pub.pem
+                              -out ${dir}/${slot}/release-key.pub.pem
                       COMMAND_ERROR_IS_FATAL ANY OUTPUT_QUIET ERROR_QUIET)
     endif()
   endforeach()

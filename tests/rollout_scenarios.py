@@ -1,5 +1,7 @@
-"""Staged releases and halts, published with kivo-publish and served by nginx, to the agent
-built with this folder's throw-away keys (UpgradeAgentSigned).
+"""Staged releases, halts and a key rotation, published with kivo-publish and served by
+nginx, to the agents built with this folder's throw-away keys (UpgradeAgentSigned with the
+keys of slot1 and slot2; UpgradeAgentRotated, the build after a rotation, with following and
+slot2).
 
 The installations run build 1203; the normal release before is 1204 and 1205 is staged. The
 cohort of an installation comes from its install.id, which a test may write to put it in
@@ -26,32 +28,39 @@ HALTED = "Refused http://version.kivo9.example/kivover/%s: release 1205 is halte
 EDGE_PAGE_SECONDS = 2  # the edge's 30 s page time, shortened for the test
 
 
-class RolloutScenarios(unittest.TestCase):
+def key(name, public=False):
+    """The path of a throw-away key of this build folder (slot1, slot2, following)."""
+    return os.path.join(KEY_DIR, name, "release-key.pub.pem" if public else "release-key.pem")
+
+
+class SignedFleet:
+    """Installations of build 1203 with a signed agent, against self.release."""
+
     @classmethod
     def setUpClass(cls):
         if not KEY_DIR:
             raise unittest.SkipTest("needs KIVO_TEST_KEY_DIR (the ctest entry rollout_scenarios)")
 
-    def setUp(self):
-        self.release = rf.ReleaseServer(key=os.path.join(KEY_DIR, "slot1", "release-key.pem"),
-                                        pubkey=os.path.join(KEY_DIR, "slot1", "release-key.pub.pem"))
+    def serve_releases(self, versions, promote_args):
+        """Publishes each version (slot 1's key) and promotes it with promote_args[version]."""
+        self.release = rf.ReleaseServer(key=key("slot1"), pubkey=key("slot1", public=True))
         self.addCleanup(self.release.cleanup)
         source = AgentInstallation(tree_extractor=True)
         try:
-            for version in ("1204", "1205"):
+            for version in versions:
                 source.write("package/Resource/version.ini", "[Version]\nupdate=%s\n" % version)
                 self.release.publish(version, {"en": source.path("package")})
-                self.release.tool("promote", *(["--share", "50%"] if version == "1205" else []))
+                self.release.tool("promote", *promote_args.get(version, []))
         finally:
             source.cleanup()
         self.release.start()
 
-    def installation(self, inside=None):
+    def installation(self, inside=None, agent="UpgradeAgentSigned"):
         inst = AgentInstallation(tree_extractor=True)
         self.addCleanup(inst.cleanup)
         for program in ("Kivo9Data/Resource/UnPack.exe", "Kivo9Data/update/Kivo9PostUpgrade.exe"):
             self.addCleanup(ks.wait_until_gone, inst.path(program))
-        inst.install_program("UpgradeAgentSigned", "Kivo9Data/UpgradeAgent" + ks._config.suffix)
+        inst.install_program(agent, "Kivo9Data/UpgradeAgent" + ks._config.suffix)
         if inside is not None:
             inst.write("Kivo9Data/install.id",
                        rf.install_id_file(self.release.page_salt(), 5000, inside))
@@ -72,6 +81,11 @@ class RolloutScenarios(unittest.TestCase):
         """The releases the package requests so far named (the agent has waited for the
         extractor before it ends)."""
         return [r["v"] for r in self.release.stats_records() if r["status"] == 200]
+
+
+class RolloutScenarios(SignedFleet, unittest.TestCase):
+    def setUp(self):
+        self.serve_releases(("1204", "1205"), {"1205": ["--share", "50%"]})
 
     def test_a_stage_takes_its_share_the_others_the_release_before(self):
         inside, outside = self.installation(inside=True), self.installation(inside=False)
@@ -182,6 +196,58 @@ class RolloutScenarios(unittest.TestCase):
         _, tag, _ = ranged('"none"')
         self.assertEqual(ranged(tag), (206, tag, size - 100))
         self.assertEqual(ranged('"other"'), (200, tag, size))
+
+
+class KeyRotation(SignedFleet, unittest.TestCase):
+    """The rotation the README walks through: agents built with the current key in slot 1
+    and the next in slot 2 (UpgradeAgentSigned), and the build after it, with the next key
+    kept in slot 2 and a following key in slot 1 (UpgradeAgentRotated)."""
+
+    def setUp(self):
+        self.serve_releases(("1204",), {})
+
+    def takes(self, agent):
+        """The release a fresh installation of build 1203 with agent fetches in a scheduled
+        run, or None."""
+        before = len(self.fetched())
+        self.run_agent(self.installation(agent=agent), "silent")
+        taken = self.fetched()[before:]
+        return taken[0] if taken else None
+
+    def publish_tool(self, *args, check=True):
+        return rf.run_tool(args[0], "--out", self.release.server_dir, *args[1:], check=check)
+
+    def test_every_agent_keeps_updating_and_the_old_key_ends_signing_nothing(self):
+        old, rotated = "UpgradeAgentSigned", "UpgradeAgentRotated"
+        self.assertEqual(self.takes(old), "1204")
+        # 1. Record the next key, which every agent already carries in slot 2.
+        self.publish_tool("rotate", "--key-slot", "2", "--pubkey", key("slot2", public=True))
+        # 2. Every page signed with it: the old key signs nothing served any more.
+        self.publish_tool("resign", "--key-slot", "2", "--key", key("slot2"))
+        self.assertEqual((self.takes(old), self.takes(rotated)), ("1204", "1204"))
+        # 3. The following key in slot 1, where the old one was: the old key signs nothing.
+        self.publish_tool("rotate", "--key-slot", "1", "--pubkey", key("following", public=True))
+        for command in (["resign"], ["promote"]):
+            refused = self.publish_tool(*command, "--key", key("slot1"), check=False)
+            self.assertEqual(refused.returncode, 1, refused.stderr)
+        # 4. Releases go on with the next key; both builds of the agent take them.
+        source = AgentInstallation(tree_extractor=True)
+        self.addCleanup(source.cleanup)
+        source.write("package/Resource/version.ini", "[Version]\nupdate=1205\n")
+        self.publish_tool("release", "--version", "1205", "--key-slot", "2", "--key",
+                          key("slot2"), "--tree", "en=" + source.path("package"))
+        self.publish_tool("promote", "--key-slot", "2", "--key", key("slot2"))
+        self.assertEqual((self.takes(old), self.takes(rotated)), ("1205", "1205"))
+        # The tree holds to the keys the rotated agents are built with, and the next key
+        # cannot be replaced while it signs the pages.
+        self.publish_tool("verify", "--pubkey", key("following", public=True),
+                          "--pubkey", key("slot2", public=True))
+        replaced = self.publish_tool("rotate", "--key-slot", "2", "--pubkey",
+                                     key("slot1", public=True), check=False)
+        self.assertEqual(replaced.returncode, 1)
+        self.assertIn("re-sign them with the other slot first", replaced.stderr)
+        for line in self.publish_tool("status").stdout.splitlines():
+            self.assertTrue(line.endswith("key slot 2"), line)
 
 
 if __name__ == "__main__":
