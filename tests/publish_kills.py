@@ -1,13 +1,12 @@
 """kivo-publish killed at every file operation of release, promote and resign, as a crash
 or a SIGKILL would stop it: each page an agent may read still names packages that are
-there with its bytes, what the server gives agents without keys is the old normal
-release or the new one (its page and, under the names without a number, its packages),
-and a rerun finishes the command and leaves nothing temporary behind.
+there with its bytes, what the server gives agents without keys is the old normal page
+with its packages (each old or already new) or the new page with its own (packages switch
+first, pages last), and a rerun finishes the command and leaves nothing temporary behind.
 
 The tool runs under a small wrapper that counts its calls of the file operations below and
 kills its own process with SIGKILL just before the chosen one."""
 
-import glob
 import hashlib
 import os
 import re
@@ -73,8 +72,9 @@ def read_or_none(path):
 
 
 def served_normal(root):
-    """(page, {file: bytes}) of the normal release as kivo9-site.conf serves it: from the
-    d/normal link's folder, and for a name that lacks there (or without the link) d/."""
+    """(page, {file: bytes}) of the normal release as a server serves it: from d/ and
+    kivover/ver.htm (kivo9-site.conf), or through a d/normal link an earlier version of the
+    tool kept, for a name there, as the configuration of that time did."""
     linked = os.path.join(root, "d", "normal")
     page_path = os.path.join(linked, "ver.htm")
     if not os.path.exists(page_path):
@@ -130,25 +130,37 @@ class PublishKills(unittest.TestCase):
                 self.assertEqual((len(data), hashlib.sha256(data).hexdigest().encode()),
                                  (int(size), digest), package)
 
-    def assert_normal_release_whole(self, root, normal_before, normal_after):
-        """What the server serves agents without keys is one release, the old or the new."""
+    def assert_normal_release_sound(self, root, normal_before, normal_after):
+        """What the server serves agents without keys switches packages first, pages last:
+        the old page with each of its packages whole, old or already new (or, for a name the
+        new release drops, gone), or the new page with exactly its own packages."""
+        def lines(page):
+            return {"u%s.jpg" % ("" if name == b"-" else name.decode()): (int(size), digest)
+                    for name, size, digest in
+                    re.findall(rb"^pkg=(\S+) (\d+) ([0-9a-f]{64})$", page, re.M)}
         page, packages = served_normal(root)
         self.assertIn(unsigned(page), (unsigned(normal_before[0]), unsigned(normal_after[0])))
-        for name, size, digest in re.findall(rb"^pkg=(\S+) (\d+) ([0-9a-f]{64})$", page, re.M):
-            served = packages.get("u%s.jpg" % ("" if name == b"-" else name.decode()))
-            self.assertIsNotNone(served, name)
-            self.assertEqual((len(served), hashlib.sha256(served).hexdigest().encode()),
-                             (int(size), digest), name)
-        self.assertEqual(len(packages), len(re.findall(rb"^pkg=", page, re.M)))
+        old = unsigned(page) == unsigned(normal_before[0]) != unsigned(normal_after[0])
+        served = {name: (len(data), hashlib.sha256(data).hexdigest().encode())
+                  for name, data in packages.items()}
+        new = lines(normal_after[0])
+        if not old:
+            self.assertEqual(served, new)
+            return
+        for name, line in lines(page).items():
+            self.assertIn(served.get(name), (line, new.get(name)) if name in new else (line, None),
+                          name)
 
-    def kill_everywhere(self, args, before_the_link=False):
+    def kill_everywhere(self, args, with_an_old_link=False):
         server = self.release.server_dir
         base = os.path.join(self.release.root, "base")
         shutil.copytree(server, base, symlinks=True)
-        if before_the_link:  # a tree promoted by a tool that kept no d/normal
-            os.remove(os.path.join(base, "d", "normal"))
-            for page in glob.glob(os.path.join(base, "d", "[0-9]*", "ver.htm")):
-                os.remove(page)
+        if with_an_old_link:  # a tree an earlier version of the tool promoted: d/normal
+            version = re.search(rb"^v=(\d+)$", read_or_none(
+                os.path.join(base, "kivover", "ver.htm")), re.M).group(1).decode()
+            shutil.copyfile(os.path.join(base, "kivover", "ver.htm"),
+                            os.path.join(base, "d", version, "ver.htm"))
+            os.symlink(version, os.path.join(base, "d", "normal"))
         done = os.path.join(self.release.root, "done")
         shutil.copytree(base, done, symlinks=True)
         result, count = self.run_counted(done, [args[0], "--out", done] + args[1:])
@@ -166,7 +178,7 @@ class PublishKills(unittest.TestCase):
                 killed, _ = self.run_counted(work, [args[0], "--out", work] + args[1:], point)
                 self.assertEqual(killed.returncode, -signal.SIGKILL, killed.stderr)
                 self.assert_each_page_holds(work, before, after)
-                self.assert_normal_release_whole(work, normal_before, normal_after)
+                self.assert_normal_release_sound(work, normal_before, normal_after)
                 rerun = rf.run_tool(args[0], "--out", work, *args[1:], check=False)
                 self.assertEqual(rerun.returncode, 0, rerun.stderr)
                 self.assertEqual(rf.run_tool("verify", "--out", work).returncode, 0)
@@ -182,13 +194,15 @@ class PublishKills(unittest.TestCase):
     def test_resign_killed_anywhere_leaves_the_old_pages_or_the_new(self):
         self.kill_everywhere(["resign", "--key", self.release.key])
 
-    def test_promote_killed_anywhere_switches_the_normal_release_whole(self):
+    def test_promote_killed_anywhere_switches_packages_first_and_pages_last(self):
         # 1205 drops the generic package: its old copy must not serve under the new page.
         write_tree(self.trees["zh"], {"Kivo9.exe": b"MZ zh 1205"})
         self.release.publish("1205", {"zh": self.trees["zh"]})
-        for before_the_link in (False, True):
-            with self.subTest(before_the_link=before_the_link):
-                self.kill_everywhere(["promote", "--key", self.release.key], before_the_link)
+        for with_an_old_link in (False, True):
+            with self.subTest(with_an_old_link=with_an_old_link):
+                self.kill_everywhere(["promote", "--key", self.release.key], with_an_old_link)
+                self.assertFalse(os.path.lexists(os.path.join(self.release.root, "done", "d",
+                                                              "normal")))
                 for folder in ("base", "done"):
                     shutil.rmtree(os.path.join(self.release.root, folder))
 

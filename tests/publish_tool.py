@@ -196,7 +196,7 @@ class PublishTool(unittest.TestCase):
         shutil.rmtree(self.server)
         shutil.copytree(copy, self.server, symlinks=True)
         self.release.publish("1205", {"zhcn": self.trees["zhcn"], "-": self.trees["-"]})
-        for page in ("kivover/ver.htm", "d/ver.htm", "d/normal", "d/1204/ver.htm"):
+        for page in ("kivover/ver.htm", "d/ver.htm"):
             os.remove(self.path(page))  # a tree with a test release only
 
         old = self.read("d/testver.htm")
@@ -215,9 +215,8 @@ class PublishTool(unittest.TestCase):
     def test_status_judges_each_page_by_the_copy_nginx_serves(self):
         self.release.tool("promote")
         self.assertEqual(self.release.tool("status").returncode, 0)
-        served = "d/%s/ver.htm" % os.readlink(self.path("d/normal"))
         for path, spoil, fault in (
-                (served, lambda page: page.replace(b"v=1204", b"v=1205"), "bad signature"),
+                ("d/ver.htm", lambda page: page.replace(b"v=1204", b"v=1205"), "bad signature"),
                 ("d/testver.htm", lambda page: None, "missing"),
                 ("d/testver.htm", lambda page: page[:len(page) // 2], "")):
             with self.subTest(path=path, fault=fault):
@@ -233,7 +232,6 @@ class PublishTool(unittest.TestCase):
                 chan = "testver" if "testver" in path else "ver"
                 self.assertRegex(result.stdout, r"(?m)^%s +BROKEN as served: %s: %s" % (
                     chan, re.escape(path), fault))
-                # kivover/ver.htm, which nginx does not hand out beside d/normal, is sound.
                 self.assertEqual(self.release.tool("verify", check=False).returncode, 1)
                 with open(self.path(path), "wb") as f:
                     f.write(kept)
@@ -586,17 +584,15 @@ class PublishTool(unittest.TestCase):
         def body(url):
             with opener.open(url, timeout=10) as answer:
                 return answer.read()
-        # The normal release comes from d/normal; a tree without that link from d/.
-        write_tree(self.server, {"d/uzh.jpg": "a copy for older server setups"})
-        unnumbered = ("http://download.kivo9.example/d/uzh.jpg",
-                      "http://stats.kivo9.example/tg/kivopatch/zh/?hardid=0&times=1")
-        for url in unnumbered:
+        # The normal release is served from plain files: the tree holds no link at all.
+        links = [os.path.join(folder, name) for folder, dirs, files in os.walk(self.server)
+                 for name in dirs + files if os.path.islink(os.path.join(folder, name))]
+        self.assertEqual(links, [])
+        for url in ("http://download.kivo9.example/d/uzh.jpg",
+                    "http://stats.kivo9.example/tg/kivopatch/zh/?hardid=0&times=1"):
             self.assertEqual(body(url), self.read("d/1204/uzh.jpg"), url)
         self.assertEqual(body("http://version.kivo9.example/kivover/ver.htm"),
-                         self.read("d/1204/ver.htm"))
-        os.remove(self.path("d/normal"))
-        for url in unnumbered:
-            self.assertEqual(body(url), b"a copy for older server setups", url)
+                         self.read("kivover/ver.htm"))
         # Whatever bytes a request holds, the statistics log stays UTF-8 JSON.
         with socket.create_connection(("127.0.0.1", self.release.port), timeout=10) as raw:
             raw.sendall(b"GET /tg/kivopatch/zh/?hardid=\xff%FF&times=9" + b"9" * 400 +
@@ -682,19 +678,34 @@ class PublishTool(unittest.TestCase):
                          "kivo-publish verify: no such folder: %s (give the server tree, --out)\n"
                          % self.path("none"))
 
-    def test_the_daily_resign_uploads_the_pages_last(self):
+    def test_the_daily_resign_uploads_what_is_served_and_nothing_else(self):
         self.release.tool("promote")
-        dest = os.path.join(self.release.root, "web")
-        shutil.copytree(self.server, dest, symlinks=True)
-        write_tree(dest, {"d/ustale.jpg": "dropped by a promote"})
+        served = re.compile(r"(kivover|d)/(test)?ver\.htm|d/([0-9]+/)?u[a-z0-9]*\.jpg")
+
+        def files(root):
+            return {os.path.relpath(os.path.join(folder, name), root): os.path.join(folder, name)
+                    for folder, _, names in os.walk(root) for name in names}
         script = os.path.join(rf.REPO, "deploy", "resign", "kivo9-resign")
-        result = subprocess.run(["bash", script, self.server, self.release.key, dest],
-                                capture_output=True, text=True)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        for page in ("kivover/ver.htm", "d/ver.htm", "kivover/testver.htm", "d/testver.htm"):
-            self.assertEqual(open(os.path.join(dest, page), "rb").read(), self.read(page), page)
-        self.assertFalse(os.path.exists(os.path.join(dest, "d", "ustale.jpg")))
-        self.assertEqual(rf.run_tool("verify", "--out", dest).returncode, 0)
+        uploaders = ["rsync"] + (["rclone"] if shutil.which("rclone") else [])
+        for uploader in uploaders:
+            with self.subTest(uploader=uploader):
+                # The web server holds a package name since dropped and what an earlier
+                # kivo-publish kept there: a d/normal link and a page in a release folder.
+                dest = os.path.join(self.release.root, "web-" + uploader)
+                write_tree(dest, {"d/ustale.jpg": "dropped by a promote",
+                                  "d/1204/ver.htm": "an earlier tool's normal page"})
+                if uploader == "rsync":  # an object store holds no links
+                    os.symlink("1204", os.path.join(dest, "d", "normal"))
+                result = subprocess.run(["bash", script, self.server, self.release.key, dest],
+                                        capture_output=True, text=True,
+                                        env=dict(os.environ, KIVO9_UPLOADER=uploader))
+                self.assertEqual(result.returncode, 0, result.stderr)
+                want = {k: v for k, v in files(self.server).items() if served.fullmatch(k)}
+                self.assertEqual(sorted(files(dest)), sorted(want))
+                self.assertFalse(os.path.lexists(os.path.join(dest, "d", "normal")))
+                for name in want:
+                    with open(os.path.join(dest, name), "rb") as f:
+                        self.assertEqual(f.read(), self.read(name), name)
         busy = os.path.join(self.server, ".kivo-publish.lock")
         with open(busy) as lock:
             fcntl.flock(lock, fcntl.LOCK_EX)

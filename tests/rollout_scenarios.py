@@ -55,7 +55,9 @@ class SignedFleet:
             source.cleanup()
         self.release.start()
 
-    def installation(self, inside=None, agent="UpgradeAgentSigned"):
+    def installation(self, inside=None, agent="UpgradeAgentSigned", share=5000):
+        """A fresh installation; inside puts it in (True) or out of a stage of share basis
+        points of the normal page's salt, None leaves it to make its own id."""
         inst = AgentInstallation(tree_extractor=True)
         self.addCleanup(inst.cleanup)
         for program in ("Kivo9Data/Resource/UnPack.exe", "Kivo9Data/update/Kivo9PostUpgrade.exe"):
@@ -63,7 +65,7 @@ class SignedFleet:
         inst.install_program(agent, "Kivo9Data/UpgradeAgent" + ks._config.suffix)
         if inside is not None:
             inst.write("Kivo9Data/install.id",
-                       rf.install_id_file(self.release.page_salt(), 5000, inside))
+                       rf.install_id_file(self.release.page_salt(), share, inside))
         return inst
 
     def agent_env(self, inst, proxy=None):

@@ -4,9 +4,9 @@ release it serves) as it was.
 
 A release's packages are written once, under its number (d/<version>/), and the test pages
 name them; signed agents ask for them by that number. The names without a number, which
-agents without keys ask for, serve the normal release only (d/normal, the link to its
-folder, and copies for older server setups): promote switches them, so a test release
-never reaches the normal channel."""
+agents without keys ask for, serve the normal release only (plain copies in d/, no link):
+promote switches them, packages first and pages last, so a test release never reaches the
+normal channel."""
 
 import datetime
 import os
@@ -186,33 +186,20 @@ def _stage_stale_removal(staged, root, names):
 
 
 def _stage_normal_page(staged, root, block, page):
-    """Stages the normal page: in its release's folder, then d/normal switched to that
-    folder (page and packages for agents without keys in one rename), then the copies that
-    servers configured before d/normal read (packages before the page)."""
-    staged.add(server_tree.write_temp(server_tree.normal_page_path(root, block.version), page),
-               server_tree.normal_page_path(root, block.version))
-    # A name the release drops goes first: once d/normal has switched, the server falls
-    # back to these copies for a name the release lacks.
-    _stage_stale_removal(staged, root, [name for name, _, _ in block.packages])
-    if server_tree.normal_version(root) != block.version:
-        server_tree.stage_normal_link(staged, root, block.version)
+    """Stages the normal release as nginx serves it, plain files only (an object store holds
+    them): its packages under the names without a number first and a name it dropped
+    removed (the old page's machines of that name get nothing for a moment, never an older
+    build under the new page), then the page copies; last a d/normal link an earlier
+    version of this tool kept (servers configured for that link then read the same plain
+    copies)."""
     for name, _, _ in block.packages:
         temp = server_tree.temp_beside(server_tree.package_path(root, name))
         _link_or_copy(server_tree.release_package_path(root, block.version, name), temp)
         staged.add(temp, server_tree.package_path(root, name))
+    _stage_stale_removal(staged, root, [name for name, _, _ in block.packages])
     _stage_page(staged, root, "ver", page)
-
-
-def _stage_first_normal_link(staged, root):
-    """A tree last promoted before d/normal existed gets the link to the release it serves
-    now, so that the switch to the next one is a single rename too."""
-    if server_tree.normal_version(root) is not None:
-        return
-    current = server_tree.read_page(root, "ver")
-    if current is not None:
-        path = server_tree.normal_page_path(root, current[1].version)
-        staged.add(server_tree.write_temp(path, current[0]), path)
-        server_tree.stage_normal_link(staged, root, current[1].version)
+    if os.path.lexists(server_tree.normal_link(root)):
+        staged.remove(server_tree.normal_link(root))
 
 
 def _signing_key(root, key_path, slot):
@@ -293,7 +280,6 @@ def promote(root, key_path, slot, expires_days, share=None):
                                  expiry(expires_days, now), block.packages, block.extra, rollout)
     with server_tree.Staged() as staged:
         key_record.stage_record(staged, record)
-        _stage_first_normal_link(staged, root)
         _stage_normal_page(staged, root, promoted,
                            signed_page.render_page(promoted, slot, _signer(key)))
         staged.commit()
@@ -386,7 +372,7 @@ def status(root):
     now = datetime.datetime.now(datetime.timezone.utc)
     found = {}
     for chan in signed_page.CHANNELS:
-        paths = server_tree.nginx_page_paths(root, chan)
+        paths = server_tree.page_paths(root, chan)  # as kivo9-site.conf serves them
         copies = server_tree.read_copies(paths)
         if all(page is None for page in copies):
             continue

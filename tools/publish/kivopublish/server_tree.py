@@ -4,12 +4,12 @@ sees half a file.
     kivover/ver.htm  kivover/testver.htm     the primary server's pages
     d/ver.htm        d/testver.htm           the fallback server's pages (same bytes)
     d/<version>/u<name>.jpg                  each release's own packages, written once
-    d/normal -> <version>                    a link to the normal release's folder: its
-                                             ver.htm and packages are what agents without
-                                             keys get, switched at promote in one rename
-    d/<version>/ver.htm                      the normal page, while version is the release
-    d/u<name>.jpg                            copies for servers configured before d/normal
-                                             (u.jpg: generic), replaced at promote
+    d/u<name>.jpg                            the normal release's packages, what agents
+                                             without keys get (u.jpg: generic), replaced at
+                                             promote before the pages
+    d/normal -> <version>, d/<version>/ver.htm   kept by an earlier version of this tool (a
+                                             link to the normal release's folder); the next
+                                             promote or re-sign removes the link
     meta/<version>/                          SHA256SUMS, <name>.files.lst, the packages
     keys/slot<N>.pub.pem                     the public key each signing slot is held to
 """
@@ -50,16 +50,9 @@ def normal_version(root):
 
 
 def normal_page_path(root, version):
-    """The normal page inside its release's folder, which d/normal makes the one served."""
+    """The normal page an earlier version of this tool kept in its release's folder, which
+    d/normal made the one served."""
     return os.path.join(root, "d", version, "ver.htm")
-
-
-def stage_normal_link(staged, root, version):
-    """Stages d/normal pointing to version's folder; the rename switches it in one step."""
-    folder = os.path.join(root, "d")
-    temp = tempfile.mktemp(prefix=".normal.", suffix=".part", dir=folder)
-    os.symlink(version, temp)
-    staged.add(temp, normal_link(root))
 
 
 def package_name(name):
@@ -117,16 +110,6 @@ def served_page_paths(root, chan):
 def is_server_tree(root):
     """Whether root holds a server tree: one of the folders a release writes."""
     return any(os.path.isdir(os.path.join(root, name)) for name in ("meta", "d", "kivover"))
-
-
-def nginx_page_paths(root, chan):
-    """The copies of the chan page nginx hands out (deploy/nginx/kivo9-site.conf): for ver
-    the normal release's own when d/normal leads to one (try_files), else kivover/ver.htm
-    and d/ver.htm; for testver both of its copies."""
-    version = normal_version(root) if chan == "ver" else None
-    if version and os.path.isfile(normal_page_path(root, version)):
-        return [normal_page_path(root, version)]
-    return page_paths(root, chan)
 
 
 def read_copies(paths):
