@@ -255,7 +255,7 @@ def publish_and_update(bin_dir, key_dir, made):
     publish_tool("stats", release.stats_log)
     report = os.path.join(release.log_dir, "report.html")
     show("The report of the statistics log, to open in a browser")
-    publish_tool("report", release.stats_log, "--out", report)
+    publish_tool("report", release.stats_log, "--out", report, "--tree", release.server_dir)
     return ("server tree:   %s\nserver logs:   %s (stats.log, access.log, error.log)\n"
             "report:        %s (open it in a browser)\n"
             "release key:   %s (the build folder's throw-away key)\ninstallations: %s\n"

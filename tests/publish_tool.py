@@ -405,19 +405,46 @@ class PublishTool(unittest.TestCase):
         self.assertLess(result.peak_kib, 64 * 1024)
         self.assertLess(os.path.getsize(page), 512 * 1024)
 
+    def test_release_events_are_kept_bounded_and_read_strictly(self):
+        from kivopublish import release_events
+        events = os.path.join(self.server, "meta", "events.log")
+        with open(events, "w") as f:  # hand-made: junk, a huge head, lines that are no event
+            f.write("x" * (1 << 20) + "\n2026-11-04T09:00:00Z promote 1205 5%\n"
+                    "2026-11-05T09:00:00Z promote 1205 5% extra\nnonsense\n"
+                    "2026-11-06T09:00:00Z halt 1205 halted\n")
+        self.assertEqual(release_events.read(self.server), [
+            (datetime.date(2026, 11, 4), "promote 1205 5%"),
+            (datetime.date(2026, 11, 6), "halt 1205 halted")])
+        for _ in range(release_events.MAX_EVENTS + 5):
+            release_events.record(self.server, "rollout", "1205", "50%")
+        with open(events) as f:
+            lines = f.read().splitlines()
+        self.assertEqual(len(lines), release_events.MAX_EVENTS)
+        self.assertTrue(all(release_events.EVENT.fullmatch(line) for line in lines))
+        self.assertNotIn("events.log", self.release.tool("list").stdout)
+
     @unittest.skipUnless(shutil.which("chromium"), "needs Debian's chromium")
     def test_the_report_draws_one_area_per_build_in_chromium(self):
+        # Three days up to today, when the release was promoted to 5 % and rolled out to 50 %.
+        self.release.tool("promote", "--share", "5%")
+        self.release.tool("rollout", "--share", "50%")
+        today = datetime.datetime.now(datetime.timezone.utc).date()
         log = os.path.join(self.release.root, "fleet.log")
         with open(log, "w") as f:
-            for day, builds in enumerate(({1203: 90, 1204: 10}, {1203: 50, 1204: 40, 1205: 10},
-                                          {1203: 20, 1204: 30, 1205: 50}), start=1):
+            for ago, builds in ((2, {1203: 90, 1204: 10}), (1, {1203: 50, 1204: 40, 1205: 10}),
+                                (0, {1203: 20, 1204: 30, 1205: 50})):
+                day = (today - datetime.timedelta(days=ago)).isoformat()
                 for build, machines in builds.items():
-                    f.write(('{"time":"2026-12-0%dT08:00:00+00:00","kind":"page","b":"%d",'
+                    f.write(('{"time":"%sT08:00:00+00:00","kind":"page","b":"%d",'
                              '"d":"1","status":200}\n' % (day, build)) * machines)
-                f.write('{"time":"2026-12-0%dT09:00:00+00:00","kind":"package","name":"zh",'
+                f.write('{"time":"%sT09:00:00+00:00","kind":"package","name":"zh",'
                         '"status":200}\n' % day)
+            # A machine that asks at every run for a name without a package counts once.
+            for machine in ("a", "a", "a", "b"):
+                f.write('{"time":"%sT10:00:00+00:00","kind":"package","name":"xx","status":404,'
+                        '"hardid":"%s"}\n' % (today.isoformat(), machine))
         page = os.path.join(self.release.root, "report.html")
-        rf.run_tool("report", log, "--out", page)
+        rf.run_tool("report", log, "--out", page, "--tree", self.server)
         with open(page, encoding="utf-8") as f:
             html = f.read()
         self.assertNotRegex(html, r"(src|href)=\"?https?:", "opens without the network")
@@ -427,9 +454,9 @@ class PublishTool(unittest.TestCase):
         with open(probe, "w", encoding="utf-8") as f:
             f.write(html.replace("</body>", "<pre id=boxes></pre><script>document.getElementById("
                                  "'boxes').textContent=JSON.stringify([...document.querySelectorAll("
-                                 "'.area,.bar,.tick')].map(e=>{const b=e.getBBox();return [e."
-                                 "getAttribute('class'),e.dataset.build||e.dataset.package||e."
-                                 "textContent,b.width,b.height]}))"
+                                 "'.area,.bar,.tick,.event')].map(e=>{const b=e.getBBox();return"
+                                 " [e.getAttribute('class'),e.dataset.build||e.dataset.package||"
+                                 "e.dataset.event||e.textContent,b.width,b.height]}))"
                                  "</script></body>"))
         dom = subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu",
                               "--dump-dom", "file://" + probe], capture_output=True, text=True,
@@ -440,12 +467,16 @@ class PublishTool(unittest.TestCase):
         for build, (width, height) in areas.items():
             self.assertGreater(width, 600, build)  # across the three days
             self.assertGreater(height, 10, build)
-        self.assertEqual(len([b for b in boxes if b[0] == "bar"]), 3)
+        self.assertEqual(len([b for b in boxes if b[0] == "bar" and b[1] == "zh"]), 3)
         # Each value axis says its scale, and Chromium lays the labels out.
         ticks = [(label, width > 0) for kind, label, width, _ in boxes if kind == "tick"]
         self.assertEqual(ticks, [("0%", True), ("50%", True), ("100%", True), ("0", True),
                                  ("1", True)])
         self.assertIn("run build 1205", html)
+        # The release events stand on today in both pictures, drawn the height of the chart.
+        events = [(label, height > 100) for kind, label, _, height in boxes if kind == "event"]
+        self.assertEqual(events, [("promote 1204 5%", True), ("rollout 1204 50%", True)] * 2)
+        self.assertIn("<td>%s</td><td>xx</td><td>4</td><td>2</td>" % today.isoformat(), html)
 
     def test_refused_trees_leave_the_release_served(self):
         outside = os.path.join(self.release.root, "outside.txt")

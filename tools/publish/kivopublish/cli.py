@@ -116,6 +116,9 @@ def _parser():
     report.add_argument("--out", required=True, metavar="HTML", help="the page to write")
     report.add_argument("--since", type=datetime.date.fromisoformat, metavar="YYYY-MM-DD",
                         help="leave out earlier days (default: every day in the log)")
+    report.add_argument("--tree", metavar="SERVERDIR",
+                        help="the server tree, whose promotes, rollouts and halts are marked "
+                        "on the timeline (default: none marked)")
     return parser
 
 
@@ -126,8 +129,9 @@ def _run(args):
         sys.stdout.write(stats.as_json(counts) if args.json else stats.report(counts))
         return 0
     if args.command == "report":
-        from . import report, stats
-        page = report.render(stats.read_log(args.log, args.since))
+        from . import release_events, report, stats
+        page = report.render(stats.read_log(args.log, args.since),
+                             events=release_events.read(args.tree))
         with open(args.out, "w", encoding="utf-8") as f:
             f.write(page)
         print("report written to %s" % os.path.abspath(args.out))
@@ -187,23 +191,28 @@ def _run_on_tree(args):
                              "(packages: %s)\n" % ", ".join(name for name, _, _ in lines))
     elif args.command == "promote":
         share = publishing.parse_share(args.share) if args.share else None
-        print("release %s promoted to %s" % (
-            publishing.promote(args.out, args.key, args.key_slot, args.expires_days, share),
-            publishing.percent(share)))
+        version = publishing.promote(args.out, args.key, args.key_slot, args.expires_days, share)
+        _say_event(args.out, "promote", version, publishing.percent(share), "promoted to ")
     elif args.command == "rollout":
         share = publishing.parse_share(args.share)
-        print("release %s rolled out to %s" % (publishing.rollout(
-            args.out, args.key, args.key_slot, args.expires_days, share),
-            publishing.percent(share)))
+        version = publishing.rollout(args.out, args.key, args.key_slot, args.expires_days, share)
+        _say_event(args.out, "rollout", version, publishing.percent(share), "rolled out to ")
     elif args.command == "halt":
-        print("release %s halted" % publishing.halt(args.out, args.key, args.key_slot,
-                                                    args.expires_days))
+        version = publishing.halt(args.out, args.key, args.key_slot, args.expires_days)
+        _say_event(args.out, "halt", version, "halted", "")
     else:
         print("re-signed: " + ", ".join(
             publishing.resign(args.out, args.key, args.key_slot, args.expires_days)))
     if args.command in ("promote", "rollout", "halt"):
         _print_who_takes_what(args.out)
     return 0
+
+
+def _say_event(root, command, version, share, verb):
+    """Prints what a promote, rollout or halt did and keeps it for the report's timeline."""
+    from . import release_events
+    print("release %s %s%s" % (version, verb, share))
+    release_events.record(root, command, version, share)
 
 
 def _printed_as_json(value, as_json, empty):

@@ -1,9 +1,11 @@
 """report: one self-contained HTML file of what the statistics log says, for a person: a
 summary, the share of the fleet on each build per day (a stacked area), the downloads per
-package and day, and the requests that got no package. The pictures are inline SVG drawn
-here; the file needs no network and no script to show them.
+package and day, both with the release events (promote, rollout, halt) marked on their day,
+and the requests that got no package with the machines that made them. The pictures are
+inline SVG drawn here; the file needs no network and no script to show them.
 """
 
+import bisect
 import html
 
 from .stats import build_text
@@ -44,8 +46,26 @@ def _axes(days, label, ticks):
     return parts
 
 
-def fleet_areas(counts):
-    """The stacked area of the builds' shares per day as SVG, one <path> per build."""
+def _event_marks(days, events):
+    """A dashed line with its label at each event's day ([(day, text)]); an event between
+    the log's days stands at the next day, one after them is left out."""
+    parts = []
+    for day, text in events:
+        index = bisect.bisect_left(days, day)
+        if index == len(days) or (index == 0 and day < days[0]):
+            continue
+        x = _x(index, len(days)) if len(days) > 1 else WIDTH / 2
+        parts.append('<line class="event" data-event="%s" x1="%.1f" y1="%d" x2="%.1f" y2="%d" '
+                     'stroke="#c00" stroke-dasharray="4 3"/><text class="event-label" x="%.1f" '
+                     'y="%d" font-size="10" fill="#c00">%s</text>' % (
+                         html.escape(text), x, MARGIN, x, HEIGHT - MARGIN, x + 3,
+                         MARGIN + 10 + 11 * (len(parts) % 3), html.escape(text)))
+    return parts
+
+
+def fleet_areas(counts, events=()):
+    """The stacked area of the builds' shares per day as SVG, one <path> per build, and the
+    release events ([(day, text)]) marked."""
     days = _days(counts)
     builds = sorted({build for _, build in counts.machines})
     totals = {day: sum(n for (d, _), n in counts.machines.items() if d == day) for day in days}
@@ -72,11 +92,12 @@ def fleet_areas(counts):
                       for i, b in enumerate(builds))
     parts.append('<text x="%d" y="%d" font-size="12">%s</text>' % (WIDTH - MARGIN - 260,
                                                                    MARGIN - 12, legend))
-    return _svg("fleet", parts)
+    return _svg("fleet", parts + _event_marks(days, events))
 
 
-def download_bars(counts):
-    """Downloads (answered package requests) per package and day as SVG bars."""
+def download_bars(counts, events=()):
+    """Downloads (answered package requests) per package and day as SVG bars, and the
+    release events ([(day, text)]) marked."""
     days = _days(counts)
     names = sorted({name for _, name in counts.packages})
     peak = max([ok for _, ok, _, _ in counts.packages.values()] + [1])
@@ -99,7 +120,7 @@ def download_bars(counts):
                       for i, name in enumerate(names))
     parts.append('<text x="%d" y="%d" font-size="12">%s</text>' % (WIDTH - MARGIN - 260,
                                                                    MARGIN - 12, legend))
-    return _svg("downloads", parts)
+    return _svg("downloads", parts + _event_marks(days, events))
 
 
 def _svg(name, parts):
@@ -108,8 +129,9 @@ def _svg(name, parts):
                                                "".join(parts)))
 
 
-def render(counts, title="Kivo9 releases"):
-    """The whole report page."""
+def render(counts, title="Kivo9 releases", events=()):
+    """The whole report page; events ([(day, text)], oldest first) are the tree's release
+    events."""
     days = _days(counts)
     last = days[-1] if days else None
     on_last = {b: n for (d, b), n in counts.machines.items() if d == last}
@@ -122,21 +144,25 @@ def render(counts, title="Kivo9 releases"):
             last.isoformat(), total, 100.0 * on_last[leading] / total, build_text(leading)))
     summary.append("downloads: %d; package requests without a package: %d"
                    % (sum(ok for _, ok, _, _ in counts.packages.values()), refused))
+    summary += ["%s: %s" % (day.isoformat(), text) for day, text in events
+                if days and days[0] <= day <= days[-1]]
     if counts.skipped:
         summary.append("log lines skipped: %d" % sum(counts.skipped.values()))
     summary += counts.folded()
-    failures = "".join("<tr><td>%s</td><td>%s</td><td>%d</td></tr>" % (
-        day.isoformat(), html.escape(name), requests - ok)
+    failures = "".join("<tr><td>%s</td><td>%s</td><td>%d</td><td>%s</td></tr>" % (
+        day.isoformat(), html.escape(name), requests - ok,
+        counts.unanswered_machines(day, name))
         for (day, name), (requests, ok, _, _) in sorted(counts.packages.items()) if requests > ok)
     return ("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>%s</title>"
             "<style>body{font:14px sans-serif;margin:2em;color:#222}h2{font-size:16px}"
             "td{padding:0 1em 0 0}</style></head><body><h1>%s</h1><ul id=\"summary\">%s</ul>"
             "<h2>The fleet by build</h2>%s<h2>Downloads</h2>%s<h2>Requests without a package"
-            "</h2><table id=\"failures\"><tr><th>day</th><th>package</th><th>requests</th></tr>"
+            "</h2><table id=\"failures\"><tr><th>day</th><th>package</th><th>requests</th>"
+            "<th>machines</th></tr>"
             "%s</table></body></html>\n" % (
                 html.escape(title), html.escape(title),
                 "".join("<li>%s</li>" % html.escape(s) for s in summary),
-                fleet_areas(counts) if counts.machines else
+                fleet_areas(counts, events) if counts.machines else
                 "<p>No signed agent's version check in the log: agents without keys do not "
-                "say their build.</p>", download_bars(counts), failures or
-                "<tr><td colspan=\"3\">none</td></tr>"))
+                "say their build.</p>", download_bars(counts, events), failures or
+                "<tr><td colspan=\"4\">none</td></tr>"))

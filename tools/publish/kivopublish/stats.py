@@ -70,6 +70,12 @@ class Counts:
         self.pairs = {}  # day: Folding of that day's (from, to) pairs
         self.days = set()
         self.days_left_out = set()
+        # (day, name): the machines (hashed identifiers) whose request got no package, so
+        # that a machine asking at every run counts once; COUNTED of them in all are told
+        # apart, and a row that could add no more says "at least".
+        self.unanswered = {}
+        self.unanswered_full = set()
+        self.unanswered_told = 0
 
     def folded(self):
         """What was summed or left out to keep the counts bounded, as lines; none usually."""
@@ -101,7 +107,9 @@ class Counts:
             self.days.discard(oldest)
             self.days_left_out.add(oldest)
             self.pairs.pop(oldest, None)
-            for table in (self.packages, self.machines, self.updates):
+            self.unanswered_told -= sum(len(known) for (d, _), known in self.unanswered.items()
+                                        if d == oldest)
+            for table in (self.packages, self.machines, self.updates, self.unanswered):
                 for key in [key for key in table if key[0] == oldest]:
                     del table[key]
         self.days.add(day)
@@ -121,6 +129,7 @@ class Counts:
         # Answered: the whole package, or the rest of one a cut left kept (206); a download
         # that broke off counts once it is finished by a later request.
         if record["status"] not in (200, 206) or not record["done"]:
+            self._unanswered(day, name, record["hardid"])
             return
         counts[1] += 1
         times = record["times"]
@@ -131,6 +140,23 @@ class Counts:
             pair = (self.builds(record["from"]), self.builds(record["v"]))
             pairs = self.pairs.setdefault(day, Folding(MAX_UPDATE_PAIRS, (OTHER_BUILD, OTHER_BUILD)))
             self.updates[(day,) + pairs(pair)] += 1
+
+
+    def _unanswered(self, day, name, hardid):
+        machines = self.unanswered.setdefault((day, name), set())
+        key = hash(hardid) & 0xFFFFFFFFFFFF  # 48 bits: a few collisions in millions
+        if key in machines:
+            return
+        if self.unanswered_told >= COUNTED:
+            self.unanswered_full.add((day, name))
+            return
+        machines.add(key)
+        self.unanswered_told += 1
+
+    def unanswered_machines(self, day, name):
+        """How many machines got no package for name on day, as text ("3", "at least 7")."""
+        n = len(self.unanswered.get((day, name), ()))
+        return "at least %d" % n if (day, name) in self.unanswered_full else str(n)
 
 
 class Skip(Exception):
@@ -227,6 +253,7 @@ def _record(raw):
     if status == 206 and "range" in fields:  # (older logs did not say the range)
         done = done and _reaches_the_end(fields["range"])
     return {"day": day, "kind": "package", "name": str(get("name", "")), "status": status,
+            "hardid": str(get("hardid", ""))[:256],
             "times": _number(get("times"), -MAX_NUMBER - 1), "v": _number(get("v")),
             "from": _number(get("from")), "done": done}
 
