@@ -307,7 +307,9 @@ class PublishTool(unittest.TestCase):
                     "(they know neither)"])))
                 self.assertEqual(tool("promote")[0], 1, "a halt is lifted only when asked")
                 self.assertEqual(tool("halt"), (1, "kivo-publish halt: release 1205 is halted "
-                                                   "already"))
+                                                   "already; nothing changed (rollout --share "
+                                                   "N% resumes it, promote a newer release to "
+                                                   "replace it)"))
         # 1206 is staged over 1204, the last release out to everyone, never the halted 1205.
         self.assertEqual({k: status()[k] for k in ("release", "share_basis_points", "halted",
                                                    "release_before", "key_slot")},
@@ -654,6 +656,66 @@ class PublishTool(unittest.TestCase):
                                  "-e", os.path.join(self.release.root, "error.log")],
                                 capture_output=True, text=True)
         self.assertEqual(result.returncode, 0, result.stderr)
+
+    def test_every_mistake_is_refused_saying_what_to_do_and_changes_nothing(self):
+        root = self.release.root
+        other_key, other_pub = rf.run_tool("keygen", "--out", os.path.join(root, "other")).stdout.split()
+        no_browser = os.path.join(root, "no-browser")
+        write_tree(no_browser, {"readme.txt": "no Kivo9.exe here"})
+        rebuilt = os.path.join(root, "rebuilt")
+        write_tree(rebuilt, {"Kivo9.exe": b"MZ other bytes, same number"})
+        key = ["--key", self.release.key]
+        staged = [["promote", *key, "--share", "5%"]]
+        # (mistake, commands before it, the mistake, exit code, what the answer must say)
+        mistakes = [
+            ("rollout before any promote", [], ["rollout", *key, "--share", "5%"], 1,
+             "promote one first"),
+            ("halt before any promote", [], ["halt", *key], 1, "promote one first"),
+            ("promote again over its own stage", staged, ["promote", *key], 1,
+             r"rollout --share N% widens"),
+            ("a stage that shrinks", staged, ["rollout", *key, "--share", "1%"], 1,
+             "a stage only grows"),
+            ("a second halt", staged + [["halt", *key]], ["halt", *key], 1,
+             r"rollout --share N% resumes it"),
+            ("a tree without Kivo9.exe", [], ["release", "--version", "1205", *key,
+                                              "--tree", "zh=" + no_browser], 1, "no Kivo9.exe"),
+            ("the same version twice, other bytes", [], ["release", "--version", "1204", *key,
+                                                        "--tree", "zh=" + rebuilt], 1,
+             "give this build a new version number"),
+            ("a key the tree does not sign with", [], ["resign", "--key", other_key], 1,
+             "use the key the agents are built with"),
+            ("the public key as --key", [], ["resign", "--key", self.release.pubkey], 1,
+             "takes the private release key"),
+            ("replacing the key that signs the pages", [],
+             ["rotate", "--key-slot", "1", "--pubkey", other_pub], 1,
+             "re-sign them with the other slot first"),
+            ("a tree the agents' key does not hold", [], ["verify", "--pubkey", other_pub], 1,
+             "the tree signs with a key the agents do not hold"),
+        ]
+        for mistake, before, args, code, says in mistakes:
+            with self.subTest(mistake):
+                work = os.path.join(root, "work")
+                shutil.rmtree(work, ignore_errors=True)
+                shutil.copytree(self.server, work)
+                for step in before:
+                    rf.run_tool(step[0], "--out", work, *step[1:])
+                kept = snapshot(work)
+                result = rf.run_tool(args[0], "--out", work, *args[1:], check=False)
+                self.assertEqual(result.returncode, code, result.stderr)
+                self.assertRegex(result.stdout + result.stderr, re.escape(says))
+                self.assertEqual(snapshot(work), kept)
+        # A mistyped --out starts no second tree; two commands at once: the second waits for
+        # nothing and says so.
+        typo = os.path.join(root, "srv-typo")
+        result = rf.run_tool("release", "--out", typo, "--version", "1205", *key,
+                             "--tree", "zh=" + rebuilt, check=False)
+        self.assertEqual((result.returncode, os.path.exists(typo)), (1, False))
+        self.assertIn("give --new-tree to start one there", result.stderr)
+        with open(os.path.join(self.server, ".kivo-publish.lock")) as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            result = self.release.tool("resign", check=False)
+        self.assertEqual(result.returncode, 3)
+        self.assertIn("run this once it has ended", result.stderr)
 
     def test_a_mistyped_tree_is_refused_and_a_new_one_must_be_asked_for(self):
         typo = self.server + "2"

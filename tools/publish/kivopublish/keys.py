@@ -58,6 +58,10 @@ def load_private(path):
         mode = os.stat(path).st_mode
     except OSError as e:
         raise PublishError("cannot read key %s: %s" % (path, e.strerror)) from None
+    if b"-----BEGIN PUBLIC KEY-----" in _read_bounded(path):
+        raise PublishError("%s is a public key: --key takes the private release key (keygen "
+                           "wrote it beside, without .pub), which stays where you publish"
+                           % path)
     if mode & 0o077:
         raise PublishError("%s may be read or written by others (mode %03o): a release key "
                            "must be its owner's alone; chmod 600 %s" % (path, mode & 0o777, path))
@@ -75,12 +79,26 @@ def load_public(path):
     return key
 
 
-def _load(path, parse):
+MAX_KEY_BYTES = 64 * 1024  # a PEM key is a few hundred bytes
+
+
+def _read_bounded(path):
+    """The bytes of the key file at path; PublishError when it cannot be read or is larger
+    than any key file."""
     try:
         with open(path, "rb") as f:
-            return parse(f.read())
+            data = f.read(MAX_KEY_BYTES + 1)
     except OSError as e:
         raise PublishError("cannot read key %s: %s" % (path, e.strerror)) from None
+    if len(data) > MAX_KEY_BYTES:
+        raise PublishError("%s is larger than a key file (over %d bytes)" % (path, MAX_KEY_BYTES))
+    return data
+
+
+def _load(path, parse):
+    data = _read_bounded(path)
+    try:
+        return parse(data)
     except (ValueError, TypeError) as e:
         raise PublishError("cannot load key %s: %s" % (path, e)) from None
 

@@ -351,7 +351,8 @@ def halt(root, key_path, slot, expires_days):
         block.rollout.share = 0
         return True
     if not _restage(root, key_path, slot, expires_days, stop):
-        raise PublishError("release %s is halted already" % normal.version)
+        raise PublishError("release %s is halted already; nothing changed (rollout --share N%% "
+                           "resumes it, promote a newer release to replace it)" % normal.version)
     return normal.version
 
 
