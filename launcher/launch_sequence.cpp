@@ -47,7 +47,6 @@ LauncherPaths DeriveLauncherPaths(const std::wstring& ownExecutablePath) {
   paths.dataDir = paths.programDir + L"Kivo9Data" + platform::kSep;
   paths.updateDir = paths.dataDir + L"update" + platform::kSep;
   paths.browser = paths.dataDir + L"Kivo9.exe";
-  paths.newBrowser = paths.updateDir + L"Kivo9.exe";
   paths.postUpgradeCopy = paths.dataDir + L"Kivo9PostUpgrade.exe";
   return paths;
 }

@@ -15,7 +15,6 @@ struct LauncherPaths {
   std::wstring dataDir;          // programDir + "Kivo9Data" + separator
   std::wstring updateDir;        // dataDir + "update" + separator
   std::wstring browser;          // dataDir + "Kivo9.exe"
-  std::wstring newBrowser;       // updateDir + "Kivo9.exe"
   std::wstring postUpgradeCopy;  // dataDir + "Kivo9PostUpgrade.exe"
 };
 LauncherPaths DeriveLauncherPaths(const std::wstring& ownExecutablePath);

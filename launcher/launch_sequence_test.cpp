@@ -22,7 +22,6 @@ TEST(LauncherPaths, DerivedFromTheOwnExecutable) {
   EXPECT_EQ(paths.dataDir, dir + platform::NativePath(L"Kivo9Data/"));
   EXPECT_EQ(paths.updateDir, dir + platform::NativePath(L"Kivo9Data/update/"));
   EXPECT_EQ(paths.browser, dir + platform::NativePath(L"Kivo9Data/Kivo9.exe"));
-  EXPECT_EQ(paths.newBrowser, dir + platform::NativePath(L"Kivo9Data/update/Kivo9.exe"));
   EXPECT_EQ(paths.postUpgradeCopy, dir + platform::NativePath(L"Kivo9Data/Kivo9PostUpgrade.exe"));
   // Unknown own path: everything relative to the current directory.
   EXPECT_EQ(DeriveLauncherPaths(L"").browser, platform::NativePath(L"Kivo9Data/Kivo9.exe"));

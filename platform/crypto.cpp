@@ -4,19 +4,11 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/numbers.h"
 
 namespace platform {
 
-std::string HexDigest(const Sha256Digest& digest) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(digest.size() * 2);
-  for (const std::uint8_t byte : digest) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 0x0F];
-  }
-  return text;
-}
+std::string HexDigest(const Sha256Digest& digest) { return LowerHex(digest.data(), digest.size()); }
 
 std::optional<Sha256Digest> Sha256OfFile(const std::wstring& path) {
   FileReader reader;

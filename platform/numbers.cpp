@@ -33,15 +33,31 @@ std::optional<std::uint64_t> ParseDecimal(std::wstring_view text, std::uint64_t 
   return Decimal(text, max);
 }
 
-std::optional<Sha256Digest> ParseHexDigest(std::string_view hex) {
-  Sha256Digest digest{};
-  if (hex.size() != digest.size() * 2) return std::nullopt;
-  for (std::size_t i = 0; i < digest.size(); ++i) {
+std::string LowerHex(const std::uint8_t* bytes, std::size_t size) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(size * 2);
+  for (std::size_t i = 0; i < size; ++i) {
+    text += kDigits[bytes[i] >> 4];
+    text += kDigits[bytes[i] & 0x0F];
+  }
+  return text;
+}
+
+bool ParseLowerHex(std::string_view hex, std::uint8_t* bytes, std::size_t size) {
+  if (hex.size() != size * 2) return false;
+  for (std::size_t i = 0; i < size; ++i) {
     const int high = LowerHexValue(hex[2 * i]);
     const int low = LowerHexValue(hex[2 * i + 1]);
-    if (high < 0 || low < 0) return std::nullopt;
-    digest[i] = static_cast<std::uint8_t>(high << 4 | low);
+    if (high < 0 || low < 0) return false;
+    bytes[i] = static_cast<std::uint8_t>(high << 4 | low);
   }
+  return true;
+}
+
+std::optional<Sha256Digest> ParseHexDigest(std::string_view hex) {
+  Sha256Digest digest{};
+  if (!ParseLowerHex(hex, digest.data(), digest.size())) return std::nullopt;
   return digest;
 }
 

@@ -69,5 +69,24 @@ TEST(Process, StartsInTheWorkingDirectoryWithSplitArguments) {
   EXPECT_EQ(report, ToUtf8(workDir) + "\ntwo words\na\"b\nend\n");
 }
 
+// A child moved onto itself stays held; one moved onto a holder replaces the child held
+// there (which is let go, not waited for) and is the one waited for.
+TEST(Process, AMovedChildIsTheOneWaitedFor) {
+  const std::wstring quick = L"--gtest_filter=ProcessChild.*";
+  ChildProcess held, moved;
+  ASSERT_TRUE(held.Start(OwnExecutablePath(), quick, L""));
+  ASSERT_TRUE(moved.Start(OwnExecutablePath(), quick, L""));
+  ChildProcess& same = held;
+  held = std::move(same);
+  ASSERT_TRUE(held.IsStarted());
+  held = std::move(moved);
+  EXPECT_FALSE(moved.IsStarted());
+  std::uint32_t code = 99;
+  ASSERT_TRUE(held.Wait(120000, code));
+  EXPECT_EQ(code, 0u);
+  std::uint32_t none = 99;
+  EXPECT_FALSE(moved.Wait(0, none));
+}
+
 }  // namespace
 }  // namespace platform

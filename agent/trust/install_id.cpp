@@ -2,28 +2,17 @@
 
 #include "platform/crypto.h"
 #include "platform/files.h"
+#include "platform/numbers.h"
 
 namespace {
 
 constexpr std::string_view kHeader = "kivo9-install-id 1\n";
 constexpr std::size_t kIdDigits = 32;
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 }  // namespace
 
 std::string FormatInstallId(const InstallId& id) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text(kHeader);
-  for (const std::uint8_t byte : id) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 15];
-  }
-  return text + "\n";
+  return std::string(kHeader) + platform::LowerHex(id.data(), id.size()) + "\n";
 }
 
 std::optional<InstallId> ParseInstallId(std::string_view text) {
@@ -32,12 +21,8 @@ std::optional<InstallId> ParseInstallId(std::string_view text) {
     return std::nullopt;
   }
   InstallId id{};
-  for (std::size_t i = 0; i < id.size(); ++i) {
-    const int high = HexValue(text[kHeader.size() + 2 * i]);
-    const int low = HexValue(text[kHeader.size() + 2 * i + 1]);
-    if (high < 0 || low < 0) return std::nullopt;
-    id[i] = static_cast<std::uint8_t>(high << 4 | low);
-  }
+  if (!platform::ParseLowerHex(text.substr(kHeader.size(), kIdDigits), id.data(), id.size()))
+    return std::nullopt;
   return id;
 }
 

@@ -18,11 +18,17 @@ namespace {
 
 constexpr std::uint32_t kPollIntervalMs = 10;
 
+// Lets go of a held child: the program runs on, and one that has ended already is reaped
+// here so that no zombie stays; reaping a later end is left to init once we end.
+void ReleaseChild(std::intptr_t handle, bool ended) {
+  if (handle == -1 || ended) return;
+  int status = 0;
+  waitpid(static_cast<pid_t>(handle), &status, WNOHANG);
+}
+
 }  // namespace
 
-ChildProcess::~ChildProcess() {
-  // The program runs on; reaping it later is left to init once we end.
-}
+ChildProcess::~ChildProcess() { ReleaseChild(handle_, ended_); }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : handle_(other.handle_), ended_(other.ended_) {
@@ -30,9 +36,12 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
 }
 
 ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
-  handle_ = other.handle_;
-  ended_ = other.ended_;
-  other.handle_ = -1;
+  if (this != &other) {
+    ReleaseChild(handle_, ended_);
+    handle_ = other.handle_;
+    ended_ = other.ended_;
+    other.handle_ = -1;
+  }
   return *this;
 }
 
