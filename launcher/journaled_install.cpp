@@ -33,7 +33,9 @@ bool Check(const platform::FileResult& result, std::string& why) {
   return result.ok() || Fail(why, result.Describe());
 }
 
-std::wstring JournalScratch(const InstallPlaces& places) { return JournalPath(places) + L".new"; }
+std::wstring JournalScratch(const InstallPlaces& places) {
+  return platform::ScratchPathOf(JournalPath(places));
+}
 std::wstring CopyScratch(const InstallPlaces& places) {
   return places.dataDir + tree::kCopyScratchName;
 }

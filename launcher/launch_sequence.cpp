@@ -23,8 +23,9 @@ bool IsControlOrBlank(wchar_t c) { return static_cast<std::uint32_t>(c) <= 32; }
 
 // The launcher has no output: what its last start did with a pending update, and why it
 // refused one, lies in a small file of the data directory for a person or a report to read.
-// Written beside and renamed in (a link there is replaced, never written through); the same
-// text as before is not written again, so a refusal that repeats at every start costs a read.
+// Replaced durably (platform::ReplaceFileDurably: a link there is replaced, never written
+// through); the same text as before is not written again, so a refusal that repeats at every
+// start costs a read, and a scratch file a kill left is removed then too.
 void WriteInstallReport(const std::wstring& dataDir, std::string text) {
   if (text.size() > kReportMaxBytes) {
     std::size_t cut = kReportMaxBytes;
@@ -33,10 +34,11 @@ void WriteInstallReport(const std::wstring& dataDir, std::string text) {
   }
   const std::wstring path = dataDir + tree::kReportName;
   std::string before;
-  if (platform::ReadWholeFile(path, kReportMaxBytes, before) && before == text) return;
-  const std::wstring scratch = path + L".new";
-  platform::RemoveFile(scratch);
-  if (platform::WriteFileFlushed(scratch, text, false)) platform::MovePath(scratch, path);
+  if (platform::ReadWholeFile(path, kReportMaxBytes, before) && before == text) {
+    platform::RemoveFile(platform::ScratchPathOf(path));
+    return;
+  }
+  platform::ReplaceFileDurably(path, text);
 }
 
 }  // namespace
@@ -44,10 +46,10 @@ void WriteInstallReport(const std::wstring& dataDir, std::string text) {
 LauncherPaths DeriveLauncherPaths(const std::wstring& ownExecutablePath) {
   LauncherPaths paths;
   paths.programDir = platform::ParentOf(ownExecutablePath);
-  paths.dataDir = paths.programDir + L"Kivo9Data" + platform::kSep;
-  paths.updateDir = paths.dataDir + L"update" + platform::kSep;
-  paths.browser = paths.dataDir + L"Kivo9.exe";
-  paths.postUpgradeCopy = paths.dataDir + L"Kivo9PostUpgrade.exe";
+  paths.dataDir = paths.programDir + tree::kDataDirName + platform::kSep;
+  paths.updateDir = paths.dataDir + tree::kUpdateDirName + platform::kSep;
+  paths.browser = paths.dataDir + tree::kBrowserName;
+  paths.postUpgradeCopy = paths.dataDir + tree::kPostUpgradeName;
   return paths;
 }
 

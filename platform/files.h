@@ -72,8 +72,13 @@ FileResult FlushDirectory(const std::wstring& directory);
 // end of the existing file instead (on POSIX a link there is refused). False on failure.
 FileResult WriteFileFlushed(const std::wstring& path, const std::string& bytes, bool append);
 
+// The scratch name a file of path is written under before it is renamed over path: path +
+// ".new". Every writer that replaces a file so uses it, and the installation's rule of reserved
+// names reserves these names with it.
+std::wstring ScratchPathOf(std::wstring_view path);
+
 // Replaces path with bytes so that a kill leaves the old file or the new one: written beside
-// it as path + ".new" (a link left there is removed, never written through), flushed, renamed
+// it as ScratchPathOf(path) (a link left there is removed, never written through), flushed, renamed
 // over it and the rename made durable. An empty directory in path's place is removed first,
 // as a file of its name would be replaced. False on failure (a directory with something in
 // it, say); path is then as it was.

@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "platform/numbers.h"
 #include "platform/text.h"
+#include "platform_native.h"
 #include "tree/install_names.h"
 
 namespace tree {
@@ -24,7 +25,9 @@ bool IsListablePath(const std::string& path) {
 
 }  // namespace
 
-std::wstring FileListPath() { return platform::NativePath(L"Resource\\files.lst"); }
+std::wstring FileListPath() {
+  return std::wstring(kResourceDirName) + platform::kSep + L"files.lst";
+}
 
 bool ParseFileList(const std::string& text, std::vector<ListedFile>& files, std::string& problem) {
   files.clear();

@@ -30,29 +30,51 @@ bool IsAcceptablePart(std::wstring_view part) {
   return true;
 }
 
-// The user's folder and every name the agent and the launcher work under, with the
-// scratch names they write beside them.
+// The user's folder and every name the agent and the launcher work under, with whether a
+// scratch file (replaced durably) or an aside tree is formed from it.
+struct WorkingName {
+  const wchar_t* name;
+  enum { kAlone, kWithScratch, kWithAside } formed;
+};
+constexpr WorkingName kWorkingNames[] = {
+    {kUserDirName, WorkingName::kAlone},
+    {kUpdateDirName, WorkingName::kWithAside},
+    {kStagingDirName, WorkingName::kAlone},
+    {kJournalName, WorkingName::kWithScratch},
+    {kBackupDirName, WorkingName::kAlone},
+    {kDiscardDirName, WorkingName::kAlone},
+    {kCopyScratchName, WorkingName::kAlone},
+    {kReportName, WorkingName::kWithScratch},
+    {kReleaseRecordName, WorkingName::kWithScratch},
+    {kInstallIdName, WorkingName::kWithScratch},
+    {kCheckDayName, WorkingName::kWithScratch},
+    {kKeptPackageName, WorkingName::kAlone},
+    {kKeptPackageRecordName, WorkingName::kWithScratch},
+    {kAgentLockName, WorkingName::kAlone},
+};
+
 bool IsReservedTopName(std::wstring_view part) {
-  static const std::wstring_view kReserved[] = {kUserDirName,           kUpdateDirName,
-                                                kStagingDirName,        L"update.old",
-                                                kJournalName,           L"install.journal.new",
-                                                kBackupDirName,         kDiscardDirName,
-                                                kCopyScratchName,       kReportName,
-                                                L"install.log.new",     kReleaseRecordName,
-                                                L"release.seen.new",    kInstallIdName,
-                                                L"install.id.new",      kCheckDayName,
-                                                L"check.day.new",       kKeptPackageName,
-                                                kKeptPackageRecordName, L"package.part.info.new",
-                                                kAgentLockName};
-  for (const std::wstring_view name : kReserved) {
-    if (SameIgnoringAsciiCase(part, name)) return true;
+  for (const WorkingName& working : kWorkingNames) {
+    if (SameIgnoringAsciiCase(part, working.name)) return true;
+    if (working.formed == WorkingName::kWithScratch &&
+        SameIgnoringAsciiCase(part, platform::ScratchPathOf(working.name))) {
+      return true;
+    }
+    if (working.formed == WorkingName::kWithAside &&
+        SameIgnoringAsciiCase(part, AsidePathOf(working.name))) {
+      return true;
+    }
   }
   return false;
 }
 
 }  // namespace
 
-std::wstring MarkerPath() { return platform::NativePath(L"Resource\\version.ini"); }
+std::wstring AsidePathOf(std::wstring_view path) { return std::wstring(path) + L".old"; }
+
+std::wstring MarkerPath() {
+  return std::wstring(kResourceDirName) + platform::kSep + kVersionFileName;
+}
 
 bool IsUpdatablePath(std::wstring_view relative) {
   std::size_t start = 0;

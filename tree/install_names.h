@@ -11,6 +11,11 @@
 
 namespace tree {
 
+// Below the program folder: the data directory, and in it the programs' own files.
+inline constexpr wchar_t kDataDirName[] = L"Kivo9Data";
+inline constexpr wchar_t kResourceDirName[] = L"Resource";
+inline constexpr wchar_t kVersionFileName[] = L"version.ini";  // in Resource/: the marker
+inline constexpr wchar_t kExtractorName[] = L"UnPack.exe";     // in Resource/
 inline constexpr wchar_t kBrowserName[] = L"Kivo9.exe";
 inline constexpr wchar_t kPostUpgradeName[] = L"Kivo9PostUpgrade.exe";
 inline constexpr wchar_t kUserDirName[] = L"User";
@@ -28,6 +33,10 @@ inline constexpr wchar_t kKeptPackageName[] = L"package.part";
 inline constexpr wchar_t kKeptPackageRecordName[] = L"package.part.info";
 inline constexpr wchar_t kAgentLockName[] = L"agent.lock";
 
+// Where a whole tree goes aside while its successor is renamed into its place ("update" gives
+// "update.old"); reserved with the names above.
+std::wstring AsidePathOf(std::wstring_view path);
+
 // The marker of an unpacked tree, relative, native separators.
 std::wstring MarkerPath();
 
@@ -35,8 +44,9 @@ std::wstring MarkerPath();
 // parts are split on both separators on every platform, so a name from the other platform
 // cannot hide a step up. False for an empty path or part, ".", "..", a part holding a
 // character the platform reserves in paths (the drive and stream colon on Windows) or a
-// control character, and for a first part that is the user's folder or one of the working
-// names above (compared without regard to ASCII case, as Windows compares them).
+// control character, and for a first part that is the user's folder, one of the working
+// names above, or the scratch (platform::ScratchPathOf) or aside name of one that has one
+// (compared without regard to ASCII case, as Windows compares them).
 bool IsUpdatablePath(std::wstring_view relative);
 
 // The first directory, then file, of listing that IsUpdatablePath refuses; nullopt when

@@ -44,7 +44,7 @@ std::string TreeProblem(const std::wstring& dir) {
 // and then away, so that the update directory is at every moment one whole tree or absent.
 bool RenameIntoPlace(const std::wstring& stagingDir, const std::wstring& updateDir) {
   const std::wstring update = platform::WithoutSeparator(updateDir);
-  const std::wstring aside = update + L".old";
+  const std::wstring aside = tree::AsidePathOf(update);
   if (platform::PathQuery(aside) && !tree::RemoveTree(platform::AsDirectory(aside))) return false;
   if (platform::PathQuery(update) && !platform::MovePath(update, aside)) return false;
   const std::wstring parent = platform::ParentOf(update);
