@@ -328,7 +328,7 @@ class PublishTool(unittest.TestCase):
                          r"FAULT d/1204/uzh.jpg: missing")
 
     def test_stats_counts_a_fleet_exactly_and_skips_what_is_no_record(self):
-        from kivopublish import stats
+        from kivopublish.fleet import stats
         def line(**fields):
             record = {"time": "2026-12-%02dT08:00:00+00:00" % fields.pop("day", 9),
                       "method": "GET", "status": 200}
@@ -376,7 +376,7 @@ class PublishTool(unittest.TestCase):
                          ["2026-12-08"]["machines"], {"1203": 40, "1204": 2})
 
     def test_invented_names_and_builds_leave_stats_and_report_bounded(self):
-        from kivopublish import stats
+        from kivopublish.fleet import stats
         log = os.path.join(self.release.root, "invented.log")
         invented = 50000
         with open(log, "w") as f:

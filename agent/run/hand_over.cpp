@@ -91,21 +91,28 @@ bool PendingHandOver::Start(const std::wstring& extractor, const std::wstring& p
   return PrepareStaging(stagingDir_) && extractor_.Start(extractor, parameters, L"");
 }
 
-UnpackedTree PendingHandOver::Complete(std::uint32_t timeoutMs,
-                                       const std::function<std::string()>& stillWanted) {
-  UnpackedTree tree = tree_;
-  if (!extractor_.IsStarted()) return tree;
+UnpackedTree PendingHandOver::Wait(std::uint32_t timeoutMs) {
+  if (!extractor_.IsStarted()) return tree_;
   std::uint32_t exitCode = 0;
   const bool ended = extractor_.Wait(timeoutMs, exitCode);
   if (!ended) extractor_.Kill();  // half a tree is worth nothing: it goes
   tree::RemoveTree(packageFolder_);
-  tree.why = !ended ? "the extractor did not end within " + std::to_string(timeoutMs / 1000) + " s"
-             : exitCode != 0 ? "the extractor ended with code " + std::to_string(exitCode)
-                             : TreeProblem(stagingDir_);
-  if (tree.why.empty() && stillWanted) tree.why = stillWanted();
-  if (tree.why.empty() && !RenameIntoPlace(stagingDir_, tree.dir)) {
-    tree.why = "the tree could not be renamed into place";
+  tree_.why = !ended ? "the extractor did not end within " + std::to_string(timeoutMs / 1000) + " s"
+              : exitCode != 0 ? "the extractor ended with code " + std::to_string(exitCode)
+                              : TreeProblem(stagingDir_);
+  if (!tree_.why.empty()) tree::RemoveTree(stagingDir_);
+  return tree_;
+}
+
+UnpackedTree PendingHandOver::Commit() {
+  if (tree_ && !RenameIntoPlace(stagingDir_, tree_.dir)) {
+    return Drop("the tree could not be renamed into place");
   }
-  if (!tree.why.empty()) tree::RemoveTree(stagingDir_);
-  return tree;
+  return tree_;
+}
+
+UnpackedTree PendingHandOver::Drop(std::string why) {
+  tree::RemoveTree(stagingDir_);
+  tree_.why = std::move(why);
+  return tree_;
 }

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "agent/base/layout.h"
@@ -49,23 +48,29 @@ class PendingHandOver {
 
   const std::wstring& StagingDir() const { return stagingDir_; }
 
-  // Empties the staging directory and starts the extractor hidden on it, for Complete to
-  // wait for. False when either fails; Complete then says so.
+  // Empties the staging directory and starts the extractor hidden on it, for Wait to wait
+  // for. False when either fails; Wait then says so.
   bool Start(const std::wstring& extractor, const std::wstring& parameters);
 
-  // Waits at most timeoutMs for the extractor, then hands its tree over: the update
-  // directory now holds the complete tree. Else the tree says why, with no update directory
-  // made from this package and the staging directory removed: nothing was started, the
-  // extractor did not end in time (it is stopped) or failed, or the tree is no unpacked
-  // package (TreeProblem in hand_over.cpp), or stillWanted, asked last, names why the tree
-  // is not to be handed over after all. An update directory an earlier run left is replaced
-  // only by a complete, wanted tree. Either way the package folder is removed.
-  UnpackedTree Complete(std::uint32_t timeoutMs,
-                        const std::function<std::string()>& stillWanted = {});
+  // Waits at most timeoutMs for the extractor and checks the tree it left. Returns the tree
+  // with the places it will have once committed, or why there is none: nothing was started,
+  // the extractor did not end in time (it is stopped) or failed, or the tree is no unpacked
+  // package (TreeProblem in hand_over.cpp); the staging directory is then removed. Either
+  // way the package folder is removed. Nothing is handed over yet.
+  UnpackedTree Wait(std::uint32_t timeoutMs);
+
+  // Hands over the tree Wait accepted: the update directory now holds it whole (one an
+  // earlier run left is replaced). Else the tree says why (the rename failed, or Wait
+  // accepted none) and the staging directory is removed.
+  UnpackedTree Commit();
+
+  // Drops the tree Wait accepted, for why: the staging directory is removed and an update
+  // directory an earlier run left stays as it was. Returns the tree with why.
+  UnpackedTree Drop(std::string why);
 
  private:
   platform::ChildProcess extractor_;
   std::wstring packageFolder_;
   std::wstring stagingDir_;
-  UnpackedTree tree_;
+  UnpackedTree tree_;  // what Wait found: why it is none, or the tree to commit
 };

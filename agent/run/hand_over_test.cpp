@@ -95,9 +95,8 @@ TEST_F(HandOverTest, OnlyAWholeCheckedTreeReplacesTheUpdateDirectory) {
     if (c.extractorFails) CreateDirectoryChain(record + kSep);
     ASSERT_TRUE(handOver.Start(extractor_, L"x"));
     c.layOut(handOver.StagingDir());
-    std::function<std::string()> stillWanted;
-    if (!c.unwanted.empty()) stillWanted = [&c] { return c.unwanted; };
-    const UnpackedTree tree = handOver.Complete(30000, stillWanted);
+    UnpackedTree tree = handOver.Wait(30000);
+    if (tree) tree = c.unwanted.empty() ? handOver.Commit() : handOver.Drop(c.unwanted);
     EXPECT_EQ(tree.why, c.why);
     EXPECT_EQ(bool(tree), c.why.empty());
     EXPECT_EQ(platform::ReadWholeFile(tree.dir + L"Kivo9.exe"), c.why.empty() ? "exe" : "pending");
@@ -105,7 +104,7 @@ TEST_F(HandOverTest, OnlyAWholeCheckedTreeReplacesTheUpdateDirectory) {
     EXPECT_FALSE(PathExists(packageFolder)) << "the package goes either way";
   }
   PendingHandOver never(dir_.path() + L"package" + kSep, layout_);
-  EXPECT_EQ(never.Complete(0).why, "no extractor was started");
+  EXPECT_EQ(never.Wait(0).why, "no extractor was started");
 }
 
 }  // namespace

@@ -51,7 +51,11 @@ void StartPostUpgradeProgram(const UnpackedTree& tree) {
 void AwaitUnpackedTree(const RunInputs& run, PendingHandOver& handOver,
                        const std::function<std::string()>& stillWanted) {
   PrintMessage(run, kUnpacking);
-  const UnpackedTree tree = handOver.Complete(kExtractorWaitMs, stillWanted);
+  UnpackedTree tree = handOver.Wait(kExtractorWaitMs);
+  if (tree) {
+    const std::string unwanted = stillWanted ? stillWanted() : "";
+    tree = unwanted.empty() ? handOver.Commit() : handOver.Drop(unwanted);
+  }
   const bool handedOver = tree && PathExists(tree.markerPath);
   if (handedOver) {
     if (run.consoleMode) CombineFilterLists(run.layout.UserDir(), tree);

@@ -142,7 +142,7 @@ TEST_F(DownloadAndUnpackTest, FirstNameThatYieldsAPackageEndsTheSearch) {
   EXPECT_EQ(platform::ReadWholeFile(package_), "package for zh");
   EXPECT_EQ(platform::ReadWholeFile(tempFile), "");
   ASSERT_NE(step_.handOver, nullptr);
-  const UnpackedTree tree = step_.handOver->Complete(30000);
+  const UnpackedTree tree = step_.handOver->Wait(30000);
   EXPECT_FALSE(tree) << "the recorder unpacks nothing";
   EXPECT_EQ(tree.why,
             "the tree has no " + platform::ToUtf8(platform::NativePath(L"Resource\\version.ini")));

@@ -124,12 +124,13 @@ def _parser():
 
 def _run(args):
     if args.command == "stats":
-        from . import stats
+        from .fleet import stats
         counts = stats.read_log(args.log, args.since)
         sys.stdout.write(stats.as_json(counts) if args.json else stats.report(counts))
         return 0
     if args.command == "report":
-        from . import release_events, report, stats
+        from . import release_events
+        from .fleet import report, stats
         page = report.render(stats.read_log(args.log, args.since),
                              events=release_events.read(args.tree))
         with open(args.out, "w", encoding="utf-8") as f:

@@ -16,7 +16,7 @@ import datetime
 import json
 import re
 
-from .errors import PublishError
+from ..errors import PublishError
 
 MAX_LINE = 64 * 1024  # nginx's own lines are a few hundred bytes
 MAX_NUMBER = 2**31 - 1  # builds, versions and use counters are signed 32-bit numbers
