@@ -892,7 +892,7 @@ class PublishTool(unittest.TestCase):
         self.assertGreater(len(rows), 15)
 
     def test_names_as_the_table_shared_with_the_extractor_says(self):
-        table = os.path.join(rf.REPO, "tools", "extractor", "windows_names.txt")
+        table = os.path.join(rf.REPO, "extractor", "windows_names.txt")
         with open(table, encoding="utf-8") as f:
             rows = [line.rstrip("\n").split("\t") for line in f if not line.startswith("#")]
 
