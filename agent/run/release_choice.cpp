@@ -1,6 +1,6 @@
 #include "agent/run/release_choice.h"
 
-#include "agent/run/version_check.h"
+#include "agent/run/version_value.h"
 #include "platform/text.h"
 
 namespace {

@@ -1,9 +1,10 @@
 // The reading of version texts: markers, trimming and the atol-like number.
+#include "agent/run/version_value.h"
+
 #include <algorithm>
 #include <cwctype>
 #include <limits>
 
-#include "agent/run/version_check.h"
 #include "platform/text.h"
 
 namespace {

@@ -1,8 +1,8 @@
+#include "agent/run/version_value.h"
+
 #include <gtest/gtest.h>
 
 #include <limits>
-
-#include "agent/run/version_check.h"
 
 namespace {
 
