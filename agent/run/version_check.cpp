@@ -9,27 +9,21 @@
 #include "agent/trust/page_trust.h"
 #include "agent/trust/release_record.h"
 #include "build_config.h"
-#include "platform/console.h"
 #include "platform/crypto.h"
 #include "platform/text.h"
 
 namespace {
 
-// Whether the page of fields is no older than the installation's record says it has
-// believed; if so, it is recorded. A record that cannot be written leaves the old one: the
-// page still counts, only its seq is not remembered.
-bool Remember(const std::wstring& recordPath, const SignedFields& fields, std::uint64_t floor,
-              std::string& why) {
-  ReleaseRecord record = ReadReleaseRecord(recordPath);
+// Records the page of fields in the installation's record when it is newer than what the
+// record holds. A record that cannot be written keeps the old one: the page still counts, only
+// its seq is not remembered.
+void Remember(const std::wstring& recordPath, ReleaseRecord record, const SignedFields& fields) {
   const SeenPage page{fields.sequence, fields.signedBytesSha256};
-  why = ReplayProblem(record, fields.channel, page, floor);
-  if (!why.empty()) return false;
   const auto seen = record.find(fields.channel);
   if (seen == record.end() || seen->second.seq < page.seq) {
     record[fields.channel] = page;
     WriteReleaseRecord(recordPath, record);
   }
-  return true;
 }
 
 // The release this installation takes from the believed page: staged, halted or the one
@@ -38,7 +32,6 @@ void Choose(VersionCheck& check, const std::wstring& installedVersion, bool pers
             const std::wstring& installIdPath, const std::wstring& url,
             const RefusalReport& refused) {
   auto installId = [&installIdPath]() -> std::optional<InstallId> {
-    if (installIdPath.empty()) return std::nullopt;
     return KeptInstallId(installIdPath);
   };
   ReleaseChoice choice =
@@ -50,7 +43,67 @@ void Choose(VersionCheck& check, const std::wstring& installedVersion, bool pers
                      : VersionCheckResult::UpToDate;
 }
 
+// What the servers answer: the version of the first page that holds one, with its fields
+// (with keys) and the URL it came from.
+struct Answer {
+  std::wstring version;
+  std::optional<SignedFields> fields;
+  std::wstring url;
+};
+
+// Reads the primary page, then the fallback one when the primary yields no version. A page
+// refused by the client, by its judgement or, with a record, as older than what the
+// installation believed, is reported and counts as one without a version.
+Answer AskServers(PageSource& pages, bool testPages, const ReleaseKeys& keys, std::int64_t now,
+                  const std::wstring& query, const ReleaseRecord* record,
+                  const RefusalReport& refused) {
+  for (const bool fallbackServer : {false, true}) {
+    const std::wstring url = VersionPageUrl(fallbackServer, testPages);
+    const FetchedPage page = pages.Fetch(url + query);
+    if (!page.refusal.empty()) Report(refused, url, page.refusal);
+    PageJudgement judged = JudgePage(page, testPages, keys, now);
+    if (judged.why.empty() && judged.fields && record) {
+      judged.why =
+          ReplayProblem(*record, judged.fields->channel,
+                        {judged.fields->sequence, judged.fields->signedBytesSha256}, keys.seqFloor);
+    }
+    if (!judged.why.empty()) {
+      Report(refused, url, judged.why);
+      continue;
+    }
+    if (!judged.version.empty()) return {judged.version, std::move(judged.fields), url};
+  }
+  return {};
+}
+
 }  // namespace
+
+FetchedPage ServerPages::Fetch(const std::wstring& url) {
+  TextSink sink;
+  FetchedPage page;
+  page.whole = downloader_.Fetch(url, sink, TransferLimits::Page()) != 0;
+  page.refusal = downloader_.Refusal();
+  page.bytes = sink.Bytes();
+  page.text = sink.Text();
+  return page;
+}
+
+PageJudgement JudgePage(const FetchedPage& page, bool testPage, const ReleaseKeys& keys,
+                        std::int64_t now) {
+  PageJudgement judged;
+  judged.version = PageVersion(page.text);
+  if (!keys.RequireSignatures() || judged.version.empty()) return judged;
+  // A page cut short is no page; the client has said why when it cut it itself.
+  if (!page.whole) {
+    if (page.refusal.empty()) judged.why = "the page did not arrive whole";
+    judged.version.clear();
+    return judged;
+  }
+  judged.fields = TrustedPageFields(page.bytes, {testPage ? "testver" : "ver", judged.version, now},
+                                    keys, judged.why);
+  if (!judged.fields) judged.version.clear();
+  return judged;
+}
 
 std::wstring VersionPageUrl(bool fallbackServer, bool testPages) {
   if (fallbackServer) {
@@ -62,74 +115,48 @@ std::wstring VersionPageUrl(bool fallbackServer, bool testPages) {
 }
 
 VersionCheck CheckVersion(const RunInputs& run) {
+  ServerPages pages;
+  return CheckVersion(run, pages);
+}
+
+VersionCheck CheckVersion(const RunInputs& run, PageSource& pages) {
   const std::wstring installed = run.layout.GetInstalledVersion();
+  const bool signedOnly = run.keys.RequireSignatures();
   std::wstring query;
-  if (run.keys.RequireSignatures()) {
+  ReleaseRecord record;
+  // The crypto library sets itself up while the page travels; joined when this returns.
+  std::future<void> cryptoReady;
+  if (signedOnly) {
     query = L"?b=" + std::to_wstring(VersionValue(installed)) + L"&d=" +
             (FirstCheckToday(run.layout.GetCheckDayPath(), run.now) ? L"1" : L"0");
+    record = ReadReleaseRecord(run.layout.GetReleaseRecordPath());
+    cryptoReady = std::async(std::launch::async, platform::PrepareCrypto);
   }
-  VersionCheck check = CheckVersionTrusting(installed, run.consoleMode, run.keys, run.now,
-                                            run.layout.GetReleaseRecordPath(), run.refused,
-                                            run.layout.GetInstallIdPath(), query);
+  Answer answer = AskServers(pages, run.consoleMode, run.keys, run.now, query,
+                             signedOnly ? &record : nullptr, run.refused);
+  VersionCheck check;
+  check.result = CompareVersions(installed, answer.version);
+  if (answer.fields) {
+    Remember(run.layout.GetReleaseRecordPath(), record, *answer.fields);
+    check.release = std::move(answer.fields);
+    Choose(check, installed, run.consoleMode, run.layout.GetInstallIdPath(), answer.url,
+           run.refused);
+  }
   // An agent without keys gets the normal release's package whichever page it read, so a
   // person's check that the test page sends to a newer build asks the normal page whether
   // that package is newer than the installed build: otherwise it would download and hand
   // over the build it has at every run. A normal page that says nothing changes nothing.
-  if (!run.keys.RequireSignatures() && run.consoleMode &&
-      check.result == VersionCheckResult::UpdateAvailable &&
-      CheckVersionOf(installed, false) == VersionCheckResult::UpToDate) {
+  if (!signedOnly && run.consoleMode && check.result == VersionCheckResult::UpdateAvailable &&
+      CompareVersions(installed,
+                      AskServers(pages, false, run.keys, run.now, L"", nullptr, {}).version) ==
+          VersionCheckResult::UpToDate) {
     check.result = VersionCheckResult::UpToDate;
   }
   return check;
 }
 
 VersionCheckResult CheckVersionOf(const std::wstring& installedVersion, bool testPages) {
-  return CheckVersionTrusting(installedVersion, testPages, ReleaseKeys{}, 0).result;
-}
-
-VersionCheck CheckVersionTrusting(const std::wstring& installedVersion, bool testPages,
-                                  const ReleaseKeys& keys, std::int64_t now,
-                                  const std::wstring& recordPath, const RefusalReport& refused,
-                                  const std::wstring& installIdPath,
-                                  const std::wstring& pageQuery) {
-  VersionCheck check;
-  // The crypto library sets itself up while the page travels; joined when this returns.
-  std::future<void> cryptoReady;
-  if (keys.RequireSignatures())
-    cryptoReady = std::async(std::launch::async, platform::PrepareCrypto);
-  // One downloader serves both pages.
-  CHttpDownloader downloader;
-  std::wstring trustedUrl;
-  auto versionOf = [&](bool fallbackServer) {
-    const std::wstring url = VersionPageUrl(fallbackServer, testPages);
-    TextSink page;
-    const bool whole = downloader.Fetch(url + pageQuery, page, TransferLimits::Page()) != 0;
-    if (!downloader.Refusal().empty()) Report(refused, url, downloader.Refusal());
-    std::wstring version = PageVersion(page.Text());
-    if (!keys.RequireSignatures() || version.empty()) return version;
-    // A page cut short is no page; the client has said why when it cut it itself.
-    if (!whole) {
-      if (downloader.Refusal().empty()) Report(refused, url, "the page did not arrive whole");
-      return std::wstring();
-    }
-    std::string why;
-    auto fields =
-        TrustedPageFields(page.Bytes(), {testPages ? "testver" : "ver", version, now}, keys, why);
-    if (!fields) {
-      Report(refused, url, why);
-      return std::wstring();
-    }
-    if (!recordPath.empty() && !Remember(recordPath, *fields, keys.seqFloor, why)) {
-      Report(refused, url, why);
-      return std::wstring();
-    }
-    check.release = std::move(fields);
-    trustedUrl = url;
-    return version;
-  };
-  std::wstring serverVersion = versionOf(false);
-  if (serverVersion.empty()) serverVersion = versionOf(true);
-  check.result = CompareVersions(installedVersion, serverVersion);
-  if (check.release) Choose(check, installedVersion, testPages, installIdPath, trustedUrl, refused);
-  return check;
+  ServerPages pages;
+  return CompareVersions(installedVersion,
+                         AskServers(pages, testPages, ReleaseKeys{}, 0, L"", nullptr, {}).version);
 }

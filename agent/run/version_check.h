@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "agent/base/layout.h"
+#include "agent/http/http_downloader.h"
 #include "agent/run/run_inputs.h"
 #include "agent/run/version_value.h"
 #include "agent/trust/release_keys.h"
@@ -30,20 +31,47 @@ struct VersionCheck {
 // newer build but the normal page does not.
 VersionCheck CheckVersion(const RunInputs& run);
 
-// CheckVersion for a given installed version text, keys and time (seconds since the epoch);
-// refused pages go to refused. With keys, a page older than what the release record at
-// recordPath holds is refused too (ReplayProblem), and a page believed is recorded there
-// before this returns; "" keeps no record. Then the release taken is the one ChooseRelease
-// gives (testPages is a person's check, which is not staged), with the install id kept at
-// installIdPath ("" for none: outside every stage); a halted release newer than the
-// installed one is reported, and offers nothing. pageQuery follows each page's URL (what a
-// signed agent tells the server: "?b=<installed build>&d=<1 on its first check of the day>").
-VersionCheck CheckVersionTrusting(const std::wstring& installedVersion, bool testPages,
-                                  const ReleaseKeys& keys, std::int64_t now,
-                                  const std::wstring& recordPath = L"",
-                                  const RefusalReport& refused = {},
-                                  const std::wstring& installIdPath = L"",
-                                  const std::wstring& pageQuery = L"");
+// A version page as it arrived: its bytes and text (system code page), whether it arrived
+// whole, and why the client refused it ("" when it did not).
+struct FetchedPage {
+  std::string bytes;
+  std::wstring text;
+  bool whole = false;
+  std::string refusal;
+};
+
+// Where a version check reads its pages: the vendor's servers (ServerPages), or a test's own.
+class PageSource {
+ public:
+  virtual ~PageSource() = default;
+  virtual FetchedPage Fetch(const std::wstring& url) = 0;
+};
+
+// The vendor's servers, through one download client for every page of a check.
+class ServerPages : public PageSource {
+ public:
+  FetchedPage Fetch(const std::wstring& url) override;
+
+ private:
+  CHttpDownloader downloader_;
+};
+
+// What a page says, judged on its own: its version ("" for none, or a refused page) and,
+// with keys, its verified fields, or why it is refused. Pure: reads and writes nothing.
+struct PageJudgement {
+  std::wstring version;
+  std::optional<SignedFields> fields;
+  std::string why;  // "" unless refused
+};
+PageJudgement JudgePage(const FetchedPage& page, bool testPage, const ReleaseKeys& keys,
+                        std::int64_t now);
+
+// CheckVersion with the run's inputs, its pages read from pages. A page believed is recorded
+// in the installation's release record after it is judged (a record that cannot be written
+// keeps the old one), and the release taken is the one ChooseRelease gives (a console run is
+// a person's check, which is not staged), with the install id made at first need; a halted
+// release newer than the installed one is reported, and offers nothing.
+VersionCheck CheckVersion(const RunInputs& run, PageSource& pages);
 
 // CheckVersion for a given installed version text, trusting any page.
 VersionCheckResult CheckVersionOf(const std::wstring& installedVersion, bool testPages);

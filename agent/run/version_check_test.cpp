@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <vector>
+
 #include "build_config.h"
+#include "platform/test_support.h"
 #include "tests/server/loopback_server.h"
 
 namespace {
@@ -96,6 +100,50 @@ TEST_F(VersionCheckTest, ConsoleModeReadsTestPagesSilentModeNormalPages) {
                 kPrimaryTestUrl, kFallbackTestUrl,
                 LoopbackServer::Url(buildconfig::kVersionHost, "/kivover/ver.htm"),
                 LoopbackServer::Url(buildconfig::kVersionFallbackHost, "/d/ver.htm")}));
+}
+
+// Pages the test serves itself, through the seam the version check reads by.
+class ScriptedPages : public PageSource {
+ public:
+  std::map<std::wstring, std::string> pages;  // URL: body; any other URL has no page
+  std::vector<std::wstring> asked;
+
+  FetchedPage Fetch(const std::wstring& url) override {
+    asked.push_back(url);
+    const auto page = pages.find(url);
+    if (page == pages.end()) return {};
+    return {page->second, platform::FromUtf8(page->second), true, ""};
+  }
+};
+
+// A person's check without keys gets the normal release's package whichever page it read:
+// the test page alone never sends it to fetch the build it has.
+TEST(VersionCheckSeam, AConsoleRunWithoutKeysFetchesOnlyWhatTheNormalPageOffers) {
+  platform::ScopedTempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  ASSERT_TRUE(platform::MakeDirectory(dir.path() + L"Resource"));
+  ASSERT_TRUE(platform::WriteWholeFile(dir.path() + platform::NativePath(L"Resource/version.ini"),
+                                       "[Version]\nupdate=1204\n"));
+  RunInputs run{AgentLayout(dir.path()), /*consoleMode=*/true, {}, 0, {}};
+  const std::wstring test = VersionPageUrl(false, true), normal = VersionPageUrl(false, false);
+  const std::wstring normalFallback = VersionPageUrl(true, false);
+  struct Case {
+    const char* normalPage;  // nullptr: none on either server
+    VersionCheckResult expected;
+    std::vector<std::wstring> asked;
+  };
+  const Case cases[] = {
+      {"Kivo9Version:1204:Kivo9VersionEnd", VersionCheckResult::UpToDate, {test, normal}},
+      {"Kivo9Version:1205:Kivo9VersionEnd", VersionCheckResult::UpdateAvailable, {test, normal}},
+      {nullptr, VersionCheckResult::UpdateAvailable, {test, normal, normalFallback}},
+  };
+  for (const Case& c : cases) {
+    ScriptedPages pages;
+    pages.pages[test] = "Kivo9Version:1205:Kivo9VersionEnd";
+    if (c.normalPage) pages.pages[normal] = c.normalPage;
+    EXPECT_EQ(CheckVersion(run, pages).result, c.expected) << (c.normalPage ? c.normalPage : "-");
+    EXPECT_EQ(pages.asked, c.asked);
+  }
 }
 
 }  // namespace
