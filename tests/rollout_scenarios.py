@@ -224,11 +224,13 @@ class KeyRotation(SignedFleet, unittest.TestCase):
         self.assertEqual(self.takes(old), "1204")
         # 1. Record the next key, which every agent already carries in slot 2.
         self.publish_tool("rotate", "--key-slot", "2", "--pubkey", key("slot2", public=True))
+        self.assertEqual(self.takes(old), "1204")
         # 2. Every page signed with it: the old key signs nothing served any more.
         self.publish_tool("resign", "--key-slot", "2", "--key", key("slot2"))
         self.assertEqual((self.takes(old), self.takes(rotated)), ("1204", "1204"))
         # 3. The following key in slot 1, where the old one was: the old key signs nothing.
         self.publish_tool("rotate", "--key-slot", "1", "--pubkey", key("following", public=True))
+        self.assertEqual((self.takes(old), self.takes(rotated)), ("1204", "1204"))
         for command in (["resign"], ["promote"]):
             refused = self.publish_tool(*command, "--key", key("slot1"), check=False)
             self.assertEqual(refused.returncode, 1, refused.stderr)
