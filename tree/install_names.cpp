@@ -1,5 +1,7 @@
 #include "tree/install_names.h"
 
+#include <vector>
+
 #include "platform/files.h"
 #include "platform/text.h"
 #include "platform_native.h"
@@ -53,17 +55,25 @@ constexpr WorkingName kWorkingNames[] = {
     {kAgentLockName, WorkingName::kAlone},
 };
 
+// Every reserved name, formed once: the rule is asked for each path of a file list.
+const std::vector<std::wstring>& ReservedTopNames() {
+  static const std::vector<std::wstring> names = [] {
+    std::vector<std::wstring> all;
+    for (const WorkingName& working : kWorkingNames) {
+      all.emplace_back(working.name);
+      if (working.formed == WorkingName::kWithScratch) {
+        all.push_back(platform::ScratchPathOf(working.name));
+      }
+      if (working.formed == WorkingName::kWithAside) all.push_back(AsidePathOf(working.name));
+    }
+    return all;
+  }();
+  return names;
+}
+
 bool IsReservedTopName(std::wstring_view part) {
-  for (const WorkingName& working : kWorkingNames) {
-    if (SameIgnoringAsciiCase(part, working.name)) return true;
-    if (working.formed == WorkingName::kWithScratch &&
-        SameIgnoringAsciiCase(part, platform::ScratchPathOf(working.name))) {
-      return true;
-    }
-    if (working.formed == WorkingName::kWithAside &&
-        SameIgnoringAsciiCase(part, AsidePathOf(working.name))) {
-      return true;
-    }
+  for (const std::wstring& name : ReservedTopNames()) {
+    if (SameIgnoringAsciiCase(part, name)) return true;
   }
   return false;
 }

@@ -58,14 +58,15 @@ def load_private(path):
         mode = os.stat(path).st_mode
     except OSError as e:
         raise PublishError("cannot read key %s: %s" % (path, e.strerror)) from None
-    if b"-----BEGIN PUBLIC KEY-----" in _read_bounded(path):
+    data = _read_bounded(path)
+    if b"-----BEGIN PUBLIC KEY-----" in data:
         raise PublishError("%s is a public key: --key takes the private release key (keygen "
                            "wrote it beside, without .pub), which stays where you publish"
                            % path)
     if mode & 0o077:
         raise PublishError("%s may be read or written by others (mode %03o): a release key "
                            "must be its owner's alone; chmod 600 %s" % (path, mode & 0o777, path))
-    key = _load(path, lambda data: serialization.load_pem_private_key(data, password=None))
+    key = _parse(path, data, lambda data: serialization.load_pem_private_key(data, password=None))
     if not isinstance(key, ec.EllipticCurvePrivateKey) or key.curve.name != "secp256r1":
         raise PublishError("%s is not a P-256 private key" % path)
     return key
@@ -96,7 +97,10 @@ def _read_bounded(path):
 
 
 def _load(path, parse):
-    data = _read_bounded(path)
+    return _parse(path, _read_bounded(path), parse)
+
+
+def _parse(path, data, parse):
     try:
         return parse(data)
     except (ValueError, TypeError) as e:
