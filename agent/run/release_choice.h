@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "agent/trust/install_id.h"
+#include "agent/identity/install_id.h"
 #include "agent/trust/signed_block.h"
 
 struct ReleaseChoice {

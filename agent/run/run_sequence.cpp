@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "agent/identity/kept_package.h"
+#include "agent/package/kept_package.h"
 #include "agent/run/combine_filter_lists.h"
 #include "agent/run/messages.h"
 #include "agent/run/upgrade_session.h"

@@ -2,6 +2,7 @@
 
 #include <cwctype>
 
+#include "agent/package/package_fetch.h"
 #include "agent/run/hand_over.h"
 #include "agent/run/terminal_progress.h"
 #include "platform/console.h"
@@ -53,45 +54,30 @@ PackageStep UpgradeSession::DownloadAndUnpackFor(const PackageNames& names,
   // Checked before any request: a package that cannot be handed over is not worth fetching.
   const auto parameters = ExtractorParameters(packagePath, handOver->StagingDir());
   if (!parameters) return {nullptr, "a path holds a double quote"};
-  const auto progress = run_.consoleMode ? MakeTerminalProgress() : nullptr;
-  // A signed release is asked for by its number, so that no other build's package comes,
-  // whatever the servers serve under the name itself.
-  const std::wstring releaseNumber =
-      release != nullptr ? platform::FromUtf8(release->version) : L"";
-  if (release != nullptr && !IsReleaseNumber(releaseNumber)) {
-    return {nullptr, "the signed version is no release number"};
-  }
+  const auto plan = PlanPackages(MakePackageRequest(layout, L""), names, release);
+  if (!plan) return {nullptr, plan.why()};
   // A signed package is immutable under its number: what a cut left of it goes on. Bytes of
   // any other file (an earlier release's) are of no more use.
   KeptPackage kept(layout.GetKeptPackagePath(), layout.GetKeptPackageRecordPath());
-  if (release != nullptr) {
-    std::vector<std::wstring> wanted;
-    for (const std::wstring& name : names) wanted.push_back(DownloadServerUrl(name, releaseNumber));
-    kept.KeepOnlyFor(wanted);
-  }
-  for (const std::wstring& name : names) {
-    std::optional<ExpectedFile> expected;
-    if (release != nullptr) {
-      const SignedPackage* package = release->Package(name);
-      if (package == nullptr) {
-        const std::wstring which =
-            name.empty() ? L"the generic package" : L"package \"" + name + L"\"";
-        Report(run_.refused, which, "the signed release has none");
-        continue;
-      }
-      expected = ExpectedFile{package->size, package->sha256};
+  if (plan->Signed()) kept.KeepOnlyFor(FileUrlsOf(*plan));
+  const auto progress = run_.consoleMode ? MakeTerminalProgress() : nullptr;
+  const FetchPlace place{packagePath, plan->Signed() ? &kept : nullptr, progress.get(),
+                         run_.refused};
+  for (const PlannedPackage& package : plan->packages) {
+    if (!package.offered) {
+      const std::wstring which =
+          package.name.empty() ? L"the generic package" : L"package \"" + package.name + L"\"";
+      Report(run_.refused, which, package.offered.why());
+      continue;
     }
-    const PackageTerms terms{expected ? &*expected : nullptr, progress.get(), run_.refused,
-                             release != nullptr ? releaseNumber : L"",
-                             release != nullptr ? &kept : nullptr};
-    if (DownloadPackage(name, packagePath, terms) != 0) {
+    if (FetchPackage(package, place)) {
       // A start that fails shows in the hand-over, which then finds no extractor to wait for.
       handOver->Start(layout.GetExtractorPath(), *parameters);
       return {std::move(handOver), ""};
     }
     // A package cut short is there to be had: its bytes stay kept and the next run asks for
     // the rest. Another name's download would replace them.
-    if (expected && kept.ResumeFor(DownloadServerUrl(name, releaseNumber), *expected)) {
+    if (package.expected && kept.ResumeFor(package.FileUrl(), *package.expected)) {
       return {nullptr, "the package was cut short; the next run goes on with it"};
     }
   }

@@ -9,13 +9,10 @@
 #include <string>
 
 #include "agent/base/layout.h"
-#include "agent/identity/package_request.h"
+#include "agent/package/package_plan.h"
 #include "agent/run/hand_over.h"
 #include "agent/run/run_inputs.h"
 #include "agent/trust/signed_block.h"
-
-// The package names in the order they are tried: language and country, language, generic.
-using PackageNames = std::array<std::wstring, 3>;
 
 // What the package step made: the extractor on the downloaded package and the places it
 // writes, to be waited for (PendingHandOver::Complete); or why there is none.
@@ -49,17 +46,17 @@ class UpgradeSession {
   PackageStep DownloadAndUnpackFor(const PackageNames& names,
                                    const SignedFields* release = nullptr);
 
-  // Fetches the package of name into targetPath on the terms given, with the request of
+  // Fetches what the servers serve under name into targetPath, with the request of
   // MakePackageRequest. Returns 1 when a package was stored, else 0.
-  int DownloadPackage(const std::wstring& name, const std::wstring& targetPath,
-                      const PackageTerms& terms = {});
+  int DownloadPackage(const std::wstring& name, const std::wstring& targetPath);
 
  private:
   RunInputs run_;
 };
 
 // The request for name with the machine's identifier (GetHardwareId) and the "UsedTimes"
-// of section "Settings" in the layout's user settings (0 when missing), both read afresh.
+// of section "Settings" in the layout's user settings (0 when missing), both read afresh,
+// and the installed build as fromBuild.
 PackageRequest MakePackageRequest(const AgentLayout& layout, const std::wstring& name);
 
 // The user default language's ISO 639 name followed by its ISO 3166 country name, in lower

@@ -10,7 +10,7 @@
 
 #include "agent/base/layout.h"
 #include "agent/identity/hardware_id.h"
-#include "agent/identity/package_request.h"
+#include "agent/package/package_request.h"
 #include "build_config.h"
 #include "platform/command_line.h"
 #include "platform/files.h"

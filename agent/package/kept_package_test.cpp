@@ -1,13 +1,13 @@
 // A signed package's download going on over runs, against the scripted loopback server of the
 // ctest entry version_and_package (run alone, the server tests skip).
-#include "agent/identity/kept_package.h"
+#include "agent/package/kept_package.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "agent/identity/package_request.h"
+#include "agent/package/package_fetch.h"
 #include "build_config.h"
 #include "platform/files.h"
 #include "platform/test_support.h"
@@ -143,8 +143,12 @@ class KeptPackageTest : public LoopbackServerTest {
     const RefusalReport report = [this](const std::wstring&, const std::string& why) {
       refusals_.push_back(why);
     };
-    PackageTerms terms{&expected, nullptr, report, L"7", &kept};
-    const bool stored = DownloadPackageFor({L"en", L"", 0, L"7", L""}, Target(), terms);
+    const PlannedPackage package{
+        L"en",
+        {StatisticsRequestUrl({L"en", L"", 0, L"7", L""}), DownloadServerUrl(L"en", L"7")},
+        expected,
+        {}};
+    const bool stored = FetchPackage(package, {Target(), &kept, nullptr, report}).ok();
     asked.clear();
     for (const auto& request : server_.Requests()) {
       if (request.line.find(kFilePath) == std::string::npos) continue;

@@ -1,9 +1,8 @@
-#include "agent/identity/kept_package.h"
+#include "agent/package/kept_package.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "agent/http/block_file_sink.h"
 #include "agent/http/response_head.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
@@ -25,43 +24,6 @@ std::optional<std::vector<std::string>> LinesOf(const std::string& text) {
   }
   return lines;
 }
-
-// The file sink of the kept bytes: a body from the start replaces them and is recorded as
-// theirs before its first byte is written, so that a kill leaves bytes and record in step.
-class KeptBytesSink : public BodySink {
- public:
-  KeptBytesSink(KeptPackage& kept, const std::wstring& identity, const ExpectedFile& expected)
-      : kept_(kept), identity_(identity), expected_(expected), file_(kept.BytesPath()) {}
-
-  // Whether the last body went on from kept bytes.
-  bool Continued() const { return continued_; }
-  // Whether the bytes file could not be opened.
-  bool Unwritable() const { return unwritable_; }
-
-  bool Open(const BodyStart& start) override {
-    continued_ = start.offset > 0;
-    if (start.offset == 0) kept_.Forget();  // the old record must not vouch for new bytes
-    if (!file_.Open(start)) {
-      unwritable_ = true;
-      return false;
-    }
-    if (start.offset == 0) kept_.Remember(identity_, expected_, start.entityTag);
-    return true;
-  }
-  bool Take(const char* data, std::size_t size) override {
-    return file_.Take(data, size) || Refuse(file_.Refusal());
-  }
-  bool Close() override { return file_.Close() || Refuse(file_.Refusal()); }
-  void Abandon() override { file_.Abandon(); }
-
- private:
-  KeptPackage& kept_;
-  const std::wstring& identity_;
-  const ExpectedFile& expected_;
-  BlockFileSink file_;
-  bool continued_ = false;
-  bool unwritable_ = false;
-};
 
 }  // namespace
 
@@ -117,33 +79,4 @@ std::chrono::seconds PackageDeadline(std::uint64_t size) {
   constexpr std::uint64_t kMostSeconds = 3600;
   const std::uint64_t seconds = 60 + size / kMinimumBytesPerSecond;
   return std::chrono::seconds(std::min(seconds, kMostSeconds));
-}
-
-KeptFetch FetchIntoKept(const std::wstring& url, const std::wstring& identity,
-                        const ExpectedFile& expected, std::uint64_t limitBytes, KeptPackage& kept,
-                        const TransferLimits& limits, const RefusalReport& report) {
-  using Clock = TransferWatch::Clock;
-  const auto endsBy =
-      limits.deadline ? std::optional(Clock::now() + *limits.deadline) : std::nullopt;
-  // Once: bytes proved wrong are dropped and the file asked for from the start.
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    const auto resume = kept.ResumeFor(identity, expected);
-    KeptBytesSink file(kept, identity, expected);
-    CheckedBodySink checked(file, limitBytes, expected, kept.BytesPath());
-    TransferLimits left = limits;
-    if (endsBy) left.deadline = std::max(Clock::duration::zero(), *endsBy - Clock::now());
-    CHttpDownloader downloader;
-    if (downloader.Fetch(url, checked, left, resume ? &*resume : nullptr) != 0) {
-      return KeptFetch::Stored;
-    }
-    if (file.Unwritable()) return KeptFetch::Unwritable;
-    const bool keptWrong = downloader.RangeRefused() || (checked.Disproved() && file.Continued());
-    if (!downloader.Refusal().empty()) {
-      Report(report, url, downloader.Refusal() + (keptWrong ? "; asked again from the start" : ""));
-    }
-    if (!keptWrong && !checked.Disproved()) return KeptFetch::Cut;
-    kept.Forget();
-    if (!keptWrong) return KeptFetch::Refused;
-  }
-  return KeptFetch::Refused;
 }

@@ -1,7 +1,8 @@
-#include "agent/identity/package_request.h"
+#include "agent/package/package_request.h"
 
 #include <gtest/gtest.h>
 
+#include "agent/package/package_fetch.h"
 #include "build_config.h"
 #include "platform/disk_space.h"
 #include "platform/test_support.h"
@@ -70,6 +71,13 @@ const std::string kDownloadHost = platform::ToUtf8(buildconfig::kDownloadHost);
 
 std::string Route(const std::string& host, const std::string& path, const std::string& answer) {
   return "\"" + host + path + "\": [" + answer + "]";
+}
+
+// What the servers serve under the request's name, fetched into path.
+bool DownloadPackageFor(const PackageRequest& request, const std::wstring& path) {
+  const PlannedPackage package{
+      request.name, {StatisticsRequestUrl(request), DownloadServerUrl(request.name)}, {}, {}};
+  return FetchPackage(package, {path, nullptr, nullptr, {}}).ok();
 }
 
 class PackageRequestTest : public LoopbackServerTest {

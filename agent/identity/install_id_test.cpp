@@ -1,4 +1,4 @@
-#include "agent/trust/install_id.h"
+#include "agent/identity/install_id.h"
 
 #include <gtest/gtest.h>
 

@@ -19,7 +19,6 @@
 #include <string>
 #include <vector>
 
-#include "agent/base/refusal_report.h"
 #include "agent/http/checked_body_sink.h"
 #include "agent/http/http_downloader.h"
 
@@ -54,20 +53,3 @@ class KeptPackage {
 // How long a signed package may take in one run: a minute plus its size at 32 KiB/s, at
 // most an hour. What arrived by then stays kept for the next run.
 std::chrono::seconds PackageDeadline(std::uint64_t size);
-
-// How one URL's download of a signed package into the kept bytes ended.
-enum class KeptFetch {
-  Stored,      // the bytes file holds the signed file, whole
-  Cut,         // it holds a start of it, kept for another try
-  Refused,     // what came is not the signed file; nothing is kept
-  Unwritable,  // the bytes file could not be opened: nothing can be kept here
-};
-
-// Fetches url into kept's bytes file, going on from the bytes kept for identity (the release
-// file's own URL) with expected when there are any. Kept bytes that a 200 answer replaces,
-// that a 206 answer does not continue, or that do not make the signed file start once more
-// from zero. limits.deadline bounds the whole, restarts included. Each refusal is told to
-// report with the URL.
-KeptFetch FetchIntoKept(const std::wstring& url, const std::wstring& identity,
-                        const ExpectedFile& expected, std::uint64_t limitBytes, KeptPackage& kept,
-                        const TransferLimits& limits, const RefusalReport& report);

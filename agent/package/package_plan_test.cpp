@@ -1,0 +1,60 @@
+#include "agent/package/package_plan.h"
+
+#include <gtest/gtest.h>
+
+#include "build_config.h"
+
+namespace {
+
+const std::wstring kStats = std::wstring(L"http://") + buildconfig::kStatsHost;
+const std::wstring kFiles = std::wstring(L"http://") + buildconfig::kDownloadHost;
+
+SignedFields Release(const std::string& version) {
+  SignedFields release;
+  release.version = version;
+  release.packages = {{L"zh", 9, {1}}, {L"", 4, {2}}};
+  return release;
+}
+
+TEST(PackagePlanTest, TheReleaseDecidesWhatIsAskedForAndWhatCounts) {
+  const PackageRequest asker{L"ignored", L"001A2B3C4D5E", 5, L"", L"1203"};
+  const PackageNames names{L"zhcn", L"zh", L""};
+
+  const auto unsigned_ = PlanPackages(asker, names, nullptr);
+  ASSERT_TRUE(unsigned_);
+  EXPECT_FALSE(unsigned_->Signed());
+  ASSERT_EQ(unsigned_->packages.size(), 3u);
+  for (const PlannedPackage& package : unsigned_->packages) {
+    EXPECT_FALSE(package.expected) << "any body counts";
+    EXPECT_TRUE(package.offered);
+  }
+  EXPECT_EQ(unsigned_->packages[0].urls[0],
+            kStats + L"/tg/kivopatch/zhcn/?hardid=001A2B3C4D5E&times=5");
+  EXPECT_EQ(unsigned_->packages[2].FileUrl(), kFiles + L"/d/u.jpg");
+
+  const SignedFields release = Release("1204");
+  const auto signed_ = PlanPackages(asker, names, &release);
+  ASSERT_TRUE(signed_);
+  EXPECT_EQ(signed_->releaseNumber, L"1204");
+  ASSERT_EQ(signed_->packages.size(), 3u);
+  EXPECT_FALSE(signed_->packages[0].offered) << "zhcn is not in the release";
+  EXPECT_EQ(signed_->packages[0].offered.why(), "the signed release has none");
+  EXPECT_EQ(signed_->packages[1].urls[0],
+            kStats + L"/tg/kivopatch/zh/?hardid=001A2B3C4D5E&times=5&v=1204&from=1203");
+  EXPECT_EQ(signed_->packages[1].FileUrl(), kFiles + L"/d/1204/uzh.jpg");
+  ASSERT_TRUE(signed_->packages[1].expected);
+  EXPECT_EQ(signed_->packages[1].expected->size, 9u);
+  EXPECT_EQ(signed_->packages[2].expected->size, 4u);
+  EXPECT_EQ(FileUrlsOf(*signed_),
+            (std::vector<std::wstring>{kFiles + L"/d/1204/uzhcn.jpg", kFiles + L"/d/1204/uzh.jpg",
+                                       kFiles + L"/d/1204/u.jpg"}));
+
+  for (const char* version : {"", "12a4", "12345678901", "../1204"}) {
+    const SignedFields odd = Release(version);
+    const auto refused = PlanPackages(asker, names, &odd);
+    EXPECT_FALSE(refused) << version;
+    EXPECT_EQ(refused.why(), "the signed version is no release number") << version;
+  }
+}
+
+}  // namespace
