@@ -101,7 +101,7 @@ Timing VerifiedDownload(const std::string& url, const std::string& path,
   return Measure(RUSAGE_SELF, [&] {
     BlockFileSink file(platform::FromUtf8(path));
     CheckedBodySink checked(file, UINT64_MAX, expected);
-    return CHttpDownloader().Fetch(platform::FromUtf8(url), checked, TransferLimits::File()) == 1;
+    return CHttpDownloader().Fetch(platform::FromUtf8(url), checked, TransferLimits::File()).stored;
   });
 }
 

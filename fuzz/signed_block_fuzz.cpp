@@ -36,17 +36,16 @@ const ReleaseKeys kKeys = ReleaseKeysFrom(
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view page = fuzz::Bytes(data, size);
-  std::string why;
-  if (const auto block = FindSignedBlock(page, why)) {
+  if (const auto block = FindSignedBlock(page)) {
     fuzz::Require(page.find(block->signedBytes) != std::string_view::npos,
                   "the signed bytes stand in the page");
     fuzz::Require(block->signedBytes.rfind("Kivo9Signed:1\n", 0) == 0, "they start the block");
     fuzz::Require(block->keySlot == 1 || block->keySlot == 2, "the slot is 1 or 2");
   } else {
-    fuzz::Require(!why.empty(), "a refusal says why");
+    fuzz::Require(!block.why().empty(), "a refusal says why");
   }
   // The fields as if the signature held.
-  if (const auto fields = ParseSignedFields(page, why)) {
+  if (const auto fields = ParseSignedFields(page)) {
     for (const SignedPackage& package : fields->packages) {
       fuzz::Require(fields->Package(package.name) == &package, "one line per package name");
     }
@@ -57,6 +56,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Require(EncodeBase64(*decoded) == page, "base64 decodes canonically");
   }
   const PageExpectation expected{"testver", L"1204", 0};
-  fuzz::Require(!TrustedPageFields(page, expected, kKeys, why), "nothing unsigned is trusted");
+  fuzz::Require(!TrustedPageFields(page, expected, kKeys), "nothing unsigned is trusted");
   return 0;
 }

@@ -4,30 +4,32 @@
 #include <cstring>
 
 namespace {
-constexpr char kWriteFailed[] = "the file could not be written";
+Outcome WriteFailed() { return Outcome::No("the file could not be written"); }
 }  // namespace
 
-bool BlockFileSink::Open(const BodyStart& start) {
+Outcome BlockFileSink::Open(const BodyStart& start) {
   const bool opened = start.offset == 0 ? file_.Create(path_) : file_.Continue(path_, start.offset);
-  if (!opened) return false;
+  if (!opened) {
+    return Outcome::No(start.offset == 0 ? "the file could not be created"
+                                         : "the file does not hold the bytes to go on from");
+  }
   if (!block_) block_ = std::make_unique_for_overwrite<char[]>(kBlockBytes);
   waiting_ = 0;
-  return true;
+  return {};
 }
 
-bool BlockFileSink::Take(const char* data, std::size_t size) {
-  if (waiting_ == 0 && size >= kBlockBytes) {
-    return file_.Write(data, size) || Refuse(kWriteFailed);
-  }
+Outcome BlockFileSink::Take(const char* data, std::size_t size) {
+  if (waiting_ == 0 && size >= kBlockBytes)
+    return file_.Write(data, size) ? Outcome() : WriteFailed();
   while (size > 0) {
     const std::size_t n = std::min(size, kBlockBytes - waiting_);
     std::memcpy(block_.get() + waiting_, data, n);
     waiting_ += n;
     data += n;
     size -= n;
-    if (waiting_ == kBlockBytes && !WriteWaiting()) return Refuse(kWriteFailed);
+    if (waiting_ == kBlockBytes && !WriteWaiting()) return WriteFailed();
   }
-  return true;
+  return {};
 }
 
 bool BlockFileSink::WriteWaiting() {
@@ -36,9 +38,9 @@ bool BlockFileSink::WriteWaiting() {
   return written;
 }
 
-bool BlockFileSink::Close() {
+Outcome BlockFileSink::Close() {
   const bool written = WriteWaiting();
-  return (file_.Close() && written) || Refuse(kWriteFailed);
+  return file_.Close() && written ? Outcome() : WriteFailed();
 }
 
 void BlockFileSink::Abandon() {

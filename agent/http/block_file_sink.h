@@ -20,9 +20,9 @@ class BlockFileSink : public BodySink {
 
   explicit BlockFileSink(std::wstring path) : path_(std::move(path)) {}
 
-  bool Open(const BodyStart& start) override;
-  bool Take(const char* data, std::size_t size) override;
-  bool Close() override;
+  Outcome Open(const BodyStart& start) override;
+  Outcome Take(const char* data, std::size_t size) override;
+  Outcome Close() override;
   void Abandon() override;
 
  private:

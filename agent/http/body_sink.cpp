@@ -4,16 +4,16 @@
 
 std::string ByteCount(std::uint64_t bytes) { return std::to_string(bytes) + " bytes"; }
 
-bool TextSink::Open(const BodyStart& start) {
+Outcome TextSink::Open(const BodyStart& start) {
   bytes_.clear();
-  return start.offset == 0;
+  return start.offset == 0 ? Outcome() : Outcome::No("a page is never resumed");
 }
 
-bool TextSink::Take(const char* data, std::size_t size) {
+Outcome TextSink::Take(const char* data, std::size_t size) {
   const std::size_t room = limitBytes_ - bytes_.size();
   bytes_.append(data, size < room ? size : room);
-  if (size > room) return Refuse("the page is longer than " + ByteCount(limitBytes_));
-  return true;
+  if (size > room) return Outcome::No("the page is longer than " + ByteCount(limitBytes_));
+  return {};
 }
 
 std::wstring TextSink::Text() const {

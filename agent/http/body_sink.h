@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/outcome.h"
+
 // What an accepted answer says of the body that follows it.
 struct BodyStart {
   // Where in the resource the body begins: 0 for the whole resource, or the end of the bytes
@@ -21,28 +23,16 @@ class BodySink {
  public:
   virtual ~BodySink() = default;
 
-  // The answer was accepted and its body follows. False when the body cannot be taken (a
+  // The answer was accepted and its body follows: ok, or why the body cannot be taken (a
   // sink that keeps nothing from before refuses a start past 0): the fetch fails.
-  virtual bool Open(const BodyStart& start) = 0;
-  // The next piece of the body. False refuses it: the fetch ends at once as a failure.
-  virtual bool Take(const char* data, std::size_t size) = 0;
-  // The body has ended. False when the sink cannot accept what it got.
-  virtual bool Close() = 0;
+  virtual Outcome Open(const BodyStart& start) = 0;
+  // The next piece of the body, or why the sink refuses it: the fetch ends at once.
+  virtual Outcome Take(const char* data, std::size_t size) = 0;
+  // The body has ended: ok, or why the sink cannot accept what it got.
+  virtual Outcome Close() = 0;
   // The body ends otherwise than by Close (a refusal, a failed transfer, a limit): what the
   // sink took so far stays as taken. Called once, and only after a successful Open.
   virtual void Abandon() {}
-
-  // Why the sink refused the body, for the caller's report; "" when it did not.
-  const std::string& Refusal() const { return refusal_; }
-
- protected:
-  bool Refuse(std::string why) {
-    refusal_ = std::move(why);
-    return false;
-  }
-
- private:
-  std::string refusal_;
 };
 
 // A page in memory. A page is a short text: a body longer than the limit is refused, and the
@@ -53,9 +43,9 @@ class TextSink : public BodySink {
 
   explicit TextSink(std::size_t limitBytes = kPageLimitBytes) : limitBytes_(limitBytes) {}
 
-  bool Open(const BodyStart& start) override;
-  bool Take(const char* data, std::size_t size) override;
-  bool Close() override { return true; }
+  Outcome Open(const BodyStart& start) override;
+  Outcome Take(const char* data, std::size_t size) override;
+  Outcome Close() override { return {}; }
 
   // The body's bytes as they arrived.
   const std::string& Bytes() const { return bytes_; }

@@ -12,19 +12,17 @@ CheckedBodySink::CheckedBodySink(BodySink& next, std::uint64_t limitBytes,
       expected_(expected),
       keptPath_(std::move(keptPath)) {}
 
-bool CheckedBodySink::Open(const BodyStart& start) {
+Outcome CheckedBodySink::Open(const BodyStart& start) {
   hash_.reset();  // before the blocks it may still read
   hashedAs_ = {};
   block_ = filled_ = 0;
   passed_ = 0;
-  disproved_ = false;
   if (expected_) {
     if (!blocks_) blocks_ = std::make_unique_for_overwrite<char[]>(kBlocks * kBlockBytes);
     hash_.emplace();
   }
   if (start.offset > limitBytes_ || (start.offset > 0 && hash_ && !HashKeptBytes(start.offset))) {
-    disproved_ = true;
-    return Refuse("the kept bytes could not be read again");
+    return Outcome::No("the kept bytes could not be read again");
   }
   passed_ = start.offset;
   return next_.Open(start);
@@ -52,62 +50,63 @@ bool CheckedBodySink::HashKeptBytes(std::uint64_t count) {
   return true;
 }
 
-bool CheckedBodySink::Take(const char* data, std::size_t size) {
+Outcome CheckedBodySink::Take(const char* data, std::size_t size) {
   const std::uint64_t room = limitBytes_ - passed_;
   const std::size_t kept = size < room ? size : static_cast<std::size_t>(room);
-  if (!PassOn(data, kept)) return Refuse(next_.Refusal());
+  if (Outcome passed = PassOn(data, kept); !passed) return passed;
   if (kept < size) {
-    disproved_ = expected_ && limitBytes_ == expected_->size;
-    return Refuse(expected_ && limitBytes_ == expected_->size
-                      ? "longer than the signed " + ByteCount(expected_->size)
-                      : "longer than the limit of " + ByteCount(limitBytes_));
+    return Outcome::No(expected_ && limitBytes_ == expected_->size
+                           ? "longer than the signed " + ByteCount(expected_->size)
+                           : "longer than the limit of " + ByteCount(limitBytes_));
   }
-  return true;
+  return {};
 }
 
 // Without a hash the bytes go on as they came; with one they are gathered into blocks that
 // stay in place until the hashing thread is done with them.
-bool CheckedBodySink::PassOn(const char* data, std::size_t size) {
+Outcome CheckedBodySink::PassOn(const char* data, std::size_t size) {
   passed_ += size;
-  if (!hash_) return size == 0 || next_.Take(data, size);
+  if (!hash_) return size == 0 ? Outcome() : next_.Take(data, size);
   while (size > 0) {
     const std::size_t n = std::min(size, kBlockBytes - filled_);
     std::memcpy(Block(block_) + filled_, data, n);
     filled_ += n;
     data += n;
     size -= n;
-    if (filled_ == kBlockBytes && !PassFilledBlock()) return false;
+    if (filled_ == kBlockBytes) {
+      if (Outcome passed = PassFilledBlock(); !passed) return passed;
+    }
   }
-  return true;
+  return {};
 }
 
 // The thread hashes the block while next stores it; the next block is filled once the
 // thread is done with it.
-bool CheckedBodySink::PassFilledBlock() {
-  if (filled_ == 0) return true;
+Outcome CheckedBodySink::PassFilledBlock() {
+  if (filled_ == 0) return {};
   hashedAs_[block_] = hash_->Hash(Block(block_), filled_);
-  const bool taken = next_.Take(Block(block_), filled_);
+  Outcome taken = next_.Take(Block(block_), filled_);
   block_ = (block_ + 1) % kBlocks;
   filled_ = 0;
   hash_->WaitFor(hashedAs_[block_]);
   return taken;
 }
 
-bool CheckedBodySink::Close() {
-  const bool passed = !hash_ || PassFilledBlock();
-  if (!next_.Close() || !passed) return Refuse(next_.Refusal());
-  if (!expected_) return true;
-  disproved_ = passed_ >= expected_->size;
+Outcome CheckedBodySink::Close() {
+  const Outcome passed = hash_ ? PassFilledBlock() : Outcome();
+  if (Outcome closed = next_.Close(); !closed) return closed;
+  if (!passed) return passed;
+  if (!expected_) return {};
   if (passed_ != expected_->size) {
-    return Refuse(ByteCount(passed_) + ", not the signed " + ByteCount(expected_->size));
+    return Outcome::No(ByteCount(passed_) + ", not the signed " + ByteCount(expected_->size));
   }
-  if (hash_->Finish() != expected_->sha256) return Refuse("SHA-256 differs from the signed one");
-  disproved_ = false;
-  return true;
+  if (hash_->Finish() != expected_->sha256)
+    return Outcome::No("SHA-256 differs from the signed one");
+  return {};
 }
 
 void CheckedBodySink::Abandon() {
-  if (hash_ && filled_ > 0) next_.Take(Block(block_), filled_);
+  if (hash_ && filled_ > 0) (void)next_.Take(Block(block_), filled_);
   filled_ = 0;
   next_.Abandon();
 }

@@ -32,14 +32,10 @@ class CheckedBodySink : public BodySink {
   CheckedBodySink(BodySink& next, std::uint64_t limitBytes,
                   std::optional<ExpectedFile> expected = std::nullopt, std::wstring keptPath = L"");
 
-  bool Open(const BodyStart& start) override;
-  bool Take(const char* data, std::size_t size) override;
-  bool Close() override;
+  Outcome Open(const BodyStart& start) override;
+  Outcome Take(const char* data, std::size_t size) override;
+  Outcome Close() override;
   void Abandon() override;
-
-  // True when the last body cannot be the expected file: it reached the expected size and
-  // was refused, or its kept bytes could not be read again. A body merely cut short is not.
-  bool Disproved() const { return disproved_; }
 
  private:
   // Small enough for the hashing thread to keep pace, and a whole block for the file.
@@ -48,15 +44,14 @@ class CheckedBodySink : public BodySink {
   static constexpr std::size_t kBlocks = 3;
 
   bool HashKeptBytes(std::uint64_t count);
-  bool PassOn(const char* data, std::size_t size);
-  bool PassFilledBlock();
+  Outcome PassOn(const char* data, std::size_t size);
+  Outcome PassFilledBlock();
   char* Block(std::size_t index) { return blocks_.get() + index * kBlockBytes; }
 
   BodySink& next_;
   std::uint64_t limitBytes_;
   std::optional<ExpectedFile> expected_;
   std::wstring keptPath_;
-  bool disproved_ = false;
   std::uint64_t passed_ = 0;                       // within the cut, whether next has it yet or not
   std::unique_ptr<char[]> blocks_;                 // only with a hash
   std::size_t block_ = 0;                          // the one being filled

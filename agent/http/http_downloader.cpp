@@ -124,12 +124,13 @@ void ReportPlatformFailure(const platform::HttpError& error) {
 }
 
 // Reads the body into sink within limits; true when all of it, at least one byte, was taken
-// and accepted. Why the limits ended it goes to refusal. A body that does not end by Close
-// is abandoned, so the sink keeps what it took.
+// and accepted. Why the sink or the limits ended it goes to refusal. A body that does not end
+// by Close is abandoned, so the sink keeps what it took.
 bool ReadBody(platform::HttpRequest& request, const BodyStart& start, BodySink& sink,
-              TransferWatch& watch, const TransferLimits& limits, std::string& refusal) {
+              TransferWatch& watch, const TransferLimits& limits, Outcome& refusal) {
   const auto declared = start.length;
-  if (!sink.Open(start)) throw CTearException(CTearException::kFileNotCreated);
+  refusal = sink.Open(start);
+  if (!refusal) throw CTearException(CTearException::kFileNotCreated);
   struct AbandonUnlessClosed {
     BodySink& sink;
     bool closed = false;
@@ -143,7 +144,8 @@ bool ReadBody(platform::HttpRequest& request, const BodyStart& start, BodySink& 
   for (;;) {
     const std::size_t size = request.ReadChunk(buffer.data(), kChunkBytes);
     if (size == 0) break;
-    if (!sink.Take(buffer.data(), size)) return false;
+    refusal = sink.Take(buffer.data(), size);
+    if (!refusal) return false;
     received += size;
     if (limits.progress != nullptr) {
       // What was kept from before counts as there.
@@ -151,10 +153,11 @@ bool ReadBody(platform::HttpRequest& request, const BodyStart& start, BodySink& 
                               declared ? std::optional(start.offset + *declared) : std::nullopt);
     }
     refusal = watch.Check(received, TransferWatch::Clock::now());
-    if (!refusal.empty()) return false;
+    if (!refusal) return false;
   }
   body.closed = true;
-  if (!sink.Close()) return false;
+  refusal = sink.Close();
+  if (!refusal) return false;
   const bool complete = !declared || received >= *declared;  // else the body was cut short
   return complete && received > 0;
 }
@@ -169,20 +172,18 @@ std::wstring CHttpDownloader::DownloadToString(const std::wstring& url) {
 
 int CHttpDownloader::DownloadToFile(const std::wstring& url, const std::wstring& path) {
   BlockFileSink file(path);
-  return Fetch(url, file, TransferLimits::File());
+  return Fetch(url, file, TransferLimits::File()).stored ? 1 : 0;
 }
 
-int CHttpDownloader::Fetch(const std::wstring& url, BodySink& sink, const TransferLimits& limits,
-                           const ResumeFrom* resume) {
-  refusal_.clear();
-  rangeRefused_ = false;
+FetchOutcome CHttpDownloader::Fetch(const std::wstring& url, BodySink& sink,
+                                    const TransferLimits& limits, const ResumeFrom* resume) {
+  FetchOutcome fetched;
   TransferWatch watch(limits, TransferWatch::Clock::now());
   const FetchTerms terms{RequestHeaders(resume), resume, watch};
   platform::ForgetCachedUrl(url);
   const platform::HttpSession session(kAgentName);
   Connection connection;
   Request request;
-  int result = 0;
   try {
     platform::HttpUrl parts;
     if (!session.CrackUrl(url, parts) || !parts.isHttp) {
@@ -196,28 +197,26 @@ int CHttpDownloader::Fetch(const std::wstring& url, BodySink& sink, const Transf
     }
     const auto start = StartOf(status, head, resume);
     if (!start) {
-      rangeRefused_ = true;
-      refusal_ = "the server sent other bytes than the rest asked for";
+      fetched.otherRange = true;
+      fetched.refusal = Outcome::No("the server sent other bytes than the rest asked for");
       throw CTearException(CTearException::kBadStatus);
     }
-    result = ReadBody(*request, *start, sink, watch, limits, refusal_) ? 1 : 0;
+    fetched.stored = ReadBody(*request, *start, sink, watch, limits, fetched.refusal);
   } catch (const CTearException&) {
-    result = 0;
   } catch (const platform::HttpError& error) {
     ReportPlatformFailure(error);
     // The platform counts the time limit from its own start, a little after the watch's.
     const auto slack = std::chrono::milliseconds(100);
-    if (error.Code() == kTimeoutError)
-      refusal_ = watch.Overdue(TransferWatch::Clock::now() + slack);
-    result = 0;
+    if (error.Code() == kTimeoutError) {
+      fetched.refusal = watch.Overdue(TransferWatch::Clock::now() + slack);
+    }
   } catch (const std::exception&) {
-    result = 0;
   }
   request.reset();
   connection.reset();
   if (limits.progress != nullptr) limits.progress->Finish();
-  if (refusal_.empty()) refusal_ = sink.Refusal();
   // A time-out of the platform is the deadline's doing when the deadline has passed.
-  if (refusal_.empty() && result == 0) refusal_ = watch.Overdue(TransferWatch::Clock::now());
-  return result;
+  if (fetched.refusal && !fetched.stored)
+    fetched.refusal = watch.Overdue(TransferWatch::Clock::now());
+  return fetched;
 }

@@ -21,6 +21,17 @@ struct ResumeFrom {
   std::uint64_t complete = 0;  // the resource's size
 };
 
+// How a fetch ended: stored, or not. Why a body was refused (by its sink, its limits or a
+// range it did not ask for) is the caller's to report; a plain failure (no answer, an error
+// status) leaves the refusal ok, since the client has written it out itself.
+struct FetchOutcome {
+  bool stored = false;  // the whole body, at least one byte, reached the sink and was accepted
+  Outcome refusal;
+  // The refusal: a 206 answer held other bytes than the rest asked for, so the bytes kept
+  // from before cannot be trusted to go with it.
+  bool otherRange = false;
+};
+
 class CHttpDownloader {
  public:
   CHttpDownloader() = default;
@@ -38,24 +49,12 @@ class CHttpDownloader {
   // 0 otherwise.
   int DownloadToFile(const std::wstring& url, const std::wstring& path);
 
-  // One exchange for url, its body into sink within limits. 1 when the whole body, at least
-  // one byte, reached the sink and the sink accepted it; else 0. A refusal, by the sink or by
-  // the limits, is kept in Refusal() for the caller to report. Throws platform::HttpError
-  // only when the internet session cannot be opened.
+  // One exchange for url, its body into sink within limits. Throws platform::HttpError only
+  // when the internet session cannot be opened.
   //
   // With resume, only the rest is asked for: a 206 answer counts only when it holds exactly
   // the bytes from resume->offset to the end of a resource of resume->complete bytes, and
   // goes to the sink with that offset; a 200 answer is the whole resource, from offset 0.
-  int Fetch(const std::wstring& url, BodySink& sink, const TransferLimits& limits,
-            const ResumeFrom* resume = nullptr);
-
-  // Why the last fetch was refused by its sink or its limits; "" when it was not.
-  const std::string& Refusal() const { return refusal_; }
-  // True when the last fetch was refused because its 206 answer held other bytes than the
-  // rest asked for: the kept bytes cannot be trusted to go with it.
-  bool RangeRefused() const { return rangeRefused_; }
-
- private:
-  std::string refusal_;
-  bool rangeRefused_ = false;
+  FetchOutcome Fetch(const std::wstring& url, BodySink& sink, const TransferLimits& limits,
+                     const ResumeFrom* resume = nullptr);
 };

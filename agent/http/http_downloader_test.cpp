@@ -249,7 +249,11 @@ TEST_F(HttpDownloaderTest, SinksTakeNoMoreThanTheirBoundsAndCheckWhatTheyKeep) {
   std::wstring text;
   Streams streams = Run([&] { text = pages.DownloadToString(Url("/endless")); });
   EXPECT_EQ(text, std::wstring(TextSink::kPageLimitBytes, L'p'));
-  EXPECT_EQ(pages.Refusal(), "the page is longer than 65536 bytes");
+  EXPECT_EQ(streams.err, "") << "the caller reports a refusal";
+  TextSink page;
+  FetchOutcome fetched;
+  streams = Run([&] { fetched = pages.Fetch(Url("/endless"), page, TransferLimits::Page()); });
+  EXPECT_EQ(fetched.refusal.why(), "the page is longer than 65536 bytes");
   EXPECT_EQ(streams.err, "") << "the caller reports a refusal";
   EXPECT_EQ(FetchFile("/two-lengths", streams), 0);
   EXPECT_EQ(streams.err, "Error: the answer declares two different lengths\n");
@@ -261,11 +265,10 @@ TEST_F(HttpDownloaderTest, SinksTakeNoMoreThanTheirBoundsAndCheckWhatTheyKeep) {
   const auto fetchChecked = [&](const char* path, const ExpectedFile& expected) {
     BlockFileSink file(Target());
     CheckedBodySink checked(file, UINT64_MAX, expected);
-    int result = -1;
+    FetchOutcome fetched;
     CHttpDownloader downloader;
-    streams = Run([&] { result = downloader.Fetch(Url(path), checked, TransferLimits::File()); });
-    EXPECT_EQ(downloader.Refusal(), checked.Refusal());
-    return std::make_pair(result, checked.Refusal());
+    streams = Run([&] { fetched = downloader.Fetch(Url(path), checked, TransferLimits::File()); });
+    return std::make_pair(fetched.stored ? 1 : 0, fetched.refusal.why());
   };
   EXPECT_EQ(fetchChecked("/pkg", {3000, digest}), std::make_pair(1, std::string()));
   EXPECT_EQ(platform::ReadWholeFile(Target()), std::string(3000, 'c'));
@@ -283,21 +286,25 @@ TEST_F(HttpDownloaderTest, ADrippingServerCannotHoldAFetch) {
   CHttpDownloader downloader;
   TransferLimits pageLimits = TransferLimits::Page();
   pageLimits.deadline = milliseconds(300);
-  Streams streams = Run([&] { EXPECT_EQ(downloader.Fetch(Url("/drip"), page, pageLimits), 0); });
-  EXPECT_EQ(downloader.Refusal(), "the page did not end within 300 ms");
+  FetchOutcome fetched;
+  Streams streams = Run([&] { fetched = downloader.Fetch(Url("/drip"), page, pageLimits); });
+  EXPECT_FALSE(fetched.stored);
+  EXPECT_EQ(fetched.refusal.why(), "the page did not end within 300 ms");
   EXPECT_LE(page.Bytes().size(), 1024u);
   BlockFileSink file(Target());
   TransferLimits fileLimits = TransferLimits::File();
   fileLimits.floor = RateFloor{4096, milliseconds(500)};
-  streams = Run([&] { EXPECT_EQ(downloader.Fetch(Url("/drip"), file, fileLimits), 0); });
-  EXPECT_EQ(downloader.Refusal(), "slower than 4096 bytes in 500 ms");
+  streams = Run([&] { fetched = downloader.Fetch(Url("/drip"), file, fileLimits); });
+  EXPECT_FALSE(fetched.stored);
+  EXPECT_EQ(fetched.refusal.why(), "slower than 4096 bytes in 500 ms");
   // Before any body: a server that says nothing, or drips its head, is held to it too.
   Serve(R"("*/silent": [{"delay_ms": 3000, "body": "late"}],
            "*/head": [{"raw": "HTTP/1.0 200 OK\r\nX-Pad: 0123456789\r\n\r\nlate", "drip_ms": 50}])");
   for (const char* path : {"/silent", "/head"}) {
     TextSink late;
-    streams = Run([&] { EXPECT_EQ(downloader.Fetch(Url(path), late, pageLimits), 0) << path; });
-    EXPECT_EQ(downloader.Refusal(), "the page did not end within 300 ms") << path;
+    streams = Run([&] { fetched = downloader.Fetch(Url(path), late, pageLimits); });
+    EXPECT_FALSE(fetched.stored) << path;
+    EXPECT_EQ(fetched.refusal.why(), "the page did not end within 300 ms") << path;
     EXPECT_EQ(late.Bytes(), "") << path;
   }
 }

@@ -27,14 +27,14 @@ platform::Sha256Digest DigestOf(const std::string& bytes) {
   return hash.Finish();
 }
 
-// Feeds body in pieces of the given size; true when every piece and the end were accepted.
-// A refused body is abandoned, as the download client does.
-bool Feed(BodySink& sink, const std::string& body, std::size_t piece) {
-  if (!sink.Open({0, body.size(), ""})) return false;
+// Feeds body in pieces of the given size; ok when every piece and the end were accepted,
+// else the sink's refusal. A refused body is abandoned, as the download client does.
+Outcome Feed(BodySink& sink, const std::string& body, std::size_t piece) {
+  if (Outcome opened = sink.Open({0, body.size(), ""}); !opened) return opened;
   for (std::size_t at = 0; at < body.size(); at += piece) {
-    if (!sink.Take(body.data() + at, std::min(piece, body.size() - at))) {
+    if (Outcome taken = sink.Take(body.data() + at, std::min(piece, body.size() - at)); !taken) {
       sink.Abandon();
-      return false;
+      return taken;
     }
   }
   return sink.Close();
@@ -97,8 +97,9 @@ TEST(CheckedBodySink, CutsAtItsBoundAndAcceptsOnlyTheSignedFile) {
       if (piece == 1 && c.body.size() > 5000) continue;
       TextSink stored(SIZE_MAX);
       CheckedBodySink checked(stored, c.limit, c.expected);
-      EXPECT_EQ(Feed(checked, c.body, piece), *c.refusal == '\0') << c.refusal;
-      EXPECT_EQ(checked.Refusal(), c.refusal);
+      const Outcome fed = Feed(checked, c.body, piece);
+      EXPECT_EQ(fed.ok(), *c.refusal == '\0') << c.refusal;
+      EXPECT_EQ(fed.why(), c.refusal);
       EXPECT_EQ(stored.Bytes(), c.body.substr(0, c.kept)) << c.refusal << ", in " << piece;
     }
   }
@@ -109,18 +110,19 @@ TEST(TransferWatch, EndsAPageAtItsDeadlineAndAFileBelowItsFloor) {
   using std::chrono::seconds;
   const TransferWatch::Clock::time_point t0{};
   TransferWatch page(TransferLimits::Page(), t0);
-  EXPECT_EQ(page.Check(100, t0 + seconds(30)), "");
-  EXPECT_EQ(page.Check(200, t0 + seconds(31)), "the page did not end within 30 s");
+  EXPECT_EQ(page.Check(100, t0 + seconds(30)).why(), "");
+  EXPECT_EQ(page.Check(200, t0 + seconds(31)).why(), "the page did not end within 30 s");
 
   TransferLimits limits = TransferLimits::File();
   limits.floor = RateFloor{4096, milliseconds(500)};
   TransferWatch file(limits, t0);
   file.BodyStarts(t0 + seconds(100));  // the connection's time does not count
-  EXPECT_EQ(file.Check(10, t0 + seconds(100) + milliseconds(499)), "");
-  EXPECT_EQ(file.Check(4096, t0 + seconds(100) + milliseconds(500)), "") << "exactly the floor";
-  EXPECT_EQ(file.Check(8191, t0 + seconds(101)), "slower than 4096 bytes in 500 ms");
-  EXPECT_EQ(TransferWatch(TransferLimits::File(), t0).Check(0, t0 + seconds(29)), "");
-  EXPECT_EQ(TransferWatch(TransferLimits::File(), t0).Check(0, t0 + seconds(30)),
+  EXPECT_EQ(file.Check(10, t0 + seconds(100) + milliseconds(499)).why(), "");
+  EXPECT_EQ(file.Check(4096, t0 + seconds(100) + milliseconds(500)).why(), "")
+      << "exactly the floor";
+  EXPECT_EQ(file.Check(8191, t0 + seconds(101)).why(), "slower than 4096 bytes in 500 ms");
+  EXPECT_EQ(TransferWatch(TransferLimits::File(), t0).Check(0, t0 + seconds(29)).why(), "");
+  EXPECT_EQ(TransferWatch(TransferLimits::File(), t0).Check(0, t0 + seconds(30)).why(),
             "slower than 16384 bytes in 30 s");
 }
 

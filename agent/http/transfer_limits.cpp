@@ -13,9 +13,10 @@ std::string Duration(std::chrono::steady_clock::duration duration) {
 
 }  // namespace
 
-std::string TransferWatch::Overdue(Clock::time_point now) const {
-  if (!limits_.deadline || now - fetchStart_ <= *limits_.deadline) return "";
-  return std::string(limits_.what) + " did not end within " + Duration(*limits_.deadline);
+Outcome TransferWatch::Overdue(Clock::time_point now) const {
+  if (!limits_.deadline || now - fetchStart_ <= *limits_.deadline) return {};
+  return Outcome::No(std::string(limits_.what) + " did not end within " +
+                     Duration(*limits_.deadline));
 }
 
 std::optional<std::chrono::milliseconds> TransferWatch::Left(Clock::time_point now) const {
@@ -26,14 +27,14 @@ std::optional<std::chrono::milliseconds> TransferWatch::Left(Clock::time_point n
   return std::max(milliseconds(1), std::chrono::duration_cast<milliseconds>(left));
 }
 
-std::string TransferWatch::Check(std::uint64_t received, Clock::time_point now) {
-  if (std::string overdue = Overdue(now); !overdue.empty()) return overdue;
-  if (!limits_.floor || now - windowStart_ < limits_.floor->window) return "";
+Outcome TransferWatch::Check(std::uint64_t received, Clock::time_point now) {
+  if (Outcome overdue = Overdue(now); !overdue) return overdue;
+  if (!limits_.floor || now - windowStart_ < limits_.floor->window) return {};
   if (received - windowStartBytes_ < limits_.floor->bytes) {
-    return "slower than " + ByteCount(limits_.floor->bytes) + " in " +
-           Duration(limits_.floor->window);
+    return Outcome::No("slower than " + ByteCount(limits_.floor->bytes) + " in " +
+                       Duration(limits_.floor->window));
   }
   windowStart_ = now;
   windowStartBytes_ = received;
-  return "";
+  return {};
 }

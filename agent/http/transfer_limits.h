@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/outcome.h"
+
 // Told how a download proceeds; total is the declared length when known.
 class DownloadProgress {
  public:
@@ -50,10 +52,10 @@ class TransferWatch {
 
   // The body starts arriving now.
   void BodyStarts(Clock::time_point now) { windowStart_ = now; }
-  // Why the fetch must end, with received body bytes at now; "" while it may go on.
-  std::string Check(std::uint64_t received, Clock::time_point now);
-  // Why the fetch must end by its deadline at now; "" while it may go on.
-  std::string Overdue(Clock::time_point now) const;
+  // Why the fetch must end, with received body bytes at now; ok while it may go on.
+  Outcome Check(std::uint64_t received, Clock::time_point now);
+  // Why the fetch must end by its deadline at now; ok while it may go on.
+  Outcome Overdue(Clock::time_point now) const;
   // The time left before the deadline at now, at least 1 ms while it has not passed; none
   // without a deadline, zero once it has passed.
   std::optional<std::chrono::milliseconds> Left(Clock::time_point now) const;

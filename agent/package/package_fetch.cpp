@@ -36,20 +36,16 @@ class KeptBytesSink : public BodySink {
   // Whether the bytes file could not be opened.
   bool Unwritable() const { return unwritable_; }
 
-  bool Open(const BodyStart& start) override {
+  Outcome Open(const BodyStart& start) override {
     continued_ = start.offset > 0;
     if (start.offset == 0) kept_.Forget();  // the old record must not vouch for new bytes
-    if (!file_.Open(start)) {
-      unwritable_ = true;
-      return false;
-    }
-    if (start.offset == 0) kept_.Remember(identity_, expected_, start.entityTag);
-    return true;
+    Outcome opened = file_.Open(start);
+    unwritable_ = !opened;
+    if (opened && start.offset == 0) kept_.Remember(identity_, expected_, start.entityTag);
+    return opened;
   }
-  bool Take(const char* data, std::size_t size) override {
-    return file_.Take(data, size) || Refuse(file_.Refusal());
-  }
-  bool Close() override { return file_.Close() || Refuse(file_.Refusal()); }
+  Outcome Take(const char* data, std::size_t size) override { return file_.Take(data, size); }
+  Outcome Close() override { return file_.Close(); }
   void Abandon() override { file_.Abandon(); }
 
  private:
@@ -105,28 +101,29 @@ Outcome FetchPackage(const PlannedPackage& package, const FetchPlace& place) {
     // A sink closes its file however the fetch ends: an open file cannot be removed everywhere.
     CheckedBodySink checked(*file, PackageSizeLimit(folder), package.expected,
                             kept ? kept->BytesPath() : L"");
-    CHttpDownloader downloader;
-    if (downloader.Fetch(url, checked, LimitsLeft(place.progress, endsBy),
-                         resume ? &*resume : nullptr) != 0) {
-      return kept ? MoveKeptFile(*kept, place.target) : Outcome();
-    }
+    const FetchOutcome fetched = CHttpDownloader().Fetch(
+        url, checked, LimitsLeft(place.progress, endsBy), resume ? &*resume : nullptr);
+    if (fetched.stored) return kept ? MoveKeptFile(*kept, place.target) : Outcome();
     if (keeping != nullptr && keeping->Unwritable()) {
       kept = nullptr;  // nothing can be kept here: the same URL, straight into the target
       continue;
     }
-    // Kept bytes the answer did not continue, or that do not make the signed file, are asked
-    // for once more from zero.
-    const bool keptWrong = keeping != nullptr && (downloader.RangeRefused() ||
-                                                  (checked.Disproved() && keeping->Continued()));
+    // Bytes that cannot go on (the whole size refused, or no record to vouch for them) are of
+    // no use; kept bytes the answer did not continue, or that did not make the signed file,
+    // are asked for once more from zero.
+    const bool resumable =
+        keeping != nullptr && kept->ResumeFor(package.FileUrl(), *package.expected);
+    const bool keptWrong =
+        keeping != nullptr && (fetched.otherRange || (keeping->Continued() && !resumable));
     const bool again = keptWrong && !askedAgain;
-    last = Outcome::No(downloader.Refusal().empty() ? "the download failed" : downloader.Refusal());
-    if (!downloader.Refusal().empty()) {
+    last = fetched.refusal ? Outcome::No("the download failed") : fetched.refusal;
+    if (!fetched.refusal) {
       Report(place.refused, url,
-             downloader.Refusal() + (again ? "; asked again from the start" : ""));
+             fetched.refusal.why() + (again ? "; asked again from the start" : ""));
     }
     if (keeping == nullptr) {
       platform::RemoveFile(place.target);
-    } else if (keptWrong || checked.Disproved()) {
+    } else if (keptWrong || !resumable) {
       kept->Forget();
     }
     askedAgain = again;

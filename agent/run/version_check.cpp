@@ -60,15 +60,15 @@ Answer AskServers(PageSource& pages, bool testPages, const ReleaseKeys& keys, st
   for (const bool fallbackServer : {false, true}) {
     const std::wstring url = VersionPageUrl(fallbackServer, testPages);
     const FetchedPage page = pages.Fetch(url + query);
-    if (!page.refusal.empty()) Report(refused, url, page.refusal);
+    if (!page.refusal) Report(refused, url, page.refusal.why());
     PageJudgement judged = JudgePage(page, testPages, keys, now);
-    if (judged.why.empty() && judged.fields && record) {
-      judged.why =
+    if (judged.believed && judged.fields && record) {
+      judged.believed =
           ReplayProblem(*record, judged.fields->channel,
                         {judged.fields->sequence, judged.fields->signedBytesSha256}, keys.seqFloor);
     }
-    if (!judged.why.empty()) {
-      Report(refused, url, judged.why);
+    if (!judged.believed) {
+      Report(refused, url, judged.believed.why());
       continue;
     }
     if (!judged.version.empty()) return {judged.version, std::move(judged.fields), url};
@@ -81,8 +81,9 @@ Answer AskServers(PageSource& pages, bool testPages, const ReleaseKeys& keys, st
 FetchedPage ServerPages::Fetch(const std::wstring& url) {
   TextSink sink;
   FetchedPage page;
-  page.whole = downloader_.Fetch(url, sink, TransferLimits::Page()) != 0;
-  page.refusal = downloader_.Refusal();
+  const FetchOutcome fetched = downloader_.Fetch(url, sink, TransferLimits::Page());
+  page.whole = fetched.stored;
+  page.refusal = fetched.refusal;
   page.bytes = sink.Bytes();
   page.text = sink.Text();
   return page;
@@ -95,13 +96,18 @@ PageJudgement JudgePage(const FetchedPage& page, bool testPage, const ReleaseKey
   if (!keys.RequireSignatures() || judged.version.empty()) return judged;
   // A page cut short is no page; the client has said why when it cut it itself.
   if (!page.whole) {
-    if (page.refusal.empty()) judged.why = "the page did not arrive whole";
+    if (page.refusal) judged.believed = Outcome::No("the page did not arrive whole");
     judged.version.clear();
     return judged;
   }
-  judged.fields = TrustedPageFields(page.bytes, {testPage ? "testver" : "ver", judged.version, now},
-                                    keys, judged.why);
-  if (!judged.fields) judged.version.clear();
+  auto trusted =
+      TrustedPageFields(page.bytes, {testPage ? "testver" : "ver", judged.version, now}, keys);
+  if (trusted) {
+    judged.fields = std::move(*trusted);
+  } else {
+    judged.believed = trusted.outcome();
+    judged.version.clear();
+  }
   return judged;
 }
 

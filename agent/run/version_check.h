@@ -32,12 +32,12 @@ struct VersionCheck {
 VersionCheck CheckVersion(const RunInputs& run);
 
 // A version page as it arrived: its bytes and text (system code page), whether it arrived
-// whole, and why the client refused it ("" when it did not).
+// whole, and why the client refused it (ok when it did not).
 struct FetchedPage {
   std::string bytes;
   std::wstring text;
   bool whole = false;
-  std::string refusal;
+  Outcome refusal;
 };
 
 // Where a version check reads its pages: the vendor's servers (ServerPages), or a test's own.
@@ -61,7 +61,7 @@ class ServerPages : public PageSource {
 struct PageJudgement {
   std::wstring version;
   std::optional<SignedFields> fields;
-  std::string why;  // "" unless refused
+  Outcome believed;  // why not, when refused
 };
 PageJudgement JudgePage(const FetchedPage& page, bool testPage, const ReleaseKeys& keys,
                         std::int64_t now);

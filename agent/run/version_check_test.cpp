@@ -112,7 +112,7 @@ class ScriptedPages : public PageSource {
     asked.push_back(url);
     const auto page = pages.find(url);
     if (page == pages.end()) return {};
-    return {page->second, platform::FromUtf8(page->second), true, ""};
+    return {page->second, platform::FromUtf8(page->second), true, {}};
   }
 };
 

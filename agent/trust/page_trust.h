@@ -22,9 +22,8 @@ struct PageExpectation {
   std::int64_t now = 0;             // seconds since the epoch, UTC
 };
 
-// The verified fields of page, or nullopt with why set to a short reason: no signed block,
-// unknown key, bad signature, malformed fields, wrong channel, version mismatch, expired,
-// expiring too far ahead.
-std::optional<SignedFields> TrustedPageFields(std::string_view page,
-                                              const PageExpectation& expected,
-                                              const ReleaseKeys& keys, std::string& why);
+// The verified fields of page, or a short reason why not: no signed block, unknown key, bad
+// signature, malformed fields, wrong channel, version mismatch, expired, expiring too far
+// ahead.
+OrWhy<SignedFields> TrustedPageFields(std::string_view page, const PageExpectation& expected,
+                                      const ReleaseKeys& keys);

@@ -73,9 +73,7 @@ std::string Page(const std::string& block) {
 
 std::string WhyRefused(const std::string& page, const PageExpectation& expected,
                        const ReleaseKeys& keys = Table().keys) {
-  std::string why;
-  const auto fields = TrustedPageFields(page, expected, keys, why);
-  return fields ? "" : why;
+  return TrustedPageFields(page, expected, keys).why();
 }
 
 constexpr PageExpectation kTestPage{"testver", L"1204", kNow};
@@ -96,19 +94,16 @@ TEST(PageTrustTest, SignedFieldsAreReadByTheSharedRules) {
     const std::size_t first = line.find('\t'), second = line.find('\t', first + 1);
     const std::string name = line.substr(0, first);
     const std::string expected = line.substr(first + 1, second - first - 1);
-    std::string why;
-    const auto fields = ParseSignedFields(Unescaped(line.substr(second + 1)), why);
-    EXPECT_EQ(fields ? "ok" : why, expected) << name;
+    const auto fields = ParseSignedFields(Unescaped(line.substr(second + 1)));
+    EXPECT_EQ(fields ? "ok" : fields.why(), expected) << name;
     ++cases;
   }
   EXPECT_GE(cases, 5) << KIVO_SIGNED_FIELDS;
 }
 
 TEST(PageTrustTest, TrustedFieldsCarryThePackages) {
-  std::string why;
-  const auto fields =
-      TrustedPageFields(Page(Table().Named("good").block), kTestPage, Table().keys, why);
-  ASSERT_TRUE(fields) << why;
+  const auto fields = TrustedPageFields(Page(Table().Named("good").block), kTestPage, Table().keys);
+  ASSERT_TRUE(fields) << fields.why();
   EXPECT_EQ(fields->sequence, 1765238400u);
   EXPECT_EQ(fields->expires, 4073500800);  // 2099-01-31
   ASSERT_NE(fields->Package(L"zhcn"), nullptr);
@@ -119,8 +114,8 @@ TEST(PageTrustTest, TrustedFieldsCarryThePackages) {
   EXPECT_EQ(fields->rollout.share, kWholeFleet) << "no share line: every installation";
 
   const auto staged =
-      TrustedPageFields(Page(Table().Named("staged").block), kTestPage, Table().keys, why);
-  ASSERT_TRUE(staged) << why;
+      TrustedPageFields(Page(Table().Named("staged").block), kTestPage, Table().keys);
+  ASSERT_TRUE(staged) << staged.why();
   EXPECT_EQ(staged->rollout.share, 500u);
   EXPECT_EQ(staged->rollout.salt, "00112233445566778899aabbccddeeff");
   EXPECT_EQ(staged->rollout.previousVersion, "1203");

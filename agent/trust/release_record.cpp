@@ -58,22 +58,23 @@ ReleaseRecord ParseReleaseRecord(const std::string& text) {
   return record;
 }
 
-std::string ReplayProblem(const ReleaseRecord& record, const std::string& channel,
-                          const SeenPage& page, std::uint64_t floor) {
+Outcome ReplayProblem(const ReleaseRecord& record, const std::string& channel, const SeenPage& page,
+                      std::uint64_t floor) {
   const auto seen = record.find(channel);
   if (seen == record.end()) {
-    if (page.seq >= floor) return "";
-    return "older than this build (seq " + std::to_string(page.seq) + " below " +
-           std::to_string(floor) + ")";
+    if (page.seq >= floor) return {};
+    return Outcome::No("older than this build (seq " + std::to_string(page.seq) + " below " +
+                       std::to_string(floor) + ")");
   }
   if (page.seq < seen->second.seq) {
-    return "older than a page already believed (seq " + std::to_string(page.seq) + " below " +
-           std::to_string(seen->second.seq) + ")";
+    return Outcome::No("older than a page already believed (seq " + std::to_string(page.seq) +
+                       " below " + std::to_string(seen->second.seq) + ")");
   }
   if (page.seq == seen->second.seq && page.signedBytes != seen->second.signedBytes) {
-    return "seq " + std::to_string(page.seq) + " was believed before with other contents";
+    return Outcome::No("seq " + std::to_string(page.seq) +
+                       " was believed before with other contents");
   }
-  return "";
+  return {};
 }
 
 ReleaseRecord ReadReleaseRecord(const std::wstring& path) {

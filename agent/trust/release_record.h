@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/crypto.h"
+#include "platform/outcome.h"
 
 struct SeenPage {
   std::uint64_t seq = 0;
@@ -31,9 +32,9 @@ ReleaseRecord ParseReleaseRecord(const std::string& text);
 
 // Why a page of channel with seq and the digest of its signed bytes is older than what the
 // installation has believed: a lower seq than the one recorded, the same seq with other
-// bytes, or, with no record for the channel, a seq below floor. "" when it may be believed.
-std::string ReplayProblem(const ReleaseRecord& record, const std::string& channel,
-                          const SeenPage& page, std::uint64_t floor);
+// bytes, or, with no record for the channel, a seq below floor. Ok when it may be believed.
+Outcome ReplayProblem(const ReleaseRecord& record, const std::string& channel, const SeenPage& page,
+                      std::uint64_t floor);
 
 // The record at path; empty when it is missing or damaged.
 ReleaseRecord ReadReleaseRecord(const std::wstring& path);

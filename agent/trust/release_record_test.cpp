@@ -47,7 +47,8 @@ TEST(ReleaseRecord, RefusesAnOlderPageOrTheSameSeqWithOtherBytes) {
       {"testver", Seen(5, 1), 5, ""},
       {"testver", Seen(4, 1), 5, "older than this build (seq 4 below 5)"},
   };
-  for (const auto& c : cases) EXPECT_EQ(ReplayProblem(record, c.channel, c.page, c.floor), c.why);
+  for (const auto& c : cases)
+    EXPECT_EQ(ReplayProblem(record, c.channel, c.page, c.floor).why(), c.why);
 }
 
 TEST(ReleaseRecord, IsReplacedWholeOnDisk) {

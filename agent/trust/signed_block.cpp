@@ -62,44 +62,41 @@ bool IsSalt(std::string_view text) {
                      [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
-// The rollout lines once the block's lines are read; why set when they do not hold.
-bool ReadRollout(const std::optional<std::string>& share, const std::optional<std::string>& salt,
-                 const std::optional<std::string>& previous, SignedRollout& rollout,
-                 std::string& why) {
+// The rollout lines once the block's lines are read; why not when they do not hold.
+Outcome ReadRollout(const std::optional<std::string>& share, const std::optional<std::string>& salt,
+                    const std::optional<std::string>& previous, SignedRollout& rollout) {
   if (share) {
     const auto basisPoints = ParseDecimal(*share, kWholeFleet);
-    if (!basisPoints) return why = "malformed share", false;
+    if (!basisPoints) return Outcome::No("malformed share");
     rollout.share = static_cast<std::uint32_t>(*basisPoints);
   }
-  if (salt && !IsSalt(*salt)) return why = "malformed salt", false;
+  if (salt && !IsSalt(*salt)) return Outcome::No("malformed salt");
   if (!salt && rollout.share > 0 && rollout.share < kWholeFleet) {
-    return why = "a share without a salt", false;
+    return Outcome::No("a share without a salt");
   }
   rollout.salt = salt.value_or("");
   // The release before is asked for by its number, as every release is.
   if (previous && (previous->size() > 10 || !ParseDecimal(*previous, INT32_MAX))) {
-    return why = "malformed prev", false;
+    return Outcome::No("malformed prev");
   }
-  if (!previous && !rollout.previousPackages.empty()) return why = "prevpkg without prev", false;
+  if (!previous && !rollout.previousPackages.empty()) return Outcome::No("prevpkg without prev");
   rollout.previousVersion = previous.value_or("");
-  return true;
+  return {};
 }
 
 }  // namespace
 
-std::optional<SignedBlock> FindSignedBlock(std::string_view page, std::string& why) {
+OrWhy<SignedBlock> FindSignedBlock(std::string_view page) {
   const std::size_t start = page.find(kBlockStart);
   if (start == std::string_view::npos) {
-    why = "no signed block";
-    return std::nullopt;
+    return Outcome::No("no signed block");
   }
   const std::size_t signature = page.find(kSignatureStart, start + kBlockStart.size() - 1);
   const std::size_t end = signature == std::string_view::npos
                               ? signature
                               : page.find(kBlockEnd, signature + kSignatureStart.size());
   if (end == std::string_view::npos) {
-    why = "signed block without signature or end";
-    return std::nullopt;
+    return Outcome::No("signed block without signature or end");
   }
   // "k1:<base64>" between the signature's start and the block's end, on one line.
   const std::string_view line =
@@ -110,24 +107,19 @@ std::optional<SignedBlock> FindSignedBlock(std::string_view page, std::string& w
       line.size() >= 2 && line[1] == ':' && (line[0] == '1' || line[0] == '2') ? line[0] - '0' : 0;
   const auto raw = block.keySlot != 0 ? DecodeBase64(line.substr(2)) : std::nullopt;
   if (!raw || raw->size() != block.signature.size()) {
-    why = "malformed signature line";
-    return std::nullopt;
+    return Outcome::No("malformed signature line");
   }
   std::memcpy(block.signature.data(), raw->data(), block.signature.size());
   return block;
 }
 
-std::optional<SignedFields> ParseSignedFields(std::string_view signedBytes, std::string& why) {
+OrWhy<SignedFields> ParseSignedFields(std::string_view signedBytes) {
   if (signedBytes.substr(0, kBlockStart.size()) != kBlockStart || signedBytes.back() != '\n') {
-    why = "malformed signed bytes";
-    return std::nullopt;
+    return Outcome::No("malformed signed bytes");
   }
   std::optional<std::string> channel, version, sequence, expires, share, salt, previous;
   SignedFields fields;
-  auto fail = [&why](std::string reason) {
-    why = std::move(reason);
-    return std::nullopt;
-  };
+  const auto fail = [](std::string why) { return Outcome::No(std::move(why)); };
   for (std::size_t at = kBlockStart.size(); at < signedBytes.size();) {
     const std::size_t lineEnd = signedBytes.find('\n', at);
     const std::string_view line = signedBytes.substr(at, lineEnd - at);
@@ -155,7 +147,8 @@ std::optional<SignedFields> ParseSignedFields(std::string_view signedBytes, std:
     list.push_back(std::move(*package));
   }
   if (!channel || !version || !sequence || !expires) return fail("signed field missing");
-  if (!ReadRollout(share, salt, previous, fields.rollout, why)) return std::nullopt;
+  if (Outcome rollout = ReadRollout(share, salt, previous, fields.rollout); !rollout)
+    return rollout;
   // The release before is what the others keep or go back to: a newer one would spread a
   // build ahead of the release, and under a halt the very build being halted or a later one.
   if (previous) {

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/crypto.h"
+#include "platform/outcome.h"
 
 struct SignedBlock {
   std::string signedBytes;  // exactly as they stand in the page
@@ -30,9 +31,9 @@ struct SignedBlock {
   platform::P256Signature signature{};
 };
 
-// The first signed block of page, or nullopt with why set ("no signed block", or what is
-// wrong with the block's frame).
-std::optional<SignedBlock> FindSignedBlock(std::string_view page, std::string& why);
+// The first signed block of page, or why there is none ("no signed block", or what is wrong
+// with the block's frame).
+OrWhy<SignedBlock> FindSignedBlock(std::string_view page);
 
 // A package the release offers: its name ("" for the generic one), size and SHA-256.
 struct SignedPackage {
@@ -70,8 +71,8 @@ struct SignedFields {
 // The fields of verified signed bytes: "key=value" lines, unknown keys ignored, chan, v, seq
 // and exp exactly once each, pkg once per name; share (0 to 10000), salt (16 to 64
 // lower-case hex digits, needed by a share between), prev (a release number) at most once,
-// prevpkg once per name and only with prev. nullopt with why set when they do not hold.
-std::optional<SignedFields> ParseSignedFields(std::string_view signedBytes, std::string& why);
+// prevpkg once per name and only with prev. Why not when they do not hold.
+OrWhy<SignedFields> ParseSignedFields(std::string_view signedBytes);
 
 // "YYYY-MM-DDTHH:MM:SSZ" as seconds since the epoch; nullopt for any other form or a
 // field out of range.
