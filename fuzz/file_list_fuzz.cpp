@@ -10,12 +10,12 @@
 #include "update_paths.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::vector<tree::ListedFile> files;
-  std::string problem;
-  if (!tree::ParseFileList(std::string(fuzz::Bytes(data, size)), files, problem)) {
-    fuzz::Require(!problem.empty(), "a refused list says why");
+  const auto parsed = tree::ParseFileList(std::string(fuzz::Bytes(data, size)));
+  if (!parsed) {
+    fuzz::Require(!parsed.why().empty(), "a refused list says why");
     return 0;
   }
+  const std::vector<tree::ListedFile>& files = *parsed;
   std::set<std::string> seen;
   std::string written;
   for (const tree::ListedFile& file : files) {
@@ -26,9 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     written +=
         platform::HexDigest(file.sha256) + " " + std::to_string(file.size) + " " + file.path + "\n";
   }
-  std::vector<tree::ListedFile> again;
-  fuzz::Require(tree::ParseFileList(written, again, problem) && again.size() == files.size(),
-                "a written list reads back");
+  const auto reread = tree::ParseFileList(written);
+  fuzz::Require(reread && reread->size() == files.size(), "a written list reads back");
+  const std::vector<tree::ListedFile>& again = *reread;
   for (std::size_t i = 0; i < files.size(); ++i) {
     fuzz::Require(again[i].path == files[i].path && again[i].size == files[i].size &&
                       again[i].sha256 == files[i].sha256,

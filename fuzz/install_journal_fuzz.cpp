@@ -11,12 +11,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(fuzz::Bytes(data, size));
-  launcher::InstallJournal journal;
-  std::string problem;
-  if (!launcher::ParseJournal(text, journal, problem)) {
-    fuzz::Require(!problem.empty(), "a refused journal says why");
+  const auto parsed = launcher::ParseJournal(text);
+  if (!parsed) {
+    fuzz::Require(!parsed.why().empty(), "a refused journal says why");
     return 0;
   }
+  const launcher::InstallJournal& journal = *parsed;
   for (const auto& dir : journal.createdDirectories) {
     fuzz::Require(fuzz::StaysBelowRoot(dir) && tree::IsUpdatablePath(dir),
                   "a directory stays inside the data directory");
@@ -25,10 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Require(fuzz::StaysBelowRoot(file.path) && tree::IsUpdatablePath(file.path),
                   "a file stays inside the data directory");
   }
-  launcher::InstallJournal again;
   const std::string written =
       launcher::FormatJournal(journal) + (journal.committed ? launcher::CommitLine() : "");
-  fuzz::Require(launcher::ParseJournal(written, again, problem), "a written journal reads back");
+  const auto reread = launcher::ParseJournal(written);
+  fuzz::Require(reread.ok(), "a written journal reads back");
+  const launcher::InstallJournal& again = *reread;
   fuzz::Require(again.createdDirectories == journal.createdDirectories &&
                     again.files.size() == journal.files.size() &&
                     again.committed == journal.committed,

@@ -45,12 +45,9 @@ std::string FormatJournal(const InstallJournal& journal) {
 
 std::string CommitLine() { return "commit\n"; }
 
-bool ParseJournal(const std::string& text, InstallJournal& journal, std::string& problem) {
-  journal = {};
-  const auto refuse = [&problem](const std::string& why) {
-    problem = why;
-    return false;
-  };
+OrWhy<InstallJournal> ParseJournal(const std::string& text) {
+  InstallJournal journal;
+  const auto refuse = [](std::string why) { return Outcome::No(std::move(why)); };
   std::string header;
   bool ended = false;
   std::size_t start = 0;
@@ -80,7 +77,8 @@ bool ParseJournal(const std::string& text, InstallJournal& journal, std::string&
       return refuse("an unknown record: " + line);
     }
   }
-  return ended || refuse("the journal is cut short");
+  if (!ended) return refuse("the journal is cut short");
+  return journal;
 }
 
 }  // namespace launcher

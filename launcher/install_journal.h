@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/outcome.h"
+
 namespace launcher {
 
 struct JournalFile {
@@ -39,9 +41,9 @@ std::string FormatJournal(const InstallJournal& journal);
 // The line that marks the install as committed.
 std::string CommitLine();
 
-// False, with the reason in problem, for a text that is not a whole journal (the end line
-// missing, a checksum that does not match, an unknown record) and for a path that an update
-// may not name (tree/install_names.h); a commit line cut short counts as no commit.
-bool ParseJournal(const std::string& text, InstallJournal& journal, std::string& problem);
+// The journal text holds, or why not: a text that is not a whole journal (the end line
+// missing, a checksum that does not match, an unknown record), a path that an update may not
+// name (tree/install_names.h). A commit line cut short counts as no commit.
+OrWhy<InstallJournal> ParseJournal(const std::string& text);
 
 }  // namespace launcher

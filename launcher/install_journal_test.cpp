@@ -7,10 +7,10 @@
 namespace {
 
 bool Parse(const std::string& text, launcher::InstallJournal& read) {
-  std::string problem;
-  const bool ok = launcher::ParseJournal(text, read, problem);
-  EXPECT_EQ(ok, problem.empty()) << text;  // a refusal always says why
-  return ok;
+  const auto parsed = launcher::ParseJournal(text);
+  EXPECT_EQ(parsed.ok(), parsed.why().empty()) << text;  // a refusal always says why
+  if (parsed) read = *parsed;
+  return parsed.ok();
 }
 
 TEST(InstallJournal, ReadsBackWhatWasWrittenAndTheCommitLine) {

@@ -23,14 +23,9 @@ bool IsFile(const std::wstring& path) {
   return platform::QueryPath(path).kind == platform::PathKind::File;
 }
 
-// Sets why and answers false, so that a refusal reads as one statement.
-bool Fail(std::string& why, const std::string& reason) {
-  why = reason;
-  return false;
-}
-
-bool Check(const platform::FileResult& result, std::string& why) {
-  return result.ok() || Fail(why, result.Describe());
+// A file service's result as an outcome, its system text and path the reason.
+Outcome Checked(const platform::FileResult& result) {
+  return result ? Outcome() : Outcome::No(result.Describe());
 }
 
 std::wstring JournalScratch(const InstallPlaces& places) {
@@ -116,13 +111,14 @@ bool BrowserCanBeReplaced(const InstallPlaces& places) {
 }
 
 // What the install will do, decided before anything is touched; why a tree is not fit.
-bool Plan(const InstallPlaces& places, InstallJournal& journal, std::string& why) {
+OrWhy<InstallJournal> Plan(const InstallPlaces& places) {
   if (platform::QueryPath(platform::WithoutSeparator(places.updateDir)).kind !=
       platform::PathKind::Directory) {
-    return Fail(why, "the update is not a directory");
+    return Outcome::No("the update is not a directory");
   }
-  tree::TreeListing listing;
-  if (!tree::ListTree(places.updateDir, listing, why)) return false;
+  auto listed = tree::ListTree(places.updateDir);
+  if (!listed) return listed.outcome();
+  tree::TreeListing& listing = *listed;
   const auto has = [&listing](const std::wstring& path) {
     for (const tree::TreeFile& file : listing.files) {
       if (file.path == path) return true;
@@ -131,44 +127,50 @@ bool Plan(const InstallPlaces& places, InstallJournal& journal, std::string& why
   };
   // With a list, the package is what it lists; whatever else lies in the tree stays out.
   if (has(tree::FileListPath())) {
-    std::vector<tree::TreeFile> listed;
-    if (!tree::CheckAgainstFileList(places.updateDir, listing, listed, why)) return false;
-    listing.files = std::move(listed);
+    auto inList = tree::CheckAgainstFileList(places.updateDir, listing);
+    if (!inList) return inList.outcome();
+    listing.files = std::move(*inList);
   }
-  if (!has(tree::kBrowserName)) return Fail(why, "the update holds no Kivo9.exe");
+  InstallJournal journal;
+  if (!has(tree::kBrowserName)) return Outcome::No("the update holds no Kivo9.exe");
   // Once installed, it is the browser every start runs: one that cannot start strands the user.
   if (!platform::IsStartableProgram(places.updateDir + tree::kBrowserName)) {
-    return Fail(why, "the update's Kivo9.exe is not a program that can be started");
+    return Outcome::No("the update's Kivo9.exe is not a program that can be started");
   }
   if (const auto reserved = tree::ReservedPathIn(listing)) {
-    return Fail(why, "the update names a reserved place: " + platform::ToUtf8(*reserved));
+    return Outcome::No("the update names a reserved place: " + platform::ToUtf8(*reserved));
   }
   for (const std::wstring& dir : listing.directories) {
     const platform::PathKind kind = platform::QueryPath(places.dataDir + dir).kind;
     if (kind == platform::PathKind::Missing) {
       journal.createdDirectories.push_back(dir);
     } else if (kind != platform::PathKind::Directory) {
-      return Fail(why, "a file or a link stands where the update has a directory: " +
-                           platform::ToUtf8(dir));
+      return Outcome::No("a file or a link stands where the update has a directory: " +
+                         platform::ToUtf8(dir));
     }
   }
   for (const tree::TreeFile& file : listing.files) {
     const platform::PathKind kind = platform::QueryPath(places.dataDir + file.path).kind;
     if (kind == platform::PathKind::Directory || kind == platform::PathKind::Other) {
-      return Fail(why, "a directory or special file stands where the update has a file: " +
-                           platform::ToUtf8(file.path));
+      return Outcome::No("a directory or special file stands where the update has a file: " +
+                         platform::ToUtf8(file.path));
     }
     // A link is replaced as the link itself; what it points at is never written.
     journal.files.push_back({file.path, kind != platform::PathKind::Missing});
   }
-  return true;
+  return journal;
 }
 
-bool WriteJournal(const InstallPlaces& places, const InstallJournal& journal, std::string& why) {
+Outcome WriteJournal(const InstallPlaces& places, const InstallJournal& journal) {
   const std::wstring scratch = JournalScratch(places);
-  return Check(platform::WriteFileFlushed(scratch, FormatJournal(journal), false), why) &&
-         Check(platform::MovePath(scratch, JournalPath(places)), why) &&
-         Check(platform::FlushDirectory(places.dataDir), why);
+  if (Outcome written = Checked(platform::WriteFileFlushed(scratch, FormatJournal(journal), false));
+      !written) {
+    return written;
+  }
+  if (Outcome moved = Checked(platform::MovePath(scratch, JournalPath(places))); !moved) {
+    return moved;
+  }
+  return Checked(platform::FlushDirectory(places.dataDir));
 }
 
 // Every directory whose entries the install changed, so that they reach the disk before the
@@ -185,12 +187,12 @@ std::set<std::wstring> TouchedDirectories(const InstallPlaces& places,
   return dirs;
 }
 
-bool Apply(const InstallPlaces& places, const InstallJournal& journal, std::string& why) {
+Outcome Apply(const InstallPlaces& places, const InstallJournal& journal) {
   for (const auto& dir : journal.createdDirectories) {
     const std::wstring path = places.dataDir + dir;
     if (platform::FileResult made = platform::MakeDirectory(path);
         !made && platform::QueryPath(path).kind != platform::PathKind::Directory) {
-      return Check(made, why);
+      return Checked(made);
     }
   }
   const std::wstring backup = BackupDir(places);
@@ -198,23 +200,27 @@ bool Apply(const InstallPlaces& places, const InstallJournal& journal, std::stri
   for (const auto& file : journal.files) {
     if (file.replaces) {
       if (!MakeParents(backup, file.path, backupDirs)) {
-        return Fail(why, "cannot make the backup's folders for " + platform::ToUtf8(file.path));
+        return Outcome::No("cannot make the backup's folders for " + platform::ToUtf8(file.path));
       }
-      if (!Check(platform::MovePath(places.dataDir + file.path, backup + file.path), why)) {
-        return false;
+      if (platform::FileResult moved =
+              platform::MovePath(places.dataDir + file.path, backup + file.path);
+          !moved) {
+        return Checked(moved);
       }
     }
-    if (!Check(MoveOrCopy(places, places.updateDir + file.path, places.dataDir + file.path), why)) {
-      return false;
+    if (platform::FileResult moved =
+            MoveOrCopy(places, places.updateDir + file.path, places.dataDir + file.path);
+        !moved) {
+      return Checked(moved);
     }
   }
   for (const auto& dir : TouchedDirectories(places, journal)) {
-    if (platform::PathQuery(platform::WithoutSeparator(dir)) &&
-        !Check(platform::FlushDirectory(dir), why)) {
-      return false;
+    if (!platform::PathQuery(platform::WithoutSeparator(dir))) continue;
+    if (platform::FileResult flushed = platform::FlushDirectory(dir); !flushed) {
+      return Checked(flushed);
     }
   }
-  return Check(platform::WriteFileFlushed(JournalPath(places), CommitLine(), true), why);
+  return Checked(platform::WriteFileFlushed(JournalPath(places), CommitLine(), true));
 }
 
 // After the commit: the old files, the update tree and the post-upgrade copy go. The backup
@@ -319,15 +325,14 @@ bool JournalIsSafe(const InstallPlaces& places, const InstallJournal& journal) {
 // The paths the update tree's own list names, native separators; none without a readable list.
 std::vector<std::wstring> ListedPaths(const InstallPlaces& places) {
   std::string text;
-  std::vector<tree::ListedFile> listed;
-  std::string problem;
   std::vector<std::wstring> paths;
   if (!platform::ReadWholeFile(places.updateDir + tree::FileListPath(), tree::kFileListLimitBytes,
-                               text) ||
-      !tree::ParseFileList(text, listed, problem)) {
+                               text)) {
     return paths;  // without a list the next install takes the tree whole, as before
   }
-  for (const tree::ListedFile& file : listed) {
+  const auto listed = tree::ParseFileList(text);
+  if (!listed) return paths;
+  for (const tree::ListedFile& file : *listed) {
     paths.push_back(platform::NativePath(platform::FromUtf8(file.path)));
   }
   return paths;
@@ -386,7 +391,7 @@ bool RollBackFromDisk(const InstallPlaces& places, std::string& report) {
 // What an earlier crash or another program may have left where this install works. A backup
 // without a journal belongs to no install: a file it holds whose place is empty goes back
 // (nothing is lost), the rest goes.
-bool ClearStaleWorkPlaces(const InstallPlaces& places, std::string& why) {
+Outcome ClearStaleWorkPlaces(const InstallPlaces& places) {
   const std::wstring backup = BackupDir(places);
   if (platform::QueryPath(platform::WithoutSeparator(backup)).kind ==
           platform::PathKind::Directory &&
@@ -402,10 +407,11 @@ bool ClearStaleWorkPlaces(const InstallPlaces& places, std::string& why) {
     }
   }
   for (const std::wstring& dir : {backup, DiscardDir(places), CopyScratch(places)}) {
-    if (!tree::RemoveTree(dir))
-      return Fail(why, "cannot clear " + platform::ToUtf8(platform::WithoutSeparator(dir)));
+    if (!tree::RemoveTree(dir)) {
+      return Outcome::No("cannot clear " + platform::ToUtf8(platform::WithoutSeparator(dir)));
+    }
   }
-  return true;
+  return {};
 }
 
 }  // namespace
@@ -426,10 +432,12 @@ bool RecoverInterruptedInstall(const InstallPlaces& places, std::string& report)
   }
   if (!platform::PathQuery(JournalPath(places))) return true;
   std::string text;
-  InstallJournal journal;
-  std::string problem = "the journal cannot be read";
-  if (platform::ReadWholeFile(JournalPath(places), kJournalLimitBytes, text) &&
-      ParseJournal(text, journal, problem)) {
+  auto read = platform::ReadWholeFile(JournalPath(places), kJournalLimitBytes, text)
+                  ? ParseJournal(text)
+                  : OrWhy<InstallJournal>(Outcome::No("the journal cannot be read"));
+  std::string problem = read.why();
+  if (read) {
+    const InstallJournal& journal = *read;
     if (journal.committed) {
       report += "finished an interrupted install\n";
       return Finish(places);
@@ -445,12 +453,12 @@ bool RecoverInterruptedInstall(const InstallPlaces& places, std::string& report)
 }
 
 bool InstallUpdateTree(const InstallPlaces& places, std::string& report) {
-  InstallJournal journal;
-  std::string why;
-  if (!Plan(places, journal, why)) {
-    report += "refused the update: " + why + "\n";
+  const auto planned = Plan(places);
+  if (!planned) {
+    report += "refused the update: " + planned.why() + "\n";
     return false;
   }
+  const InstallJournal& journal = *planned;
   if (!BrowserCanBeReplaced(places)) {
     report += "the update waits: the browser is running\n";
     return false;
@@ -458,16 +466,18 @@ bool InstallUpdateTree(const InstallPlaces& places, std::string& report) {
   // The backup exists before the journal does: a journal without one speaks of a committed
   // install, whatever else of it can still be read.
   const std::wstring backup = platform::WithoutSeparator(BackupDir(places));
-  if (!ClearStaleWorkPlaces(places, why) || !Check(platform::MakeDirectory(backup), why) ||
-      !WriteJournal(places, journal, why)) {
+  Outcome prepared = ClearStaleWorkPlaces(places);
+  if (prepared) prepared = Checked(platform::MakeDirectory(backup));
+  if (prepared) prepared = WriteJournal(places, journal);
+  if (!prepared) {
     platform::RemoveFile(JournalScratch(places));
     platform::RemoveEmptyDirectory(backup);
-    report += "the update waits: " + why + "\n";
+    report += "the update waits: " + prepared.why() + "\n";
     return false;
   }
-  if (!Apply(places, journal, why)) {
+  if (Outcome applied = Apply(places, journal); !applied) {
     RollBack(places, journal);  // a rollback that fails is repeated at the next start
-    report += "the install failed and was rolled back: " + why + "\n";
+    report += "the install failed and was rolled back: " + applied.why() + "\n";
     return false;
   }
   Finish(places);  // what is left of it, the next start finishes

@@ -29,8 +29,8 @@ std::wstring FileListPath() {
   return std::wstring(kResourceDirName) + platform::kSep + L"files.lst";
 }
 
-bool ParseFileList(const std::string& text, std::vector<ListedFile>& files, std::string& problem) {
-  files.clear();
+OrWhy<std::vector<ListedFile>> ParseFileList(const std::string& text) {
+  std::vector<ListedFile> files;
   std::set<std::string> seen;
   std::size_t start = 0;
   while (start < text.size()) {
@@ -50,24 +50,23 @@ bool ParseFileList(const std::string& text, std::vector<ListedFile>& files, std:
             : platform::ParseDecimal(fields.substr(first + 1, second - first - 1), kSizeMax);
     const std::string path = second == std::string::npos ? "" : line.substr(second + 1);
     if (!sha256 || !size || !IsListablePath(path) || !seen.insert(path).second) {
-      problem = "bad file list line: " + line;
-      return false;
+      return Outcome::No("bad file list line: " + line);
     }
     files.push_back(ListedFile{path, *size, *sha256});
   }
-  return true;
+  return files;
 }
 
-bool CheckAgainstFileList(const std::wstring& root, const TreeListing& listing,
-                          std::vector<TreeFile>& listed, std::string& problem) {
-  listed.clear();
+OrWhy<std::vector<TreeFile>> CheckAgainstFileList(const std::wstring& root,
+                                                  const TreeListing& listing) {
+  std::vector<TreeFile> listed;
   std::string text;
   if (!platform::ReadWholeFile(root + FileListPath(), kFileListLimitBytes, text)) {
-    problem = "cannot read " + platform::ToUtf8(root + FileListPath());
-    return false;
+    return Outcome::No("cannot read " + platform::ToUtf8(root + FileListPath()));
   }
-  std::vector<ListedFile> entries;
-  if (!ParseFileList(text, entries, problem)) return false;
+  const auto parsed = ParseFileList(text);
+  if (!parsed) return parsed.outcome();
+  const std::vector<ListedFile>& entries = *parsed;
   std::map<std::string, const ListedFile*> byPath;
   for (const ListedFile& entry : entries) byPath[entry.path] = &entry;
   const std::string listItself = ListPath(FileListPath());
@@ -80,20 +79,17 @@ bool CheckAgainstFileList(const std::wstring& root, const TreeListing& listing,
     const auto found = byPath.find(path);
     if (found == byPath.end()) continue;
     if (found->second->size != file.size) {
-      problem = "size differs from the file list: " + platform::ToUtf8(file.path);
-      return false;
+      return Outcome::No("size differs from the file list: " + platform::ToUtf8(file.path));
     }
     if (platform::Sha256OfFile(root + file.path) != std::optional(found->second->sha256)) {
-      problem = "content differs from the file list: " + platform::ToUtf8(file.path);
-      return false;
+      return Outcome::No("content differs from the file list: " + platform::ToUtf8(file.path));
     }
     listed.push_back(file);
   }
   if (listed.size() != entries.size() + 1) {
-    problem = "a listed file is missing";
-    return false;
+    return Outcome::No("a listed file is missing");
   }
-  return true;
+  return listed;
 }
 
 }  // namespace tree

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/crypto.h"
+#include "platform/outcome.h"
 #include "tree/update_tree.h"
 
 namespace tree {
@@ -26,18 +27,16 @@ struct ListedFile {
   platform::Sha256Digest sha256{};
 };
 
-// Reads the list's lines ("\n" or "\r\n" line ends). False, with the line in problem, for a
-// line that is not three well-formed fields, a path that climbs out of the tree or is given
-// twice.
-bool ParseFileList(const std::string& text, std::vector<ListedFile>& files, std::string& problem);
+// The list's lines ("\n" or "\r\n" line ends), or why not, naming the line: a line that is
+// not three well-formed fields, a path that climbs out of the tree or is given twice.
+OrWhy<std::vector<ListedFile>> ParseFileList(const std::string& text);
 
 // Whether the tree at root (ending with a separator), as listing describes it, holds every
 // file its list names with its size and hash. Files the list does not name (a log the
-// post-upgrade program wrote, say) are no part of the package: listed gets the files that
-// are, the list itself included, in listing's order. False, with the first difference in
-// problem, for a listed file missing, of another size or content, and when the list cannot
-// be read or parsed.
-bool CheckAgainstFileList(const std::wstring& root, const TreeListing& listing,
-                          std::vector<TreeFile>& listed, std::string& problem);
+// post-upgrade program wrote, say) are no part of the package: the answer is the files that
+// are, the list itself included, in listing's order. Else the first difference: a listed
+// file missing, of another size or content, or a list that cannot be read or parsed.
+OrWhy<std::vector<TreeFile>> CheckAgainstFileList(const std::wstring& root,
+                                                  const TreeListing& listing);
 
 }  // namespace tree

@@ -11,10 +11,9 @@ namespace {
 const std::string kHash(64, 'a');
 
 TEST(ParseFileList, ReadsLinesWithEitherLineEnd) {
-  std::vector<tree::ListedFile> files;
-  std::string problem;
-  ASSERT_TRUE(tree::ParseFileList(kHash + " 12 Kivo9.exe\r\n" + kHash + " 0 a b/c d.txt\n", files,
-                                  problem));
+  const auto parsed = tree::ParseFileList(kHash + " 12 Kivo9.exe\r\n" + kHash + " 0 a b/c d.txt\n");
+  ASSERT_TRUE(parsed) << parsed.why();
+  const std::vector<tree::ListedFile>& files = *parsed;
   ASSERT_EQ(files.size(), 2u);
   EXPECT_EQ(files[0].size, 12u);
   EXPECT_EQ(files[1].path, "a b/c d.txt");  // blanks belong to the path
@@ -36,10 +35,9 @@ TEST(ParseFileList, RefusesMalformedLinesAndPathsLeavingTheTree) {
       kHash + " 1 install.old/x",         // the launcher's working name
   };
   for (const std::string& text : bad) {
-    std::vector<tree::ListedFile> files;
-    std::string problem;
-    EXPECT_FALSE(tree::ParseFileList(text, files, problem)) << text;
-    EXPECT_FALSE(problem.empty()) << text;
+    const auto parsed = tree::ParseFileList(text);
+    EXPECT_FALSE(parsed) << text;
+    EXPECT_FALSE(parsed.why().empty()) << text;
   }
 }
 
@@ -51,9 +49,9 @@ TEST(ListTree, ListsFilesAndDirectoriesSortedAndRefusesTheOtherSeparator) {
   ASSERT_TRUE(platform::MakeDirectory(root + L"b" + sep + L"c"));
   ASSERT_TRUE(platform::WriteWholeFile(root + L"b" + sep + L"c" + sep + L"f", "123"));
   ASSERT_TRUE(platform::WriteWholeFile(root + L"a", ""));
-  tree::TreeListing listing;
-  std::string problem;
-  ASSERT_TRUE(tree::ListTree(root, listing, problem)) << problem;
+  const auto listed = tree::ListTree(root);
+  ASSERT_TRUE(listed) << listed.why();
+  const tree::TreeListing& listing = *listed;
   EXPECT_EQ(listing.directories,
             (std::vector<std::wstring>{L"b", std::wstring(L"b") + sep + L"c"}));
   ASSERT_EQ(listing.files.size(), 2u);
@@ -62,7 +60,7 @@ TEST(ListTree, ListsFilesAndDirectoriesSortedAndRefusesTheOtherSeparator) {
   EXPECT_EQ(tree::ListPath(listing.files[1].path), "b/c/f");
   if (platform::kOtherSep != L'\\') return;
   ASSERT_TRUE(platform::WriteWholeFile(root + L"b" + sep + L"x\\y", ""));
-  EXPECT_FALSE(tree::ListTree(root, listing, problem));
+  EXPECT_FALSE(tree::ListTree(root));
 }
 
 }  // namespace

@@ -25,8 +25,8 @@ bool IsAcceptableName(const std::wstring& name) {
 
 }  // namespace
 
-bool ListTree(const std::wstring& root, TreeListing& listing, std::string& problem) {
-  listing = {};
+OrWhy<TreeListing> ListTree(const std::wstring& root) {
+  TreeListing listing;
   // An explicit stack instead of recursion: a deep tree must not exhaust ours.
   std::vector<std::wstring> pending{L""};
   while (!pending.empty()) {
@@ -35,16 +35,14 @@ bool ListTree(const std::wstring& root, TreeListing& listing, std::string& probl
     const std::wstring dir = root + relativeDir;
     platform::DirectorySearch search(dir);
     if (!search.IsOpen()) {
-      problem = "cannot read " + platform::ToUtf8(dir);
-      return false;
+      return Outcome::No("cannot read " + platform::ToUtf8(dir));
     }
     platform::DirectoryEntry entry;
     while (search.Next(entry)) {
       if (entry.name == L"." || entry.name == L"..") continue;
       const std::wstring relative = relativeDir + entry.name;
       if (!IsAcceptableName(entry.name)) {
-        problem = "unacceptable name " + platform::ToUtf8(root + relative);
-        return false;
+        return Outcome::No("unacceptable name " + platform::ToUtf8(root + relative));
       }
       const platform::PathInfo info = platform::QueryPath(root + relative);
       if (info.kind == platform::PathKind::Directory) {
@@ -53,8 +51,7 @@ bool ListTree(const std::wstring& root, TreeListing& listing, std::string& probl
       } else if (info.kind == platform::PathKind::File) {
         listing.files.push_back({relative, info.size});
       } else {
-        problem = "not a regular file or directory: " + platform::ToUtf8(root + relative);
-        return false;
+        return Outcome::No("not a regular file or directory: " + platform::ToUtf8(root + relative));
       }
     }
   }
@@ -62,7 +59,7 @@ bool ListTree(const std::wstring& root, TreeListing& listing, std::string& probl
   std::sort(listing.directories.begin(), listing.directories.end());
   std::sort(listing.files.begin(), listing.files.end(),
             [](const TreeFile& a, const TreeFile& b) { return a.path < b.path; });
-  return true;
+  return listing;
 }
 
 bool RemoveTree(const std::wstring& dir) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/outcome.h"
+
 namespace tree {
 
 struct TreeFile {
@@ -18,13 +20,13 @@ struct TreeListing {
   std::vector<TreeFile> files;            // relative, sorted by path
 };
 
-// Lists every entry below root (a directory path ending with a separator). Returns false,
-// with a reason in problem, when the tree cannot be taken whole: an entry that is neither a
+// Lists every entry below root (a directory path ending with a separator), or says why the
+// tree cannot be taken whole: an entry that is neither a
 // regular file nor a directory (a link, pipe, socket or device), a name that does not
 // survive the round trip through the path rules (the other platform's separator, a wildcard,
 // a control character, bytes that are not text), or a directory that cannot be read.
 // Time near linear in the entries and the total length of their paths.
-bool ListTree(const std::wstring& root, TreeListing& listing, std::string& problem);
+OrWhy<TreeListing> ListTree(const std::wstring& root);
 
 // Removes dir (ending with a separator) and everything below it; a link is removed as the
 // link, what it points at stays. A file at that path is removed too. True when nothing of it

@@ -17,27 +17,27 @@ namespace {
 // a file list, holds every listed file as listed; one without a list (an older publisher) is
 // taken whole. An extractor that failed or unpacked nothing leaves no marker, and a pending
 // update is never traded for such a tree. The tree is flushed first: once renamed, it must
-// not turn out torn after a power cut. "" when the tree goes on, else why not.
-std::string TreeProblem(const std::wstring& dir) {
+// not turn out torn after a power cut. Ok when the tree goes on, else why not.
+Outcome CheckTree(const std::wstring& dir) {
   if (platform::QueryPath(dir + tree::MarkerPath()).kind != platform::PathKind::File) {
-    return "the tree has no " + platform::ToUtf8(tree::MarkerPath());
+    return Outcome::No("the tree has no " + platform::ToUtf8(tree::MarkerPath()));
   }
-  tree::TreeListing listing;
-  std::string problem;
-  if (!tree::ListTree(dir, listing, problem)) return problem;
+  const auto listed = tree::ListTree(dir);
+  if (!listed) return listed.outcome();
+  const tree::TreeListing& listing = *listed;
   if (const auto reserved = tree::ReservedPathIn(listing)) {
-    return "the tree names a place no update may change: " + platform::ToUtf8(*reserved);
+    return Outcome::No("the tree names a place no update may change: " +
+                       platform::ToUtf8(*reserved));
   }
+  const Outcome unflushed = Outcome::No("the tree could not be flushed");
   for (const tree::TreeFile& file : listing.files) {
-    if (!platform::FlushFile(dir + file.path)) return "the tree could not be flushed";
+    if (!platform::FlushFile(dir + file.path)) return unflushed;
   }
   for (const std::wstring& sub : listing.directories) {
-    if (!platform::FlushDirectory(dir + sub)) return "the tree could not be flushed";
+    if (!platform::FlushDirectory(dir + sub)) return unflushed;
   }
-  if (!platform::PathQuery(dir + tree::FileListPath())) return "";
-  std::vector<tree::TreeFile> listed;
-  if (!tree::CheckAgainstFileList(dir, listing, listed, problem)) return problem;
-  return "";
+  if (!platform::PathQuery(dir + tree::FileListPath())) return {};
+  return tree::CheckAgainstFileList(dir, listing).outcome();
 }
 
 // The staged tree becomes the update directory; one an earlier run left goes first, aside
@@ -66,15 +66,18 @@ bool PrepareStaging(const std::wstring& stagingDir) {
 }
 
 UnpackedTree TreeInUpdateDir(const AgentLayout& layout) {
-  return {layout.GetUpdateDir(), layout.GetUpdateResourceDir(), layout.GetUnpackedMarkerPath(),
-          layout.GetPostUpgradeProgramPath(), ""};
+  return {layout.GetUpdateDir(),
+          layout.GetUpdateResourceDir(),
+          layout.GetUnpackedMarkerPath(),
+          layout.GetPostUpgradeProgramPath(),
+          {}};
 }
 
 PendingHandOver::PendingHandOver(std::wstring packageFolder, const AgentLayout& layout)
     : packageFolder_(std::move(packageFolder)),
       stagingDir_(StagingDirFor(layout.GetUpdateDir())),
       tree_(TreeInUpdateDir(layout)) {
-  tree_.why = "no extractor was started";
+  tree_.there = Outcome::No("no extractor was started");
 }
 
 PendingHandOver::~PendingHandOver() {
@@ -97,10 +100,12 @@ UnpackedTree PendingHandOver::Wait(std::uint32_t timeoutMs) {
   const bool ended = extractor_.Wait(timeoutMs, exitCode);
   if (!ended) extractor_.Kill();  // half a tree is worth nothing: it goes
   tree::RemoveTree(packageFolder_);
-  tree_.why = !ended ? "the extractor did not end within " + std::to_string(timeoutMs / 1000) + " s"
-              : exitCode != 0 ? "the extractor ended with code " + std::to_string(exitCode)
-                              : TreeProblem(stagingDir_);
-  if (!tree_.why.empty()) tree::RemoveTree(stagingDir_);
+  tree_.there = !ended ? Outcome::No("the extractor did not end within " +
+                                     std::to_string(timeoutMs / 1000) + " s")
+                : exitCode != 0
+                    ? Outcome::No("the extractor ended with code " + std::to_string(exitCode))
+                    : CheckTree(stagingDir_);
+  if (!tree_) tree::RemoveTree(stagingDir_);
   return tree_;
 }
 
@@ -113,6 +118,6 @@ UnpackedTree PendingHandOver::Commit() {
 
 UnpackedTree PendingHandOver::Drop(std::string why) {
   tree::RemoveTree(stagingDir_);
-  tree_.why = std::move(why);
+  tree_.there = Outcome::No(std::move(why));
   return tree_;
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "agent/base/layout.h"
+#include "platform/outcome.h"
 #include "platform/process.h"
 
 // The staging directory for updateDir (which ends with a separator): "update.partial" beside
@@ -26,9 +27,9 @@ struct UnpackedTree {
   std::wstring resourceDir;  // its Resource/, ending with a separator
   std::wstring markerPath;   // its Resource/version.ini
   std::wstring postUpgradeProgramPath;
-  std::string why;  // "" when the tree is there
+  Outcome there;  // why not, when there is no tree
 
-  explicit operator bool() const { return why.empty(); }
+  explicit operator bool() const { return there.ok(); }
 };
 
 // The places of a tree in the update directory of layout, as a tree that is there.
@@ -55,7 +56,7 @@ class PendingHandOver {
   // Waits at most timeoutMs for the extractor and checks the tree it left. Returns the tree
   // with the places it will have once committed, or why there is none: nothing was started,
   // the extractor did not end in time (it is stopped) or failed, or the tree is no unpacked
-  // package (TreeProblem in hand_over.cpp); the staging directory is then removed. Either
+  // package (CheckTree in hand_over.cpp); the staging directory is then removed. Either
   // way the package folder is removed. Nothing is handed over yet.
   UnpackedTree Wait(std::uint32_t timeoutMs);
 

@@ -97,14 +97,14 @@ TEST_F(HandOverTest, OnlyAWholeCheckedTreeReplacesTheUpdateDirectory) {
     c.layOut(handOver.StagingDir());
     UnpackedTree tree = handOver.Wait(30000);
     if (tree) tree = c.unwanted.empty() ? handOver.Commit() : handOver.Drop(c.unwanted);
-    EXPECT_EQ(tree.why, c.why);
+    EXPECT_EQ(tree.there.why(), c.why);
     EXPECT_EQ(bool(tree), c.why.empty());
     EXPECT_EQ(platform::ReadWholeFile(tree.dir + L"Kivo9.exe"), c.why.empty() ? "exe" : "pending");
     EXPECT_FALSE(PathExists(handOver.StagingDir()));
     EXPECT_FALSE(PathExists(packageFolder)) << "the package goes either way";
   }
   PendingHandOver never(dir_.path() + L"package" + kSep, layout_);
-  EXPECT_EQ(never.Wait(0).why, "no extractor was started");
+  EXPECT_EQ(never.Wait(0).there.why(), "no extractor was started");
 }
 
 }  // namespace

@@ -41,21 +41,22 @@ PackageStep UpgradeSession::DownloadAndUnpackFor(const PackageNames& names,
   const AgentLayout& layout = run_.layout;
   // Without its own directory the agent would start whatever extractor the current directory
   // holds; without a temporary file the package would land in the current directory.
-  if (layout.AgentDir().empty()) return {nullptr, "the agent's own directory is not known"};
+  if (layout.AgentDir().empty())
+    return {nullptr, Outcome::No("the agent's own directory is not known")};
   // In a folder that only this user may write, no one can take the package's name first,
   // point it elsewhere, or swap the checked file before the extractor reads it.
   const std::wstring folder = platform::MakePrivateDirectory(GetTempDir(), L"kivo9-package-");
-  if (folder.empty()) return {nullptr, "no folder of its own for the package"};
+  if (folder.empty()) return {nullptr, Outcome::No("no folder of its own for the package")};
   // The extractor writes beside the update directory; the hand-over renames the whole tree.
   auto handOver = std::make_unique<PendingHandOver>(folder, layout);
   const std::wstring tempName = platform::CreateTempFileName(folder, L"~GF");
-  if (tempName.empty()) return {nullptr, "no name for the package in its folder"};
+  if (tempName.empty()) return {nullptr, Outcome::No("no name for the package in its folder")};
   const std::wstring packagePath = tempName + L".rar";
   // Checked before any request: a package that cannot be handed over is not worth fetching.
   const auto parameters = ExtractorParameters(packagePath, handOver->StagingDir());
-  if (!parameters) return {nullptr, "a path holds a double quote"};
+  if (!parameters) return {nullptr, Outcome::No("a path holds a double quote")};
   const auto plan = PlanPackages(MakePackageRequest(layout, L""), names, release);
-  if (!plan) return {nullptr, plan.why()};
+  if (!plan) return {nullptr, plan.outcome()};
   // A signed package is immutable under its number: what a cut left of it goes on. Bytes of
   // any other file (an earlier release's) are of no more use.
   KeptPackage kept(layout.GetKeptPackagePath(), layout.GetKeptPackageRecordPath());
@@ -73,13 +74,13 @@ PackageStep UpgradeSession::DownloadAndUnpackFor(const PackageNames& names,
     if (FetchPackage(package, place)) {
       // A start that fails shows in the hand-over, which then finds no extractor to wait for.
       handOver->Start(layout.GetExtractorPath(), *parameters);
-      return {std::move(handOver), ""};
+      return {std::move(handOver), {}};
     }
     // A package cut short is there to be had: its bytes stay kept and the next run asks for
     // the rest. Another name's download would replace them.
     if (package.expected && kept.ResumeFor(package.FileUrl(), *package.expected)) {
-      return {nullptr, "the package was cut short; the next run goes on with it"};
+      return {nullptr, Outcome::No("the package was cut short; the next run goes on with it")};
     }
   }
-  return {nullptr, "no name yielded a package"};
+  return {nullptr, Outcome::No("no name yielded a package")};
 }

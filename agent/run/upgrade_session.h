@@ -18,7 +18,7 @@
 // writes, to be waited for (PendingHandOver::Complete); or why there is none.
 struct PackageStep {
   std::unique_ptr<PendingHandOver> handOver;  // nullptr when no extractor was asked to start
-  std::string why;                            // why not, when handOver is nullptr
+  Outcome started;                            // why not, when handOver is nullptr
 
   // The step's answer as the run counts it: 1 when a package was downloaded and the
   // extractor asked to start, else 0.

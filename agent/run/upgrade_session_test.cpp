@@ -144,7 +144,7 @@ TEST_F(DownloadAndUnpackTest, FirstNameThatYieldsAPackageEndsTheSearch) {
   ASSERT_NE(step_.handOver, nullptr);
   const UnpackedTree tree = step_.handOver->Wait(30000);
   EXPECT_FALSE(tree) << "the recorder unpacks nothing";
-  EXPECT_EQ(tree.why,
+  EXPECT_EQ(tree.there.why(),
             "the tree has no " + platform::ToUtf8(platform::NativePath(L"Resource\\version.ini")));
   EXPECT_FALSE(PathExists(folder));
   EXPECT_FALSE(PathExists(agentDir_ + L"update" + kSep));
@@ -154,7 +154,7 @@ TEST_F(DownloadAndUnpackTest, NoPackageUnderAnyNameCreatesAndStartsNothing) {
   const std::string id = platform::ToUtf8(GetHardwareId());
   server_.Serve("");
   EXPECT_EQ(DownloadAndUnpackFor({L"enus", L"en", L""}, agentDir_), 0);
-  EXPECT_EQ(step_.why, "no name yielded a package");
+  EXPECT_EQ(step_.started.why(), "no name yielded a package");
   EXPECT_EQ(
       server_.RequestedUrls(),
       (std::vector<std::string>{
@@ -170,7 +170,7 @@ TEST_F(DownloadAndUnpackTest, AnInstallationPathWithAQuoteIsRefusedBeforeAnyRequ
   server_.Serve(Route(buildconfig::kDownloadHost, "/d/u.jpg", "package"));
   const std::wstring quoted = dir_.path() + L"a\" -o- \"b" + kSep;
   EXPECT_EQ(DownloadAndUnpackFor({L"", L"", L""}, quoted), 0);
-  EXPECT_EQ(step_.why, "a path holds a double quote");
+  EXPECT_EQ(step_.started.why(), "a path holds a double quote");
   EXPECT_TRUE(server_.RequestedUrls().empty());
   EXPECT_FALSE(PathExists(quoted));
 }
