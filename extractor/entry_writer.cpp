@@ -16,9 +16,8 @@ namespace {
 // Where each file is written until it is whole; an entry may not take this name.
 constexpr wchar_t kScratchName[] = L"~unpack.partial";
 
-bool Done(const platform::FileResult& result, std::string& why) {
-  if (!result.ok()) why = result.Describe();
-  return result.ok();
+Outcome Done(const platform::FileResult& result) {
+  return result ? Outcome() : Outcome::No(result.Describe());
 }
 
 }  // namespace
@@ -30,26 +29,27 @@ std::uint64_t UnpackLimits::AllowedTotal(std::uint64_t archiveSize) const {
              : ratioAllowance + archiveSize * maxExpansion;
 }
 
-std::string LimitPassed(std::uint64_t entryCount, std::uint64_t totalSize,
-                        std::uint64_t archiveSize, const std::wstring& destination,
-                        const UnpackLimits& limits) {
+Outcome LimitPassed(std::uint64_t entryCount, std::uint64_t totalSize, std::uint64_t archiveSize,
+                    const std::wstring& destination, const UnpackLimits& limits) {
   if (entryCount > limits.maxEntries) {
-    return std::to_string(entryCount) + " entries, more than " + std::to_string(limits.maxEntries);
+    return Outcome::No(std::to_string(entryCount) + " entries, more than " +
+                       std::to_string(limits.maxEntries));
   }
   if (totalSize > limits.maxTotalSize) {
-    return "unpacks to more than " + std::to_string(limits.maxTotalSize >> 20) + " MiB";
+    return Outcome::No("unpacks to more than " + std::to_string(limits.maxTotalSize >> 20) +
+                       " MiB");
   }
   if (totalSize > limits.AllowedTotal(archiveSize)) {
-    return "unpacks to " + std::to_string(totalSize) + " bytes from " +
-           std::to_string(archiveSize) + ", more than " + std::to_string(limits.maxExpansion) +
-           " times its size";
+    return Outcome::No("unpacks to " + std::to_string(totalSize) + " bytes from " +
+                       std::to_string(archiveSize) + ", more than " +
+                       std::to_string(limits.maxExpansion) + " times its size");
   }
   const auto free = platform::FreeDiskBytes(destination);
   if (free && totalSize > *free - std::min(*free, limits.spareSpace)) {
-    return "needs " + std::to_string(totalSize >> 20) +
-           " MiB, more than the destination's volume has free";
+    return Outcome::No("needs " + std::to_string(totalSize >> 20) +
+                       " MiB, more than the destination's volume has free");
   }
-  return "";
+  return {};
 }
 
 bool OpenArchive(const std::wstring& path, platform::FileReader& archive, std::uint64_t& size) {
@@ -78,14 +78,14 @@ void ReportArchive(const std::wstring& archive, const std::string& why) {
                      L"\n");
 }
 
-std::optional<std::string> EntryWriter::NameRefusal(const std::string& name) {
+Outcome EntryWriter::NameAllowed(const std::string& name) {
   const std::string path =
       !name.empty() && name.back() == '/' ? name.substr(0, name.size() - 1) : name;
-  if (auto refusal = RefusalReason(path, "", "")) return refusal;
+  if (auto refusal = RefusalReason(path, "", "")) return Outcome::No(std::move(*refusal));
   if (platform::FromUtf8(path.substr(0, path.find('/'))) == kScratchName) {
-    return "the extractor's own working name";
+    return Outcome::No("the extractor's own working name");
   }
-  return std::nullopt;
+  return {};
 }
 
 bool EntryWriter::TakeName(const std::string& name) {
@@ -93,26 +93,19 @@ bool EntryWriter::TakeName(const std::string& name) {
   return names_.insert(NameKey(name)).second;
 }
 
-bool EntryWriter::AddDirectory(const std::string& name, std::string& why) {
-  return MakeParents(name.back() == '/' ? name : name + "/", why);
+Outcome EntryWriter::AddDirectory(const std::string& name) {
+  return MakeParents(name.back() == '/' ? name : name + "/");
 }
 
-bool EntryWriter::AddFile(const std::string& name, bool executable, const DataSource& source,
-                          std::string& why) {
-  if (!MakeParents(name, why)) return false;
+Outcome EntryWriter::AddFile(const std::string& name, bool executable, const DataSource& source) {
+  if (Outcome made = MakeParents(name); !made) return made;
   const std::wstring scratch = platform::LongPathForm(destination_ + kScratchName);
   platform::FileWriter out;
-  if (!out.Create(scratch)) {
-    why = "cannot create " + platform::ToUtf8(scratch);
-    return false;
-  }
-  why.clear();
-  const bool read =
-      source([&out](const char* data, std::size_t n) { return out.Write(data, n); }, why);
-  if (!out.Close() && read) why = "cannot write " + platform::ToUtf8(scratch);
-  const bool written = read && why.empty() &&
-                       (!executable || Done(platform::MarkExecutable(scratch), why)) &&
-                       Done(platform::MovePath(scratch, Place(name)), why);
+  if (!out.Create(scratch)) return Outcome::No("cannot create " + platform::ToUtf8(scratch));
+  Outcome written = source([&out](const char* data, std::size_t n) { return out.Write(data, n); });
+  if (!out.Close() && written) written = Outcome::No("cannot write " + platform::ToUtf8(scratch));
+  if (written && executable) written = Done(platform::MarkExecutable(scratch));
+  if (written) written = Done(platform::MovePath(scratch, Place(name)));
   if (!written) platform::RemoveFile(scratch);
   return written;
 }
@@ -125,23 +118,23 @@ std::wstring EntryWriter::Place(const std::string& name) const {
 
 // Every directory before a '/' of the name below the destination: its parents, and a
 // directory entry (whose name ends with '/') itself.
-bool EntryWriter::MakeParents(const std::string& name, std::string& why) {
+Outcome EntryWriter::MakeParents(const std::string& name) {
   for (std::size_t sep = name.find('/'); sep != std::string::npos; sep = name.find('/', sep + 1)) {
-    if (!MakeDirectory(name.substr(0, sep), why)) return false;
+    if (Outcome made = MakeDirectory(name.substr(0, sep)); !made) return made;
   }
-  return true;
+  return {};
 }
 
-bool EntryWriter::MakeDirectory(const std::string& relative, std::string& why) {
-  if (relative.empty() || made_.count(relative) != 0) return true;
+Outcome EntryWriter::MakeDirectory(const std::string& relative) {
+  if (relative.empty() || made_.count(relative) != 0) return {};
   const std::wstring path = Place(relative);
   const platform::FileResult result = platform::MakeDirectory(path);
   // One that stands already is taken only as a real directory, never a link to elsewhere.
   if (!result && platform::QueryPath(path).kind != platform::PathKind::Directory) {
-    return Done(result, why);
+    return Done(result);
   }
   made_.insert(relative);
-  return true;
+  return {};
 }
 
 }  // namespace unpack

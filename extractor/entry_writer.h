@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/files.h"
+#include "platform/outcome.h"
 
 namespace unpack {
 
@@ -28,10 +29,9 @@ struct UnpackLimits {
 };
 
 // Why an archive of archiveSize bytes whose entryCount entries unpack to totalSize bytes is
-// refused whole, or "" when it keeps every limit (the destination's free space included).
-std::string LimitPassed(std::uint64_t entryCount, std::uint64_t totalSize,
-                        std::uint64_t archiveSize, const std::wstring& destination,
-                        const UnpackLimits& limits);
+// refused whole; ok when it keeps every limit (the destination's free space included).
+Outcome LimitPassed(std::uint64_t entryCount, std::uint64_t totalSize, std::uint64_t archiveSize,
+                    const std::wstring& destination, const UnpackLimits& limits);
 
 // Opens the archive at path and tells its size; false, with the line on standard error, when
 // it cannot be opened.
@@ -47,33 +47,32 @@ void ReportArchive(const std::wstring& archive, const std::string& why);
 
 // Receives an entry's data piece by piece; false stops the copy.
 using DataSink = std::function<bool(const char* data, std::size_t size)>;
-// Hands an entry's data to the sink; false, with the reason, when the data fails.
-using DataSource = std::function<bool(const DataSink& sink, std::string& why)>;
+// Hands an entry's data to the sink; why not when the data fails or the sink refuses it.
+using DataSource = std::function<Outcome(const DataSink& sink)>;
 
 class EntryWriter {
  public:
   explicit EntryWriter(std::wstring destination) : destination_(std::move(destination)) {}
 
-  // Why the entry of this '/'-separated UTF-8 name (a directory's may end with '/') is
-  // refused by the name rules of every format (entry_rules.h, and the writer's own scratch
-  // name), or nullopt.
-  static std::optional<std::string> NameRefusal(const std::string& name);
+  // Whether the entry of this '/'-separated UTF-8 name (a directory's may end with '/') keeps
+  // the name rules of every format (entry_rules.h, and the writer's own scratch name); why
+  // not when it does not.
+  static Outcome NameAllowed(const std::string& name);
   // Takes the name for an entry about to be written; false when an earlier entry took one
   // that Windows finds as the same file (it differs only in case).
   bool TakeName(const std::string& name);
 
-  // Makes the directory of a directory entry, and its parents; false with the reason.
-  bool AddDirectory(const std::string& name, std::string& why);
+  // Makes the directory of a directory entry, and its parents; why not when it cannot.
+  Outcome AddDirectory(const std::string& name);
   // Writes a file entry: its parents made, its data from source written into a scratch file
   // made new (never through a link), marked executable when asked, then renamed to the
-  // entry's name. False with the reason when any step fails; nothing then bears the name.
-  bool AddFile(const std::string& name, bool executable, const DataSource& source,
-               std::string& why);
+  // entry's name. Why not when any step fails; nothing then bears the name.
+  Outcome AddFile(const std::string& name, bool executable, const DataSource& source);
 
  private:
   std::wstring Place(const std::string& name) const;
-  bool MakeParents(const std::string& name, std::string& why);
-  bool MakeDirectory(const std::string& relative, std::string& why);
+  Outcome MakeParents(const std::string& name);
+  Outcome MakeDirectory(const std::string& relative);
 
   std::wstring destination_;
   std::set<std::wstring> names_;

@@ -48,21 +48,17 @@ class ArchiveReader {
     return text != nullptr ? text : "not an archive of a known format";
   }
   // The current entry's data piece by piece into sink, counted in got, stopping once got
-  // passes most; false, with the reason, when the data cannot be read or sink refuses it.
-  bool ReadData(std::uint64_t most, const DataSink& sink, std::uint64_t& got, std::string& why) {
+  // passes most; why not when the data cannot be read or sink refuses it.
+  Outcome ReadData(std::uint64_t most, const DataSink& sink, std::uint64_t& got) {
     got = 0;
     for (;;) {
       const la_ssize_t n = archive_read_data(archive_, buffer_.get(), kChunk);
-      if (n == 0) return true;
-      if (n < 0) {
-        why = Error();
-        return false;
-      }
+      if (n == 0) return {};
+      if (n < 0) return Outcome::No(Error());
       got += static_cast<std::uint64_t>(n);
-      if (got > most) return true;
+      if (got > most) return {};
       if (!sink(buffer_.get(), static_cast<std::size_t>(n))) {
-        if (why.empty()) why = "its bytes could not be written";
-        return false;
+        return Outcome::No("its bytes could not be written");
       }
     }
   }
@@ -76,7 +72,7 @@ class ArchiveReader {
 // What the first reading learnt of an entry.
 struct Surveyed {
   std::string name;
-  std::optional<std::string> refusal;
+  Outcome allowed;  // why the entry is refused
   bool directory = false;
   bool executable = false;
   std::uint64_t size = 0;  // what its data unpacked to
@@ -84,13 +80,13 @@ struct Surveyed {
 
 // The rules the zip reader holds its entries to that the header alone tells: plain files and
 // directories only (no link of either kind, no device), nothing encrypted.
-std::optional<std::string> KindRefusal(archive_entry* entry) {
+Outcome KindAllowed(archive_entry* entry) {
   const auto type = archive_entry_filetype(entry);
   if (archive_entry_hardlink(entry) != nullptr || (type != AE_IFREG && type != AE_IFDIR)) {
-    return "not a regular file";
+    return Outcome::No("not a regular file");
   }
-  if (archive_entry_is_encrypted(entry)) return "encrypted";
-  return std::nullopt;
+  if (archive_entry_is_encrypted(entry)) return Outcome::No("encrypted");
+  return {};
 }
 
 std::string NameOf(archive_entry* entry) {
@@ -100,12 +96,12 @@ std::string NameOf(archive_entry* entry) {
 }
 
 // Reads the whole archive once, writing nothing: every entry's name, verdict and unpacked
-// size. "" when it could be read and keeps the limits; otherwise why it is refused whole.
-std::string Survey(const std::wstring& archivePath, std::uint64_t archiveSize,
-                   const std::wstring& destination, const UnpackLimits& limits,
-                   std::vector<Surveyed>& entries) {
+// size. Ok when it could be read and keeps the limits; otherwise why it is refused whole.
+Outcome Survey(const std::wstring& archivePath, std::uint64_t archiveSize,
+               const std::wstring& destination, const UnpackLimits& limits,
+               std::vector<Surveyed>& entries) {
   ArchiveReader reader;
-  if (!reader.Open(archivePath)) return reader.Error();
+  if (!reader.Open(archivePath)) return Outcome::No(reader.Error());
   EntryWriter names(destination);
   const std::uint64_t allowed = std::min(limits.maxTotalSize, limits.AllowedTotal(archiveSize));
   std::uint64_t total = 0;
@@ -116,24 +112,24 @@ std::string Survey(const std::wstring& archivePath, std::uint64_t archiveSize,
     surveyed.name = NameOf(entry);
     surveyed.directory = archive_entry_filetype(entry) == AE_IFDIR;
     surveyed.executable = (archive_entry_perm(entry) & 0111) != 0;
-    surveyed.refusal = EntryWriter::NameRefusal(surveyed.name);
-    if (!surveyed.refusal) surveyed.refusal = KindRefusal(entry);
-    if (!surveyed.refusal && !names.TakeName(surveyed.name)) {
-      surveyed.refusal = "differs from an earlier entry only in case";
+    surveyed.allowed = EntryWriter::NameAllowed(surveyed.name);
+    if (surveyed.allowed) surveyed.allowed = KindAllowed(entry);
+    if (surveyed.allowed && !names.TakeName(surveyed.name)) {
+      surveyed.allowed = Outcome::No("differs from an earlier entry only in case");
     }
-    if (!surveyed.refusal && !surveyed.directory) {
-      std::string why;
+    if (surveyed.allowed && !surveyed.directory) {
       // Counted, not kept: a bomb stops here, once it passes what the archive may unpack to.
-      if (!reader.ReadData(
-              allowed - total, [](const char*, std::size_t) { return true; }, surveyed.size, why)) {
-        return why;
+      if (Outcome read = reader.ReadData(
+              allowed - total, [](const char*, std::size_t) { return true; }, surveyed.size);
+          !read) {
+        return read;
       }
       total += surveyed.size;
       if (total > allowed) return LimitPassed(0, total, archiveSize, destination, limits);
     }
     entries.push_back(std::move(surveyed));
   }
-  if (reader.Failed()) return reader.Error();
+  if (reader.Failed()) return Outcome::No(reader.Error());
   return LimitPassed(entries.size(), total, archiveSize, destination, limits);
 }
 
@@ -145,9 +141,9 @@ ExtractStatus UnpackOtherFormat(const std::wstring& archivePath, const std::wstr
   std::uint64_t archiveSize = 0;
   if (!OpenArchive(archivePath, archive, archiveSize)) return kExtractUnreadable;
   std::vector<Surveyed> entries;
-  const std::string refused = Survey(archivePath, archiveSize, destination, limits, entries);
-  if (!refused.empty()) {
-    ReportArchive(archivePath, refused);
+  if (Outcome surveyed = Survey(archivePath, archiveSize, destination, limits, entries);
+      !surveyed) {
+    ReportArchive(archivePath, surveyed.why());
     return kExtractUnreadable;
   }
   if (!MakeDestination(destination)) {
@@ -162,27 +158,23 @@ ExtractStatus UnpackOtherFormat(const std::wstring& archivePath, const std::wstr
   bool allUnpacked = true;
   for (const Surveyed& surveyed : entries) {
     archive_entry* entry = opened ? reader.Next() : nullptr;
-    std::string why;
-    if (surveyed.refusal) {
-      why = *surveyed.refusal;
-    } else if (entry == nullptr || NameOf(entry) != surveyed.name ||
-               !writer.TakeName(surveyed.name)) {
-      why = "the archive reads otherwise than at first";
-    } else if (surveyed.directory) {
-      writer.AddDirectory(surveyed.name, why);
-    } else {
-      writer.AddFile(
-          surveyed.name, surveyed.executable,
-          [&reader, &surveyed](const DataSink& sink, std::string& problem) {
-            std::uint64_t got = 0;
-            if (!reader.ReadData(surveyed.size, sink, got, problem)) return false;
-            if (got != surveyed.size) problem = "the archive reads otherwise than at first";
-            return problem.empty();
-          },
-          why);
+    const Outcome otherwise = Outcome::No("the archive reads otherwise than at first");
+    Outcome unpacked = surveyed.allowed;
+    if (unpacked &&
+        (entry == nullptr || NameOf(entry) != surveyed.name || !writer.TakeName(surveyed.name))) {
+      unpacked = otherwise;
+    } else if (unpacked && surveyed.directory) {
+      unpacked = writer.AddDirectory(surveyed.name);
+    } else if (unpacked) {
+      unpacked = writer.AddFile(surveyed.name, surveyed.executable,
+                                [&reader, &surveyed, &otherwise](const DataSink& sink) {
+                                  std::uint64_t got = 0;
+                                  Outcome read = reader.ReadData(surveyed.size, sink, got);
+                                  return read && got != surveyed.size ? otherwise : read;
+                                });
     }
-    if (!why.empty()) {
-      ReportEntry(surveyed.name, why);
+    if (!unpacked) {
+      ReportEntry(surveyed.name, unpacked.why());
       allUnpacked = false;
     }
   }

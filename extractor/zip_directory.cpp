@@ -62,11 +62,6 @@ bool ReadBytes(const ReadAt& read, std::uint64_t offset, std::size_t size, std::
   return size == 0 || read(offset, bytes.data(), size);
 }
 
-bool Fail(std::string& problem, const std::string& why) {
-  problem = why;
-  return false;
-}
-
 std::string NameFromCodePage437(std::string_view raw) {
   std::wstring wide;
   for (const char c : raw) {
@@ -101,25 +96,24 @@ struct DirectorySpan {
   std::uint64_t limit = 0;  // where the records after the directory begin
 };
 
-bool ReadZip64End(const ReadAt& read, std::uint64_t endOffset, DirectorySpan& span,
-                  std::string& problem) {
+Outcome ReadZip64End(const ReadAt& read, std::uint64_t endOffset, DirectorySpan& span) {
   std::string bytes;
   if (endOffset < kLocatorSize || !ReadBytes(read, endOffset - kLocatorSize, kLocatorSize, bytes) ||
       Fields(bytes).U32(0) != kZip64LocatorSignature) {
-    return Fail(problem, "the Zip64 end record is missing");
+    return Outcome::No("the Zip64 end record is missing");
   }
   const std::uint64_t recordOffset = Fields(bytes).U64(8);
   if (Fields(bytes).U32(16) > 1 || recordOffset > endOffset - kLocatorSize - kZip64EndSize ||
       !ReadBytes(read, recordOffset, kZip64EndSize, bytes)) {
-    return Fail(problem, "the Zip64 end record lies outside the archive");
+    return Outcome::No("the Zip64 end record lies outside the archive");
   }
   const Fields record(bytes);
   if (record.U32(0) != kZip64EndSignature || record.U32(16) != 0 || record.U32(20) != 0) {
-    return Fail(problem, "the Zip64 end record is damaged or spans several disks");
+    return Outcome::No("the Zip64 end record is damaged or spans several disks");
   }
   span = {record.U64(32), record.U64(40), record.U64(48), recordOffset};
-  if (record.U64(24) != span.entries) return Fail(problem, "the archive spans several disks");
-  return true;
+  if (record.U64(24) != span.entries) return Outcome::No("the archive spans several disks");
+  return {};
 }
 
 // Replaces the saturated fields of an entry by its Zip64 extra field's values, in the order
@@ -145,16 +139,16 @@ bool ApplyZip64Extra(std::string_view extra, ZipEntry& entry) {
   return true;
 }
 
-bool ReadEntry(std::string_view directory, std::size_t& at, ZipEntry& entry, std::string& problem) {
+Outcome ReadEntry(std::string_view directory, std::size_t& at, ZipEntry& entry) {
   const Fields header(directory.substr(at));
   if (directory.size() - at < kDirectoryHeaderSize || header.U32(0) != kDirectorySignature) {
-    return Fail(problem, "the central directory is damaged");
+    return Outcome::No("the central directory is damaged");
   }
   const std::size_t nameLength = header.U16(28);
   const std::size_t extraLength = header.U16(30);
   const std::size_t commentLength = header.U16(32);
   const std::size_t end = at + kDirectoryHeaderSize + nameLength + extraLength + commentLength;
-  if (end > directory.size()) return Fail(problem, "the central directory is damaged");
+  if (end > directory.size()) return Outcome::No("the central directory is damaged");
   const std::string_view raw = directory.substr(at + kDirectoryHeaderSize, nameLength);
   entry.flags = header.U16(8);
   entry.method = header.U16(10);
@@ -167,14 +161,14 @@ bool ReadEntry(std::string_view directory, std::size_t& at, ZipEntry& entry, std
   const std::string_view extra =
       directory.substr(at + kDirectoryHeaderSize + nameLength, extraLength);
   if (!ApplyZip64Extra(extra, entry) || (disk != 0 && disk != 0xFFFF)) {
-    return Fail(problem, "an entry's Zip64 field is damaged or names another disk");
+    return Outcome::No("an entry's Zip64 field is damaged or names another disk");
   }
   if ((entry.flags & kUtf8NameFlag) != 0 && !IsUtf8(raw)) {
-    return Fail(problem, "an entry's name is not the UTF-8 it says it is");
+    return Outcome::No("an entry's name is not the UTF-8 it says it is");
   }
   entry.name = (entry.flags & kUtf8NameFlag) != 0 ? std::string(raw) : NameFromCodePage437(raw);
   at = end;
-  return true;
+  return {};
 }
 
 }  // namespace
@@ -191,63 +185,64 @@ bool LooksLikeZip(const ReadAt& read, std::uint64_t archiveSize) {
   return FindEnd(read, archiveSize, endOffset);
 }
 
-bool ReadZipDirectory(const ReadAt& read, std::uint64_t archiveSize, std::vector<ZipEntry>& entries,
-                      std::string& problem) {
+Outcome ReadZipDirectory(const ReadAt& read, std::uint64_t archiveSize,
+                         std::vector<ZipEntry>& entries) {
   entries.clear();
   std::uint64_t endOffset = 0;
-  if (!FindEnd(read, archiveSize, endOffset)) return Fail(problem, "no zip end record");
+  if (!FindEnd(read, archiveSize, endOffset)) return Outcome::No("no zip end record");
   std::string bytes;
-  if (!ReadBytes(read, endOffset, kEndSize, bytes)) return Fail(problem, "cannot read the end");
+  if (!ReadBytes(read, endOffset, kEndSize, bytes)) return Outcome::No("cannot read the end");
   const Fields end(bytes);
   if (end.U16(4) != 0 || end.U16(6) != 0 || end.U16(8) != end.U16(10)) {
-    return Fail(problem, "the archive spans several disks");
+    return Outcome::No("the archive spans several disks");
   }
   DirectorySpan span{end.U16(10), end.U32(12), end.U32(16), endOffset};
   const bool zip64 =
       span.entries == 0xFFFF || span.size == 0xFFFFFFFFu || span.offset == 0xFFFFFFFFu;
-  if (zip64 && !ReadZip64End(read, endOffset, span, problem)) return false;
+  if (zip64) {
+    if (Outcome read64 = ReadZip64End(read, endOffset, span); !read64) return read64;
+  }
   if (span.size > span.limit || span.offset > span.limit - span.size ||
       span.size > kMaxDirectorySize || span.entries > span.size / kDirectoryHeaderSize) {
-    return Fail(problem, "the central directory does not fit the archive");
+    return Outcome::No("the central directory does not fit the archive");
   }
   std::string directory;
   if (!ReadBytes(read, span.offset, static_cast<std::size_t>(span.size), directory)) {
-    return Fail(problem, "cannot read the central directory");
+    return Outcome::No("cannot read the central directory");
   }
   entries.resize(static_cast<std::size_t>(span.entries));
   std::size_t at = 0;
   for (ZipEntry& entry : entries) {
-    if (!ReadEntry(directory, at, entry, problem)) return false;
+    if (Outcome read1 = ReadEntry(directory, at, entry); !read1) return read1;
     if (entry.localHeaderOffset > span.offset) {
-      return Fail(problem, "an entry lies outside the archive: " + entry.name);
+      return Outcome::No("an entry lies outside the archive: " + entry.name);
     }
   }
-  return true;
+  return {};
 }
 
-bool FindEntryData(const ReadAt& read, std::uint64_t archiveSize, const ZipEntry& entry,
-                   std::uint64_t& dataOffset, std::string& problem) {
+Outcome FindEntryData(const ReadAt& read, std::uint64_t archiveSize, const ZipEntry& entry,
+                      std::uint64_t& dataOffset) {
   std::string header;
   if (entry.localHeaderOffset >
           archiveSize - std::min<std::uint64_t>(archiveSize, kLocalHeaderSize) ||
       !ReadBytes(read, entry.localHeaderOffset, kLocalHeaderSize, header) ||
       Fields(header).U32(0) != kLocalSignature) {
-    return Fail(problem, "its local header is missing");
+    return Outcome::No("its local header is missing");
   }
   const std::uint64_t nameOffset = entry.localHeaderOffset + kLocalHeaderSize;
   const std::size_t nameLength = Fields(header).U16(26);
   dataOffset = nameOffset + nameLength + Fields(header).U16(28);
   std::string raw;
   if (dataOffset > archiveSize || !ReadBytes(read, nameOffset, nameLength, raw)) {
-    return Fail(problem, "its local header is cut short");
+    return Outcome::No("its local header is cut short");
   }
   const bool utf8 = (entry.flags & kUtf8NameFlag) != 0;
   if ((utf8 ? raw : NameFromCodePage437(raw)) != entry.name) {
-    return Fail(problem, "its local header names another entry");
+    return Outcome::No("its local header names another entry");
   }
-  if (entry.compressedSize > archiveSize - dataOffset)
-    return Fail(problem, "its data is cut short");
-  return true;
+  if (entry.compressedSize > archiveSize - dataOffset) return Outcome::No("its data is cut short");
+  return {};
 }
 
 }  // namespace unpack

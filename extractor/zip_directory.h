@@ -33,31 +33,31 @@ struct ZipEntry {
   bool IsEncrypted() const { return (flags & 1) != 0; }
 };
 
-// The entries in directory order. False, with the reason in problem, when archiveSize bytes
+// The entries in directory order, or why not when archiveSize bytes
 // read through read are no zip archive or its directory is damaged: no end record, a
 // directory that lies outside the archive or does not hold the entries it counts, a Zip64
 // record that is missing or out of place, a name that is not UTF-8 where the entry says it
 // is. An archive of no entries is a zip archive.
-bool ReadZipDirectory(const ReadAt& read, std::uint64_t archiveSize, std::vector<ZipEntry>& entries,
-                      std::string& problem);
+Outcome ReadZipDirectory(const ReadAt& read, std::uint64_t archiveSize,
+                         std::vector<ZipEntry>& entries);
 
 // Whether the bytes at the end of an archive of archiveSize bytes hold a zip end record: the
 // archive is then read as zip, and only as zip.
 bool LooksLikeZip(const ReadAt& read, std::uint64_t archiveSize);
 
 // Where an entry's data starts: after its local header, whose name and extra field lengths
-// are its own. False when the local header is not there or names another entry.
-bool FindEntryData(const ReadAt& read, std::uint64_t archiveSize, const ZipEntry& entry,
-                   std::uint64_t& dataOffset, std::string& problem);
+// are its own. Why not when the local header is not there or names another entry.
+Outcome FindEntryData(const ReadAt& read, std::uint64_t archiveSize, const ZipEntry& entry,
+                      std::uint64_t& dataOffset);
 
 inline constexpr std::uint16_t kZipStored = 0;
 inline constexpr std::uint16_t kZipDeflated = 8;
 
 // Hands the unpacked bytes of a stored or deflated entry to sink, checking them against the
 // directory as they pass: never more than its size, and at the end its size and CRC-32.
-// False, with the reason in problem, when the local header is not the entry's, the data is
+// Why not when the local header is not the entry's, the data is
 // cut short or damaged, a check fails or sink refused; what sink took then is worth nothing.
-bool ReadEntryData(const ReadAt& read, std::uint64_t archiveSize, const ZipEntry& entry,
-                   const DataSink& sink, std::string& problem);
+Outcome ReadEntryData(const ReadAt& read, std::uint64_t archiveSize, const ZipEntry& entry,
+                      const DataSink& sink);
 
 }  // namespace unpack

@@ -11,33 +11,27 @@ namespace {
 constexpr std::size_t kInputChunk = 64 * 1024;
 constexpr std::size_t kOutputChunk = 256 * 1024;
 
-bool CopyStored(const ReadAt& read, const ZipEntry& entry, std::uint64_t offset,
-                const DataSink& sink, std::string& why) {
-  if (entry.compressedSize != entry.size) {
-    why = "a stored entry whose sizes differ";
-    return false;
-  }
+// Hands the stored bytes to sink; a sink that refuses has its own reason, which the caller
+// keeps.
+Outcome CopyStored(const ReadAt& read, const ZipEntry& entry, std::uint64_t offset,
+                   const DataSink& sink) {
+  if (entry.compressedSize != entry.size) return Outcome::No("a stored entry whose sizes differ");
   const std::unique_ptr<char[]> buffer(new char[kOutputChunk]);  // filled before read
   for (std::uint64_t done = 0; done < entry.size;) {
     const auto n =
         static_cast<std::size_t>(std::min<std::uint64_t>(kOutputChunk, entry.size - done));
-    if (!read(offset + done, buffer.get(), n)) {
-      why = "its data is cut short";
-      return false;
-    }
-    if (!sink(buffer.get(), n)) return false;
+    if (!read(offset + done, buffer.get(), n)) return Outcome::No("its data is cut short");
+    if (!sink(buffer.get(), n)) return Outcome::No("its bytes could not be written");
     done += n;
   }
-  return true;
+  return {};
 }
 
-bool Inflate(const ReadAt& read, const ZipEntry& entry, std::uint64_t offset, const DataSink& sink,
-             std::string& why) {
+Outcome Inflate(const ReadAt& read, const ZipEntry& entry, std::uint64_t offset,
+                const DataSink& sink) {
   z_stream stream{};
-  if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) {
-    why = "cannot start inflating";
-    return false;
-  }
+  if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return Outcome::No("cannot start inflating");
+  Outcome inflated;
   // Not zeroed: each is filled before it is read, and an archive has thousands of entries.
   const std::unique_ptr<char[]> input(new char[kInputChunk]);
   const std::unique_ptr<char[]> output(new char[kOutputChunk]);
@@ -49,7 +43,7 @@ bool Inflate(const ReadAt& read, const ZipEntry& entry, std::uint64_t offset, co
       const auto n = static_cast<std::size_t>(
           std::min<std::uint64_t>(kInputChunk, entry.compressedSize - taken));
       if (!read(offset + taken, input.get(), n)) {
-        why = "its data cannot be read";
+        inflated = Outcome::No("its data cannot be read");
         break;
       }
       taken += n;
@@ -65,19 +59,20 @@ bool Inflate(const ReadAt& read, const ZipEntry& entry, std::uint64_t offset, co
     if (!sunk || status == Z_STREAM_END) break;
   }
   inflateEnd(&stream);
-  if (sunk && status != Z_STREAM_END && why.empty()) {
-    why = "its deflated data is damaged or cut short";
+  if (!sunk) return Outcome::No("its bytes could not be written");
+  if (inflated && status != Z_STREAM_END) {
+    return Outcome::No("its deflated data is damaged or cut short");
   }
-  return sunk && why.empty();
+  return inflated;
 }
 
 }  // namespace
 
-bool ReadEntryData(const ReadAt& read, std::uint64_t archiveSize, const ZipEntry& entry,
-                   const DataSink& sink, std::string& problem) {
-  problem.clear();
+Outcome ReadEntryData(const ReadAt& read, std::uint64_t archiveSize, const ZipEntry& entry,
+                      const DataSink& sink) {
   std::uint64_t offset = 0;
-  if (!FindEntryData(read, archiveSize, entry, offset, problem)) return false;
+  if (Outcome found = FindEntryData(read, archiveSize, entry, offset); !found) return found;
+  Outcome refused;  // why the checked sink refused a piece
   std::uint32_t crc = 0;
   std::uint64_t size = 0;
   const DataSink checked = [&](const char* data, std::size_t n) {
@@ -85,18 +80,19 @@ bool ReadEntryData(const ReadAt& read, std::uint64_t archiveSize, const ZipEntry
         crc32(crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(n)));
     size += n;
     if (size > entry.size) {
-      problem = "unpacks to more than the directory says";
+      refused = Outcome::No("unpacks to more than the directory says");
     } else if (!sink(data, n)) {
-      problem = "its bytes could not be written";
+      refused = Outcome::No("its bytes could not be written");
     }
-    return problem.empty();
+    return refused.ok();
   };
-  const bool copied = entry.method == kZipStored ? CopyStored(read, entry, offset, checked, problem)
-                                                 : Inflate(read, entry, offset, checked, problem);
-  if (!copied) return false;
-  if (size != entry.size) problem = "unpacks to fewer bytes than the directory says";
-  if (size == entry.size && crc != entry.crc32) problem = "its CRC-32 does not match";
-  return problem.empty();
+  const Outcome copied = entry.method == kZipStored ? CopyStored(read, entry, offset, checked)
+                                                    : Inflate(read, entry, offset, checked);
+  if (!refused) return refused;
+  if (!copied) return copied;
+  if (size != entry.size) return Outcome::No("unpacks to fewer bytes than the directory says");
+  if (crc != entry.crc32) return Outcome::No("its CRC-32 does not match");
+  return {};
 }
 
 }  // namespace unpack

@@ -20,34 +20,32 @@ class Unpacker {
 
   const ReadAt& Reader() const { return read_; }
 
-  // False, with the reason, when the entry is refused or fails; nothing then bears its name.
-  bool Unpack(const ZipEntry& entry, std::string& why) {
-    if (const auto refusal = Refusal(entry)) {
-      why = *refusal;
-      return false;
-    }
-    if (entry.IsDirectory()) return writer_.AddDirectory(entry.name, why);
-    return writer_.AddFile(
-        entry.name, (entry.unixMode & 0111) != 0,
-        [this, &entry](const DataSink& sink, std::string& problem) {
-          return ReadEntryData(read_, archiveSize_, entry, sink, problem);
-        },
-        why);
+  // Why not when the entry is refused or fails; nothing then bears its name.
+  Outcome Unpack(const ZipEntry& entry) {
+    if (Outcome allowed = Allowed(entry); !allowed) return allowed;
+    if (entry.IsDirectory()) return writer_.AddDirectory(entry.name);
+    return writer_.AddFile(entry.name, (entry.unixMode & 0111) != 0,
+                           [this, &entry](const DataSink& sink) {
+                             return ReadEntryData(read_, archiveSize_, entry, sink);
+                           });
   }
 
  private:
-  std::optional<std::string> Refusal(const ZipEntry& entry) {
-    if (auto refusal = EntryWriter::NameRefusal(entry.name)) return refusal;
-    if (entry.IsEncrypted()) return "encrypted";
+  Outcome Allowed(const ZipEntry& entry) {
+    if (Outcome named = EntryWriter::NameAllowed(entry.name); !named) return named;
+    if (entry.IsEncrypted()) return Outcome::No("encrypted");
     if (!entry.IsDirectory() && entry.method != kZipStored && entry.method != kZipDeflated) {
-      return "compression method " + std::to_string(entry.method) + ", not stored or deflate";
+      return Outcome::No("compression method " + std::to_string(entry.method) +
+                         ", not stored or deflate");
     }
     if (!entry.IsDirectory() && (entry.unixMode & 0170000) != 0 &&
         (entry.unixMode & 0170000) != 0100000) {
-      return "not a regular file";
+      return Outcome::No("not a regular file");
     }
-    if (!writer_.TakeName(entry.name)) return "differs from an earlier entry only in case";
-    return std::nullopt;
+    if (!writer_.TakeName(entry.name)) {
+      return Outcome::No("differs from an earlier entry only in case");
+    }
+    return {};
   }
 
   ReadAt read_;
@@ -71,25 +69,24 @@ ExtractStatus UnpackZip(const std::wstring& archivePath, const std::wstring& des
   if (!OpenArchive(archivePath, archive, archiveSize)) return kExtractUnreadable;
   Unpacker unpacker(archive, archiveSize, destination);
   std::vector<ZipEntry> entries;
-  std::string problem;
-  if (!ReadZipDirectory(unpacker.Reader(), archiveSize, entries, problem)) {
-    ReportArchive(archivePath, problem);
+  if (Outcome read = ReadZipDirectory(unpacker.Reader(), archiveSize, entries); !read) {
+    ReportArchive(archivePath, read.why());
     return kExtractUnreadable;
   }
   if (!MakeDestination(destination)) {
     ReportArchive(archivePath, "cannot make the destination " + platform::ToUtf8(destination));
     return kExtractUnreadable;
   }
-  problem = LimitPassed(entries.size(), TotalSize(entries), archiveSize, destination, limits);
-  if (!problem.empty()) {
-    ReportArchive(archivePath, problem);
+  if (Outcome kept =
+          LimitPassed(entries.size(), TotalSize(entries), archiveSize, destination, limits);
+      !kept) {
+    ReportArchive(archivePath, kept.why());
     return kExtractUnreadable;
   }
   bool allUnpacked = true;
   for (const ZipEntry& entry : entries) {
-    std::string why;
-    if (!unpacker.Unpack(entry, why)) {
-      ReportEntry(entry.name, why);
+    if (Outcome unpacked = unpacker.Unpack(entry); !unpacked) {
+      ReportEntry(entry.name, unpacked.why());
       allUnpacked = false;
     }
   }

@@ -56,9 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return true;
   };
   std::vector<unpack::ZipEntry> entries;
-  std::string problem;
-  if (!unpack::ReadZipDirectory(read, size, entries, problem)) {
-    fuzz::Require(!problem.empty(), "a refused archive says why");
+  if (const Outcome read1 = unpack::ReadZipDirectory(read, size, entries); !read1) {
+    fuzz::Require(!read1.why().empty(), "a refused archive says why");
     return 0;
   }
   const std::map<std::string, std::string> theirs = ReadWithLibarchive(data, size);
@@ -68,15 +67,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       continue;
     }
     std::string ours;
-    const bool whole = unpack::ReadEntryData(
-        read, size, entry,
-        [&ours](const char* bytes, std::size_t n) {
+    const Outcome whole =
+        unpack::ReadEntryData(read, size, entry, [&ours](const char* bytes, std::size_t n) {
           ours.append(bytes, n);
           return true;
-        },
-        problem);
+        });
     if (!whole) {
-      fuzz::Require(!problem.empty(), "a refused entry says why");
+      fuzz::Require(!whole.why().empty(), "a refused entry says why");
       continue;
     }
     fuzz::Require(ours.size() == entry.size, "an entry read whole has its directory's size");
