@@ -2,7 +2,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
+#include <utility>
 
+#include "platform/state_record.h"
 #include "platform/text.h"
 #include "tree/install_names.h"
 #include "tree/update_tree.h"
@@ -10,15 +13,18 @@
 namespace launcher {
 namespace {
 
-constexpr char kHeader[] = "kivo9-install 2";
-constexpr char kFirstHeader[] = "kivo9-install 1";  // before the end line carried a checksum
+constexpr char kKind[] = "kivo9-install";
+constexpr int kFormat = 3;
+// Journals of earlier launchers: an "end" line instead of the sum line, with an FNV-1a
+// checksum (2) or without one (1). They are still read, so that an install a crash cut short
+// is finished or undone by the launcher that replaced the one that began it.
+constexpr int kChecksumFormat = 2;
+constexpr int kFirstFormat = 1;
 
-// Detects a journal damaged on disk; what it names is checked by the path rule besides.
-std::string Checksum(const std::string& text, std::size_t length) {
+// The FNV-1a checksum of a journal of format 2.
+std::string Checksum(std::string_view text) {
   std::uint64_t hash = 0xcbf29ce484222325ull;
-  for (std::size_t i = 0; i < length; ++i) {
-    hash = (hash ^ static_cast<unsigned char>(text[i])) * 0x100000001b3ull;
-  }
+  for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
   char hex[17];
   std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
   return hex;
@@ -35,49 +41,84 @@ std::wstring RecordPath(const std::string& line, std::size_t keywordLength) {
 }  // namespace
 
 std::string FormatJournal(const InstallJournal& journal) {
-  std::string text = std::string(kHeader) + "\n";
-  for (const auto& dir : journal.createdDirectories) text += "dir " + tree::ListPath(dir) + "\n";
+  std::vector<std::string> lines;
+  for (const auto& dir : journal.createdDirectories) lines.push_back("dir " + tree::ListPath(dir));
   for (const auto& file : journal.files) {
-    text += (file.replaces ? "replace " : "new ") + tree::ListPath(file.path) + "\n";
+    lines.push_back((file.replaces ? "replace " : "new ") + tree::ListPath(file.path));
   }
-  return text + "end " + Checksum(text, text.size()) + "\n";
+  return platform::FormatStateRecord(kKind, kFormat, lines);
 }
 
 std::string CommitLine() { return "commit\n"; }
 
+namespace {
+
+// The journal's record lines and whether a commit line follows them; why not when the text
+// holds no whole journal. A line cut short (a commit being appended) is no line.
+OrWhy<std::pair<std::vector<std::string_view>, bool>> JournalLines(std::string_view text) {
+  const std::string_view whole = text.substr(0, text.rfind('\n') + 1);
+  const auto lines = platform::SplitLines(whole);
+  const std::string head = std::string(kKind) + " ";
+  if (!lines || lines->front().substr(0, head.size()) != head) {
+    return Outcome::No("not a journal");
+  }
+  // The record ends with its sum line (format 3) or its end line (formats 1 and 2); what
+  // follows can only be the commit line.
+  const bool current = lines->front() == head + std::to_string(kFormat);
+  if (!current && lines->front() != head + std::to_string(kChecksumFormat) &&
+      lines->front() != head + std::to_string(kFirstFormat)) {
+    return Outcome::No("not a journal");
+  }
+  const std::string_view last = current ? "sum " : "end";
+  std::size_t recordEnd = 0;  // bytes of the record, its last line included
+  std::size_t lastLine = 0;
+  for (std::size_t i = 1; i < lines->size() && lastLine == 0; ++i) {
+    recordEnd += (*lines)[i - 1].size() + 1;
+    if ((*lines)[i].substr(0, last.size()) == last) lastLine = i;
+  }
+  if (lastLine == 0) return Outcome::No("the journal is cut short");
+  recordEnd += (*lines)[lastLine].size() + 1;
+  const std::string_view record = whole.substr(0, recordEnd);
+  if (current) {
+    if (!platform::ParseStateRecord(record, kKind, {kFormat})) {
+      return Outcome::No("the journal's checksum does not match");
+    }
+  } else {
+    const std::string_view end = (*lines)[lastLine];
+    const std::size_t endStart = recordEnd - end.size() - 1;
+    const std::string expected = lines->front() == head + std::to_string(kChecksumFormat)
+                                     ? "end " + Checksum(whole.substr(0, endStart))
+                                     : "end";
+    if (end != expected) return Outcome::No("the journal's checksum does not match");
+  }
+  bool committed = false;
+  for (std::size_t i = lastLine + 1; i < lines->size(); ++i) committed |= (*lines)[i] == "commit";
+  return std::pair(std::vector<std::string_view>(lines->begin() + 1, lines->begin() + lastLine),
+                   committed);
+}
+
+}  // namespace
+
 OrWhy<InstallJournal> ParseJournal(const std::string& text) {
+  const auto read = JournalLines(text);
+  if (!read) return read.outcome();
   InstallJournal journal;
-  const auto refuse = [](std::string why) { return Outcome::No(std::move(why)); };
-  std::string header;
-  bool ended = false;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) break;  // a line cut short
-    const std::string line = text.substr(start, end - start);
-    const std::size_t lineStart = start;
-    start = end + 1;
-    if (header.empty()) {
-      if (line != kHeader && line != kFirstHeader) return refuse("not a journal");
-      header = line;
-    } else if (ended) {
-      if (line == "commit") journal.committed = true;
-    } else if (line.rfind("end", 0) == 0) {
-      const std::string expected = header == kHeader ? "end " + Checksum(text, lineStart) : "end";
-      if (line != expected) return refuse("the journal's checksum does not match");
-      ended = true;
-    } else if (line.rfind("dir ", 0) == 0) {
+  journal.committed = read->second;
+  for (const std::string_view record : read->first) {
+    const std::string line(record);
+    if (line.rfind("dir ", 0) == 0) {
       journal.createdDirectories.push_back(RecordPath(line, 4));
-      if (journal.createdDirectories.back().empty()) return refuse("a record's path: " + line);
+      if (journal.createdDirectories.back().empty()) {
+        return Outcome::No("a record's path: " + line);
+      }
     } else if (line.rfind("new ", 0) == 0 || line.rfind("replace ", 0) == 0) {
       const bool replaces = line[0] == 'r';
       journal.files.push_back({RecordPath(line, replaces ? 8 : 4), replaces});
-      if (journal.files.back().path.empty()) return refuse("a record's path: " + line);
+      if (journal.files.back().path.empty()) return Outcome::No("a record's path: " + line);
     } else {
-      return refuse("an unknown record: " + line);
+      return Outcome::No("an unknown record: " + line);
     }
   }
-  if (!ended) return refuse("the journal is cut short");
   return journal;
 }
 

@@ -3,14 +3,18 @@
 //
 // Text, UTF-8, one record a line, paths relative to the data directory with '/':
 //
-//   kivo9-install 2
+// A state record (platform/state_record.h) and, once the install is committed, one more line:
+//
+//   kivo9-install 3
 //   dir <path>        a directory the install creates (parents first)
 //   new <path>        a file the install adds
 //   replace <path>    a file the install replaces (the old one is kept aside until commit)
-//   end <checksum>    16 lower-case hex digits: FNV-1a (64 bits) of every byte before this line
+//   sum <...>
 //   commit            appended once every file is in place
 //
-// A journal of the first form ("kivo9-install 1", "end" without a checksum) is still read.
+// Journals of earlier launchers are still read: "kivo9-install 2" with "end <16 lower-case
+// hex digits: FNV-1a (64 bits) of every byte before this line>" in the sum line's place, and
+// "kivo9-install 1" with "end" alone.
 #pragma once
 
 #include <cstddef>

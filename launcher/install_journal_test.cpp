@@ -33,9 +33,15 @@ TEST(InstallJournal, ReadsBackWhatWasWrittenAndTheCommitLine) {
   EXPECT_TRUE(read.committed);
   ASSERT_TRUE(Parse(text + "comm", read));  // a commit cut short
   EXPECT_FALSE(read.committed);
-  // A journal an earlier launcher wrote, without the checksum.
+  // Journals earlier launchers wrote: without the checksum, and with an FNV-1a one.
   ASSERT_TRUE(Parse("kivo9-install 1\nreplace Kivo9.exe\nend\ncommit\n", read));
   EXPECT_TRUE(read.committed);
+  const std::string v2 = "kivo9-install 2\nreplace Kivo9.exe\nnew a/b.txt\n";
+  ASSERT_TRUE(Parse(v2 + "end aefff53dc53f116b\n", read));
+  EXPECT_FALSE(read.committed);
+  ASSERT_EQ(read.files.size(), 2u);
+  EXPECT_EQ(read.files[1].path, std::wstring(L"a") + platform::kSep + L"b.txt");
+  EXPECT_FALSE(Parse(v2 + "end aefff53dc53f116c\n", read)) << "a checksum that does not match";
 }
 
 TEST(InstallJournal, RefusesWhatIsNotAWholeJournalOrNamesAReservedPlace) {
@@ -47,7 +53,7 @@ TEST(InstallJournal, RefusesWhatIsNotAWholeJournalOrNamesAReservedPlace) {
   const std::string v1 = "kivo9-install 1\n";
   const std::string broken[] = {"",
                                 whole.substr(0, whole.size() - 1),
-                                whole.substr(0, whole.find("end")),
+                                whole.substr(0, whole.find("sum ")),
                                 flipped,
                                 "kivo9-install 3\nend\n",
                                 v1 + "move a\nend\n",

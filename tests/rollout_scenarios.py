@@ -121,7 +121,7 @@ class RolloutScenarios(SignedFleet, unittest.TestCase):
                                  env=self.agent_env(inst))
         self.assertEqual(result.returncode, 1, result.stderr)
         self.assertLess(result.peak_kib, 256 * 1024, "read whole")
-        self.assertRegex(inst.read("Kivo9Data/install.id"), rb"^kivo9-install-id 1\n[0-9a-f]{32}\n$")
+        self.assertRegex(inst.read("Kivo9Data/install.id"), rb"^kivo9-install-id 2\n[0-9a-f]{32}\nsum [0-9a-f]{64}\n$")
         self.assertEqual(len(self.fetched()), 1, "the run went on with its new id")
 
     def test_a_halt_stops_every_agent_and_a_person_too(self):

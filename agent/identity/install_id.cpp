@@ -3,33 +3,34 @@
 #include "platform/crypto.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
+#include "platform/state_record.h"
 
 namespace {
 
-constexpr std::string_view kHeader = "kivo9-install-id 1\n";
-constexpr std::size_t kIdDigits = 32;
+constexpr char kKind[] = "kivo9-install-id";
+constexpr int kFormat = 2;
+constexpr int kUnsummedFormat = 1;  // written before the record carried its sum
+constexpr std::size_t kLongestText = 256;
 
 }  // namespace
 
 std::string FormatInstallId(const InstallId& id) {
-  return std::string(kHeader) + platform::LowerHex(id.data(), id.size()) + "\n";
+  return platform::FormatStateRecord(kKind, kFormat, {platform::LowerHex(id.data(), id.size())});
 }
 
 std::optional<InstallId> ParseInstallId(std::string_view text) {
-  if (text.size() != kHeader.size() + kIdDigits + 1 || text.substr(0, kHeader.size()) != kHeader ||
-      text.back() != '\n') {
+  const auto lines = platform::ParseStateRecord(text, kKind, {kFormat}, {kUnsummedFormat});
+  InstallId id{};
+  if (!lines || lines->size() != 1 ||
+      !platform::ParseLowerHex(lines->front(), id.data(), id.size())) {
     return std::nullopt;
   }
-  InstallId id{};
-  if (!platform::ParseLowerHex(text.substr(kHeader.size(), kIdDigits), id.data(), id.size()))
-    return std::nullopt;
   return id;
 }
 
 std::optional<InstallId> KeptInstallId(const std::wstring& path) {
-  std::string text;
-  if (platform::ReadWholeFile(path, kHeader.size() + kIdDigits + 1, text)) {
-    if (auto kept = ParseInstallId(text)) return kept;
+  if (const auto text = platform::ReadStateFile(path, kLongestText)) {
+    if (auto kept = ParseInstallId(*text)) return kept;
   }
   InstallId id{};
   if (!platform::RandomBytes(id.data(), id.size())) return std::nullopt;

@@ -3,8 +3,13 @@
 // identifier, which changes with network adapters, is shared by cloned machines and says
 // who the machine is; this one says nothing but which bucket the installation is in.
 //
-//   kivo9-install-id 1
+// A state record (platform/state_record.h):
+//
+//   kivo9-install-id 2
 //   <32 lower-case hex digits>
+//   sum <...>
+//
+// An id kept as format 1 (the same without the sum line) is still read: it is the bucket.
 #pragma once
 
 #include <array>

@@ -22,7 +22,7 @@ TEST(InstallId, IsMadeOnceKeptAndRemadeWhenDamaged) {
   EXPECT_EQ(ParseInstallId(platform::ReadWholeFile(path)), first);
   const std::string text = FormatInstallId(*first);
   for (const std::string& damaged :
-       {text.substr(0, text.size() - 1), text + "0", "kivo9-install-id 2" + text.substr(18),
+       {text.substr(0, text.size() - 1), text + "0", "kivo9-install-id 3" + text.substr(18),
         text.substr(0, 20) + "G" + text.substr(21), std::string()}) {
     EXPECT_FALSE(ParseInstallId(damaged)) << damaged;
   }

@@ -6,23 +6,23 @@
 #include "agent/http/response_head.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
+#include "platform/state_record.h"
 #include "platform/text.h"
 
 namespace {
 
-constexpr char kHeader[] = "kivo9-kept-package 1";
+constexpr char kKind[] = "kivo9-kept-package";
+constexpr int kFormat = 2;
+constexpr int kUnsummedFormat = 1;  // written before the record carried its sum
 constexpr std::size_t kRecordLimitBytes = 4096;
 
-// Lines of text without their line feeds; the last line must end in one too.
-std::optional<std::vector<std::string>> LinesOf(const std::string& text) {
-  if (text.empty() || text.back() != '\n') return std::nullopt;
-  std::vector<std::string> lines;
-  for (std::size_t start = 0; start < text.size();) {
-    const std::size_t end = text.find('\n', start);
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
+// The record's lines: URL, size, SHA-256, tag; nullopt when there is no whole record.
+std::optional<std::vector<std::string>> RecordLines(const std::wstring& path) {
+  const auto text = platform::ReadStateFile(path, kRecordLimitBytes);
+  const auto lines =
+      text ? platform::ParseStateRecord(*text, kKind, {kFormat}, {kUnsummedFormat}) : std::nullopt;
+  if (!lines || lines->size() != 4) return std::nullopt;
+  return std::vector<std::string>(lines->begin(), lines->end());
 }
 
 }  // namespace
@@ -34,35 +34,28 @@ std::optional<ResumeFrom> KeptPackage::ResumeFor(const std::wstring& url,
   if (!bytes.Open(bytesPath_) || !bytes.Size(count) || count == 0 || count >= expected.size) {
     return std::nullopt;
   }
-  std::string text;
-  if (!platform::ReadWholeFile(recordPath_, kRecordLimitBytes, text)) return std::nullopt;
-  const auto lines = LinesOf(text);
-  if (!lines || lines->size() != 5 || (*lines)[0] != kHeader ||
-      (*lines)[1] != platform::ToUtf8(url) ||
-      platform::ParseDecimal((*lines)[2]) != expected.size ||
-      platform::ParseHexDigest((*lines)[3]) != expected.sha256 || !IsStrongEntityTag((*lines)[4])) {
+  const auto lines = RecordLines(recordPath_);
+  if (!lines || (*lines)[0] != platform::ToUtf8(url) ||
+      platform::ParseDecimal((*lines)[1]) != expected.size ||
+      platform::ParseHexDigest((*lines)[2]) != expected.sha256 || !IsStrongEntityTag((*lines)[3])) {
     return std::nullopt;
   }
-  return ResumeFrom{count, (*lines)[4], expected.size};
+  return ResumeFrom{count, (*lines)[3], expected.size};
 }
 
 bool KeptPackage::Remember(const std::wstring& url, const ExpectedFile& expected,
                            const std::string& entityTag) {
   if (entityTag.empty()) return platform::RemoveFile(recordPath_).ok();
-  const std::string record = std::string(kHeader) + "\n" + platform::ToUtf8(url) + "\n" +
-                             std::to_string(expected.size) + "\n" +
-                             platform::HexDigest(expected.sha256) + "\n" + entityTag + "\n";
-  return platform::ReplaceFileDurably(recordPath_, record);
+  return platform::WriteStateRecord(recordPath_, kKind, kFormat,
+                                    {platform::ToUtf8(url), std::to_string(expected.size),
+                                     platform::HexDigest(expected.sha256), entityTag});
 }
 
 void KeptPackage::KeepOnlyFor(const std::vector<std::wstring>& urls) {
-  std::string text;
-  const bool recorded = platform::ReadWholeFile(recordPath_, kRecordLimitBytes, text);
-  const auto lines = recorded ? LinesOf(text) : std::nullopt;
+  const auto lines = RecordLines(recordPath_);
   const bool needed =
-      lines && lines->size() == 5 && (*lines)[0] == kHeader &&
-      std::find(urls.begin(), urls.end(), platform::FromUtf8((*lines)[1])) != urls.end();
-  if (!needed && (recorded || platform::PathQuery(bytesPath_))) Forget();
+      lines && std::find(urls.begin(), urls.end(), platform::FromUtf8((*lines)[0])) != urls.end();
+  if (!needed && (platform::PathQuery(recordPath_) || platform::PathQuery(bytesPath_))) Forget();
 }
 
 void KeptPackage::Forget() {

@@ -1,12 +1,16 @@
 // A signed package's bytes kept across runs, so that a cut download goes on where it stopped
 // instead of from zero. Two files in the agent's directory: the bytes ("package.part") and
-// what they belong to ("package.part.info"), written before the first byte arrives:
+// what they belong to ("package.part.info", a state record of platform/state_record.h),
+// written before the first byte arrives:
 //
-//   kivo9-kept-package 1
+//   kivo9-kept-package 2
 //   <the URL of the release's own file>
 //   <its signed size, decimal>
 //   <its signed SHA-256, 64 lower-case hex digits>
 //   <the strong ETag it was served with, quotes included>
+//   sum <...>
+//
+// A record of format 1 (the same without the sum line) is still read.
 //
 // The bytes go on only for the same file, size, hash and tag; the server is asked for the
 // rest only while its file still has that tag, and the whole file, kept bytes read again,

@@ -77,7 +77,7 @@ TEST(KeptPackage, OnlyAnIntactRecordOfTheSameFileResumes) {
   const std::string head = record.substr(0, record.size() - tagLine.size());
   for (const std::string& damaged :
        {record.substr(0, record.size() - 1), head + "\"5f\r\n-a1\"\n", head + "W/\"5f-a1\"\n",
-        head + tagLine + "more\n", "kivo9-kept-package 2" + record.substr(20), std::string()}) {
+        head + tagLine + "more\n", "kivo9-kept-package 3" + record.substr(20), std::string()}) {
     ASSERT_TRUE(platform::WriteWholeFile(dir.path() + L"package.part.info", damaged));
     EXPECT_FALSE(kept.ResumeFor(url, file)) << damaged;
   }

@@ -1,20 +1,14 @@
 #include "agent/trust/release_record.h"
 
-#include <sstream>
-
 #include "platform/files.h"
 #include "platform/numbers.h"
+#include "platform/state_record.h"
 
 namespace {
 
-constexpr char kHeader[] = "kivo9-seen 1\n";
+constexpr char kKind[] = "kivo9-seen";
+constexpr int kFormat = 1;
 constexpr std::size_t kLongestRecord = 4096;  // two channels need a few hundred bytes
-
-std::string DigestOf(const std::string& bytes) {
-  platform::Sha256 hash;
-  hash.Update(bytes.data(), bytes.size());
-  return platform::HexDigest(hash.Finish());
-}
 
 bool IsChannelName(const std::string& name) {
   if (name.empty() || name.size() > 16) return false;
@@ -27,24 +21,22 @@ bool IsChannelName(const std::string& name) {
 }  // namespace
 
 std::string FormatReleaseRecord(const ReleaseRecord& record) {
-  std::string text = kHeader;
+  std::vector<std::string> lines;
   for (const auto& [channel, page] : record) {
-    text += channel + " " + std::to_string(page.seq) + " " + platform::HexDigest(page.signedBytes) +
-            "\n";
+    lines.push_back(channel + " " + std::to_string(page.seq) + " " +
+                    platform::HexDigest(page.signedBytes));
   }
-  return text + "sum " + DigestOf(text) + "\n";
+  return platform::FormatStateRecord(kKind, kFormat, lines);
 }
 
 ReleaseRecord ParseReleaseRecord(const std::string& text) {
-  const std::size_t sum = text.rfind("sum ");
-  if (text.size() > kLongestRecord || text.rfind(kHeader, 0) != 0 || sum == std::string::npos ||
-      (sum > 0 && text[sum - 1] != '\n') ||
-      text.substr(sum) != "sum " + DigestOf(text.substr(0, sum)) + "\n") {
-    return {};
-  }
+  const auto lines = text.size() <= kLongestRecord
+                         ? platform::ParseStateRecord(text, kKind, {kFormat})
+                         : std::nullopt;
+  if (!lines) return {};
   ReleaseRecord record;
-  std::istringstream lines(text.substr(sizeof(kHeader) - 1, sum - (sizeof(kHeader) - 1)));
-  for (std::string line; std::getline(lines, line);) {
+  for (const std::string_view fields : *lines) {
+    const std::string line(fields);
     const std::size_t first = line.find(' ');
     const std::size_t second = first == std::string::npos ? first : line.find(' ', first + 1);
     if (second == std::string::npos) return {};
@@ -78,9 +70,8 @@ Outcome ReplayProblem(const ReleaseRecord& record, const std::string& channel, c
 }
 
 ReleaseRecord ReadReleaseRecord(const std::wstring& path) {
-  std::string text;
-  if (!platform::ReadWholeFile(path, kLongestRecord, text)) return {};
-  return ParseReleaseRecord(text);
+  const auto text = platform::ReadStateFile(path, kLongestRecord);
+  return text ? ParseReleaseRecord(*text) : ReleaseRecord{};
 }
 
 bool WriteReleaseRecord(const std::wstring& path, const ReleaseRecord& record) {

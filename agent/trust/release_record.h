@@ -1,7 +1,7 @@
 // What a signed agent remembers of the pages it believed: per channel the highest seq and a
 // digest of its signed bytes, so that an older page, or another page under a seq already
 // seen, cannot hold the installation on an old release. Kept in the data directory as
-// "release.seen".
+// "release.seen", a state record (platform/state_record.h):
 //
 //   kivo9-seen 1
 //   ver 1765238400 <64 lower-case hex digits: SHA-256 of the signed bytes>
