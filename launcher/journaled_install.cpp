@@ -32,56 +32,10 @@ std::wstring JournalScratch(const InstallPlaces& places) {
   return platform::ScratchPathOf(JournalPath(places));
 }
 std::wstring CopyScratch(const InstallPlaces& places) {
-  return places.dataDir + tree::kCopyScratchName;
+  return places.dataDir.File(tree::kCopyScratchName);
 }
-std::wstring DiscardDir(const InstallPlaces& places) {
-  return places.dataDir + tree::kDiscardDirName + platform::kSep;
-}
-
-// Removes the directories of a tree that hold no file, deepest first; files stay.
-void RemoveEmptyDirectories(const std::wstring& dir) {
-  {
-    platform::DirectorySearch search(dir);
-    platform::DirectoryEntry entry;
-    while (search.Next(entry)) {
-      if (entry.isDirectory && entry.name != L"." && entry.name != L"..") {
-        RemoveEmptyDirectories(dir + entry.name + platform::kSep);
-      }
-    }
-  }
-  platform::RemoveEmptyDirectory(platform::WithoutSeparator(dir));
-}
-
-// Every regular file below dir (ending with a separator), relative; links and other entries
-// are left out, and so is what lies behind them.
-void CollectFiles(const std::wstring& dir, const std::wstring& relativeDir,
-                  std::vector<std::wstring>& files) {
-  platform::DirectorySearch search(dir + relativeDir);
-  platform::DirectoryEntry entry;
-  while (search.Next(entry)) {
-    if (entry.name == L"." || entry.name == L".." || entry.isLink) continue;
-    const std::wstring relative = relativeDir + entry.name;
-    if (entry.isDirectory) {
-      CollectFiles(dir, relative + platform::kSep, files);
-    } else if (IsFile(dir + relative)) {
-      files.push_back(relative);
-    }
-  }
-}
-
-// Creates relative's missing parents below base; remembers what exists to spare questions.
-bool MakeParents(const std::wstring& base, const std::wstring& relative,
-                 std::set<std::wstring>& made) {
-  const std::wstring parent = platform::ParentOf(relative);
-  if (parent.empty() || made.count(parent) != 0) return true;
-  if (!MakeParents(base, platform::WithoutSeparator(parent), made)) return false;
-  const std::wstring dir = base + platform::WithoutSeparator(parent);
-  if (!platform::MakeDirectory(dir) &&
-      platform::QueryPath(dir).kind != platform::PathKind::Directory) {
-    return false;
-  }
-  made.insert(parent);
-  return true;
+platform::DirPath DiscardDir(const InstallPlaces& places) {
+  return places.dataDir.Dir(tree::kDiscardDirName);
 }
 
 // Moves from to to; where they lie on different volumes, copies to a scratch file beside
@@ -112,11 +66,10 @@ bool BrowserCanBeReplaced(const InstallPlaces& places) {
 
 // What the install will do, decided before anything is touched; why a tree is not fit.
 OrWhy<InstallJournal> Plan(const InstallPlaces& places) {
-  if (platform::QueryPath(platform::WithoutSeparator(places.updateDir)).kind !=
-      platform::PathKind::Directory) {
+  if (platform::QueryPath(places.updateDir.Path()).kind != platform::PathKind::Directory) {
     return Outcome::No("the update is not a directory");
   }
-  auto listed = tree::ListTree(places.updateDir);
+  auto listed = tree::ListTree(places.updateDir.Slashed());
   if (!listed) return listed.outcome();
   tree::TreeListing& listing = *listed;
   const auto has = [&listing](const std::wstring& path) {
@@ -127,21 +80,21 @@ OrWhy<InstallJournal> Plan(const InstallPlaces& places) {
   };
   // With a list, the package is what it lists; whatever else lies in the tree stays out.
   if (has(tree::FileListPath())) {
-    auto inList = tree::CheckAgainstFileList(places.updateDir, listing);
+    auto inList = tree::CheckAgainstFileList(places.updateDir.Slashed(), listing);
     if (!inList) return inList.outcome();
     listing.files = std::move(*inList);
   }
   InstallJournal journal;
   if (!has(tree::kBrowserName)) return Outcome::No("the update holds no Kivo9.exe");
   // Once installed, it is the browser every start runs: one that cannot start strands the user.
-  if (!platform::IsStartableProgram(places.updateDir + tree::kBrowserName)) {
+  if (!platform::IsStartableProgram(places.updateDir.File(tree::kBrowserName))) {
     return Outcome::No("the update's Kivo9.exe is not a program that can be started");
   }
   if (const auto reserved = tree::ReservedPathIn(listing)) {
     return Outcome::No("the update names a reserved place: " + platform::ToUtf8(*reserved));
   }
   for (const std::wstring& dir : listing.directories) {
-    const platform::PathKind kind = platform::QueryPath(places.dataDir + dir).kind;
+    const platform::PathKind kind = platform::QueryPath(places.dataDir.File(dir)).kind;
     if (kind == platform::PathKind::Missing) {
       journal.createdDirectories.push_back(dir);
     } else if (kind != platform::PathKind::Directory) {
@@ -150,7 +103,7 @@ OrWhy<InstallJournal> Plan(const InstallPlaces& places) {
     }
   }
   for (const tree::TreeFile& file : listing.files) {
-    const platform::PathKind kind = platform::QueryPath(places.dataDir + file.path).kind;
+    const platform::PathKind kind = platform::QueryPath(places.dataDir.File(file.path)).kind;
     if (kind == platform::PathKind::Directory || kind == platform::PathKind::Other) {
       return Outcome::No("a directory or special file stands where the update has a file: " +
                          platform::ToUtf8(file.path));
@@ -170,52 +123,52 @@ Outcome WriteJournal(const InstallPlaces& places, const InstallJournal& journal)
   if (Outcome moved = Checked(platform::MovePath(scratch, JournalPath(places))); !moved) {
     return moved;
   }
-  return Checked(platform::FlushDirectory(places.dataDir));
+  return Checked(platform::FlushDirectory(places.dataDir.Path()));
 }
 
 // Every directory whose entries the install changed, so that they reach the disk before the
 // commit does.
 std::set<std::wstring> TouchedDirectories(const InstallPlaces& places,
                                           const InstallJournal& journal) {
-  std::set<std::wstring> dirs{places.dataDir, BackupDir(places)};
+  std::set<std::wstring> dirs{places.dataDir.Path(), BackupDir(places).Path()};
   for (const auto& file : journal.files) {
     const std::wstring parent = platform::ParentOf(file.path);
-    dirs.insert(places.dataDir + parent);
-    dirs.insert(places.updateDir + parent);
-    if (file.replaces) dirs.insert(BackupDir(places) + parent);
+    dirs.insert(places.dataDir.Dir(parent).Path());
+    dirs.insert(places.updateDir.Dir(parent).Path());
+    if (file.replaces) dirs.insert(BackupDir(places).Dir(parent).Path());
   }
   return dirs;
 }
 
 Outcome Apply(const InstallPlaces& places, const InstallJournal& journal) {
   for (const auto& dir : journal.createdDirectories) {
-    const std::wstring path = places.dataDir + dir;
+    const std::wstring path = places.dataDir.File(dir);
     if (platform::FileResult made = platform::MakeDirectory(path);
         !made && platform::QueryPath(path).kind != platform::PathKind::Directory) {
       return Checked(made);
     }
   }
-  const std::wstring backup = BackupDir(places);
+  const platform::DirPath backup = BackupDir(places);
   std::set<std::wstring> backupDirs;
   for (const auto& file : journal.files) {
     if (file.replaces) {
-      if (!MakeParents(backup, file.path, backupDirs)) {
+      if (!tree::MakeParents(backup, file.path, backupDirs)) {
         return Outcome::No("cannot make the backup's folders for " + platform::ToUtf8(file.path));
       }
       if (platform::FileResult moved =
-              platform::MovePath(places.dataDir + file.path, backup + file.path);
+              platform::MovePath(places.dataDir.File(file.path), backup.File(file.path));
           !moved) {
         return Checked(moved);
       }
     }
     if (platform::FileResult moved =
-            MoveOrCopy(places, places.updateDir + file.path, places.dataDir + file.path);
+            MoveOrCopy(places, places.updateDir.File(file.path), places.dataDir.File(file.path));
         !moved) {
       return Checked(moved);
     }
   }
   for (const auto& dir : TouchedDirectories(places, journal)) {
-    if (!platform::PathQuery(platform::WithoutSeparator(dir))) continue;
+    if (!platform::PathQuery(dir)) continue;
     if (platform::FileResult flushed = platform::FlushDirectory(dir); !flushed) {
       return Checked(flushed);
     }
@@ -228,30 +181,29 @@ Outcome Apply(const InstallPlaces& places, const InstallJournal& journal) {
 // more never takes the old files of a committed install for a backup. Each step can be
 // repeated.
 bool Finish(const InstallPlaces& places) {
-  const std::wstring backup = platform::WithoutSeparator(BackupDir(places));
-  const std::wstring discard = DiscardDir(places);
+  const platform::DirPath backup = BackupDir(places);
+  const platform::DirPath discard = DiscardDir(places);
   bool ok = true;
-  if (platform::PathQuery(backup)) {
-    ok = tree::RemoveTree(discard) &&
-         platform::MovePath(backup, platform::WithoutSeparator(discard)) &&
-         platform::FlushDirectory(places.dataDir);
+  if (platform::PathQuery(backup.Path())) {
+    ok = tree::RemoveTree(discard.Slashed()) && platform::MovePath(backup.Path(), discard.Path()) &&
+         platform::FlushDirectory(places.dataDir.Path());
   }
-  ok = ok && tree::RemoveTree(discard);
-  ok = tree::RemoveTree(places.updateDir) && ok;
+  ok = ok && tree::RemoveTree(discard.Slashed());
+  ok = tree::RemoveTree(places.updateDir.Slashed()) && ok;
   if (platform::PathQuery(places.postUpgradeCopy))
     ok = platform::RemoveFile(places.postUpgradeCopy) && ok;
   if (platform::PathQuery(CopyScratch(places)))
     ok = platform::RemoveFile(CopyScratch(places)) && ok;
   if (!ok) return false;
-  return tree::RemoveTree(JournalPath(places)) && platform::FlushDirectory(places.dataDir);
+  return tree::RemoveTree(JournalPath(places)) && platform::FlushDirectory(places.dataDir.Path());
 }
 
 // Puts one file back as it was: the new one returns to the update tree (or is dropped when
 // the tree still has it, after a copy), the old one returns from the backup.
 bool RollBackFile(const InstallPlaces& places, const JournalFile& file) {
-  const std::wstring installed = places.dataDir + file.path;
-  const std::wstring pending = places.updateDir + file.path;
-  const std::wstring kept = BackupDir(places) + file.path;
+  const std::wstring installed = places.dataDir.File(file.path);
+  const std::wstring pending = places.updateDir.File(file.path);
+  const std::wstring kept = BackupDir(places).File(file.path);
   // A file that replaces an old one is in place only once the old one is kept aside.
   if (file.replaces && !platform::PathQuery(kept)) return true;
   if (platform::PathQuery(installed)) {
@@ -260,8 +212,8 @@ bool RollBackFile(const InstallPlaces& places, const JournalFile& file) {
     } else {
       // Whoever removed part of the update tree meanwhile, the new file goes back into it.
       std::set<std::wstring> made;
-      platform::MakeDirectory(platform::WithoutSeparator(places.updateDir));
-      if (!MakeParents(places.updateDir, file.path, made) ||
+      platform::MakeDirectory(places.updateDir.Path());
+      if (!tree::MakeParents(places.updateDir, file.path, made) ||
           !platform::MovePath(installed, pending)) {
         return false;
       }
@@ -275,8 +227,8 @@ bool RollBackFile(const InstallPlaces& places, const JournalFile& file) {
 bool EndRollBack(const InstallPlaces& places) {
   if (platform::PathQuery(CopyScratch(places)) && !platform::RemoveFile(CopyScratch(places)))
     return false;
-  if (!platform::FlushDirectory(places.dataDir)) return false;
-  return tree::RemoveTree(JournalPath(places)) && platform::FlushDirectory(places.dataDir);
+  if (!platform::FlushDirectory(places.dataDir.Path())) return false;
+  return tree::RemoveTree(JournalPath(places)) && platform::FlushDirectory(places.dataDir.Path());
 }
 
 bool RollBack(const InstallPlaces& places, const InstallJournal& journal) {
@@ -285,17 +237,17 @@ bool RollBack(const InstallPlaces& places, const InstallJournal& journal) {
   }
   for (auto it = journal.createdDirectories.rbegin(); it != journal.createdDirectories.rend();
        ++it) {
-    platform::RemoveEmptyDirectory(places.dataDir + *it);  // one left holding a file stays
+    platform::RemoveEmptyDirectory(places.dataDir.File(*it));  // one left holding a file stays
   }
-  if (platform::PathQuery(platform::WithoutSeparator(BackupDir(places))))
-    RemoveEmptyDirectories(BackupDir(places));
+  if (platform::PathQuery(BackupDir(places).Path()))
+    tree::RemoveEmptyDirectories(BackupDir(places));
   return EndRollBack(places);
 }
 
 // A directory the install moves files into or out of is the installation's own only when it
 // is a real directory (or not there yet): a link put in its place leads elsewhere.
-bool IsOwnDirectory(const std::wstring& dir) {
-  const platform::PathKind kind = platform::QueryPath(platform::WithoutSeparator(dir)).kind;
+bool IsOwnDirectory(const platform::DirPath& dir) {
+  const platform::PathKind kind = platform::QueryPath(dir.Path()).kind;
   return kind == platform::PathKind::Directory || kind == platform::PathKind::Missing;
 }
 
@@ -306,15 +258,15 @@ bool WorkDirectoriesAreOwn(const InstallPlaces& places) {
 // Whether path is one the install may act on in every tree it moves files between (whose
 // own folders WorkDirectoriesAreOwn has found real).
 bool IsSafeToMove(const InstallPlaces& places, const std::wstring& path) {
-  return tree::IsUpdatablePath(path) && tree::HasNoLinkOnTheWay(places.dataDir, path) &&
-         tree::HasNoLinkOnTheWay(places.updateDir, path) &&
-         tree::HasNoLinkOnTheWay(BackupDir(places), path);
+  return tree::IsUpdatablePath(path) && tree::HasNoLinkOnTheWay(places.dataDir.Slashed(), path) &&
+         tree::HasNoLinkOnTheWay(places.updateDir.Slashed(), path) &&
+         tree::HasNoLinkOnTheWay(BackupDir(places).Slashed(), path);
 }
 
 bool JournalIsSafe(const InstallPlaces& places, const InstallJournal& journal) {
   if (!WorkDirectoriesAreOwn(places)) return false;
   for (const auto& dir : journal.createdDirectories) {
-    if (!tree::HasNoLinkOnTheWay(places.dataDir, dir + platform::kSep)) return false;
+    if (!tree::HasNoLinkOnTheWay(places.dataDir.Slashed(), dir + platform::kSep)) return false;
   }
   for (const auto& file : journal.files) {
     if (!IsSafeToMove(places, file.path)) return false;
@@ -326,8 +278,8 @@ bool JournalIsSafe(const InstallPlaces& places, const InstallJournal& journal) {
 std::vector<std::wstring> ListedPaths(const InstallPlaces& places) {
   std::string text;
   std::vector<std::wstring> paths;
-  if (!platform::ReadWholeFile(places.updateDir + tree::FileListPath(), tree::kFileListLimitBytes,
-                               text)) {
+  if (!platform::ReadWholeFile(places.updateDir.File(tree::FileListPath()),
+                               tree::kFileListLimitBytes, text)) {
     return paths;  // without a list the next install takes the tree whole, as before
   }
   const auto listed = tree::ParseFileList(text);
@@ -347,69 +299,68 @@ std::vector<std::wstring> ListedPaths(const InstallPlaces& places) {
 // finished instead. The files a tree without a list had added stay; the install that
 // follows puts the rest beside them.
 bool RollBackFromDisk(const InstallPlaces& places, std::string& report) {
-  const std::wstring backup = BackupDir(places);
-  if (!platform::PathQuery(platform::WithoutSeparator(backup))) {
+  const platform::DirPath backup = BackupDir(places);
+  if (!platform::PathQuery(backup.Path())) {
     report += "the install had been committed: finished\n";
     return Finish(places);
   }
   // A link or file in place of the backup or update folder backs nothing up.
-  const bool own =
-      WorkDirectoriesAreOwn(places) &&
-      platform::QueryPath(platform::WithoutSeparator(backup)).kind == platform::PathKind::Directory;
-  std::vector<std::wstring> kept;
-  if (own) CollectFiles(backup, L"", kept);
+  const bool own = WorkDirectoriesAreOwn(places) &&
+                   platform::QueryPath(backup.Path()).kind == platform::PathKind::Directory;
+  const std::vector<std::wstring> kept =
+      own ? tree::ListRegularFiles(backup) : std::vector<std::wstring>{};
   std::set<std::wstring> updateDirs;
   std::size_t restored = 0;
   for (const std::wstring& path : kept) {
-    const platform::PathKind now = platform::QueryPath(places.dataDir + path).kind;
+    const platform::PathKind now = platform::QueryPath(places.dataDir.File(path)).kind;
     if (!IsSafeToMove(places, path) || now == platform::PathKind::Directory ||
         now == platform::PathKind::Other) {
       continue;  // dropped with the rest of the backup
     }
     const JournalFile file{path, true};
     std::set<std::wstring> made;
-    if (!MakeParents(places.dataDir, path, made) || !RollBackFile(places, file)) return false;
+    if (!tree::MakeParents(places.dataDir, path, made) || !RollBackFile(places, file)) return false;
     ++restored;
   }
   for (const std::wstring& path : own ? ListedPaths(places) : std::vector<std::wstring>{}) {
-    const std::wstring installed = places.dataDir + path;
-    if (!IsSafeToMove(places, path) || platform::PathQuery(places.updateDir + path) ||
+    const std::wstring installed = places.dataDir.File(path);
+    if (!IsSafeToMove(places, path) || platform::PathQuery(places.updateDir.File(path)) ||
         !IsFile(installed)) {
       continue;
     }
-    if (!MakeParents(places.updateDir, path, updateDirs) ||
-        !platform::MovePath(installed, places.updateDir + path)) {
+    if (!tree::MakeParents(places.updateDir, path, updateDirs) ||
+        !platform::MovePath(installed, places.updateDir.File(path))) {
       return false;
     }
     ++restored;
   }
   report += "rolled back from the backup and the update tree: " + std::to_string(restored) +
             " files moved\n";
-  return tree::RemoveTree(backup) && EndRollBack(places);
+  return tree::RemoveTree(backup.Slashed()) && EndRollBack(places);
 }
 
 // What an earlier crash or another program may have left where this install works. A backup
 // without a journal belongs to no install: a file it holds whose place is empty goes back
 // (nothing is lost), the rest goes.
 Outcome ClearStaleWorkPlaces(const InstallPlaces& places) {
-  const std::wstring backup = BackupDir(places);
-  if (platform::QueryPath(platform::WithoutSeparator(backup)).kind ==
-          platform::PathKind::Directory &&
+  const platform::DirPath backup = BackupDir(places);
+  if (platform::QueryPath(backup.Path()).kind == platform::PathKind::Directory &&
       IsOwnDirectory(places.updateDir)) {
-    std::vector<std::wstring> kept;
-    CollectFiles(backup, L"", kept);
-    for (const std::wstring& path : kept) {
+    for (const std::wstring& path : tree::ListRegularFiles(backup)) {
       std::set<std::wstring> made;
-      if (IsSafeToMove(places, path) && !platform::PathQuery(places.dataDir + path) &&
-          MakeParents(places.dataDir, path, made)) {
-        platform::MovePath(backup + path, places.dataDir + path);
+      if (IsSafeToMove(places, path) && !platform::PathQuery(places.dataDir.File(path)) &&
+          tree::MakeParents(places.dataDir, path, made)) {
+        platform::MovePath(backup.File(path), places.dataDir.File(path));
       }
     }
   }
-  for (const std::wstring& dir : {backup, DiscardDir(places), CopyScratch(places)}) {
-    if (!tree::RemoveTree(dir)) {
-      return Outcome::No("cannot clear " + platform::ToUtf8(platform::WithoutSeparator(dir)));
+  for (const platform::DirPath& dir : {backup, DiscardDir(places)}) {
+    if (!tree::RemoveTree(dir.Slashed())) {
+      return Outcome::No("cannot clear " + platform::ToUtf8(dir.Path()));
     }
+  }
+  if (!tree::RemoveTree(CopyScratch(places))) {
+    return Outcome::No("cannot clear " + platform::ToUtf8(CopyScratch(places)));
   }
   return {};
 }
@@ -417,11 +368,11 @@ Outcome ClearStaleWorkPlaces(const InstallPlaces& places) {
 }  // namespace
 
 std::wstring JournalPath(const InstallPlaces& places) {
-  return places.dataDir + tree::kJournalName;
+  return places.dataDir.File(tree::kJournalName);
 }
 
-std::wstring BackupDir(const InstallPlaces& places) {
-  return places.dataDir + tree::kBackupDirName + platform::kSep;
+platform::DirPath BackupDir(const InstallPlaces& places) {
+  return places.dataDir.Dir(tree::kBackupDirName);
 }
 
 bool RecoverInterruptedInstall(const InstallPlaces& places, std::string& report) {
@@ -465,7 +416,7 @@ bool InstallUpdateTree(const InstallPlaces& places, std::string& report) {
   }
   // The backup exists before the journal does: a journal without one speaks of a committed
   // install, whatever else of it can still be read.
-  const std::wstring backup = platform::WithoutSeparator(BackupDir(places));
+  const std::wstring backup = BackupDir(places).Path();
   Outcome prepared = ClearStaleWorkPlaces(places);
   if (prepared) prepared = Checked(platform::MakeDirectory(backup));
   if (prepared) prepared = WriteJournal(places, journal);

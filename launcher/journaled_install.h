@@ -7,18 +7,20 @@
 
 #include <string>
 
+#include "platform/dir_path.h"
+
 namespace launcher {
 
 struct InstallPlaces {
-  std::wstring dataDir;          // ends with a separator
-  std::wstring updateDir;        // ends with a separator
+  platform::DirPath dataDir;
+  platform::DirPath updateDir;
   std::wstring browser;          // dataDir + the browser executable
   std::wstring postUpgradeCopy;  // removed from dataDir once an install is committed
 };
 
 // Work names in the data directory; a tree that holds one of them is not installed.
 std::wstring JournalPath(const InstallPlaces& places);
-std::wstring BackupDir(const InstallPlaces& places);  // ends with a separator
+platform::DirPath BackupDir(const InstallPlaces& places);
 
 // Finishes (committed) or undoes (not committed) an install that a journal in the data
 // directory describes, and removes the journal. A journal that cannot be trusted (damaged,

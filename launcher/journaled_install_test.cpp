@@ -22,15 +22,15 @@ class JournaledInstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
     data_ = dir_.path() + L"Kivo9Data" + platform::kSep;
-    places_ = {data_, data_ + L"update" + platform::kSep, data_ + L"Kivo9.exe",
+    places_ = {platform::DirPath(data_), platform::DirPath(data_ + L"update"), data_ + L"Kivo9.exe",
                data_ + L"Kivo9PostUpgrade.exe"};
     Put(data_, {{L"Kivo9.exe", "old browser"},
                 {L"Resource/version.ini", "old"},
                 {L"User/mine.txt", "mine"}});
-    Put(places_.updateDir, {{L"Kivo9.exe", "new browser"},
-                            {L"Resource/version.ini", "new"},
-                            {L"Plugins/a.dll", "added"}});
-    platform::MarkExecutable(places_.updateDir + L"Kivo9.exe");
+    Put(places_.updateDir.Slashed(), {{L"Kivo9.exe", "new browser"},
+                                      {L"Resource/version.ini", "new"},
+                                      {L"Plugins/a.dll", "added"}});
+    platform::MarkExecutable(places_.updateDir.File(L"Kivo9.exe"));
   }
 
   static std::wstring Native(const std::wstring& relative) {
@@ -62,7 +62,7 @@ class JournaledInstallTest : public ::testing::Test {
     EXPECT_EQ(Read(L"Kivo9.exe"), "old browser");
     EXPECT_EQ(Read(L"Resource/version.ini"), "old");
     EXPECT_FALSE(Exists(L"Plugins/a.dll"));
-    EXPECT_EQ(platform::ReadWholeFile(places_.updateDir + L"Kivo9.exe"), "new browser");
+    EXPECT_EQ(platform::ReadWholeFile(places_.updateDir.File(L"Kivo9.exe")), "new browser");
     EXPECT_EQ(Read(L"User/mine.txt"), "mine");
   }
 
@@ -85,12 +85,12 @@ class JournaledInstallTest : public ::testing::Test {
                      {Native(L"Resource/version.ini"), true}};
     ASSERT_TRUE(platform::MakeDirectory(data_ + L"install.old"));
     ASSERT_TRUE(platform::MovePath(data_ + L"Kivo9.exe", data_ + Native(L"install.old/Kivo9.exe")));
-    ASSERT_TRUE(platform::MovePath(places_.updateDir + L"Kivo9.exe", data_ + L"Kivo9.exe"));
+    ASSERT_TRUE(platform::MovePath(places_.updateDir.File(L"Kivo9.exe"), data_ + L"Kivo9.exe"));
     ASSERT_TRUE(
         platform::WriteWholeFile(launcher::JournalPath(places_), launcher::FormatJournal(journal)));
   }
 
-  std::wstring BackupPath() const { return launcher::BackupDir(places_); }
+  std::wstring BackupPath() const { return launcher::BackupDir(places_).Slashed(); }
 
   platform::ScopedTempDir dir_;
   std::wstring data_;
@@ -117,12 +117,12 @@ TEST_F(JournaledInstallTest, RefusesAnUnfitTreeUntouchedWithTheReason) {
   };
   for (const auto& c : cases) {
     SetUp();
-    Put(places_.updateDir, c.extra);
+    Put(places_.updateDir.Slashed(), c.extra);
     report_.clear();
     EXPECT_FALSE(launcher::InstallUpdateTree(places_, report_)) << platform::ToUtf8(c.label);
     EXPECT_NE(report_.find(c.reason), std::string::npos) << report_;
     ExpectOld();
-    tree::RemoveTree(places_.updateDir);
+    tree::RemoveTree(places_.updateDir.Slashed());
   }
 }
 

@@ -26,13 +26,13 @@ bool IsControlOrBlank(wchar_t c) { return static_cast<std::uint32_t>(c) <= 32; }
 // Replaced durably (platform::ReplaceFileDurably: a link there is replaced, never written
 // through); the same text as before is not written again, so a refusal that repeats at every
 // start costs a read, and a scratch file a kill left is removed then too.
-void WriteInstallReport(const std::wstring& dataDir, std::string text) {
+void WriteInstallReport(const platform::DirPath& dataDir, std::string text) {
   if (text.size() > kReportMaxBytes) {
     std::size_t cut = kReportMaxBytes;
     while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
     text.resize(cut);
   }
-  const std::wstring path = dataDir + tree::kReportName;
+  const std::wstring path = dataDir.File(tree::kReportName);
   std::string before;
   if (platform::ReadWholeFile(path, kReportMaxBytes, before) && before == text) {
     platform::RemoveFile(platform::ScratchPathOf(path));
@@ -46,10 +46,10 @@ void WriteInstallReport(const std::wstring& dataDir, std::string text) {
 LauncherPaths DeriveLauncherPaths(const std::wstring& ownExecutablePath) {
   LauncherPaths paths;
   paths.programDir = platform::ParentOf(ownExecutablePath);
-  paths.dataDir = paths.programDir + tree::kDataDirName + platform::kSep;
-  paths.updateDir = paths.dataDir + tree::kUpdateDirName + platform::kSep;
-  paths.browser = paths.dataDir + tree::kBrowserName;
-  paths.postUpgradeCopy = paths.dataDir + tree::kPostUpgradeName;
+  paths.dataDir = platform::DirPath(paths.programDir + tree::kDataDirName);
+  paths.updateDir = paths.dataDir.Dir(tree::kUpdateDirName);
+  paths.browser = paths.dataDir.File(tree::kBrowserName);
+  paths.postUpgradeCopy = paths.dataDir.File(tree::kPostUpgradeName);
   return paths;
 }
 
@@ -104,7 +104,7 @@ void InstallPendingUpdate(const LauncherPaths& paths) {
   // like the update directory counts as pending too; it is never installed.
   if (!RecoverInterruptedInstall(places, report)) {
     report += "a step of the recovery failed: the next start tries again\n";
-  } else if (platform::PathQuery(platform::WithoutSeparator(paths.updateDir))) {
+  } else if (platform::PathQuery(paths.updateDir.Path())) {
     InstallUpdateTree(places, report);
   }
   if (!report.empty()) WriteInstallReport(paths.dataDir, report);
@@ -119,7 +119,7 @@ void RunLauncher(const std::vector<std::wstring>& arguments) {
   InstallPendingUpdate(paths);
   const BrowserStart start = ChooseBrowserStart(platform::ProcessCommandLine(), arguments);
   if (start.waitMs > 0) platform::SleepMilliseconds(start.waitMs);
-  platform::StartProgram(paths.browser, start.parameters, paths.dataDir, false);
+  platform::StartProgram(paths.browser, start.parameters, paths.dataDir.Slashed(), false);
 }
 
 }  // namespace launcher

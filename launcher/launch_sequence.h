@@ -7,13 +7,15 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/dir_path.h"
+
 namespace launcher {
 
 // The places the launcher works with, all derived from its own executable path.
 struct LauncherPaths {
   std::wstring programDir;       // up to and including the last separator; "" when unknown
-  std::wstring dataDir;          // programDir + "Kivo9Data" + separator
-  std::wstring updateDir;        // dataDir + "update" + separator
+  platform::DirPath dataDir;     // programDir + "Kivo9Data"
+  platform::DirPath updateDir;   // dataDir + "update"
   std::wstring browser;          // dataDir + "Kivo9.exe"
   std::wstring postUpgradeCopy;  // dataDir + "Kivo9PostUpgrade.exe"
 };

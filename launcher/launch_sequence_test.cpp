@@ -19,8 +19,8 @@ TEST(LauncherPaths, DerivedFromTheOwnExecutable) {
   const std::wstring dir = platform::NativePath(L"/opt/Kivo9 Browser/");
   const LauncherPaths paths = DeriveLauncherPaths(dir + L"Kivo9");
   EXPECT_EQ(paths.programDir, dir);
-  EXPECT_EQ(paths.dataDir, dir + platform::NativePath(L"Kivo9Data/"));
-  EXPECT_EQ(paths.updateDir, dir + platform::NativePath(L"Kivo9Data/update/"));
+  EXPECT_EQ(paths.dataDir.Slashed(), dir + platform::NativePath(L"Kivo9Data/"));
+  EXPECT_EQ(paths.updateDir.Slashed(), dir + platform::NativePath(L"Kivo9Data/update/"));
   EXPECT_EQ(paths.browser, dir + platform::NativePath(L"Kivo9Data/Kivo9.exe"));
   EXPECT_EQ(paths.postUpgradeCopy, dir + platform::NativePath(L"Kivo9Data/Kivo9PostUpgrade.exe"));
   // Unknown own path: everything relative to the current directory.

@@ -19,4 +19,28 @@ std::wstring AsDirectory(std::wstring_view path);
 // either one); "" when it has none.
 std::wstring ParentOf(std::wstring_view path);
 
+// A directory, owning its trailing separator: callers join names to it and ask for the form
+// a platform call wants, and never add or strip a separator themselves.
+class DirPath {
+ public:
+  DirPath() = default;  // none
+  // path with or without one trailing separator.
+  explicit DirPath(std::wstring_view path) : slashed_(AsDirectory(path)) {}
+
+  bool empty() const { return slashed_.empty(); }
+  // The directory as the programs write it, ending with a separator.
+  const std::wstring& Slashed() const { return slashed_; }
+  // The directory as it is named when it is moved, removed or asked about: no separator.
+  std::wstring Path() const { return WithoutSeparator(slashed_); }
+  // What lies at relative inside (a file's path, or a directory's without its separator).
+  std::wstring File(std::wstring_view relative) const { return slashed_ + std::wstring(relative); }
+  // The directory at relative inside.
+  DirPath Dir(std::wstring_view relative) const { return DirPath(File(relative)); }
+
+  bool operator==(const DirPath& other) const = default;
+
+ private:
+  std::wstring slashed_;
+};
+
 }  // namespace platform

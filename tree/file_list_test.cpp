@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
+
 #include "platform/files.h"
 #include "platform/test_support.h"
 #include "platform_native.h"
@@ -61,6 +64,36 @@ TEST(ListTree, ListsFilesAndDirectoriesSortedAndRefusesTheOtherSeparator) {
   if (platform::kOtherSep != L'\\') return;
   ASSERT_TRUE(platform::WriteWholeFile(root + L"b" + sep + L"x\\y", ""));
   EXPECT_FALSE(tree::ListTree(root));
+}
+
+// The walkers the install keeps its backup with: the regular files of a tree, never what
+// lies behind a link; the folders that hold no file, removed; the parents of a path, made.
+TEST(TreeWalkers, ListRegularFilesRemoveEmptyFoldersAndMakeParents) {
+  platform::ScopedTempDir dir;
+  const platform::DirPath root(dir.path());
+  const std::wstring sep(1, platform::kSep);
+  std::set<std::wstring> made;
+  ASSERT_TRUE(tree::MakeParents(root, L"a" + sep + L"b" + sep + L"f", made));
+  ASSERT_TRUE(tree::MakeParents(root, L"e" + sep + L"g" + sep + L"h", made));
+  EXPECT_EQ(made, (std::set<std::wstring>{L"a" + sep, L"a" + sep + L"b" + sep, L"e" + sep,
+                                          L"e" + sep + L"g" + sep}));
+  ASSERT_TRUE(platform::WriteWholeFile(root.File(L"a" + sep + L"b" + sep + L"f"), "1"));
+  ASSERT_TRUE(platform::WriteWholeFile(root.File(L"top"), "2"));
+  const bool linked = platform::MakeSymbolicLink(root.File(L"a"), root.File(L"link"), true) &&
+                      platform::QueryPath(root.File(L"link")).kind == platform::PathKind::Link;
+  std::vector<std::wstring> files = tree::ListRegularFiles(root);
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::wstring>{L"a" + sep + L"b" + sep + L"f", L"top"}))
+      << (linked ? "nothing behind the link" : "no link here");
+  EXPECT_TRUE(tree::ListRegularFiles(root.Dir(L"missing")).empty());
+
+  tree::RemoveEmptyDirectories(root.Dir(L"e"));
+  EXPECT_EQ(platform::QueryPath(root.Dir(L"e").Path()).kind, platform::PathKind::Missing);
+  tree::RemoveEmptyDirectories(root.Dir(L"a"));
+  EXPECT_EQ(platform::ReadWholeFile(root.File(L"a" + sep + L"b" + sep + L"f")), "1")
+      << "a folder holding a file stays";
+  ASSERT_TRUE(platform::WriteWholeFile(root.File(L"x"), ""));
+  EXPECT_FALSE(tree::MakeParents(root, L"x" + sep + L"y", made)) << "a file in the way";
 }
 
 }  // namespace

@@ -85,6 +85,55 @@ bool RemoveTree(const std::wstring& dir) {
   return platform::RemoveEmptyDirectory(path) && ok;
 }
 
+void RemoveEmptyDirectories(const platform::DirPath& dir) {
+  {
+    platform::DirectorySearch search(dir.Slashed());
+    platform::DirectoryEntry entry;
+    while (search.Next(entry)) {
+      if (entry.isDirectory && entry.name != L"." && entry.name != L"..") {
+        RemoveEmptyDirectories(dir.Dir(entry.name));
+      }
+    }
+  }
+  platform::RemoveEmptyDirectory(dir.Path());
+}
+
+std::vector<std::wstring> ListRegularFiles(const platform::DirPath& dir) {
+  std::vector<std::wstring> files;
+  // An explicit stack instead of recursion, as ListTree keeps one.
+  std::vector<std::wstring> pending{L""};
+  while (!pending.empty()) {
+    const std::wstring relativeDir = pending.back();
+    pending.pop_back();
+    platform::DirectorySearch search(dir.Dir(relativeDir).Slashed());
+    platform::DirectoryEntry entry;
+    while (search.Next(entry)) {
+      if (entry.name == L"." || entry.name == L".." || entry.isLink) continue;
+      const std::wstring relative = relativeDir + entry.name;
+      if (entry.isDirectory) {
+        pending.push_back(relative + platform::kSep);
+      } else if (platform::QueryPath(dir.File(relative)).kind == platform::PathKind::File) {
+        files.push_back(relative);
+      }
+    }
+  }
+  return files;
+}
+
+bool MakeParents(const platform::DirPath& base, const std::wstring& relative,
+                 std::set<std::wstring>& made) {
+  const std::wstring parent = platform::ParentOf(relative);
+  if (parent.empty() || made.count(parent) != 0) return true;
+  if (!MakeParents(base, platform::WithoutSeparator(parent), made)) return false;
+  const std::wstring dir = base.Dir(parent).Path();
+  if (!platform::MakeDirectory(dir) &&
+      platform::QueryPath(dir).kind != platform::PathKind::Directory) {
+    return false;
+  }
+  made.insert(parent);
+  return true;
+}
+
 std::string ListPath(const std::wstring& relativePath) {
   std::wstring withSlashes = relativePath;
   std::replace(withSlashes.begin(), withSlashes.end(), platform::kSep, L'/');

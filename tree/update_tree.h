@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "platform/dir_path.h"
 #include "platform/outcome.h"
 
 namespace tree {
@@ -32,6 +34,20 @@ OrWhy<TreeListing> ListTree(const std::wstring& root);
 // link, what it points at stays. A file at that path is removed too. True when nothing of it
 // is left, including when it was missing.
 bool RemoveTree(const std::wstring& dir);
+
+// Removes the directories of the tree at dir (dir itself included) that hold no file, deepest
+// first; files stay. What cannot be removed stays too: nothing is reported.
+void RemoveEmptyDirectories(const platform::DirPath& dir);
+
+// Every regular file below dir, relative, native separators; links and other entries are
+// left out, and so is what lies behind them. None when dir is missing.
+std::vector<std::wstring> ListRegularFiles(const platform::DirPath& dir);
+
+// Makes the missing parent directories of relative below base (one that stands already
+// counts only as a real directory); made remembers the parents known to exist, to spare
+// questions across calls. False when one cannot be made.
+bool MakeParents(const platform::DirPath& base, const std::wstring& relative,
+                 std::set<std::wstring>& made);
 
 // path with '/' between its parts, as file lists write it.
 std::string ListPath(const std::wstring& relativePath);

@@ -42,27 +42,27 @@ Outcome CheckTree(const std::wstring& dir) {
 
 // The staged tree becomes the update directory; one an earlier run left goes first, aside
 // and then away, so that the update directory is at every moment one whole tree or absent.
-bool RenameIntoPlace(const std::wstring& stagingDir, const std::wstring& updateDir) {
-  const std::wstring update = platform::WithoutSeparator(updateDir);
-  const std::wstring aside = tree::AsidePathOf(update);
-  if (platform::PathQuery(aside) && !tree::RemoveTree(platform::AsDirectory(aside))) return false;
-  if (platform::PathQuery(update) && !platform::MovePath(update, aside)) return false;
-  const std::wstring parent = platform::ParentOf(update);
-  if (!platform::MovePath(platform::WithoutSeparator(stagingDir), update)) return false;
-  platform::FlushDirectory(parent);
-  if (platform::PathQuery(aside)) tree::RemoveTree(platform::AsDirectory(aside));
+bool RenameIntoPlace(const platform::DirPath& staging, const platform::DirPath& update) {
+  const platform::DirPath aside(tree::AsidePathOf(update.Path()));
+  if (platform::PathQuery(aside.Path()) && !tree::RemoveTree(aside.Slashed())) return false;
+  if (platform::PathQuery(update.Path()) && !platform::MovePath(update.Path(), aside.Path())) {
+    return false;
+  }
+  if (!platform::MovePath(staging.Path(), update.Path())) return false;
+  platform::FlushDirectory(platform::ParentOf(update.Path()));
+  if (platform::PathQuery(aside.Path())) tree::RemoveTree(aside.Slashed());
   return true;
 }
 
 }  // namespace
 
 std::wstring StagingDirFor(const std::wstring& updateDir) {
-  return platform::AsDirectory(platform::WithoutSeparator(updateDir) + L".partial");
+  return platform::DirPath(platform::DirPath(updateDir).Path() + L".partial").Slashed();
 }
 
 bool PrepareStaging(const std::wstring& stagingDir) {
   return tree::RemoveTree(stagingDir) &&
-         platform::MakeDirectory(platform::WithoutSeparator(stagingDir));
+         platform::MakeDirectory(platform::DirPath(stagingDir).Path());
 }
 
 UnpackedTree TreeInUpdateDir(const AgentLayout& layout) {
@@ -110,7 +110,7 @@ UnpackedTree PendingHandOver::Wait(std::uint32_t timeoutMs) {
 }
 
 UnpackedTree PendingHandOver::Commit() {
-  if (tree_ && !RenameIntoPlace(stagingDir_, tree_.dir)) {
+  if (tree_ && !RenameIntoPlace(platform::DirPath(stagingDir_), platform::DirPath(tree_.dir))) {
     return Drop("the tree could not be renamed into place");
   }
   return tree_;
