@@ -133,6 +133,24 @@ Outcome Survey(const std::wstring& archivePath, std::uint64_t archiveSize,
   return LimitPassed(entries.size(), total, archiveSize, destination, limits);
 }
 
+// Writes the entry the second reading is at (entry, nullptr when there is none) as the first
+// reading surveyed it; why not when it was refused then or reads otherwise now.
+Outcome UnpackSurveyed(const Surveyed& surveyed, archive_entry* entry, ArchiveReader& reader,
+                       EntryWriter& writer) {
+  const Outcome otherwise = Outcome::No("the archive reads otherwise than at first");
+  if (!surveyed.allowed) return surveyed.allowed;
+  if (entry == nullptr || NameOf(entry) != surveyed.name || !writer.TakeName(surveyed.name)) {
+    return otherwise;
+  }
+  if (surveyed.directory) return writer.AddDirectory(surveyed.name);
+  return writer.AddFile(surveyed.name, surveyed.executable,
+                        [&reader, &surveyed, &otherwise](const DataSink& sink) {
+                          std::uint64_t got = 0;
+                          Outcome read = reader.ReadData(surveyed.size, sink, got);
+                          return read && got != surveyed.size ? otherwise : read;
+                        });
+}
+
 }  // namespace
 
 ExtractStatus UnpackOtherFormat(const std::wstring& archivePath, const std::wstring& destination,
@@ -158,21 +176,7 @@ ExtractStatus UnpackOtherFormat(const std::wstring& archivePath, const std::wstr
   bool allUnpacked = true;
   for (const Surveyed& surveyed : entries) {
     archive_entry* entry = opened ? reader.Next() : nullptr;
-    const Outcome otherwise = Outcome::No("the archive reads otherwise than at first");
-    Outcome unpacked = surveyed.allowed;
-    if (unpacked &&
-        (entry == nullptr || NameOf(entry) != surveyed.name || !writer.TakeName(surveyed.name))) {
-      unpacked = otherwise;
-    } else if (unpacked && surveyed.directory) {
-      unpacked = writer.AddDirectory(surveyed.name);
-    } else if (unpacked) {
-      unpacked = writer.AddFile(surveyed.name, surveyed.executable,
-                                [&reader, &surveyed, &otherwise](const DataSink& sink) {
-                                  std::uint64_t got = 0;
-                                  Outcome read = reader.ReadData(surveyed.size, sink, got);
-                                  return read && got != surveyed.size ? otherwise : read;
-                                });
-    }
+    const Outcome unpacked = UnpackSurveyed(surveyed, entry, reader, writer);
     if (!unpacked) {
       ReportEntry(surveyed.name, unpacked.why());
       allUnpacked = false;

@@ -53,43 +53,44 @@ std::string CommitLine() { return "commit\n"; }
 
 namespace {
 
+// Whether a journal's record (its text up to and with its last line) holds together: its sum,
+// or an earlier launcher's end line.
+Outcome RecordHolds(std::string_view record, std::string_view head) {
+  const Outcome damaged = Outcome::No("the journal's checksum does not match");
+  if (head == std::string(kKind) + " " + std::to_string(kFormat)) {
+    return platform::ParseStateRecord(record, kKind, {kFormat}) ? Outcome() : damaged;
+  }
+  const std::size_t endStart = record.rfind('\n', record.size() - 2) + 1;
+  const std::string_view end = record.substr(endStart, record.size() - endStart - 1);
+  const bool summed = head == std::string(kKind) + " " + std::to_string(kChecksumFormat);
+  return end == (summed ? "end " + Checksum(record.substr(0, endStart)) : "end") ? Outcome()
+                                                                                 : damaged;
+}
+
 // The journal's record lines and whether a commit line follows them; why not when the text
 // holds no whole journal. A line cut short (a commit being appended) is no line.
 OrWhy<std::pair<std::vector<std::string_view>, bool>> JournalLines(std::string_view text) {
   const std::string_view whole = text.substr(0, text.rfind('\n') + 1);
   const auto lines = platform::SplitLines(whole);
   const std::string head = std::string(kKind) + " ";
-  if (!lines || lines->front().substr(0, head.size()) != head) {
+  const auto isHead = [&head, &lines](int format) {
+    return lines->front() == head + std::to_string(format);
+  };
+  if (!lines || (!isHead(kFormat) && !isHead(kChecksumFormat) && !isHead(kFirstFormat))) {
     return Outcome::No("not a journal");
   }
   // The record ends with its sum line (format 3) or its end line (formats 1 and 2); what
   // follows can only be the commit line.
-  const bool current = lines->front() == head + std::to_string(kFormat);
-  if (!current && lines->front() != head + std::to_string(kChecksumFormat) &&
-      lines->front() != head + std::to_string(kFirstFormat)) {
-    return Outcome::No("not a journal");
+  const std::string_view last = isHead(kFormat) ? "sum " : "end";
+  std::size_t recordEnd = lines->front().size() + 1;  // bytes of the record so far
+  std::size_t lastLine = 1;
+  for (; lastLine < lines->size(); ++lastLine) {
+    recordEnd += (*lines)[lastLine].size() + 1;
+    if ((*lines)[lastLine].substr(0, last.size()) == last) break;
   }
-  const std::string_view last = current ? "sum " : "end";
-  std::size_t recordEnd = 0;  // bytes of the record, its last line included
-  std::size_t lastLine = 0;
-  for (std::size_t i = 1; i < lines->size() && lastLine == 0; ++i) {
-    recordEnd += (*lines)[i - 1].size() + 1;
-    if ((*lines)[i].substr(0, last.size()) == last) lastLine = i;
-  }
-  if (lastLine == 0) return Outcome::No("the journal is cut short");
-  recordEnd += (*lines)[lastLine].size() + 1;
-  const std::string_view record = whole.substr(0, recordEnd);
-  if (current) {
-    if (!platform::ParseStateRecord(record, kKind, {kFormat})) {
-      return Outcome::No("the journal's checksum does not match");
-    }
-  } else {
-    const std::string_view end = (*lines)[lastLine];
-    const std::size_t endStart = recordEnd - end.size() - 1;
-    const std::string expected = lines->front() == head + std::to_string(kChecksumFormat)
-                                     ? "end " + Checksum(whole.substr(0, endStart))
-                                     : "end";
-    if (end != expected) return Outcome::No("the journal's checksum does not match");
+  if (lastLine == lines->size()) return Outcome::No("the journal is cut short");
+  if (Outcome holds = RecordHolds(whole.substr(0, recordEnd), lines->front()); !holds) {
+    return holds;
   }
   bool committed = false;
   for (std::size_t i = lastLine + 1; i < lines->size(); ++i) committed |= (*lines)[i] == "commit";

@@ -64,6 +64,31 @@ bool BrowserCanBeReplaced(const InstallPlaces& places) {
   return false;
 }
 
+// The journal of an install of listing: the directories it makes and, per file, whether it
+// replaces one; why not when something of another kind stands where the tree has an entry.
+OrWhy<InstallJournal> JournalFor(const InstallPlaces& places, const tree::TreeListing& listing) {
+  InstallJournal journal;
+  for (const std::wstring& dir : listing.directories) {
+    const platform::PathKind kind = platform::QueryPath(places.dataDir.File(dir)).kind;
+    if (kind == platform::PathKind::Missing) {
+      journal.createdDirectories.push_back(dir);
+    } else if (kind != platform::PathKind::Directory) {
+      return Outcome::No("a file or a link stands where the update has a directory: " +
+                         platform::ToUtf8(dir));
+    }
+  }
+  for (const tree::TreeFile& file : listing.files) {
+    const platform::PathKind kind = platform::QueryPath(places.dataDir.File(file.path)).kind;
+    if (kind == platform::PathKind::Directory || kind == platform::PathKind::Other) {
+      return Outcome::No("a directory or special file stands where the update has a file: " +
+                         platform::ToUtf8(file.path));
+    }
+    // A link is replaced as the link itself; what it points at is never written.
+    journal.files.push_back({file.path, kind != platform::PathKind::Missing});
+  }
+  return journal;
+}
+
 // What the install will do, decided before anything is touched; why a tree is not fit.
 OrWhy<InstallJournal> Plan(const InstallPlaces& places) {
   if (platform::QueryPath(places.updateDir.Path()).kind != platform::PathKind::Directory) {
@@ -84,7 +109,6 @@ OrWhy<InstallJournal> Plan(const InstallPlaces& places) {
     if (!inList) return inList.outcome();
     listing.files = std::move(*inList);
   }
-  InstallJournal journal;
   if (!has(tree::kBrowserName)) return Outcome::No("the update holds no Kivo9.exe");
   // Once installed, it is the browser every start runs: one that cannot start strands the user.
   if (!platform::IsStartableProgram(places.updateDir.File(tree::kBrowserName))) {
@@ -93,25 +117,7 @@ OrWhy<InstallJournal> Plan(const InstallPlaces& places) {
   if (const auto reserved = tree::ReservedPathIn(listing)) {
     return Outcome::No("the update names a reserved place: " + platform::ToUtf8(*reserved));
   }
-  for (const std::wstring& dir : listing.directories) {
-    const platform::PathKind kind = platform::QueryPath(places.dataDir.File(dir)).kind;
-    if (kind == platform::PathKind::Missing) {
-      journal.createdDirectories.push_back(dir);
-    } else if (kind != platform::PathKind::Directory) {
-      return Outcome::No("a file or a link stands where the update has a directory: " +
-                         platform::ToUtf8(dir));
-    }
-  }
-  for (const tree::TreeFile& file : listing.files) {
-    const platform::PathKind kind = platform::QueryPath(places.dataDir.File(file.path)).kind;
-    if (kind == platform::PathKind::Directory || kind == platform::PathKind::Other) {
-      return Outcome::No("a directory or special file stands where the update has a file: " +
-                         platform::ToUtf8(file.path));
-    }
-    // A link is replaced as the link itself; what it points at is never written.
-    journal.files.push_back({file.path, kind != platform::PathKind::Missing});
-  }
-  return journal;
+  return JournalFor(places, listing);
 }
 
 Outcome WriteJournal(const InstallPlaces& places, const InstallJournal& journal) {

@@ -76,6 +76,47 @@ Outcome MoveKeptFile(KeptPackage& kept, const std::wstring& targetPath) {
   return moved ? Outcome() : Outcome::No(moved.Describe());
 }
 
+// How one attempt at a URL ended, and what its bytes mean for the next one.
+struct Attempt {
+  FetchOutcome fetched;
+  bool unwritable = false;  // the kept bytes' file could not be opened
+  bool keptWrong = false;   // kept bytes the answer did not continue, or that proved wrong
+};
+
+// One attempt at url. Where the bytes go is its one choice: into the kept bytes (going on
+// from what they hold, when it can be proved) with kept, else straight into the target.
+// Kept bytes that cannot go on (the whole size refused, or no record to vouch for them) are
+// dropped; so is a target that did not become the package.
+Attempt FetchOnce(const PlannedPackage& package, const std::wstring& url, const FetchPlace& place,
+                  KeptPackage* kept, std::optional<Clock::time_point> endsBy) {
+  std::optional<ResumeFrom> resume;
+  std::optional<KeptBytesSink> keeping;
+  std::optional<BlockFileSink> target;
+  if (kept != nullptr) {
+    resume = kept->ResumeFor(package.FileUrl(), *package.expected);
+    keeping.emplace(*kept, package.FileUrl(), *package.expected);
+  } else {
+    target.emplace(place.target);
+  }
+  BodySink& file = keeping ? static_cast<BodySink&>(*keeping) : *target;
+  const std::wstring bytesPath = kept ? kept->BytesPath() : place.target;
+  // A sink closes its file however the fetch ends: an open file cannot be removed everywhere.
+  CheckedBodySink checked(file, PackageSizeLimit(platform::ParentOf(bytesPath)), package.expected,
+                          kept ? bytesPath : L"");
+  Attempt attempt{CHttpDownloader().Fetch(url, checked, LimitsLeft(place.progress, endsBy),
+                                          resume ? &*resume : nullptr)};
+  if (attempt.fetched.stored) return attempt;
+  if (!keeping) {
+    platform::RemoveFile(place.target);
+    return attempt;
+  }
+  attempt.unwritable = keeping->Unwritable();
+  const bool resumable = kept->ResumeFor(package.FileUrl(), *package.expected).has_value();
+  attempt.keptWrong = attempt.fetched.otherRange || (keeping->Continued() && !resumable);
+  if (!attempt.unwritable && (attempt.keptWrong || !resumable)) kept->Forget();
+  return attempt;
+}
+
 }  // namespace
 
 Outcome FetchPackage(const PlannedPackage& package, const FetchPlace& place) {
@@ -87,44 +128,17 @@ Outcome FetchPackage(const PlannedPackage& package, const FetchPlace& place) {
   bool askedAgain = false;  // this URL, once more from zero
   for (std::size_t i = 0; i < package.urls.size();) {
     const std::wstring& url = package.urls[i];
-    std::optional<ResumeFrom> resume;
-    std::unique_ptr<BodySink> file;
-    KeptBytesSink* keeping = nullptr;
-    if (kept != nullptr) {
-      resume = kept->ResumeFor(package.FileUrl(), *package.expected);
-      file = std::make_unique<KeptBytesSink>(*kept, package.FileUrl(), *package.expected);
-      keeping = static_cast<KeptBytesSink*>(file.get());
-    } else {
-      file = std::make_unique<BlockFileSink>(place.target);
-    }
-    const std::wstring folder = platform::ParentOf(kept ? kept->BytesPath() : place.target);
-    // A sink closes its file however the fetch ends: an open file cannot be removed everywhere.
-    CheckedBodySink checked(*file, PackageSizeLimit(folder), package.expected,
-                            kept ? kept->BytesPath() : L"");
-    const FetchOutcome fetched = CHttpDownloader().Fetch(
-        url, checked, LimitsLeft(place.progress, endsBy), resume ? &*resume : nullptr);
-    if (fetched.stored) return kept ? MoveKeptFile(*kept, place.target) : Outcome();
-    if (keeping != nullptr && keeping->Unwritable()) {
+    const Attempt attempt = FetchOnce(package, url, place, kept, endsBy);
+    if (attempt.fetched.stored) return kept ? MoveKeptFile(*kept, place.target) : Outcome();
+    if (attempt.unwritable) {
       kept = nullptr;  // nothing can be kept here: the same URL, straight into the target
       continue;
     }
-    // Bytes that cannot go on (the whole size refused, or no record to vouch for them) are of
-    // no use; kept bytes the answer did not continue, or that did not make the signed file,
-    // are asked for once more from zero.
-    const bool resumable =
-        keeping != nullptr && kept->ResumeFor(package.FileUrl(), *package.expected);
-    const bool keptWrong =
-        keeping != nullptr && (fetched.otherRange || (keeping->Continued() && !resumable));
-    const bool again = keptWrong && !askedAgain;
-    last = fetched.refusal ? Outcome::No("the download failed") : fetched.refusal;
-    if (!fetched.refusal) {
-      Report(place.refused, url,
-             fetched.refusal.why() + (again ? "; asked again from the start" : ""));
-    }
-    if (keeping == nullptr) {
-      platform::RemoveFile(place.target);
-    } else if (keptWrong || !resumable) {
-      kept->Forget();
+    const Outcome& refusal = attempt.fetched.refusal;
+    const bool again = attempt.keptWrong && !askedAgain;
+    last = refusal ? Outcome::No("the download failed") : refusal;
+    if (!refusal) {
+      Report(place.refused, url, refusal.why() + (again ? "; asked again from the start" : ""));
     }
     askedAgain = again;
     if (!again) ++i;

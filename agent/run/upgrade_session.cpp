@@ -36,25 +36,43 @@ PackageStep UpgradeSession::DownloadAndUnpack(const SignedFields* release) {
   return DownloadAndUnpackFor({GetLangCountryName(), GetLangName(), L""}, release);
 }
 
-PackageStep UpgradeSession::DownloadAndUnpackFor(const PackageNames& names,
-                                                 const SignedFields* release) {
-  const AgentLayout& layout = run_.layout;
+namespace {
+
+// Where a package goes before it is unpacked: a folder of its own, the hand-over that
+// removes it, and the package file's path in it with the extractor's parameters.
+struct PackagePlace {
+  std::unique_ptr<PendingHandOver> handOver;
+  std::wstring packagePath;
+  std::wstring parameters;
+};
+
+OrWhy<PackagePlace> PreparePackagePlace(const AgentLayout& layout) {
   // Without its own directory the agent would start whatever extractor the current directory
   // holds; without a temporary file the package would land in the current directory.
-  if (layout.AgentDir().empty())
-    return {nullptr, Outcome::No("the agent's own directory is not known")};
+  if (layout.AgentDir().empty()) return Outcome::No("the agent's own directory is not known");
   // In a folder that only this user may write, no one can take the package's name first,
   // point it elsewhere, or swap the checked file before the extractor reads it.
   const std::wstring folder = platform::MakePrivateDirectory(GetTempDir(), L"kivo9-package-");
-  if (folder.empty()) return {nullptr, Outcome::No("no folder of its own for the package")};
+  if (folder.empty()) return Outcome::No("no folder of its own for the package");
   // The extractor writes beside the update directory; the hand-over renames the whole tree.
   auto handOver = std::make_unique<PendingHandOver>(folder, layout);
   const std::wstring tempName = platform::CreateTempFileName(folder, L"~GF");
-  if (tempName.empty()) return {nullptr, Outcome::No("no name for the package in its folder")};
+  if (tempName.empty()) return Outcome::No("no name for the package in its folder");
   const std::wstring packagePath = tempName + L".rar";
   // Checked before any request: a package that cannot be handed over is not worth fetching.
   const auto parameters = ExtractorParameters(packagePath, handOver->StagingDir());
-  if (!parameters) return {nullptr, Outcome::No("a path holds a double quote")};
+  if (!parameters) return Outcome::No("a path holds a double quote");
+  return PackagePlace{std::move(handOver), packagePath, *parameters};
+}
+
+}  // namespace
+
+PackageStep UpgradeSession::DownloadAndUnpackFor(const PackageNames& names,
+                                                 const SignedFields* release) {
+  const AgentLayout& layout = run_.layout;
+  auto prepared = PreparePackagePlace(layout);
+  if (!prepared) return {nullptr, prepared.outcome()};
+  PackagePlace& packagePlace = *prepared;
   const auto plan = PlanPackages(MakePackageRequest(layout, L""), names, release);
   if (!plan) return {nullptr, plan.outcome()};
   // A signed package is immutable under its number: what a cut left of it goes on. Bytes of
@@ -62,7 +80,7 @@ PackageStep UpgradeSession::DownloadAndUnpackFor(const PackageNames& names,
   KeptPackage kept(layout.GetKeptPackagePath(), layout.GetKeptPackageRecordPath());
   if (plan->Signed()) kept.KeepOnlyFor(FileUrlsOf(*plan));
   const auto progress = run_.consoleMode ? MakeTerminalProgress() : nullptr;
-  const FetchPlace place{packagePath, plan->Signed() ? &kept : nullptr, progress.get(),
+  const FetchPlace place{packagePlace.packagePath, plan->Signed() ? &kept : nullptr, progress.get(),
                          run_.refused};
   for (const PlannedPackage& package : plan->packages) {
     if (!package.offered) {
@@ -73,8 +91,8 @@ PackageStep UpgradeSession::DownloadAndUnpackFor(const PackageNames& names,
     }
     if (FetchPackage(package, place)) {
       // A start that fails shows in the hand-over, which then finds no extractor to wait for.
-      handOver->Start(layout.GetExtractorPath(), *parameters);
-      return {std::move(handOver), {}};
+      packagePlace.handOver->Start(layout.GetExtractorPath(), packagePlace.parameters);
+      return {std::move(packagePlace.handOver), {}};
     }
     // A package cut short is there to be had: its bytes stay kept and the next run asks for
     // the rest. Another name's download would replace them.
