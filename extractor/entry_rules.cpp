@@ -38,26 +38,28 @@ std::size_t Utf16Length(std::string_view utf8) {
   return units;
 }
 
-std::optional<std::string> PartRefusal(std::string_view part) {
+Outcome PartAllowed(std::string_view part) {
   for (const char c : part) {
     if (static_cast<unsigned char>(c) < 0x20 ||
         std::string_view("<>:\"\\|?*").find(c) != std::string_view::npos) {
-      return "a character Windows refuses in file names";
+      return Outcome::No("a character Windows refuses in file names");
     }
   }
-  if (Utf16Length(part) > 255) return "a name part longer than the 255 characters Windows allows";
+  if (Utf16Length(part) > 255)
+    return Outcome::No("a name part longer than the 255 characters Windows allows");
   if (part.back() == '.' || part.back() == ' ') {
-    return "a name part ending in a dot or a blank, which Windows drops";
+    return Outcome::No("a name part ending in a dot or a blank, which Windows drops");
   }
-  if (IsDeviceName(part)) return "a device name Windows reserves (CON, NUL, COM1, ...)";
-  return std::nullopt;
+  if (IsDeviceName(part))
+    return Outcome::No("a device name Windows reserves (CON, NUL, COM1, ...)");
+  return {};
 }
 
-std::optional<std::string> PathRefusal(std::string_view path, std::string_view what) {
-  if (path.empty()) return std::string(what) + " is empty";
-  if (path.front() == '/') return std::string(what) + " is absolute";
-  if (HasParentComponent(path)) return std::string(what) + " has a \"..\" component";
-  return std::nullopt;
+Outcome PathAllowed(std::string_view path, std::string_view what) {
+  if (path.empty()) return Outcome::No(std::string(what) + " is empty");
+  if (path.front() == '/') return Outcome::No(std::string(what) + " is absolute");
+  if (HasParentComponent(path)) return Outcome::No(std::string(what) + " has a \"..\" component");
+  return {};
 }
 
 }  // namespace
@@ -67,26 +69,26 @@ std::wstring NameKey(std::string_view path) {
   return platform::UpperCaseOfName(platform::FromUtf8(path));
 }
 
-std::optional<std::string> WindowsNameRefusal(std::string_view path) {
+Outcome WindowsNameAllowed(std::string_view path) {
   while (!path.empty()) {
     const std::size_t slash = path.find('/');
     const std::string_view part = path.substr(0, slash);
     if (!part.empty() && part != "." && part != "..") {
-      if (auto reason = PartRefusal(part)) return reason;
+      if (Outcome allowed = PartAllowed(part); !allowed) return allowed;
     }
     if (slash == std::string_view::npos) break;
     path.remove_prefix(slash + 1);
   }
-  return std::nullopt;
+  return {};
 }
 
-std::optional<std::string> RefusalReason(std::string_view path, std::string_view linkTarget,
-                                         std::string_view hardlinkPath) {
-  if (auto reason = PathRefusal(path, "path")) return reason;
-  if (auto reason = WindowsNameRefusal(path)) return reason;
-  if (!hardlinkPath.empty()) return PathRefusal(hardlinkPath, "hard link target");
-  if (linkTarget.empty()) return std::nullopt;
-  if (linkTarget.front() == '/') return "link target is absolute";
-  if (HasParentComponent(linkTarget)) return "link target has a \"..\" component";
-  return std::nullopt;
+Outcome EntryAllowed(std::string_view path, std::string_view linkTarget,
+                     std::string_view hardlinkPath) {
+  if (Outcome allowed = PathAllowed(path, "path"); !allowed) return allowed;
+  if (Outcome allowed = WindowsNameAllowed(path); !allowed) return allowed;
+  if (!hardlinkPath.empty()) return PathAllowed(hardlinkPath, "hard link target");
+  if (linkTarget.empty()) return {};
+  if (linkTarget.front() == '/') return Outcome::No("link target is absolute");
+  if (HasParentComponent(linkTarget)) return Outcome::No("link target has a \"..\" component");
+  return {};
 }

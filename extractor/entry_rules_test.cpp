@@ -8,7 +8,7 @@
 namespace {
 
 bool Allowed(std::string_view path, std::string_view link = "", std::string_view hard = "") {
-  return !RefusalReason(path, link, hard).has_value();
+  return EntryAllowed(path, link, hard).ok();
 }
 
 TEST(EntryRules, RelativePathsPass) {

@@ -81,7 +81,7 @@ void ReportArchive(const std::wstring& archive, const std::string& why) {
 Outcome EntryWriter::NameAllowed(const std::string& name) {
   const std::string path =
       !name.empty() && name.back() == '/' ? name.substr(0, name.size() - 1) : name;
-  if (auto refusal = RefusalReason(path, "", "")) return Outcome::No(std::move(*refusal));
+  if (Outcome allowed = EntryAllowed(path, "", ""); !allowed) return allowed;
   if (platform::FromUtf8(path.substr(0, path.find('/'))) == kScratchName) {
     return Outcome::No("the extractor's own working name");
   }
