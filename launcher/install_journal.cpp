@@ -15,6 +15,7 @@ namespace {
 
 constexpr char kKind[] = "kivo9-install";
 constexpr int kFormat = 3;
+constexpr platform::StateFormat kJournal{kKind, kFormat, 0, kJournalLimitBytes};
 // Journals of earlier launchers: an "end" line instead of the sum line, with an FNV-1a
 // checksum (2) or without one (1). They are still read, so that an install a crash cut short
 // is finished or undone by the launcher that replaced the one that began it.
@@ -46,7 +47,7 @@ std::string FormatJournal(const InstallJournal& journal) {
   for (const auto& file : journal.files) {
     lines.push_back((file.replaces ? "replace " : "new ") + tree::ListPath(file.path));
   }
-  return platform::FormatStateRecord(kKind, kFormat, lines);
+  return platform::FormatStateRecord(kJournal, lines);
 }
 
 std::string CommitLine() { return "commit\n"; }
@@ -58,7 +59,7 @@ namespace {
 Outcome RecordHolds(std::string_view record, std::string_view head) {
   const Outcome damaged = Outcome::No("the journal's checksum does not match");
   if (head == std::string(kKind) + " " + std::to_string(kFormat)) {
-    return platform::ParseStateRecord(record, kKind, {kFormat}) ? Outcome() : damaged;
+    return platform::ParseStateRecord(record, kJournal) ? Outcome() : damaged;
   }
   const std::size_t endStart = record.rfind('\n', record.size() - 2) + 1;
   const std::string_view end = record.substr(endStart, record.size() - endStart - 1);

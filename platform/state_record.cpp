@@ -1,7 +1,5 @@
 #include "platform/state_record.h"
 
-#include <algorithm>
-
 #include "platform/crypto.h"
 #include "platform/files.h"
 #include "platform/numbers.h"
@@ -17,10 +15,6 @@ std::string SumOf(std::string_view bytes) {
   return HexDigest(hash.Finish());
 }
 
-bool Holds(const std::vector<int>& formats, int format) {
-  return std::find(formats.begin(), formats.end(), format) != formats.end();
-}
-
 }  // namespace
 
 std::optional<std::vector<std::string_view>> SplitLines(std::string_view text) {
@@ -34,26 +28,26 @@ std::optional<std::vector<std::string_view>> SplitLines(std::string_view text) {
   return lines;
 }
 
-std::string FormatStateRecord(std::string_view kind, int format,
-                              const std::vector<std::string>& lines) {
-  std::string text = std::string(kind) + " " + std::to_string(format) + "\n";
+std::string FormatStateRecord(const StateFormat& form, const std::vector<std::string>& lines) {
+  std::string text = std::string(form.kind) + " " + std::to_string(form.format) + "\n";
   for (const std::string& line : lines) text += line + "\n";
   return text + std::string(kSumKey) + SumOf(text) + "\n";
 }
 
-std::optional<std::vector<std::string_view>> ParseStateRecord(
-    std::string_view text, std::string_view kind, const std::vector<int>& formats,
-    const std::vector<int>& legacyFormats) {
+std::optional<std::vector<std::string_view>> ParseStateRecord(std::string_view text,
+                                                              const StateFormat& form) {
   auto lines = SplitLines(text);
   if (!lines) return std::nullopt;
   const std::string_view head = lines->front();
   const std::size_t blank = head.find(' ');
-  if (blank == std::string_view::npos || head.substr(0, blank) != kind) return std::nullopt;
+  if (blank == std::string_view::npos || head.substr(0, blank) != form.kind) return std::nullopt;
   const auto format = ParseDecimal(head.substr(blank + 1), 1000);
   if (!format) return std::nullopt;
   lines->erase(lines->begin());
-  if (Holds(legacyFormats, static_cast<int>(*format))) return lines;
-  if (!Holds(formats, static_cast<int>(*format)) || lines->empty()) return std::nullopt;
+  if (form.unsummedFormat != 0 && *format == static_cast<std::uint64_t>(form.unsummedFormat)) {
+    return lines;
+  }
+  if (*format != static_cast<std::uint64_t>(form.format) || lines->empty()) return std::nullopt;
   const std::string_view sum = lines->back();
   const std::size_t summed = text.size() - sum.size() - 1;
   if (sum.substr(0, kSumKey.size()) != kSumKey ||
@@ -64,15 +58,18 @@ std::optional<std::vector<std::string_view>> ParseStateRecord(
   return lines;
 }
 
-std::optional<std::string> ReadStateFile(const std::wstring& path, std::size_t limitBytes) {
+std::optional<std::vector<std::string>> ReadStateRecord(const std::wstring& path,
+                                                        const StateFormat& form) {
   std::string text;
-  if (!ReadWholeFile(path, limitBytes, text)) return std::nullopt;
-  return text;
+  if (!ReadWholeFile(path, form.limitBytes, text)) return std::nullopt;
+  const auto lines = ParseStateRecord(text, form);
+  if (!lines) return std::nullopt;
+  return std::vector<std::string>(lines->begin(), lines->end());
 }
 
-bool WriteStateRecord(const std::wstring& path, std::string_view kind, int format,
+bool WriteStateRecord(const std::wstring& path, const StateFormat& form,
                       const std::vector<std::string>& lines) {
-  return ReplaceFileDurably(path, FormatStateRecord(kind, format, lines));
+  return ReplaceFileDurably(path, FormatStateRecord(form, lines));
 }
 
 }  // namespace platform

@@ -22,24 +22,31 @@ namespace platform {
 // last line cut short) or is empty. The one line splitter of the state files.
 std::optional<std::vector<std::string_view>> SplitLines(std::string_view text);
 
+// What a state file's reader and writer agree on.
+struct StateFormat {
+  const char* kind;
+  int format;                     // written, and read with its sum line
+  int unsummedFormat = 0;         // the form the file had before its records carried a sum; 0: none
+  std::size_t limitBytes = 4096;  // a longer file is not read
+};
+
 // The record's text: the head line, lines (none may hold "\n"), the sum line.
-std::string FormatStateRecord(std::string_view kind, int format,
-                              const std::vector<std::string>& lines);
+std::string FormatStateRecord(const StateFormat& form, const std::vector<std::string>& lines);
 
-// The lines of the record of kind in text, in one of formats; nullopt when text is not one
-// whole record of that kind and a format given. A format in legacyFormats is read without a
-// sum line: the form the file had before its records carried one.
-std::optional<std::vector<std::string_view>> ParseStateRecord(
-    std::string_view text, std::string_view kind, const std::vector<int>& formats,
-    const std::vector<int>& legacyFormats = {});
+// The lines of the record in text; nullopt when text is not one whole record of form's kind
+// and format (or of its unsummed format, read without a sum line).
+std::optional<std::vector<std::string_view>> ParseStateRecord(std::string_view text,
+                                                              const StateFormat& form);
 
-// The state file at path, read when it is at most limitBytes long; nullopt when it is
-// missing, longer, or cannot be read (not an error: the reader decides what none means).
-std::optional<std::string> ReadStateFile(const std::wstring& path, std::size_t limitBytes);
+// The lines of the record in the file at path; nullopt when the file is missing, longer than
+// form's limit, unreadable or no whole record (not an error: the reader decides what none
+// means).
+std::optional<std::vector<std::string>> ReadStateRecord(const std::wstring& path,
+                                                        const StateFormat& form);
 
 // Writes the record through the durable replace: at every moment the file is the old record
 // or the new one. False when it could not be written; the old one then stays.
-bool WriteStateRecord(const std::wstring& path, std::string_view kind, int format,
+bool WriteStateRecord(const std::wstring& path, const StateFormat& form,
                       const std::vector<std::string>& lines);
 
 }  // namespace platform

@@ -7,19 +7,17 @@
 
 namespace {
 
-constexpr char kKind[] = "kivo9-install-id";
-constexpr int kFormat = 2;
-constexpr int kUnsummedFormat = 1;  // written before the record carried its sum
-constexpr std::size_t kLongestText = 256;
+// Format 1, before the record carried its sum, is read too: it holds the bucket.
+constexpr platform::StateFormat kInstallId{"kivo9-install-id", 2, 1, 256};
 
 }  // namespace
 
 std::string FormatInstallId(const InstallId& id) {
-  return platform::FormatStateRecord(kKind, kFormat, {platform::LowerHex(id.data(), id.size())});
+  return platform::FormatStateRecord(kInstallId, {platform::LowerHex(id.data(), id.size())});
 }
 
 std::optional<InstallId> ParseInstallId(std::string_view text) {
-  const auto lines = platform::ParseStateRecord(text, kKind, {kFormat}, {kUnsummedFormat});
+  const auto lines = platform::ParseStateRecord(text, kInstallId);
   InstallId id{};
   if (!lines || lines->size() != 1 ||
       !platform::ParseLowerHex(lines->front(), id.data(), id.size())) {
@@ -29,8 +27,9 @@ std::optional<InstallId> ParseInstallId(std::string_view text) {
 }
 
 std::optional<InstallId> KeptInstallId(const std::wstring& path) {
-  if (const auto text = platform::ReadStateFile(path, kLongestText)) {
-    if (auto kept = ParseInstallId(*text)) return kept;
+  std::string text;
+  if (platform::ReadWholeFile(path, kInstallId.limitBytes, text)) {
+    if (auto kept = ParseInstallId(text)) return kept;
   }
   InstallId id{};
   if (!platform::RandomBytes(id.data(), id.size())) return std::nullopt;

@@ -11,18 +11,14 @@
 
 namespace {
 
-constexpr char kKind[] = "kivo9-kept-package";
-constexpr int kFormat = 2;
-constexpr int kUnsummedFormat = 1;  // written before the record carried its sum
-constexpr std::size_t kRecordLimitBytes = 4096;
+// Format 1, before the record carried its sum, is read too.
+constexpr platform::StateFormat kKeptRecord{"kivo9-kept-package", 2, 1, 4096};
 
 // The record's lines: URL, size, SHA-256, tag; nullopt when there is no whole record.
 std::optional<std::vector<std::string>> RecordLines(const std::wstring& path) {
-  const auto text = platform::ReadStateFile(path, kRecordLimitBytes);
-  const auto lines =
-      text ? platform::ParseStateRecord(*text, kKind, {kFormat}, {kUnsummedFormat}) : std::nullopt;
+  auto lines = platform::ReadStateRecord(path, kKeptRecord);
   if (!lines || lines->size() != 4) return std::nullopt;
-  return std::vector<std::string>(lines->begin(), lines->end());
+  return lines;
 }
 
 }  // namespace
@@ -46,7 +42,7 @@ std::optional<ResumeFrom> KeptPackage::ResumeFor(const std::wstring& url,
 bool KeptPackage::Remember(const std::wstring& url, const ExpectedFile& expected,
                            const std::string& entityTag) {
   if (entityTag.empty()) return platform::RemoveFile(recordPath_).ok();
-  return platform::WriteStateRecord(recordPath_, kKind, kFormat,
+  return platform::WriteStateRecord(recordPath_, kKeptRecord,
                                     {platform::ToUtf8(url), std::to_string(expected.size),
                                      platform::HexDigest(expected.sha256), entityTag});
 }

@@ -4,19 +4,15 @@
 
 namespace {
 
-constexpr char kKind[] = "kivo9-check-day";
-constexpr int kFormat = 2;
-constexpr int kUnsummedFormat = 1;  // written before the record carried its sum
-constexpr std::size_t kLongestText = 256;
+// Format 1, before the record carried its sum, is read too.
+constexpr platform::StateFormat kCheckDay{"kivo9-check-day", 2, 1, 256};
 
 }  // namespace
 
 bool FirstCheckToday(const std::wstring& path, std::int64_t now) {
   const std::string today = std::to_string(now >= 0 ? now / 86400 : 0);
-  const auto text = platform::ReadStateFile(path, kLongestText);
-  const auto lines =
-      text ? platform::ParseStateRecord(*text, kKind, {kFormat}, {kUnsummedFormat}) : std::nullopt;
+  const auto lines = platform::ReadStateRecord(path, kCheckDay);
   if (lines && lines->size() == 1 && lines->front() == today) return false;
-  platform::WriteStateRecord(path, kKind, kFormat, {today});
+  platform::WriteStateRecord(path, kCheckDay, {today});
   return true;
 }

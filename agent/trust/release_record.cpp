@@ -6,9 +6,8 @@
 
 namespace {
 
-constexpr char kKind[] = "kivo9-seen";
-constexpr int kFormat = 1;
-constexpr std::size_t kLongestRecord = 4096;  // two channels need a few hundred bytes
+// Two channels need a few hundred bytes.
+constexpr platform::StateFormat kSeen{"kivo9-seen", 1, 0, 4096};
 
 bool IsChannelName(const std::string& name) {
   if (name.empty() || name.size() > 16) return false;
@@ -26,13 +25,12 @@ std::string FormatReleaseRecord(const ReleaseRecord& record) {
     lines.push_back(channel + " " + std::to_string(page.seq) + " " +
                     platform::HexDigest(page.signedBytes));
   }
-  return platform::FormatStateRecord(kKind, kFormat, lines);
+  return platform::FormatStateRecord(kSeen, lines);
 }
 
 ReleaseRecord ParseReleaseRecord(const std::string& text) {
-  const auto lines = text.size() <= kLongestRecord
-                         ? platform::ParseStateRecord(text, kKind, {kFormat})
-                         : std::nullopt;
+  const auto lines =
+      text.size() <= kSeen.limitBytes ? platform::ParseStateRecord(text, kSeen) : std::nullopt;
   if (!lines) return {};
   ReleaseRecord record;
   for (const std::string_view fields : *lines) {
@@ -70,8 +68,9 @@ Outcome ReplayProblem(const ReleaseRecord& record, const std::string& channel, c
 }
 
 ReleaseRecord ReadReleaseRecord(const std::wstring& path) {
-  const auto text = platform::ReadStateFile(path, kLongestRecord);
-  return text ? ParseReleaseRecord(*text) : ReleaseRecord{};
+  std::string text;
+  if (!platform::ReadWholeFile(path, kSeen.limitBytes, text)) return {};
+  return ParseReleaseRecord(text);
 }
 
 bool WriteReleaseRecord(const std::wstring& path, const ReleaseRecord& record) {
