@@ -34,6 +34,7 @@ def signed_page(inst, key_dir):
     """The normal page of a release of BUILD signed with the slot-1 test key."""
     import release_fixture as rf
     inst.write("release-tree/readme.txt", "build %s\n" % BUILD)
+    inst.write("release-tree/Kivo9.exe", b"MZ")  # the publish tool takes no tree without it
     with rf.ReleaseServer(key=os.path.join(key_dir, "slot1", "release-key.pem"),
                           pubkey=os.path.join(key_dir, "slot1", "release-key.pub.pem")) as release:
         release.publish(BUILD, {"-": inst.path("release-tree")})
