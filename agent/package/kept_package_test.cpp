@@ -11,6 +11,7 @@
 #include "build_config.h"
 #include "platform/files.h"
 #include "platform/test_support.h"
+#include "platform_native.h"
 #include "tests/server/loopback_server.h"
 
 namespace {
@@ -237,6 +238,22 @@ TEST_F(KeptPackageTest, ACutDownloadGoesOnOnlyWithTheBytesItCanProve) {
       }
     }
   }
+}
+
+// Where nothing can be kept (a folder with content stands in the kept bytes' place), the same
+// URL is asked once more with the body going straight into the package, checked as ever; the
+// folder and what it holds stay, and nothing is told as refused.
+TEST_F(KeptPackageTest, APlaceThatCannotKeepBytesTakesThePackageStraight) {
+  const std::wstring mine = Kept() + platform::kSep + L"mine.txt";
+  ASSERT_TRUE(platform::MakeDirectory(Kept()));
+  ASSERT_TRUE(platform::WriteWholeFile(mine, "mine"));
+  std::vector<std::string> asked;
+  EXPECT_TRUE(RunOnce({File() + ", " + File(), true, {}}, asked));
+  EXPECT_EQ(asked, (std::vector<std::string>{"", ""}));
+  EXPECT_EQ(platform::ReadWholeFile(Target()), Generated("0123456789", kSize));
+  EXPECT_EQ(platform::ReadWholeFile(mine), "mine");
+  EXPECT_FALSE(platform::PathQuery(Kept() + L".info"));
+  EXPECT_TRUE(refusals_.empty()) << refusals_.front();
 }
 
 }  // namespace
