@@ -14,6 +14,9 @@
 #include <string>
 
 // True when the day kept at path is not the day of now (seconds since the epoch), or none
-// is kept (missing or damaged); the day of now is then kept. A day that cannot be written is
-// tried again at the next check.
+// is kept (missing or damaged). Reads only.
 bool FirstCheckToday(const std::wstring& path, std::int64_t now);
+
+// Keeps the day of now at path, once the check it belongs to is done. A day that cannot be
+// written is tried again at the next check.
+void KeepCheckDay(const std::wstring& path, std::int64_t now);

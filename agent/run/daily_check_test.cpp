@@ -6,6 +6,13 @@
 
 namespace {
 
+// A check as the version check makes it: asked first, the day kept once it is done.
+bool FirstCheckToday(const std::wstring& path, std::int64_t now) {
+  const bool first = ::FirstCheckToday(path, now);
+  if (first) KeepCheckDay(path, now);
+  return first;
+}
+
 TEST(DailyCheck, OnlyTheFirstCheckOfEachDayCounts) {
   platform::ScopedTempDir dir;
   const std::wstring path = dir.path() + L"check.day";

@@ -129,17 +129,21 @@ VersionCheck CheckVersion(const RunInputs& run, PageSource& pages) {
   const std::wstring installed = run.layout.GetInstalledVersion();
   const bool signedOnly = run.keys.RequireSignatures();
   std::wstring query;
+  bool firstToday = false;
   ReleaseRecord record;
   // The crypto library sets itself up while the page travels; joined when this returns.
   std::future<void> cryptoReady;
   if (signedOnly) {
-    query = L"?b=" + std::to_wstring(VersionValue(installed)) + L"&d=" +
-            (FirstCheckToday(run.layout.GetCheckDayPath(), run.now) ? L"1" : L"0");
+    firstToday = FirstCheckToday(run.layout.GetCheckDayPath(), run.now);
+    query = L"?b=" + std::to_wstring(VersionValue(installed)) + L"&d=" + (firstToday ? L"1" : L"0");
     record = ReadReleaseRecord(run.layout.GetReleaseRecordPath());
     cryptoReady = std::async(std::launch::async, platform::PrepareCrypto);
   }
   Answer answer = AskServers(pages, run.consoleMode, run.keys, run.now, query,
                              signedOnly ? &record : nullptr, run.refused);
+  // What the check leaves behind, once the pages are judged: the day it was made, the page
+  // believed, the install id a staged release asks for.
+  if (firstToday) KeepCheckDay(run.layout.GetCheckDayPath(), run.now);
   VersionCheck check;
   check.result = CompareVersions(installed, answer.version);
   if (answer.fields) {
