@@ -19,9 +19,10 @@ namespace {
 constexpr int kBrowserAttempts = 8;
 constexpr std::uint32_t kPauseAfterFailedAttemptMs = 10;
 
-bool IsFile(const std::wstring& path) {
-  return platform::QueryPath(path).kind == platform::PathKind::File;
-}
+// What stands at path itself, a link not followed: the one question the install asks of a
+// place, so that a link, dangling or not, counts as there and is moved as itself.
+platform::PathKind KindAt(const std::wstring& path) { return platform::QueryPath(path).kind; }
+bool Exists(const std::wstring& path) { return KindAt(path) != platform::PathKind::Missing; }
 
 // A file service's result as an outcome, its system text and path the reason.
 Outcome Checked(const platform::FileResult& result) {
@@ -45,7 +46,7 @@ platform::FileResult MoveOrCopy(const InstallPlaces& places, const std::wstring&
   platform::FileResult moved = platform::MovePath(from, to);
   if (moved || !platform::IsCrossVolumeError(moved.code())) return moved;
   const std::wstring partial = CopyScratch(places);
-  if (platform::PathQuery(partial)) {
+  if (Exists(partial)) {
     if (platform::FileResult removed = platform::RemoveFile(partial); !removed) return removed;
   }
   if (platform::FileResult copied = platform::CopyFileFlushed(from, partial); !copied) {
@@ -56,7 +57,7 @@ platform::FileResult MoveOrCopy(const InstallPlaces& places, const std::wstring&
 
 // A running browser holds its executable: the install waits a little for it to close.
 bool BrowserCanBeReplaced(const InstallPlaces& places) {
-  if (!platform::PathQuery(places.browser)) return true;
+  if (!Exists(places.browser)) return true;
   for (int attempt = 0; attempt < kBrowserAttempts; ++attempt) {
     if (platform::CanOpenForWriting(places.browser)) return true;
     platform::SleepMilliseconds(kPauseAfterFailedAttemptMs);
@@ -69,7 +70,7 @@ bool BrowserCanBeReplaced(const InstallPlaces& places) {
 OrWhy<InstallJournal> JournalFor(const InstallPlaces& places, const tree::TreeListing& listing) {
   InstallJournal journal;
   for (const std::wstring& dir : listing.directories) {
-    const platform::PathKind kind = platform::QueryPath(places.dataDir.File(dir)).kind;
+    const platform::PathKind kind = KindAt(places.dataDir.File(dir));
     if (kind == platform::PathKind::Missing) {
       journal.createdDirectories.push_back(dir);
     } else if (kind != platform::PathKind::Directory) {
@@ -78,7 +79,7 @@ OrWhy<InstallJournal> JournalFor(const InstallPlaces& places, const tree::TreeLi
     }
   }
   for (const tree::TreeFile& file : listing.files) {
-    const platform::PathKind kind = platform::QueryPath(places.dataDir.File(file.path)).kind;
+    const platform::PathKind kind = KindAt(places.dataDir.File(file.path));
     if (kind == platform::PathKind::Directory || kind == platform::PathKind::Other) {
       return Outcome::No("a directory or special file stands where the update has a file: " +
                          platform::ToUtf8(file.path));
@@ -91,7 +92,7 @@ OrWhy<InstallJournal> JournalFor(const InstallPlaces& places, const tree::TreeLi
 
 // What the install will do, decided before anything is touched; why a tree is not fit.
 OrWhy<InstallJournal> Plan(const InstallPlaces& places) {
-  if (platform::QueryPath(places.updateDir.Path()).kind != platform::PathKind::Directory) {
+  if (KindAt(places.updateDir.Path()) != platform::PathKind::Directory) {
     return Outcome::No("the update is not a directory");
   }
   auto listed = tree::ListTree(places.updateDir.Slashed());
@@ -150,7 +151,7 @@ Outcome Apply(const InstallPlaces& places, const InstallJournal& journal) {
   for (const auto& dir : journal.createdDirectories) {
     const std::wstring path = places.dataDir.File(dir);
     if (platform::FileResult made = platform::MakeDirectory(path);
-        !made && platform::QueryPath(path).kind != platform::PathKind::Directory) {
+        !made && KindAt(path) != platform::PathKind::Directory) {
       return Checked(made);
     }
   }
@@ -174,7 +175,7 @@ Outcome Apply(const InstallPlaces& places, const InstallJournal& journal) {
     }
   }
   for (const auto& dir : TouchedDirectories(places, journal)) {
-    if (!platform::PathQuery(dir)) continue;
+    if (!Exists(dir)) continue;
     if (platform::FileResult flushed = platform::FlushDirectory(dir); !flushed) {
       return Checked(flushed);
     }
@@ -190,16 +191,14 @@ bool Finish(const InstallPlaces& places) {
   const platform::DirPath backup = BackupDir(places);
   const platform::DirPath discard = DiscardDir(places);
   bool ok = true;
-  if (platform::PathQuery(backup.Path())) {
+  if (Exists(backup.Path())) {
     ok = tree::RemoveTree(discard.Slashed()) && platform::MovePath(backup.Path(), discard.Path()) &&
          platform::FlushDirectory(places.dataDir.Path());
   }
   ok = ok && tree::RemoveTree(discard.Slashed());
   ok = tree::RemoveTree(places.updateDir.Slashed()) && ok;
-  if (platform::PathQuery(places.postUpgradeCopy))
-    ok = platform::RemoveFile(places.postUpgradeCopy) && ok;
-  if (platform::PathQuery(CopyScratch(places)))
-    ok = platform::RemoveFile(CopyScratch(places)) && ok;
+  if (Exists(places.postUpgradeCopy)) ok = platform::RemoveFile(places.postUpgradeCopy) && ok;
+  if (Exists(CopyScratch(places))) ok = platform::RemoveFile(CopyScratch(places)) && ok;
   if (!ok) return false;
   return tree::RemoveTree(JournalPath(places)) && platform::FlushDirectory(places.dataDir.Path());
 }
@@ -211,9 +210,9 @@ bool RollBackFile(const InstallPlaces& places, const JournalFile& file) {
   const std::wstring pending = places.updateDir.File(file.path);
   const std::wstring kept = BackupDir(places).File(file.path);
   // A file that replaces an old one is in place only once the old one is kept aside.
-  if (file.replaces && !platform::PathQuery(kept)) return true;
-  if (platform::PathQuery(installed)) {
-    if (platform::PathQuery(pending)) {
+  if (file.replaces && !Exists(kept)) return true;
+  if (Exists(installed)) {
+    if (Exists(pending)) {
       if (!platform::RemoveFile(installed)) return false;  // a copy; the tree still has it
     } else {
       // Whoever removed part of the update tree meanwhile, the new file goes back into it.
@@ -231,8 +230,7 @@ bool RollBackFile(const InstallPlaces& places, const JournalFile& file) {
 // The end of every rollback: what is left of the backup and the scratch copy goes, then
 // the journal.
 bool EndRollBack(const InstallPlaces& places) {
-  if (platform::PathQuery(CopyScratch(places)) && !platform::RemoveFile(CopyScratch(places)))
-    return false;
+  if (Exists(CopyScratch(places)) && !platform::RemoveFile(CopyScratch(places))) return false;
   if (!platform::FlushDirectory(places.dataDir.Path())) return false;
   return tree::RemoveTree(JournalPath(places)) && platform::FlushDirectory(places.dataDir.Path());
 }
@@ -245,15 +243,14 @@ bool RollBack(const InstallPlaces& places, const InstallJournal& journal) {
        ++it) {
     platform::RemoveEmptyDirectory(places.dataDir.File(*it));  // one left holding a file stays
   }
-  if (platform::PathQuery(BackupDir(places).Path()))
-    tree::RemoveEmptyDirectories(BackupDir(places));
+  if (Exists(BackupDir(places).Path())) tree::RemoveEmptyDirectories(BackupDir(places));
   return EndRollBack(places);
 }
 
 // A directory the install moves files into or out of is the installation's own only when it
 // is a real directory (or not there yet): a link put in its place leads elsewhere.
 bool IsOwnDirectory(const platform::DirPath& dir) {
-  const platform::PathKind kind = platform::QueryPath(dir.Path()).kind;
+  const platform::PathKind kind = KindAt(dir.Path());
   return kind == platform::PathKind::Directory || kind == platform::PathKind::Missing;
 }
 
@@ -306,19 +303,19 @@ std::vector<std::wstring> ListedPaths(const InstallPlaces& places) {
 // follows puts the rest beside them.
 bool RollBackFromDisk(const InstallPlaces& places, std::string& report) {
   const platform::DirPath backup = BackupDir(places);
-  if (!platform::PathQuery(backup.Path())) {
+  if (!Exists(backup.Path())) {
     report += "the install had been committed: finished\n";
     return Finish(places);
   }
   // A link or file in place of the backup or update folder backs nothing up.
-  const bool own = WorkDirectoriesAreOwn(places) &&
-                   platform::QueryPath(backup.Path()).kind == platform::PathKind::Directory;
+  const bool own =
+      WorkDirectoriesAreOwn(places) && KindAt(backup.Path()) == platform::PathKind::Directory;
   const std::vector<std::wstring> kept =
       own ? tree::ListRegularFiles(backup) : std::vector<std::wstring>{};
   std::set<std::wstring> updateDirs;
   std::size_t restored = 0;
   for (const std::wstring& path : kept) {
-    const platform::PathKind now = platform::QueryPath(places.dataDir.File(path)).kind;
+    const platform::PathKind now = KindAt(places.dataDir.File(path));
     if (!IsSafeToMove(places, path) || now == platform::PathKind::Directory ||
         now == platform::PathKind::Other) {
       continue;  // dropped with the rest of the backup
@@ -330,8 +327,8 @@ bool RollBackFromDisk(const InstallPlaces& places, std::string& report) {
   }
   for (const std::wstring& path : own ? ListedPaths(places) : std::vector<std::wstring>{}) {
     const std::wstring installed = places.dataDir.File(path);
-    if (!IsSafeToMove(places, path) || platform::PathQuery(places.updateDir.File(path)) ||
-        !IsFile(installed)) {
+    if (!IsSafeToMove(places, path) || Exists(places.updateDir.File(path)) ||
+        KindAt(installed) != platform::PathKind::File) {
       continue;
     }
     if (!tree::MakeParents(places.updateDir, path, updateDirs) ||
@@ -350,11 +347,10 @@ bool RollBackFromDisk(const InstallPlaces& places, std::string& report) {
 // (nothing is lost), the rest goes.
 Outcome ClearStaleWorkPlaces(const InstallPlaces& places) {
   const platform::DirPath backup = BackupDir(places);
-  if (platform::QueryPath(backup.Path()).kind == platform::PathKind::Directory &&
-      IsOwnDirectory(places.updateDir)) {
+  if (KindAt(backup.Path()) == platform::PathKind::Directory && IsOwnDirectory(places.updateDir)) {
     for (const std::wstring& path : tree::ListRegularFiles(backup)) {
       std::set<std::wstring> made;
-      if (IsSafeToMove(places, path) && !platform::PathQuery(places.dataDir.File(path)) &&
+      if (IsSafeToMove(places, path) && !Exists(places.dataDir.File(path)) &&
           tree::MakeParents(places.dataDir, path, made)) {
         platform::MovePath(backup.File(path), places.dataDir.File(path));
       }
@@ -383,11 +379,10 @@ platform::DirPath BackupDir(const InstallPlaces& places) {
 
 bool RecoverInterruptedInstall(const InstallPlaces& places, std::string& report) {
   // A journal still being written was never acted on.
-  if (platform::PathQuery(JournalScratch(places)) &&
-      !platform::RemoveFile(JournalScratch(places))) {
+  if (Exists(JournalScratch(places)) && !platform::RemoveFile(JournalScratch(places))) {
     return false;
   }
-  if (!platform::PathQuery(JournalPath(places))) return true;
+  if (!Exists(JournalPath(places))) return true;
   std::string text;
   auto read = platform::ReadWholeFile(JournalPath(places), kJournalLimitBytes, text)
                   ? ParseJournal(text)

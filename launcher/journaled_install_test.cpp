@@ -167,6 +167,30 @@ TEST_F(JournaledInstallTest, ABackupOrUpdateThatIsALinkMovesNothingInOrOut) {
   EXPECT_EQ(Read(L"User/mine.txt"), "mine");
 }
 
+// A file the install replaced that was a link, even one leading nowhere, is put back as that
+// link when the install is rolled back.
+TEST_F(JournaledInstallTest, ARollbackPutsBackALinkItReplacedEvenADanglingOne) {
+  const std::wstring version = data_ + Native(L"Resource/version.ini");
+  ASSERT_TRUE(platform::RemoveFile(version));
+  if (!platform::MakeSymbolicLink(data_ + L"nowhere", version, false) ||
+      platform::QueryPath(version).kind != platform::PathKind::Link) {
+    GTEST_SKIP() << "no links the file queries see here";
+  }
+  launcher::InstallJournal journal;
+  journal.files = {{Native(L"Resource/version.ini"), true}};
+  ASSERT_TRUE(platform::MakeDirectory(data_ + L"install.old"));
+  ASSERT_TRUE(platform::MakeDirectory(data_ + Native(L"install.old/Resource")));
+  ASSERT_TRUE(platform::MovePath(version, data_ + Native(L"install.old/Resource/version.ini")));
+  ASSERT_TRUE(platform::MovePath(places_.updateDir.File(Native(L"Resource/version.ini")), version));
+  ASSERT_TRUE(
+      platform::WriteWholeFile(launcher::JournalPath(places_), launcher::FormatJournal(journal)));
+  ASSERT_TRUE(launcher::RecoverInterruptedInstall(places_, report_));
+  EXPECT_EQ(platform::QueryPath(version).kind, platform::PathKind::Link) << "the link is back";
+  EXPECT_EQ(platform::ReadWholeFile(places_.updateDir.File(Native(L"Resource/version.ini"))),
+            "new");
+  EXPECT_FALSE(Exists(L"install.old"));
+}
+
 TEST_F(JournaledInstallTest, AStaleBackupIsClearedNotTakenForThisInstall) {
   Put(data_, {{L"install.old/Kivo9.exe", "stale browser"}, {L"install.old/lost.txt", "lost"}});
   ASSERT_TRUE(launcher::InstallUpdateTree(places_, report_));
