@@ -202,7 +202,8 @@ FetchOutcome CHttpDownloader::Fetch(const std::wstring& url, BodySink& sink,
       throw CTearException(CTearException::kBadStatus);
     }
     fetched.stored = ReadBody(*request, *start, sink, watch, limits, fetched.refusal);
-  } catch (const CTearException&) {
+  } catch (const CTearException& tear) {
+    fetched.startRefused = tear.Code() == CTearException::kFileNotCreated;
   } catch (const platform::HttpError& error) {
     ReportPlatformFailure(error);
     // The platform counts the time limit from its own start, a little after the watch's.

@@ -30,6 +30,9 @@ struct FetchOutcome {
   // The refusal: a 206 answer held other bytes than the rest asked for, so the bytes kept
   // from before cannot be trusted to go with it.
   bool otherRange = false;
+  // The refusal: the sink refused the body's start (its file cannot be made, or the bytes it
+  // keeps from before cannot be read again).
+  bool startRefused = false;
 };
 
 class CHttpDownloader {

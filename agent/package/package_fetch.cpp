@@ -113,7 +113,10 @@ Attempt FetchOnce(const PlannedPackage& package, const std::wstring& url, const 
   attempt.unwritable = keeping->Unwritable();
   const bool resumable = kept->ResumeFor(package.FileUrl(), *package.expected).has_value();
   attempt.keptWrong = attempt.fetched.otherRange || (keeping->Continued() && !resumable);
-  if (!attempt.unwritable && (attempt.keptWrong || !resumable)) kept->Forget();
+  // Refused at the start, before the kept bytes' own file was opened: they could not be read
+  // again to be hashed, and are worth nothing.
+  const bool unreadable = attempt.fetched.startRefused && !attempt.unwritable;
+  if (!attempt.unwritable && (attempt.keptWrong || !resumable || unreadable)) kept->Forget();
   return attempt;
 }
 
