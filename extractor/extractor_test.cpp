@@ -6,6 +6,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zstd.h>
 
 #include <clocale>
 #include <filesystem>
@@ -16,7 +17,9 @@
 
 #include "other_formats.h"
 #include "platform/text.h"
+#include "solid_package.h"
 #include "zip_extract.h"
+#include "zstd_frame_reader.h"
 
 extern char** environ;
 
@@ -57,7 +60,9 @@ const Format kZip{"zip", ARCHIVE_FORMAT_ZIP};
 const Format kTar{"tar", ARCHIVE_FORMAT_TAR_PAX_RESTRICTED};
 const Format kTarGz{"tar.gz", ARCHIVE_FORMAT_TAR_GNUTAR, ARCHIVE_FILTER_GZIP};
 const Format k7z{"7z", ARCHIVE_FORMAT_7ZIP};
-const Format kEveryFormat[] = {kZip, kTar, kTarGz, k7z};
+// A solid package: the extractor's own reader takes it, not libarchive.
+const Format kSolid{"tar.zst", ARCHIVE_FORMAT_TAR_PAX_RESTRICTED, ARCHIVE_FILTER_ZSTD};
+const Format kEveryFormat[] = {kZip, kTar, kTarGz, k7z, kSolid};
 
 void WritePackage(const fs::path& file, const Format& format, const std::vector<Entry>& entries) {
   SCOPED_TRACE(format.name);
@@ -220,8 +225,9 @@ ExtractStatus Unpack(const Format& format, const fs::path& package, const fs::pa
                      const unpack::UnpackLimits& limits) {
   const std::wstring archive = platform::FromUtf8(package.string());
   const std::wstring dest = platform::FromUtf8(destination.string() + "/");
-  return format.format == ARCHIVE_FORMAT_ZIP ? unpack::UnpackZip(archive, dest, limits)
-                                             : unpack::UnpackOtherFormat(archive, dest, limits);
+  if (format.format == ARCHIVE_FORMAT_ZIP) return unpack::UnpackZip(archive, dest, limits);
+  if (format.filter == ARCHIVE_FILTER_ZSTD) return unpack::UnpackSolid(archive, dest, limits);
+  return unpack::UnpackOtherFormat(archive, dest, limits);
 }
 
 TEST(Unpack, EachLimitRefusesTheWholeArchiveOfEveryFormatBeforeAnythingIsWritten) {
@@ -261,7 +267,7 @@ TEST(Extractor, ABombOfEveryFormatIsRefusedWhole) {
   TempDir temp;
   std::vector<Entry> bomb = kPackage;
   bomb.push_back({"zeros.bin", std::string(std::size_t{300} << 20, '\0'), ""});
-  for (const Format& format : {kZip, kTarGz, k7z}) {
+  for (const Format& format : {kZip, kTarGz, k7z, kSolid}) {
     const fs::path package = temp.Path() / (std::string("bomb.") + format.name);
     WritePackage(package, format, bomb);
     ASSERT_LT(fs::file_size(package), std::uintmax_t{2} << 20) << format.name;
@@ -335,6 +341,83 @@ TEST(Extractor, ALinkInTheDestinationIsNeverWrittenThrough) {
     EXPECT_FALSE(fs::is_symlink(fs::symlink_status(update / "Kivo9.exe")));
     EXPECT_EQ(ReadFile(update / "Kivo9.exe"), "new browser");
     EXPECT_FALSE(fs::exists(fs::symlink_status(update / "~unpack.partial")));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// tar compressed into one zstd frame whose header asks for a window of 2^windowLog bytes.
+std::string Frame(const std::string& tar, int windowLog) {
+  ZSTD_CCtx* context = ZSTD_createCCtx();
+  ZSTD_CCtx_setParameter(context, ZSTD_c_windowLog, windowLog);
+  ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, 1);
+  // Without a content size in the header the decoder must take the window as it is asked.
+  ZSTD_CCtx_setParameter(context, ZSTD_c_contentSizeFlag, 0);
+  std::string frame(ZSTD_compressBound(tar.size()) + 64, '\0');
+  ZSTD_inBuffer in{tar.data(), tar.size(), 0};
+  ZSTD_outBuffer out{frame.data(), frame.size(), 0};
+  // Given in two steps, the input's size is not known when the window is chosen.
+  ZSTD_compressStream2(context, &out, &in, ZSTD_e_continue);
+  ZSTD_inBuffer none{nullptr, 0, 0};
+  EXPECT_EQ(ZSTD_compressStream2(context, &out, &none, ZSTD_e_end), 0u);
+  ZSTD_freeCCtx(context);
+  frame.resize(out.pos);
+  return frame;
+}
+
+// A solid package is refused whole, nothing written, unless it is exactly one whole frame
+// that keeps the window cap and holds one whole, undamaged tar stream.
+TEST(Extractor, ASolidPackageIsTakenOnlyWhole) {
+  TempDir temp;
+  std::vector<Entry> entries = kPackage;
+  const std::string longName = std::string(150, 'd') + "/" + std::string(120, 'f') + "\xC3\xA9";
+  entries.push_back({longName, "long", ""});
+  WritePackage(temp.Path() / "p.tar", kTar, entries);
+  const std::string tar = ReadFile(temp.Path() / "p.tar");
+  std::string badSum = tar;
+  badSum[0] ^= 1;  // the first header's name: its checksum no longer matches
+  std::string notUstar = tar;
+  notUstar[257] = 'x';
+  unsigned sum = 0;
+  for (std::size_t i = 0; i < 512; ++i) {
+    sum += (i >= 148 && i < 156) ? ' ' : static_cast<unsigned char>(notUstar[i]);
+  }
+  std::snprintf(notUstar.data() + 148, 8, "%06o", sum);  // its checksum made to match
+  const std::string good = Frame(tar, 20);
+  struct Case {
+    const char* name;
+    std::string package;
+    const char* why;  // on standard error; nullptr: unpacked
+  };
+  const Case cases[] = {
+      {"whole", good, nullptr},
+      {"widest window", Frame(tar, unpack::kSolidWindowLogMax), nullptr},
+      {"window beyond the cap", Frame(tar, unpack::kSolidWindowLogMax + 1), "damaged frame"},
+      {"cut short", good.substr(0, good.size() - 5), "cut short"},
+      {"a second frame", good + good, "bytes follow the frame"},
+      {"bytes after the frame", good + "x", "bytes follow the frame"},
+      {"data after the archive's end", Frame(tar + "more", 20), "follows the archive's end"},
+      {"archive cut before its end", Frame(tar.substr(0, 1024), 20), "ends inside an entry"},
+      {"a damaged header", Frame(badSum, 20), "checksum does not match"},
+      {"no ustar header", Frame(notUstar, 20), "no ustar header"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path package = temp.Path() / "p.tzst";
+    std::ofstream(package, std::ios::binary | std::ios::trunc) << c.package;
+    const fs::path update = temp.Path() / c.name;
+    const ExtractorRun run = Extract(package, update, temp.Path() / "errors.txt");
+    if (c.why == nullptr) {
+      EXPECT_EQ(run.exitCode, 0) << run.errors;
+      EXPECT_EQ(ReadFile(update / longName), "long");
+      EXPECT_EQ(ReadFile(update / "Resource" / "version.ini"), "[Version]\nupdate=1204\n");
+      continue;
+    }
+    EXPECT_EQ(run.exitCode, 2) << run.errors;
+    EXPECT_NE(run.errors.find(c.why), std::string::npos) << run.errors;
+    EXPECT_FALSE(fs::exists(update) && !fs::is_empty(update));
   }
 }
 

@@ -1,7 +1,8 @@
 // The extractor of an installation (Resource/UnPack.exe): takes the command line of the RAR
 // tools that the agent builds, x -o+ -y "ARCHIVE" "DEST", and nothing else; asks nothing.
-// Zip packages, as the publish tool writes them, unpack on every build through our reader
-// over zlib; other formats (7z, tar, RAR) through libarchive where the build has it (Linux).
+// Zip packages and solid packages (a tar stream in one zstd frame), as the publish tool
+// writes them, unpack on every build through our readers over zlib and zstd; other formats (7z,
+// tar, RAR) through libarchive where the build has it (Linux).
 //
 // Exit codes: 0 every entry unpacked; 1 another command line; 2 the archive cannot be
 // opened or read, is refused whole (a damaged directory, a limit), or is of no known format;
@@ -18,6 +19,7 @@
 #include "platform/process.h"
 #include "platform/text.h"
 #include "platform_native.h"
+#include "solid_package.h"
 #include "zip_directory.h"
 #include "zip_extract.h"
 
@@ -53,6 +55,7 @@ int ProgramMain(int, wchar_t**) {
     destination += platform::kSep;
   }
   destination = platform::NativePath(destination);
-  return IsZip(archive) ? unpack::UnpackZip(archive, destination)
-                        : unpack::UnpackOtherFormat(archive, destination);
+  if (IsZip(archive)) return unpack::UnpackZip(archive, destination);
+  if (unpack::LooksLikeSolidPackage(archive)) return unpack::UnpackSolid(archive, destination);
+  return unpack::UnpackOtherFormat(archive, destination);
 }
