@@ -97,19 +97,24 @@ class PublishTool(unittest.TestCase):
         self.assert_openssl_verifies(data, raw)
         lines = re.findall(rb"^pkg=(\S+) (\d+) ([0-9a-f]{64})$", data, re.M)
         self.assertEqual([n.decode() for n, _, _ in lines], list(TREES))
-        for name, size, digest in lines:
-            package = self.read("d/1204/u%s.jpg" % ("" if name == b"-" else name.decode()))
-            self.assertEqual((len(package), hashlib.sha256(package).hexdigest()),
-                             (int(size), digest.decode()))
-            self.assert_unpacks(name.decode(), package)
+        solid = re.findall(rb"^solid=(\S+) (\d+) ([0-9a-f]{64})$", data, re.M)
+        self.assertEqual([n for n, _, _ in solid], [n for n, _, _ in lines])
+        for kind, found in (("jpg", lines), ("tzst", solid)):
+            for name, size, digest in found:
+                served = "d/1204/u%s.%s" % ("" if name == b"-" else name.decode(), kind)
+                with self.subTest(package=served):
+                    package = self.read(served)
+                    self.assertEqual((len(package), hashlib.sha256(package).hexdigest()),
+                                     (int(size), digest.decode()))
+                    self.assert_unpacks(name.decode(), package)
         # The names without a number serve the normal release, of which there is none yet.
         self.assertEqual([f for f in os.listdir(self.path("d")) if f.endswith(".jpg")], [])
         # The same trees give the same bytes again.
         before = snapshot(os.path.join(self.server, "d"))
         self.release.publish("1204", self.trees)
         after = snapshot(os.path.join(self.server, "d"))
-        self.assertEqual({k: v for k, v in after.items() if k.endswith(".jpg")},
-                         {k: v for k, v in before.items() if k.endswith(".jpg")})
+        self.assertEqual({k: v for k, v in after.items() if k.endswith((".jpg", ".tzst"))},
+                         {k: v for k, v in before.items() if k.endswith((".jpg", ".tzst"))})
 
     def assert_openssl_verifies(self, data, raw):
         work = tempfile.mkdtemp(dir=self.release.root)
@@ -148,9 +153,12 @@ class PublishTool(unittest.TestCase):
 
     def test_verify_catches_a_flipped_byte(self):
         package = self.read("d/1204/uzhcn.jpg")
+        solid = self.read("d/1204/uzhcn.tzst")
         page = self.read("d/testver.htm")
         cases = [  # (file, offset of the byte to flip, what verify must name)
             ("d/1204/uzhcn.jpg", len(package) // 2, "d/1204/uzhcn.jpg"),
+            ("d/1204/uzhcn.tzst", len(solid) // 2, "d/1204/uzhcn.tzst"),
+            ("d/testver.htm", page.index(b"solid=zh ") + 40, "testver.htm"),
             ("kivover/testver.htm", page.index(b"1204:Kivo9VersionEnd"), "testver.htm"),
             ("d/testver.htm", page.index(b"pkg=zh ") + 40, "testver.htm"),
             ("d/testver.htm", page.index(b"Kivo9Sig:k1:") + 20, "testver.htm"),
@@ -773,7 +781,8 @@ class PublishTool(unittest.TestCase):
 
     def test_the_daily_resign_uploads_what_is_served_and_nothing_else(self):
         self.release.tool("promote")
-        served = re.compile(r"(kivover|d)/(test)?ver\.htm|d/([0-9]+/)?u[a-z0-9]*\.jpg")
+        served = re.compile(r"(kivover|d)/(test)?ver\.htm|d/([0-9]+/)?u[a-z0-9]*\.jpg|"
+                            r"d/[0-9]+/u[a-z0-9]*\.tzst")
 
         def files(root):
             return {os.path.relpath(os.path.join(folder, name), root): os.path.join(folder, name)

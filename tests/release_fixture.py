@@ -80,14 +80,16 @@ class ReleaseServer:
         self.error_log = os.path.join(self.log_dir, "error.log")
         self.port, self.process = None, None
 
-    def publish(self, version, trees, combine_filter=False):
-        """Publishes {package name: tree folder} as the test release; returns the output."""
+    def publish(self, version, trees, combine_filter=False, solid=True):
+        """Publishes {package name: tree folder} as the test release (with solid packages
+        unless solid is False); returns the output."""
         args = ["release", "--out", self.server_dir, "--version", version, "--key", self.key]
         if not os.path.isdir(os.path.join(self.server_dir, "meta")):
             args.append("--new-tree")  # the first release starts the tree
         for name, folder in trees.items():
             args += ["--tree", "%s=%s" % (name, folder)]
-        return run_tool(*args + ["--combine-filter"] * combine_filter).stdout
+        return run_tool(*args + ["--combine-filter"] * combine_filter +
+                        ["--no-solid"] * (not solid)).stdout
 
     def tool(self, command, *args, check=True):
         """Runs a subcommand on this tree with the matching key (--pubkey for verify)."""

@@ -53,8 +53,9 @@ def setUpModule():
                                pubkey=os.path.join(KEY_DIR, "slot1", "release-key.pub.pem"))
     source = AgentInstallation(tree_extractor=True)
     try:
+        # The zip packages' road: the solid one's is rollout_scenarios' SolidPackages.
         release.publish(NEWER, {"en": source.path("package"), "-": source.path("package")},
-                        combine_filter=True)
+                        combine_filter=True, solid=False)
     finally:
         source.cleanup()
 
@@ -333,9 +334,9 @@ class SignedAgentScenarios(unittest.TestCase):
         with rf.ReleaseServer(key=release.key, pubkey=release.pubkey) as own:
             source = AgentInstallation(tree_extractor=True)
             try:
-                own.publish(NEWER, {"en": source.path("package")})
+                own.publish(NEWER, {"en": source.path("package")}, solid=False)
                 own.tool("promote")
-                own.publish("1205", {"en": source.path("package")})
+                own.publish("1205", {"en": source.path("package")}, solid=False)
             finally:
                 source.cleanup()
             own.start()

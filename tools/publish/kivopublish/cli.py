@@ -61,6 +61,9 @@ def _parser():
                          "generic package) and its build tree, Kivo9.exe at its top; repeat")
     release.add_argument("--combine-filter", action="store_true",
                          help="ask the agent to merge the user's filter lists (default: not)")
+    release.add_argument("--no-solid", action="store_true",
+                         help="write the zip packages only (default: a solid package of each "
+                         "tree too, d/N/u<name>.tzst, which signed agents take first)")
     release.add_argument("--new-tree", action="store_true",
                          help="start a server tree in --out, which need not exist (default: "
                          "--out must be a server tree already, so a mistyped path is refused)")
@@ -181,10 +184,13 @@ def _run_on_tree(args):
         _print_status(channels, args.json)
         return 1 if any(page["broken"] for page in channels.values()) else 0
     if args.command == "release":
-        lines = publishing.release(args.out, args.version, args.key, args.key_slot, args.tree,
-                                   args.combine_filter, args.expires_days)
+        lines, solid = publishing.release(args.out, args.version, args.key, args.key_slot,
+                                          args.tree, args.combine_filter, args.expires_days,
+                                          not args.no_solid)
         for name, size, digest in lines:
             print("pkg=%s %d %s" % (name, size, digest))
+        for name, size, digest in solid:
+            print("solid=%s %d %s" % (name, size, digest))
         print("test release %s published" % args.version)
         if "-" not in [name for name, _, _ in lines]:
             sys.stderr.write("kivo-publish release: warning: no generic package (--tree -=DIR): "

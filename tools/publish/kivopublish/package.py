@@ -62,7 +62,8 @@ def _entry(name, size, executable):
 
 def build(tree, target, version, combine_filter, label):
     """Writes the package of the scanned tree (a list of tree_scan.TreeFile) to the path
-    target; returns the text of its file list. Raises OSError when a file cannot be read."""
+    target; returns the bytes of the file list and the version file it generated. Raises
+    OSError when a file cannot be read."""
     files = [f for f in tree if f.name not in (FILE_LIST, VERSION_FILE)]
     original = next((f for f in tree if f.name == VERSION_FILE), None)
     original_bytes = open(original.path, "rb").read() if original else None
@@ -86,7 +87,7 @@ def build(tree, target, version, combine_filter, label):
         archive.writestr(_entry(FILE_LIST, len(file_list), False), file_list)
         archive.writestr(_entry(VERSION_FILE, len(version_bytes), False), version_bytes)
     progress.finish()
-    return file_list
+    return file_list, version_bytes
 
 
 def sha256_of(path, label=None):
@@ -119,7 +120,7 @@ def check(path, expected_version):
                 faults += _check_entry(archive, info, listed)
             faults += ["%s listed but not in the package" % n for n in listed if n not in names]
             if VERSION_FILE in names and VERSION_FILE in listed:
-                faults += _check_version(archive.read(VERSION_FILE), expected_version)
+                faults += check_version(archive.read(VERSION_FILE), expected_version)
     except (zipfile.BadZipFile, OSError, EOFError) as e:
         faults.append("not a readable zip archive: %s" % e)
     return faults
@@ -146,7 +147,7 @@ def _check_entry(archive, info, listed):
     return []
 
 
-def _check_version(data, expected):
+def check_version(data, expected):
     text = data.decode("utf-8", "replace")
     section, value = None, None
     for line in text.splitlines():

@@ -15,7 +15,7 @@ import shutil
 import tempfile
 import time
 
-from . import key_record, keys, package, server_tree, signed_page, tree_scan
+from . import key_record, keys, package, server_tree, signed_page, solid_package, tree_scan
 from .errors import PublishError
 
 PACKAGE_NAME = re.compile(r"-|[a-z0-9]{1,32}")
@@ -65,8 +65,9 @@ def _stage_page(staged, root, chan, page):
         staged.add(server_tree.write_temp(path, page), path)
 
 
-def _stage_meta(staged, root, version, entries):
-    """Stages meta/<version>/ with the hashes, the file lists and a link to each package."""
+def _stage_meta(staged, root, version, entries, solid):
+    """Stages meta/<version>/ with the hashes (of the solid packages too), the file lists and
+    a link to each zip package."""
     parent = os.path.join(root, "meta")
     os.makedirs(parent, exist_ok=True)
     folder = tempfile.mkdtemp(prefix="." + version + ".", suffix=".part", dir=parent)
@@ -81,6 +82,7 @@ def _stage_meta(staged, root, version, entries):
             os.link(temp, os.path.join(folder, served))
         except OSError:
             shutil.copyfile(temp, os.path.join(folder, served))
+    sums += ["%s  %s\n" % (digest, server_tree.solid_name(name)) for name, _, digest in solid]
     with open(os.path.join(folder, "SHA256SUMS"), "w", encoding="ascii") as f:
         f.writelines(sorted(sums, key=lambda line: line[66:]))
     staged.add(folder, server_tree.meta_dir(root, version))
@@ -92,8 +94,8 @@ def _refuse_other_bytes(root, version, entries):
     sums = os.path.join(server_tree.meta_dir(root, version), "SHA256SUMS")
     if not os.path.exists(sums):
         return
-    with open(sums, encoding="ascii") as f:
-        before = sorted(f.read().splitlines())
+    with open(sums, encoding="ascii") as f:  # the zip packages' lines: the solid ones follow
+        before = sorted(line for line in f.read().splitlines() if line.endswith(".jpg"))
     now = sorted("%s  %s" % (digest, server_tree.package_name(name))
                  for name, _, _, digest, _ in entries)
     if before != now:
@@ -101,8 +103,10 @@ def _refuse_other_bytes(root, version, entries):
                            "give this build a new version number" % (version, version))
 
 
-def release(root, version, key_path, slot, tree_texts, combine_filter, expires_days):
-    """Publishes the trees as the test release version; returns the pkg lines written."""
+def release(root, version, key_path, slot, tree_texts, combine_filter, expires_days,
+            solid_packages=True):
+    """Publishes the trees as the test release version, with a solid package of each unless
+    solid_packages is False; returns the pkg lines and the solid lines written."""
     check_version(version)
     trees = parse_trees(tree_texts)
     key = keys.load_private(key_path)
@@ -118,14 +122,14 @@ def release(root, version, key_path, slot, tree_texts, combine_filter, expires_d
     with server_tree.Staged() as staged:
         for block in pages.values():
             _stage_release_packages(root, staged, block.version)
-        entries = []
+        entries, solid = [], []
         for name, files in scanned:
             final = server_tree.release_package_path(root, version, name)
             temp = server_tree.temp_beside(final)
             staged.add(temp, final)
             try:
-                file_list = package.build(files, temp, version, combine_filter,
-                                          "packing " + name)
+                file_list, version_bytes = package.build(files, temp, version, combine_filter,
+                                                         "packing " + name)
             except OSError as e:
                 raise PublishError("packing %s: %s" % (name, e)) from None
             entries.append((name, temp) + package.sha256_of(temp, "hashing " + name) +
@@ -133,16 +137,38 @@ def release(root, version, key_path, slot, tree_texts, combine_filter, expires_d
             if os.path.exists(final):  # a rerun: the same bytes, checked below, stay as they are
                 staged.discard_last()
                 entries[-1] = (name, final) + entries[-1][2:]
+            if solid_packages:
+                solid.append(_stage_solid(staged, root, version, name, files, file_list,
+                                          version_bytes))
         _refuse_other_bytes(root, version, entries)
-        _stage_meta(staged, root, version, entries)
+        _stage_meta(staged, root, version, entries, solid)
         key_record.stage_record(staged, record)
         lines = [(name, size, digest) for name, _, size, digest, _ in entries]
         block = signed_page.Block("testver", version, server_tree.next_seq(pages, now),
-                                  expires, lines)
+                                  expires, lines, solid=solid)
         _stage_page(staged, root, "testver",
                     signed_page.render_page(block, slot, _signer(key)))
         staged.commit()
-    return lines
+    return lines, solid
+
+
+def _stage_solid(staged, root, version, name, files, file_list, version_bytes):
+    """Stages the solid package of name's tree, checked by the extractors' rules before it is
+    signed; returns its line (name, size, sha256). A rerun keeps the one published before."""
+    final = server_tree.release_solid_path(root, version, name)
+    if not os.path.exists(final):
+        temp = server_tree.temp_beside(final)
+        staged.add(temp, final)
+        try:
+            solid_package.build(files, temp, file_list, version_bytes, "packing solid " + name)
+        except OSError as e:
+            raise PublishError("packing the solid package of %s: %s" % (name, e)) from None
+        faults = solid_package.check(temp, version, file_list)
+        if faults:
+            raise PublishError("the solid package of %s does not hold its tree: %s"
+                               % (name, "; ".join(faults)))
+        final = temp
+    return (name,) + package.sha256_of(final, "hashing solid " + name)
 
 
 def _stage_release_packages(root, staged, version):
@@ -256,8 +282,11 @@ def promote(root, key_path, slot, expires_days, share=None):
     if test is None:
         raise PublishError("no test release to promote (kivover/testver.htm is missing)")
     block = test[1]
-    for name, size, digest in block.packages:
-        path = server_tree.release_package_path(root, block.version, name)
+    lines = [(server_tree.release_package_path(root, block.version, name), size, digest)
+             for name, size, digest in block.packages]
+    lines += [(server_tree.release_solid_path(root, block.version, name), size, digest)
+              for name, size, digest in block.solid]
+    for path, size, digest in lines:
         if not os.path.isfile(path) or package.sha256_of(path) != (size, digest):
             raise PublishError("%s does not match the test page; not promoted" % path)
     now = time.time()
@@ -277,7 +306,8 @@ def promote(root, key_path, slot, expires_days, share=None):
         rollout.share = share
         rollout.salt = current.rollout.salt if same and current.rollout.salt else os.urandom(16).hex()
     promoted = signed_page.Block("ver", block.version, server_tree.next_seq(pages, now),
-                                 expiry(expires_days, now), block.packages, block.extra, rollout)
+                                 expiry(expires_days, now), block.packages, block.extra, rollout,
+                                 block.solid)
     with server_tree.Staged() as staged:
         key_record.stage_record(staged, record)
         _stage_normal_page(staged, root, promoted,
@@ -405,7 +435,8 @@ def list_releases(root):
     """Every release in the tree, oldest first: {"version", "published" (the UTC day its
     meta/ folder was written), "pages" (the channels whose page is this release), "share"
     (basis points, on the normal page), "release_before_of" (the channels whose page names it
-    as the release before), "packages" ({name: size})}."""
+    as the release before), "packages" ({name: size}), "solid" ({name: size} of its solid
+    packages)}."""
     meta = os.path.join(root, "meta")
     versions = sorted((v for v in (os.listdir(meta) if os.path.isdir(meta) else [])
                        if signed_page.RELEASE_NUMBER.fullmatch(v)), key=int)
@@ -413,13 +444,16 @@ def list_releases(root):
     found = []
     for version in versions:
         sums = os.path.join(server_tree.meta_dir(root, version), "SHA256SUMS")
-        packages = {}
+        packages, solid = {}, {}
         with open(sums, encoding="ascii") as f:
             for line in f.read().splitlines():
                 served = line[66:]
-                name = served[1:-len(".jpg")] or "-"
-                path = server_tree.release_package_path(root, version, name)
-                packages[name] = os.path.getsize(path) if os.path.exists(path) else None
+                name, kind = os.path.splitext(served)
+                name = name[1:] or "-"
+                path, sizes = ((server_tree.release_solid_path(root, version, name), solid)
+                               if kind == ".tzst" else
+                               (server_tree.release_package_path(root, version, name), packages))
+                sizes[name] = os.path.getsize(path) if os.path.exists(path) else None
         published = datetime.datetime.fromtimestamp(os.path.getmtime(sums),
                                                     datetime.timezone.utc)
         on = [chan for chan, block in pages.items() if block.version == version]
@@ -433,6 +467,7 @@ def list_releases(root):
             "release_before_of": [chan for chan, block in pages.items()
                                   if block.rollout.before and block.rollout.before[0] == version],
             "packages": packages,
+            "solid": solid,
         })
     return found
 

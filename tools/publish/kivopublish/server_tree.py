@@ -4,6 +4,8 @@ sees half a file.
     kivover/ver.htm  kivover/testver.htm     the primary server's pages
     d/ver.htm        d/testver.htm           the fallback server's pages (same bytes)
     d/<version>/u<name>.jpg                  each release's own packages, written once
+    d/<version>/u<name>.tzst                 the same tree as a solid package, for signed
+                                             agents that read it (never unnumbered)
     d/u<name>.jpg                            the normal release's packages, what agents
                                              without keys get (u.jpg: generic), replaced at
                                              promote before the pages
@@ -68,6 +70,16 @@ def package_path(root, name):
 def release_package_path(root, version, name):
     """A release's own package, which a signed agent asks for by the release's number."""
     return os.path.join(root, "d", version, package_name(name))
+
+
+def solid_name(name):
+    """The file name of a package name's solid package."""
+    return "u%s.tzst" % ("" if name == "-" else name)
+
+
+def release_solid_path(root, version, name):
+    """A release's solid package, which a signed agent that reads it asks for."""
+    return os.path.join(root, "d", version, solid_name(name))
 
 
 def meta_dir(root, version):

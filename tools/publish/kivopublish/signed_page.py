@@ -14,6 +14,8 @@ A page is ASCII with LF line ends. The block is an HTML comment after the marker
 A staged release adds share=<basis points, 0 halts> and salt=<hex>, and may name the
 release before it for the installations outside the stage: prev=<version> and a
 prevpkg=<name> <size> <sha256> line per package. Agents without these rules ignore them.
+A solid=<name> <size> <sha256> line per package names the release's solid package of that
+name, which agents that read the format take instead of the zip (others ignore the line).
 """
 
 import datetime
@@ -64,19 +66,21 @@ class Rollout:
 
 
 class Block:
-    """The fields of a signed block. packages: [(name or "-", size, sha256 hex)] in page
-    order; extra: [(key, value)] lines this tool does not know, kept as they are."""
+    """The fields of a signed block. packages and solid: [(name or "-", size, sha256 hex)]
+    in page order; extra: [(key, value)] lines this tool does not know, kept as they are."""
 
-    def __init__(self, chan, version, seq, expires, packages, extra=(), rollout=None):
+    def __init__(self, chan, version, seq, expires, packages, extra=(), rollout=None, solid=()):
         self.chan, self.version, self.seq = chan, version, seq
         self.expires, self.packages, self.extra = expires, list(packages), list(extra)
         self.rollout = rollout or Rollout()
+        self.solid = list(solid)
 
     def signed_text(self):
         lines = ["chan=" + self.chan, "v=" + self.version, "seq=%d" % self.seq,
                  "exp=" + self.expires.strftime(TIME_FORMAT)]
         lines += ["%s=%s" % kv for kv in self.extra]
         lines += ["pkg=%s %d %s" % p for p in self.packages]
+        lines += ["solid=%s %d %s" % p for p in self.solid]
         lines += self.rollout.lines()
         return BLOCK_START + "".join(line + "\n" for line in lines)
 
@@ -125,7 +129,7 @@ def parse_block(signed):
         text = signed.decode("ascii")
     except UnicodeDecodeError:
         raise PublishError("signed block is not ASCII") from None
-    fields, lists, extra = {}, {"pkg": [], "prevpkg": []}, []
+    fields, lists, extra = {}, {"pkg": [], "prevpkg": [], "solid": []}, []
     for line in text[len(BLOCK_START):].split("\n")[:-1]:
         key, equals, value = line.partition("=")
         if not equals:
@@ -150,7 +154,7 @@ def parse_block(signed):
             not fields["seq"].isdigit() or int(fields["seq"]) > MAX_NUMBER):
         raise PublishError("bad chan or seq in signed block")
     return Block(fields["chan"], fields["v"], int(fields["seq"]), parse_time(fields["exp"]),
-                 lists["pkg"], extra, _parse_rollout(fields, lists["prevpkg"]))
+                 lists["pkg"], extra, _parse_rollout(fields, lists["prevpkg"]), lists["solid"])
 
 
 def _parse_rollout(fields, previous_packages):

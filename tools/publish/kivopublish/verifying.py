@@ -9,7 +9,7 @@ import datetime
 import os
 import zipfile
 
-from . import key_record, keys, package, server_tree, signed_page
+from . import key_record, keys, package, server_tree, signed_page, solid_package
 from .errors import PublishError
 
 
@@ -62,6 +62,11 @@ def verify(root, pubkey_paths=(), now=None, expiry=True, signer=None, unnumbered
                 if path not in checked:
                     checked.add(path)
                     _check_package(root, block.version, line, path, report)
+        for line in block.solid:
+            path = server_tree.release_solid_path(root, block.version, line[0])
+            if path not in checked:
+                checked.add(path)
+                _check_solid(root, block.version, line, path, report)
         # The release before a stage is what the installations outside it fetch.
         before = block.rollout.before
         if before is not None:
@@ -185,6 +190,20 @@ def _check_package(root, version, line, path, report):
     sums = _read(os.path.join(meta, "SHA256SUMS")) or b""
     if ("%s  %s\n" % (digest, server_tree.package_name(name))).encode() not in sums:
         report.fault("meta/%s/SHA256SUMS" % version, "lacks the line of pkg=%s" % name)
+
+
+def _check_solid(root, version, line, path, report):
+    name, size, digest = line
+    where = os.path.relpath(path, root)
+    if not os.path.isfile(path):
+        report.fault(where, "missing")
+    elif package.sha256_of(path, "hashing " + where) != (size, digest):
+        report.fault(where, "size or hash differs from the solid=%s line" % name)
+    else:
+        listed = _read(os.path.join(server_tree.meta_dir(root, version),
+                                    server_tree.file_list_name(name)))
+        for fault in solid_package.check(path, version, listed):
+            report.fault(where, fault)
 
 
 def _check_served_set(root, normal, report):
