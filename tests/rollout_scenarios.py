@@ -55,10 +55,12 @@ class SignedFleet:
             source.cleanup()
         self.release.start()
 
-    def installation(self, inside=None, agent="UpgradeAgentSigned", share=5000):
+    def installation(self, inside=None, agent="UpgradeAgentSigned", share=5000,
+                     tree_extractor=True):
         """A fresh installation; inside puts it in (True) or out of a stage of share basis
-        points of the normal page's salt, None leaves it to make its own id."""
-        inst = AgentInstallation(tree_extractor=True)
+        points of the normal page's salt, None leaves it to make its own id; tree_extractor
+        False gives it the real extractor of the build."""
+        inst = AgentInstallation(tree_extractor=tree_extractor)
         self.addCleanup(inst.cleanup)
         for program in ("Kivo9Data/Resource/UnPack.exe", "Kivo9Data/update/Kivo9PostUpgrade.exe"):
             self.addCleanup(ks.wait_until_gone, inst.path(program))
@@ -198,6 +200,48 @@ class RolloutScenarios(SignedFleet, unittest.TestCase):
         _, tag, _ = ranged('"none"')
         self.assertEqual(ranged(tag), (206, tag, size - 100))
         self.assertEqual(ranged('"other"'), (200, tag, size))
+
+
+class SolidPackages(SignedFleet, unittest.TestCase):
+    """The release's solid package, which signed agents take before the zip package of the
+    same tree, unpacked by the installation's own extractor."""
+
+    def setUp(self):
+        self.serve_releases(("1204",), {})
+
+    def takes(self):
+        """Runs a fresh installation's agent; returns it and the package requests it made as
+        (form, status, bytes)."""
+        inst = self.installation(tree_extractor=False)
+        before = len(self.release.stats_records())
+        result = self.run_agent(inst, "silent")
+        asked = [(r["form"], r["status"], r["bytes"]) for r in self.release.stats_records()[before:]]
+        return inst, result, asked
+
+    def test_the_solid_package_is_taken_and_the_zip_package_when_it_fails(self):
+        folder = os.path.join(self.release.server_dir, "d", "1204")
+        solid = os.path.getsize(os.path.join(folder, "uen.tzst"))
+        handed_over = []
+        inst, result, asked = self.takes()
+        self.assertEqual(asked, [("solid", 200, solid)], result.stderr)
+        handed_over.append(inst)
+        # A solid package that is not the signed one is refused; the zip package is taken.
+        with open(os.path.join(folder, "uen.tzst"), "r+b") as f:
+            f.seek(solid // 2)
+            byte = f.read(1)
+            f.seek(solid // 2)
+            f.write(bytes([byte[0] ^ 1]))
+        inst, result, asked = self.takes()
+        zip_size = os.path.getsize(os.path.join(folder, "uen.jpg"))
+        self.assertEqual(asked, [("solid", 200, solid), ("", 200, zip_size)])
+        self.assertRegex(result.stderr.decode(), r"Refused http://stats\.kivo9\.example/tg/kivopatch/en/"
+                                        r"\?\S*&v=1204&from=1203&form=solid: ")
+        handed_over.append(inst)
+        for inst in handed_over:
+            self.assertEqual(inst.read("Kivo9Data/update/Kivo9.exe"),
+                             inst.read("package/Kivo9.exe"))
+            self.assertIn(b"update=1204", inst.read("Kivo9Data/update/Resource/version.ini"))
+            self.assertTrue(inst.exists("Kivo9Data/update/Resource/files.lst"))
 
 
 class KeyRotation(SignedFleet, unittest.TestCase):

@@ -16,6 +16,17 @@ OrWhy<PackagePlan> PlanPackages(const PackageRequest& asker, const PackageNames&
     request.name = name;
     request.version = plan.releaseNumber;
     if (!plan.Signed()) request.fromBuild.clear();
+    // The solid package is smaller; the zip package of the same tree is there when it fails.
+    if (const SignedPackage* solid = release ? release->SolidPackage(name) : nullptr) {
+      request.solid = true;
+      plan.packages.push_back(
+          {name,
+           {StatisticsRequestUrl(request), DownloadServerUrl(name, request.version, true)},
+           ExpectedFile{solid->size, solid->sha256},
+           {},
+           true});
+      request.solid = false;
+    }
     PlannedPackage planned{
         name, {StatisticsRequestUrl(request), DownloadServerUrl(name, request.version)}, {}, {}};
     if (release != nullptr) {

@@ -27,6 +27,7 @@ struct PlannedPackage {
   // Why the name is not to be fetched (a signed release that lists no such package); the
   // run says so when it reaches the name, so that a name it never reaches is not named.
   Outcome offered;
+  bool solid = false;  // the release's solid package of the name, not its zip package
 
   // The URL of the file itself, which kept bytes are recorded under.
   const std::wstring& FileUrl() const { return urls[1]; }
@@ -44,7 +45,8 @@ struct PackagePlan {
 // The plan for asker (its name left aside) and names. Without a release, every name, each
 // for whatever the servers serve under it, asker's fromBuild left out. With a signed
 // release, each name asked for by the release's number with "&from=" asker's fromBuild and
-// held to its signed size and hash; a name the release does not list is not offered. Fails
+// held to its signed size and hash; a name the release does not list is not offered, and a
+// name it has a solid package of is tried as that first, then as the zip package. Fails
 // when the release's version is no release number.
 OrWhy<PackagePlan> PlanPackages(const PackageRequest& asker, const PackageNames& names,
                                 const SignedFields* release);

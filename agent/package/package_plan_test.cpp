@@ -49,6 +49,26 @@ TEST(PackagePlanTest, TheReleaseDecidesWhatIsAskedForAndWhatCounts) {
             (std::vector<std::wstring>{kFiles + L"/d/1204/uzhcn.jpg", kFiles + L"/d/1204/uzh.jpg",
                                        kFiles + L"/d/1204/u.jpg"}));
 
+  // A solid package of a name is tried first, then the zip package of the same tree; only
+  // signed agents ask for one, and only by the release's number.
+  SignedFields solid = Release("1204");
+  solid.solidPackages = {{L"zh", 7, {3}}};
+  const auto withSolid = PlanPackages(asker, names, &solid);
+  ASSERT_TRUE(withSolid);
+  ASSERT_EQ(withSolid->packages.size(), 4u);
+  const PlannedPackage& first = withSolid->packages[1];
+  EXPECT_TRUE(first.solid);
+  EXPECT_EQ(first.name, L"zh");
+  EXPECT_EQ(first.urls[0],
+            kStats + L"/tg/kivopatch/zh/?hardid=001A2B3C4D5E&times=5&v=1204&from=1203&form=solid");
+  EXPECT_EQ(first.FileUrl(), kFiles + L"/d/1204/uzh.tzst");
+  ASSERT_TRUE(first.expected);
+  EXPECT_EQ(first.expected->size, 7u);
+  EXPECT_FALSE(withSolid->packages[2].solid);
+  EXPECT_EQ(withSolid->packages[2].FileUrl(), kFiles + L"/d/1204/uzh.jpg");
+  EXPECT_EQ(withSolid->packages[2].expected->size, 9u);
+  EXPECT_EQ(DownloadServerUrl(L"zh", L"", true), kFiles + L"/d/uzh.jpg") << "never unnumbered";
+
   for (const char* version : {"", "12a4", "12345678901", "../1204"}) {
     const SignedFields odd = Release(version);
     const auto refused = PlanPackages(asker, names, &odd);

@@ -20,13 +20,15 @@ std::wstring StatisticsRequestUrl(const PackageRequest& request) {
   // The scheme is added afterwards, so that its two slashes stay.
   std::wstring version = request.version.empty() ? L"" : L"&v=" + request.version;
   if (!version.empty() && !request.fromBuild.empty()) version += L"&from=" + request.fromBuild;
+  if (!version.empty() && request.solid) version += L"&form=solid";
   return L"http://" + CollapseDoubleSlashes(address) + version;
 }
 
-std::wstring DownloadServerUrl(std::wstring_view name, std::wstring_view version) {
+std::wstring DownloadServerUrl(std::wstring_view name, std::wstring_view version, bool solid) {
   const std::wstring folder = version.empty() ? L"/d/" : L"/d/" + std::wstring(version) + L"/";
+  const wchar_t* kind = !version.empty() && solid ? L".tzst" : L".jpg";
   return std::wstring(L"http://") + buildconfig::kDownloadHost + folder + L"u" +
-         std::wstring(name) + L".jpg";
+         std::wstring(name) + kind;
 }
 
 bool IsReleaseNumber(std::wstring_view version) {

@@ -15,6 +15,8 @@ struct PackageRequest {
   // With a version: the build the installation runs (decimal), sent as "&from=" so that the
   // server counts updates from each build to each build; "" sends nothing.
   std::wstring fromBuild;
+  // With a version: the release's solid package instead of its zip package.
+  bool solid = false;
 };
 
 // text with every "//" replaced by "/" in one left-to-right pass ("///" gives "//").
@@ -22,12 +24,15 @@ std::wstring CollapseDoubleSlashes(std::wstring_view text);
 
 // "http://" + statistics host + "/tg/kivopatch/" + name + "/?hardid=" + id + "&times=" +
 // counter, with double slashes collapsed before the scheme is added; with a version,
-// "&v=" + version follows, and "&from=" + fromBuild when there is one.
+// "&v=" + version follows, "&from=" + fromBuild when there is one, and "&form=solid" for
+// the solid package.
 std::wstring StatisticsRequestUrl(const PackageRequest& request);
 
 // "http://" + download host + "/d/u" + name + ".jpg"; with a version, "/d/" + version +
-// "/u" + name + ".jpg", the release's own file, which the server never rewrites.
-std::wstring DownloadServerUrl(std::wstring_view name, std::wstring_view version = L"");
+// "/u" + name + ".jpg", the release's own file, which the server never rewrites, or with
+// solid its solid package, "/u" + name + ".tzst".
+std::wstring DownloadServerUrl(std::wstring_view name, std::wstring_view version = L"",
+                               bool solid = false);
 
 // Whether version can name a release's own package: one to ten decimal digits.
 bool IsReleaseNumber(std::wstring_view version);

@@ -20,6 +20,7 @@ SignedFields Page(std::uint32_t share, const std::string& previous) {
   SignedFields page;
   page.version = "1205";
   page.packages = {{L"zh", 1, {}}};
+  page.solidPackages = {{L"zh", 3, {}}};
   page.rollout.share = share;
   page.rollout.salt = kSalt;
   page.rollout.previousVersion = previous;
@@ -60,6 +61,7 @@ TEST(ReleaseChoice, StagedHaltedAndTheReleaseBefore) {
     EXPECT_EQ(choice.halted, c.share == 0) << c.what;
     if (c.takes == "1204") {
       EXPECT_EQ(choice.release->packages[0].size, 2u) << c.what << ": its own package lines";
+      EXPECT_TRUE(choice.release->solidPackages.empty()) << c.what << ": not the release's";
       EXPECT_EQ(choice.release->rollout.share, kWholeFleet) << c.what;
     }
     const bool staged = c.share > 0 && c.share < kWholeFleet && !c.person && c.installed < 1205;

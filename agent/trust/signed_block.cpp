@@ -137,10 +137,12 @@ OrWhy<SignedFields> ParseSignedFields(std::string_view signedBytes) {
     if (key == "salt") fresh = SetOnce(salt, value);
     if (key == "prev") fresh = SetOnce(previous, value);
     if (!fresh) return fail("signed field given twice: " + std::string(key));
-    if (key != "pkg" && key != "prevpkg") continue;
+    if (key != "pkg" && key != "prevpkg" && key != "solid") continue;
     auto package = ParsePackageLine(value);
     if (!package) return fail("malformed " + std::string(key) + " line");
-    auto& list = key == "pkg" ? fields.packages : fields.rollout.previousPackages;
+    auto& list = key == "pkg"     ? fields.packages
+                 : key == "solid" ? fields.solidPackages
+                                  : fields.rollout.previousPackages;
     for (const SignedPackage& listed : list) {
       if (listed.name == package->name) return fail(std::string(key) + " line given twice");
     }
@@ -168,11 +170,23 @@ OrWhy<SignedFields> ParseSignedFields(std::string_view signedBytes) {
   return fields;
 }
 
-const SignedPackage* SignedFields::Package(const std::wstring& name) const {
-  for (const SignedPackage& package : packages) {
+namespace {
+
+const SignedPackage* Named(const std::vector<SignedPackage>& list, const std::wstring& name) {
+  for (const SignedPackage& package : list) {
     if (package.name == name) return &package;
   }
   return nullptr;
+}
+
+}  // namespace
+
+const SignedPackage* SignedFields::Package(const std::wstring& name) const {
+  return Named(packages, name);
+}
+
+const SignedPackage* SignedFields::SolidPackage(const std::wstring& name) const {
+  return Named(solidPackages, name);
 }
 
 std::optional<std::int64_t> ParseUtcTime(std::string_view text) {

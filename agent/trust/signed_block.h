@@ -8,6 +8,7 @@
 //   exp=2027-01-31T00:00:00Z
 //   pkg=zhcn 7340032 <64 lower-case hex digits>
 //   pkg=- 7338800 <...>            ("-" is the generic package, whose name is empty)
+//   solid=zhcn 5242880 <...>       (the same tree as a solid package; older agents ignore it)
 //   Kivo9Sig:k1:<base64 of the 64-byte signature r||s>
 //   :Kivo9SignedEnd
 //
@@ -61,15 +62,18 @@ struct SignedFields {
   std::uint64_t sequence = 0;
   std::int64_t expires = 0;  // seconds since 1970-01-01T00:00:00Z
   std::vector<SignedPackage> packages;
+  std::vector<SignedPackage> solidPackages;  // solid= lines: the trees of packages, solid
   SignedRollout rollout;
   platform::Sha256Digest signedBytesSha256{};  // of the bytes the fields were read from
 
   // The package of that name, or nullptr when the release has none.
   const SignedPackage* Package(const std::wstring& name) const;
+  // The solid package of that name, or nullptr when the release has none.
+  const SignedPackage* SolidPackage(const std::wstring& name) const;
 };
 
 // The fields of verified signed bytes: "key=value" lines, unknown keys ignored, chan, v, seq
-// and exp exactly once each, pkg once per name; share (0 to 10000), salt (16 to 64
+// and exp exactly once each, pkg and solid once per name; share (0 to 10000), salt (16 to 64
 // lower-case hex digits, needed by a share between), prev (a release number) at most once,
 // prevpkg once per name and only with prev. Why not when they do not hold.
 OrWhy<SignedFields> ParseSignedFields(std::string_view signedBytes);
