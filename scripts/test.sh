@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds all presets and runs every test: linux, linux-asan, windows-x64 under Wine, and a
 # short run of each fuzz target (fuzz preset).
-# The windows-x86 build (the product target) is compiled and linked; this kernel cannot run it.
+# The windows-x86 build (the product target): its shipped programs are compiled and linked;
+# this kernel cannot run them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -11,7 +12,8 @@ for preset in linux linux-asan windows-x86 windows-x64; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
 done
-file build/windows-x86/bin/Kivo9.exe build/windows-x86/bin/UpgradeAgent.exe
+file build/windows-x86/bin/Kivo9.exe build/windows-x86/bin/UpgradeAgent.exe \
+  build/windows-x86/bin/extractor.exe
 echo "== build fuzz"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
