@@ -31,8 +31,8 @@ from kivopublish import package, solid_package, tree_scan  # noqa: E402
 
 def fetch_tree(name, version, work):
     """The files of Debian package name (at version, or the candidate) below work/tree."""
-    spec = "%s=%s" % (name, version) if version else name
-    subprocess.run(["apt-get", "download", "-q", spec], cwd=work, check=True,
+    wanted = "%s=%s" % (name, version) if version else name
+    subprocess.run(["apt-get", "download", "-q", wanted], cwd=work, check=True,
                    stdout=subprocess.DEVNULL)
     deb = [f for f in os.listdir(work) if f.endswith(".deb")][0]
     tree = os.path.join(work, "tree")

@@ -10,7 +10,6 @@ extractors refuse wider ones), with its content checksum.
 
 import hashlib
 import io
-import os
 import subprocess
 import tarfile
 import tempfile
@@ -38,8 +37,8 @@ def build(tree, target, file_list, version_bytes, label):
     written, PublishError when zstd fails."""
     files = [f for f in tree if f.name not in (package.FILE_LIST, package.VERSION_FILE)]
     progress = Progress(label, sum(f.size for f in files))
-    folder = os.path.dirname(os.path.abspath(target))
-    with tempfile.NamedTemporaryFile(dir=folder, prefix=".tar.", delete=True) as tar_file:
+    # The tar stream lies outside the server tree: a kill leaves nothing there to serve.
+    with tempfile.NamedTemporaryFile(prefix="kivo-publish-tar.", delete=True) as tar_file:
         with tarfile.open(fileobj=tar_file, mode="w", format=tarfile.PAX_FORMAT) as tar:
             for f in files:
                 with open(f.path, "rb") as source:
