@@ -8,6 +8,7 @@ cohort of an installation comes from its install.id, which a test may write to p
 or out of a stage (the bucket is computed by the fixture as the agent computes it).
 """
 
+import hashlib
 import http.client
 import json
 import os
@@ -21,6 +22,9 @@ import unittest
 import kivo_scenario as ks
 import release_fixture as rf
 from agent_scenarios import AgentInstallation, lines
+
+sys.path.insert(0, os.path.join(rf.REPO, "tools", "publish"))
+from kivopublish import keys, signed_page  # noqa: E402
 
 KEY_DIR = os.environ.get("KIVO_TEST_KEY_DIR", "")
 LOCALE = {"LANG": "en_US.UTF-8", "LC_ALL": "", "LC_MESSAGES": ""}
@@ -221,6 +225,8 @@ class SolidPackages(SignedFleet, unittest.TestCase):
     def test_the_solid_package_is_taken_and_the_zip_package_when_it_fails(self):
         folder = os.path.join(self.release.server_dir, "d", "1204")
         solid = os.path.getsize(os.path.join(folder, "uen.tzst"))
+        with open(os.path.join(folder, "uen.tzst"), "rb") as f:
+            published = f.read()
         handed_over = []
         inst, result, asked = self.takes()
         self.assertEqual(asked, [("solid", 200, solid)], result.stderr)
@@ -237,11 +243,43 @@ class SolidPackages(SignedFleet, unittest.TestCase):
         self.assertRegex(result.stderr.decode(), r"Refused http://stats\.kivo9\.example/tg/kivopatch/en/"
                                         r"\?\S*&v=1204&from=1203&form=solid: ")
         handed_over.append(inst)
+        # A solid package signed as it is but holding another tree than its file list (a
+        # vendor's fault the publish tool would refuse): the extractor's tree is not taken,
+        # and the zip package follows in the same run.
+        with open(os.path.join(folder, "uen.tzst"), "wb") as f:
+            f.write(self.lying_solid_package(published))
+        inst, result, asked = self.takes()
+        self.assertEqual([(form, status) for form, status, _ in asked],
+                         [("solid", 200), ("", 200)], result.stderr)
+        handed_over.append(inst)
         for inst in handed_over:
             self.assertEqual(inst.read("Kivo9Data/update/Kivo9.exe"),
                              inst.read("package/Kivo9.exe"))
             self.assertIn(b"update=1204", inst.read("Kivo9Data/update/Resource/version.ini"))
             self.assertTrue(inst.exists("Kivo9Data/update/Resource/files.lst"))
+
+
+    def lying_solid_package(self, published):
+        """The bytes of the published solid package with its browser no longer the file
+        list's, and the normal pages re-signed with its size and hash."""
+        tar = subprocess.run(["zstd", "-q", "-d", "-c"], input=published, capture_output=True,
+                             check=True).stdout
+        header = next(at for at in range(0, len(tar), 512) if tar[at:at + 10] == b"Kivo9.exe\0")
+        data = header + 512  # the browser's first byte, flipped
+        lying = tar[:data] + bytes([tar[data] ^ 1]) + tar[data + 1:]
+        package = subprocess.run(["zstd", "-q", "-19", "-c"], input=lying, capture_output=True,
+                                 check=True).stdout
+        key = keys.load_private(self.release.key)
+        for path in ("kivover/ver.htm", "d/ver.htm"):
+            with open(os.path.join(self.release.server_dir, path), "rb") as f:
+                signed, slot, _ = signed_page.split_page(f.read())
+            block = signed_page.parse_block(signed)
+            block.solid = [(name, len(package), hashlib.sha256(package).hexdigest())
+                           for name, _, _ in block.solid]
+            page = signed_page.render_page(block, slot, lambda data: keys.sign(key, data))
+            with open(os.path.join(self.release.server_dir, path), "wb") as f:
+                f.write(page)
+        return package
 
 
 class KeyRotation(SignedFleet, unittest.TestCase):

@@ -44,14 +44,12 @@ void StartPostUpgradeProgram(const UnpackedTree& tree) {
 }
 
 // The merge and the post-upgrade program act on the tree only once the extractor has
-// ended and the whole tree is in the update directory. The update is said to be prepared
-// only then; otherwise the person hears that it could not be fetched (why a tree was not
-// taken has been said on standard error where it was refused), and the next run starts
-// afresh.
-void AwaitUnpackedTree(const RunInputs& run, PendingHandOver& handOver,
-                       const std::function<std::string()>& stillWanted) {
-  PrintMessage(run, kUnpacking);
-  UnpackedTree tree = handOver.Wait(kExtractorWaitMs);
+// ended and the whole tree is in the update directory (tree: what the hand-over's Wait
+// found). The update is said to be prepared only then; otherwise the person hears that it
+// could not be fetched (why a tree was not taken has been said on standard error where it
+// was refused), and the next run starts afresh.
+void HandOverTree(const RunInputs& run, PendingHandOver& handOver, UnpackedTree tree,
+                  const std::function<std::string()>& stillWanted) {
   if (tree) {
     const std::string unwanted = stillWanted ? stillWanted() : "";
     tree = unwanted.empty() ? handOver.Commit() : handOver.Drop(unwanted);
@@ -88,12 +86,26 @@ std::function<std::string()> StillOffered(const RunInputs& run, const VersionChe
 void FetchUpdate(const RunInputs& run, const VersionCheck& check) {
   PrintMessage(run, kFetching);
   UpgradeSession session(run);
-  PackageStep step = session.DownloadAndUnpack(check.release ? &*check.release : nullptr);
+  std::optional<SignedFields> release = check.release;
+  PackageStep step = session.DownloadAndUnpack(release ? &*release : nullptr);
   if (step.Result() == 0) {
     PrintMessage(run, kNotFetched);
-  } else {
-    AwaitUnpackedTree(run, *step.handOver, StillOffered(run, check));
+    return;
   }
+  PrintMessage(run, kUnpacking);
+  UnpackedTree tree = step.handOver->Wait(kExtractorWaitMs);
+  if (!tree && step.solid && release) {
+    // The signed solid package made no whole tree (the extractor refused it, or what it
+    // wrote is not the file list's): the zip package of the same tree, once.
+    release->solidPackages.clear();
+    step = session.DownloadAndUnpack(&*release);
+    if (step.Result() == 0) {
+      PrintMessage(run, kNotFetched);
+      return;
+    }
+    tree = step.handOver->Wait(kExtractorWaitMs);
+  }
+  HandOverTree(run, *step.handOver, std::move(tree), StillOffered(run, check));
 }
 
 }  // namespace

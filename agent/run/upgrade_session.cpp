@@ -92,7 +92,7 @@ PackageStep UpgradeSession::DownloadAndUnpackFor(const PackageNames& names,
     if (FetchPackage(package, place)) {
       // A start that fails shows in the hand-over, which then finds no extractor to wait for.
       packagePlace.handOver->Start(layout.GetExtractorPath(), packagePlace.parameters);
-      return {std::move(packagePlace.handOver), {}};
+      return {std::move(packagePlace.handOver), {}, package.solid};
     }
     // A package cut short is there to be had: its bytes stay kept and the next run asks for
     // the rest. Another name's download would replace them.
