@@ -358,6 +358,9 @@ class PublishTool(unittest.TestCase):
                        range="bytes 500-999/1000", **{"from": "1204"}),
                   line(kind="package", name="zh", times="1", v="1205", status=206, done="OK",
                        range="bytes 0-99/1000", **{"from": "1204"})]
+        # Solid packages are counted apart with the bytes they cost, a cut one's too.
+        fleet += [line(kind="package", name="en", v="1205", form="solid", bytes=700)] * 2
+        fleet += [line(kind="package", name="en", v="1205", form="solid", bytes=300, done="")]
         hostile = {
             b"\xff\xfe{}\n": "not UTF-8",
             b"not json\n": "not JSON",
@@ -376,12 +379,16 @@ class PublishTool(unittest.TestCase):
                          expected)
         self.assertEqual(dict(counts.updates), {(datetime.date(2026, 12, 9), 1204, 1205): 4})
         self.assertEqual(counts.packages[(datetime.date(2026, 12, 9), "zh")], [7, 4, 7, 9])
+        self.assertEqual(counts.sent[(datetime.date(2026, 12, 9), "solid")], [2, 1700])
+        self.assertEqual(counts.sent[(datetime.date(2026, 12, 9), "zip")][0], 4)
         self.assertEqual(dict(counts.skipped), dict(collections.Counter(hostile.values())))
         text = rf.run_tool("stats", log).stdout
         self.assertIn("skipped: 1 not UTF-8, 2 not JSON, 2 number out of range, 1 HEAD request, "
                       "1 no time, 1 line too long", text)
         self.assertEqual(json.loads(rf.run_tool("stats", log, "--json").stdout)["days"]
                          ["2026-12-08"]["machines"], {"1203": 40, "1204": 2})
+        self.assertEqual(json.loads(rf.run_tool("stats", log, "--json").stdout)["days"]
+                         ["2026-12-09"]["sent"]["solid"], {"packages": 2, "bytes": 1700})
 
     def test_invented_names_and_builds_leave_stats_and_report_bounded(self):
         from kivopublish.fleet import stats

@@ -1,7 +1,7 @@
 """stats: what the reference server's JSON log says, per day: the package requests (all of
 them and those answered with a package), the machines on each build (a signed agent's first
-version check of the day says its build: no identifier is needed) and the updates fetched
-from each build to each build.
+version check of the day says its build: no identifier is needed), the updates fetched
+from each build to each build, and the packages sent by form (zip or solid) with their bytes.
 
 The log is streamed, and what it may hold is bounded whatever the clients send: the first
 MAX_NAMES package names and MAX_BUILDS builds keep rows of their own, later ones are summed as
@@ -24,6 +24,8 @@ MAX_NAMES = 64  # a release serves a few dozen languages
 MAX_BUILDS = 24  # builds in the field at once, each update's from and to included
 MAX_UPDATE_PAIRS = 64  # (from, to) pairs a day
 MAX_DAYS = 366
+MAX_BYTES = 2**63 - 1  # a body nginx sent; a larger figure is no record's
+FORMS = ("zip", "solid")  # what a package request asked for: the zip package or the solid one
 COUNTED = 100000  # how many folded values are told apart; beyond, "at least"
 OTHER_NAME = "(other)"
 OTHER_BUILD = MAX_NUMBER + 1  # no build has this number; shown as "other"
@@ -65,6 +67,7 @@ class Counts:
         self.packages = {}  # (day, name): [requests, answered, lowest counter, highest]
         self.machines = collections.Counter()  # (day, build): first checks of the day
         self.updates = collections.Counter()  # (day, from build, to release): downloads
+        self.sent = {}  # (day, form): [packages finished, body bytes of every answer]
         self.names = Folding(MAX_NAMES, OTHER_NAME)
         self.builds = Folding(MAX_BUILDS, OTHER_BUILD)
         self.pairs = {}  # day: Folding of that day's (from, to) pairs
@@ -109,7 +112,8 @@ class Counts:
             self.pairs.pop(oldest, None)
             self.unanswered_told -= sum(len(known) for (d, _), known in self.unanswered.items()
                                         if d == oldest)
-            for table in (self.packages, self.machines, self.updates, self.unanswered):
+            for table in (self.packages, self.machines, self.updates, self.unanswered,
+                          self.sent):
                 for key in [key for key in table if key[0] == oldest]:
                     del table[key]
         self.days.add(day)
@@ -128,10 +132,14 @@ class Counts:
         counts[0] += 1
         # Answered: the whole package, or the rest of one a cut left kept (206); a download
         # that broke off counts once it is finished by a later request.
+        if record["status"] in (200, 206):
+            # Every byte sent costs, whether or not the download was finished.
+            self.sent.setdefault((day, record["form"]), [0, 0])[1] += record["bytes"]
         if record["status"] not in (200, 206) or not record["done"]:
             self._unanswered(day, name, record["hardid"])
             return
         counts[1] += 1
+        self.sent[(day, record["form"])][0] += 1
         times = record["times"]
         if times is not None:
             counts[2] = times if counts[2] is None else min(counts[2], times)
@@ -255,7 +263,16 @@ def _record(raw):
     return {"day": day, "kind": "package", "name": str(get("name", "")), "status": status,
             "hardid": str(get("hardid", ""))[:256],
             "times": _number(get("times"), -MAX_NUMBER - 1), "v": _number(get("v")),
-            "from": _number(get("from")), "done": done}
+            "from": _number(get("from")), "done": done,
+            "form": "solid" if get("form") == "solid" else "zip", "bytes": _bytes(get("bytes"))}
+
+
+def _bytes(value):
+    """The body bytes of an answer; 0 when the log holds no usable figure (older lines)."""
+    if type(value) is int and 0 <= value <= MAX_BYTES:
+        return value
+    text = str(value)
+    return int(text) if text.isascii() and text.isdigit() and len(text) <= 18 else 0
 
 
 def _reaches_the_end(content_range):
@@ -283,6 +300,11 @@ def report(counts):
         for (day, before, after), updates in sorted(counts.updates.items()):
             lines.append("%-10s %-10s %-10s %8d" % (day.isoformat(), build_text(before),
                                                     build_text(after), updates))
+    if counts.sent:
+        lines.append("")
+        lines.append("%-10s %-8s %8s %12s" % ("day", "form", "packages", "MB sent"))
+        for (day, form), (finished, sent) in sorted(counts.sent.items()):
+            lines.append("%-10s %-8s %8d %12.1f" % (day.isoformat(), form, finished, sent / 1e6))
     if counts.skipped:
         lines.append("")
         lines.append("skipped: " + ", ".join("%d %s" % (counts.skipped[why], why)
@@ -300,7 +322,8 @@ def _json_build(build):
 
 def as_json(counts):
     """The counts as one JSON object: {"days": {day: {...}}, "skipped": {reason: lines}}."""
-    days = collections.defaultdict(lambda: {"packages": {}, "machines": {}, "updates": []})
+    days = collections.defaultdict(lambda: {"packages": {}, "machines": {}, "updates": [],
+                                            "sent": {}})
     for (day, name), (requests, ok, low, high) in sorted(counts.packages.items()):
         days[day.isoformat()]["packages"][name] = {"requests": requests, "ok": ok,
                                                    "use_counter_min": low,
@@ -311,6 +334,8 @@ def as_json(counts):
         days[day.isoformat()]["updates"].append({"from": _json_build(before),
                                                  "to": _json_build(after),
                                                  "downloads": updates})
+    for (day, form), (finished, sent) in sorted(counts.sent.items()):
+        days[day.isoformat()]["sent"][form] = {"packages": finished, "bytes": sent}
     return json.dumps({"days": days, "skipped": dict(counts.skipped),
                        "folded": counts.folded()}, indent=2,
                       sort_keys=True) + "\n"
