@@ -15,7 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "delta_manifest.h"
+#include "delta_package.h"
 #include "other_formats.h"
+#include "platform/crypto.h"
 #include "platform/text.h"
 #include "solid_package.h"
 #include "zip_extract.h"
@@ -418,6 +421,123 @@ TEST(Extractor, ASolidPackageIsTakenOnlyWhole) {
     EXPECT_EQ(run.exitCode, 2) << run.errors;
     EXPECT_NE(run.errors.find(c.why), std::string::npos) << run.errors;
     EXPECT_FALSE(fs::exists(update) && !fs::is_empty(update));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+std::string Sha256Hex(const std::string& data) {
+  platform::Sha256 hash;
+  hash.Update(data.data(), data.size());
+  return platform::HexDigest(hash.Finish());
+}
+
+// The zstd frame that makes now from the prefix before.
+std::string Patch(const std::string& before, const std::string& now) {
+  ZSTD_CCtx* context = ZSTD_createCCtx();
+  ZSTD_CCtx_refPrefix(context, before.data(), before.size());
+  std::string frame(ZSTD_compressBound(now.size()) + 64, '\0');
+  frame.resize(ZSTD_compress2(context, frame.data(), frame.size(), now.data(), now.size()));
+  ZSTD_freeCCtx(context);
+  return frame;
+}
+
+// The list lines are read whole or refused with the line's fault.
+TEST(DeltaList, LinesAreReadWholeOrRefused) {
+  const std::string h(64, 'a');
+  const struct {
+    std::string text;
+    const char* why;  // nullptr: read
+  } cases[] = {
+      {"kivo-delta 1\nsame x 5 " + h + " a b\npatch - 9 " + h + " 7 " + h + " c\n", nullptr},
+      {"kivo-delta 2\n", "no delta list"},
+      {"kivo-delta 1\nsame x 5 " + h + " a", "cut short"},
+      {"kivo-delta 1\nmove x 5 " + h + " a\n", "unknown kind"},
+      {"kivo-delta 1\nsame y 5 " + h + " a\n", "another shape"},
+      {"kivo-delta 1\nsame x 5 " + h + " \n", "without a path"},
+      {"kivo-delta 1\nsame x 5 " + std::string(64, 'A') + " a\n", "malformed"},
+      {"kivo-delta 1\npatch x 134217729 " + h + " 1 " + h + " a\n", "too large"},
+      {"kivo-delta 1\nsame x 5 " + h + " a\nwhole - 1 " + h + " a\n", "names a twice"},
+  };
+  for (const auto& c : cases) {
+    const auto lines = unpack::ParseDeltaList(c.text);
+    if (c.why == nullptr) {
+      ASSERT_TRUE(lines) << lines.why();
+      ASSERT_EQ(lines->size(), 2u);
+      EXPECT_EQ((*lines)[0].path, "a b");
+      EXPECT_TRUE((*lines)[0].executable);
+      EXPECT_EQ((*lines)[1].oldSize, 7u);
+      continue;
+    }
+    ASSERT_FALSE(lines) << c.text;
+    EXPECT_NE(lines.why().find(c.why), std::string::npos) << lines.why();
+  }
+}
+
+// A delta makes the new tree from the installed one, or fails where an old file, a patch or a
+// new file is not what its list says; it never takes an installed file it has not checked.
+TEST(DeltaPackage, MakesTheTreeOnlyFromCheckedFiles) {
+  TempDir temp;
+  const fs::path base = temp.Path() / "installed";
+  std::string oldLarge(200000, 'o');
+  for (std::size_t i = 0; i < oldLarge.size(); i += 7) oldLarge[i] = static_cast<char>(i);
+  std::string newLarge = oldLarge;
+  newLarge.replace(5000, 4, "1204");
+  const std::string patch = Patch(oldLarge, newLarge);
+  struct Case {
+    const char* name;
+    std::string installedLarge;
+    std::string patchLine;  // the list's line for the large file
+    std::string patchData;
+    std::string wholeData;  // the entry of the added file
+    int status;
+    const char* why;  // on standard error; nullptr: made
+  };
+  const std::string patchLine = "patch - " + std::to_string(newLarge.size()) + " " +
+                                Sha256Hex(newLarge) + " " + std::to_string(oldLarge.size()) + " " +
+                                Sha256Hex(oldLarge) + " large.bin\n";
+  const Case cases[] = {
+      {"made", oldLarge, patchLine, patch, "added", 0, nullptr},
+      {"installed file changed", newLarge, patchLine, patch, "added", 3, "installed file changed"},
+      {"patch flipped", oldLarge, patchLine, patch.substr(0, 20) + "\x01" + patch.substr(21),
+       "added", 3, "large.bin"},
+      {"patch cut short", oldLarge, patchLine, patch.substr(0, patch.size() - 3), "added", 3,
+       "not one whole zstd frame"},
+      {"new file of another hash", oldLarge, patchLine, patch, "addex", 3, "another SHA-256"},
+      {"entry the list lacks", oldLarge, "", patch, "added", 2, "not the list's next"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(base);
+    fs::create_directories(base / "Resource");
+    std::ofstream(base / "large.bin", std::ios::binary) << c.installedLarge;
+    std::ofstream(base / "same.txt", std::ios::binary) << "same";
+    const std::string list = "kivo-delta 1\nsame - 4 " + Sha256Hex("same") + " same.txt\n" +
+                             c.patchLine + "whole - 5 " + Sha256Hex("added") + " new/added.txt\n";
+    WritePackage(temp.Path() / "d.tar", kTar,
+                 {{".kivo-delta", list, ""},
+                  {"large.bin", c.patchData, ""},
+                  {"new/added.txt", c.wholeData, ""}});
+    const fs::path package = temp.Path() / "d.delta";
+    std::ofstream(package, std::ios::binary | std::ios::trunc)
+        << Frame(ReadFile(temp.Path() / "d.tar"), 20);
+    ASSERT_TRUE(unpack::IsDeltaPackage(package.wstring()));
+    const fs::path made = temp.Path() / c.name;
+    testing::internal::CaptureStderr();
+    const int status =
+        unpack::UnpackDelta(package.wstring(), made.wstring() + L"/", base.wstring() + L"/");
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(status, c.status) << errors;
+    if (c.why == nullptr) {
+      EXPECT_EQ(ReadFile(made / "large.bin"), newLarge);
+      EXPECT_EQ(ReadFile(made / "same.txt"), "same");
+      EXPECT_EQ(ReadFile(made / "new" / "added.txt"), "added");
+      continue;
+    }
+    EXPECT_NE(errors.find(c.why), std::string::npos) << errors;
+    EXPECT_FALSE(fs::exists(made / "new" / "added.txt")) << "nothing after the failure";
   }
 }
 

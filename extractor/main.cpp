@@ -1,7 +1,8 @@
 // The extractor of an installation (Resource/UnPack.exe): takes the command line of the RAR
 // tools that the agent builds, x -o+ -y "ARCHIVE" "DEST", and nothing else; asks nothing.
-// Zip packages and solid packages (a tar stream in one zstd frame), as the publish tool
-// writes them, unpack on every build through our readers over zlib and zstd; other formats (7z,
+// Zip packages, solid packages (a tar stream in one zstd frame) and delta packages (a solid
+// package that makes the new tree from the installation's own), as the publish tool writes
+// them, unpack on every build through our readers over zlib and zstd; other formats (7z,
 // tar, RAR) through libarchive where the build has it (Linux).
 //
 // Exit codes: 0 every entry unpacked; 1 another command line; 2 the archive cannot be
@@ -11,9 +12,11 @@
 #include <string_view>
 #include <vector>
 
+#include "delta_package.h"
 #include "extract_command.h"
 #include "other_formats.h"
 #include "platform/console.h"
+#include "platform/dir_path.h"
 #include "platform/entry.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -56,6 +59,13 @@ int ProgramMain(int, wchar_t**) {
   }
   destination = platform::NativePath(destination);
   if (IsZip(archive)) return unpack::UnpackZip(archive, destination);
+  if (unpack::IsDeltaPackage(archive)) {
+    // A delta is made from the installed tree: the one whose Resource/ holds this extractor.
+    const std::wstring resourceDir = platform::ParentOf(platform::OwnExecutablePath());
+    if (resourceDir.empty()) return kExtractUnreadable;
+    return unpack::UnpackDelta(archive, destination,
+                               platform::ParentOf(platform::WithoutSeparator(resourceDir)));
+  }
   if (unpack::LooksLikeSolidPackage(archive)) return unpack::UnpackSolid(archive, destination);
   return unpack::UnpackOtherFormat(archive, destination);
 }
