@@ -80,16 +80,17 @@ class ReleaseServer:
         self.error_log = os.path.join(self.log_dir, "error.log")
         self.port, self.process = None, None
 
-    def publish(self, version, trees, combine_filter=False, solid=True):
+    def publish(self, version, trees, combine_filter=False, solid=True, deltas=0):
         """Publishes {package name: tree folder} as the test release (with solid packages
-        unless solid is False); returns the output."""
+        unless solid is False, and delta packages from the deltas releases before); returns
+        the output."""
         args = ["release", "--out", self.server_dir, "--version", version, "--key", self.key]
         if not os.path.isdir(os.path.join(self.server_dir, "meta")):
             args.append("--new-tree")  # the first release starts the tree
         for name, folder in trees.items():
             args += ["--tree", "%s=%s" % (name, folder)]
         return run_tool(*args + ["--combine-filter"] * combine_filter +
-                        ["--no-solid"] * (not solid)).stdout
+                        ["--no-solid"] * (not solid) + ["--deltas", str(deltas)]).stdout
 
     def tool(self, command, *args, check=True):
         """Runs a subcommand on this tree with the matching key (--pubkey for verify)."""

@@ -64,6 +64,11 @@ def _parser():
     release.add_argument("--no-solid", action="store_true",
                          help="write the zip packages only (default: a solid package of each "
                          "tree too, d/N/u<name>.tzst, which signed agents take first)")
+    release.add_argument("--deltas", type=int, default=3, metavar="N",
+                         help="make delta packages from the N releases before this one, "
+                         "d/<version>/u<name>.<from>.delta, which signed agents at those "
+                         "releases take first; 0 for none; a delta over half the full "
+                         "package is left out (default: 3)")
     release.add_argument("--new-tree", action="store_true",
                          help="start a server tree in --out, which need not exist (default: "
                          "--out must be a server tree already, so a mistyped path is refused)")
@@ -184,13 +189,19 @@ def _run_on_tree(args):
         _print_status(channels, args.json)
         return 1 if any(page["broken"] for page in channels.values()) else 0
     if args.command == "release":
-        lines, solid = publishing.release(args.out, args.version, args.key, args.key_slot,
-                                          args.tree, args.combine_filter, args.expires_days,
-                                          not args.no_solid)
+        if args.deltas < 0:
+            raise PublishError("--deltas %d: give a count of releases, 0 for no deltas"
+                               % args.deltas)
+        lines, solid, deltas = publishing.release(args.out, args.version, args.key,
+                                                  args.key_slot, args.tree, args.combine_filter,
+                                                  args.expires_days, not args.no_solid,
+                                                  args.deltas)
         for name, size, digest in lines:
             print("pkg=%s %d %s" % (name, size, digest))
         for name, size, digest in solid:
             print("solid=%s %d %s" % (name, size, digest))
+        for name, start, size, digest, _ in deltas:
+            print("delta=%s from %s %d %s" % (name, start, size, digest))
         print("test release %s published" % args.version)
         if "-" not in [name for name, _, _ in lines]:
             sys.stderr.write("kivo-publish release: warning: no generic package (--tree -=DIR): "

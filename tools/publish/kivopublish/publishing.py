@@ -9,17 +9,20 @@ promote switches them, packages first and pages last, so a test release never re
 normal channel."""
 
 import datetime
+import hashlib
 import os
 import re
 import shutil
 import tempfile
 import time
 
-from . import key_record, keys, package, server_tree, signed_page, solid_package, tree_scan
+from . import (delta_package, key_record, keys, package, server_tree, signed_page, solid_package,
+               tree_scan)
 from .errors import PublishError
 
 PACKAGE_NAME = re.compile(r"-|[a-z0-9]{1,32}")
 SERVED_PACKAGE = re.compile(r"u[a-z0-9]*\.jpg")
+DELTA_RELEASES = 3  # the releases before a release that its deltas start from
 MAX_VERSION = signed_page.MAX_VERSION
 
 
@@ -65,9 +68,9 @@ def _stage_page(staged, root, chan, page):
         staged.add(server_tree.write_temp(path, page), path)
 
 
-def _stage_meta(staged, root, version, entries, solid):
-    """Stages meta/<version>/ with the hashes (of the solid packages too), the file lists and
-    a link to each zip package."""
+def _stage_meta(staged, root, version, entries, solid, deltas=()):
+    """Stages meta/<version>/ with the hashes (of the solid and delta packages too), the file
+    lists and a link to each zip package."""
     parent = os.path.join(root, "meta")
     os.makedirs(parent, exist_ok=True)
     folder = tempfile.mkdtemp(prefix="." + version + ".", suffix=".part", dir=parent)
@@ -83,6 +86,8 @@ def _stage_meta(staged, root, version, entries, solid):
         except OSError:
             shutil.copyfile(temp, os.path.join(folder, served))
     sums += ["%s  %s\n" % (digest, server_tree.solid_name(name)) for name, _, digest in solid]
+    sums += ["%s  %s\n" % (digest, server_tree.delta_name(name, start))
+             for name, start, _, digest, _ in deltas]
     with open(os.path.join(folder, "SHA256SUMS"), "w", encoding="ascii") as f:
         f.writelines(sorted(sums, key=lambda line: line[66:]))
     staged.add(folder, server_tree.meta_dir(root, version))
@@ -104,9 +109,10 @@ def _refuse_other_bytes(root, version, entries):
 
 
 def release(root, version, key_path, slot, tree_texts, combine_filter, expires_days,
-            solid_packages=True):
+            solid_packages=True, delta_releases=DELTA_RELEASES):
     """Publishes the trees as the test release version, with a solid package of each unless
-    solid_packages is False; returns the pkg lines and the solid lines written."""
+    solid_packages is False, and delta packages from up to delta_releases releases before it;
+    returns the pkg lines, the solid lines and the delta lines written."""
     check_version(version)
     trees = parse_trees(tree_texts)
     key = keys.load_private(key_path)
@@ -122,7 +128,8 @@ def release(root, version, key_path, slot, tree_texts, combine_filter, expires_d
     with server_tree.Staged() as staged:
         for block in pages.values():
             _stage_release_packages(root, staged, block.version)
-        entries, solid = [], []
+        entries, solid, deltas = [], [], []
+        starts = _delta_starts(root, version, delta_releases)
         for name, files in scanned:
             final = server_tree.release_package_path(root, version, name)
             temp = server_tree.temp_beside(final)
@@ -140,16 +147,59 @@ def release(root, version, key_path, slot, tree_texts, combine_filter, expires_d
             if solid_packages:
                 solid.append(_stage_solid(staged, root, version, name, files, file_list,
                                           version_bytes))
+            full = solid[-1][1] if solid_packages else entries[-1][2]
+            for start in starts:
+                delta = _stage_delta(staged, root, version, name, start, (files, file_list,
+                                                                          version_bytes), full)
+                deltas += [delta] if delta else []
         _refuse_other_bytes(root, version, entries)
-        _stage_meta(staged, root, version, entries, solid)
+        _stage_meta(staged, root, version, entries, solid, deltas)
         key_record.stage_record(staged, record)
         lines = [(name, size, digest) for name, _, size, digest, _ in entries]
         block = signed_page.Block("testver", version, server_tree.next_seq(pages, now),
-                                  expires, lines, solid=solid)
+                                  expires, lines, solid=solid, deltas=deltas)
         _stage_page(staged, root, "testver",
                     signed_page.render_page(block, slot, _signer(key)))
         staged.commit()
-    return lines, solid
+    return lines, solid, deltas
+
+
+def _delta_starts(root, version, count):
+    """The releases deltas are made from: the count highest below version."""
+    meta = os.path.join(root, "meta")
+    before = [int(v) for v in (os.listdir(meta) if os.path.isdir(meta) else [])
+              if signed_page.RELEASE_NUMBER.fullmatch(v) and int(v) < int(version)]
+    return [str(v) for v in sorted(before, reverse=True)[:count]]
+
+
+def _stage_delta(staged, root, version, name, start, tree, full_size):
+    """Stages the delta package of name's tree (files, file list, version file) from release
+    start, applied and checked before it is signed; returns its line, or None when start has
+    no package of the name or the delta is larger than MAX_SHARE of full_size, the size of
+    the full package agents take. A rerun keeps the one published before."""
+    old = os.path.join(server_tree.meta_dir(root, start), server_tree.package_name(name))
+    if not os.path.isfile(old):
+        return None
+    files, file_list, version_bytes = tree
+    final = server_tree.release_delta_path(root, version, name, start)
+    if not os.path.exists(final):
+        temp = server_tree.temp_beside(final)
+        staged.add(temp, final)
+        try:
+            delta_package.build(files, temp, file_list, version_bytes, old,
+                                "delta %s from %s" % (name, start))
+        except OSError as e:
+            raise PublishError("making the delta of %s from %s: %s" % (name, start, e)) from None
+        faults = delta_package.check(temp, old, file_list)
+        if faults:
+            raise PublishError("the delta of %s from %s does not make its tree: %s"
+                               % (name, start, "; ".join(faults)))
+        if os.path.getsize(temp) > delta_package.MAX_SHARE * full_size:
+            staged.discard_last()
+            return None
+        final = temp
+    size, digest = package.sha256_of(final)
+    return (name, start, size, digest, hashlib.sha256(file_list).hexdigest())
 
 
 def _stage_solid(staged, root, version, name, files, file_list, version_bytes):
@@ -286,6 +336,8 @@ def promote(root, key_path, slot, expires_days, share=None):
              for name, size, digest in block.packages]
     lines += [(server_tree.release_solid_path(root, block.version, name), size, digest)
               for name, size, digest in block.solid]
+    lines += [(server_tree.release_delta_path(root, block.version, name, start), size, digest)
+              for name, start, size, digest, _ in block.deltas]
     for path, size, digest in lines:
         if not os.path.isfile(path) or package.sha256_of(path) != (size, digest):
             raise PublishError("%s does not match the test page; not promoted" % path)
@@ -307,7 +359,7 @@ def promote(root, key_path, slot, expires_days, share=None):
         rollout.salt = current.rollout.salt if same and current.rollout.salt else os.urandom(16).hex()
     promoted = signed_page.Block("ver", block.version, server_tree.next_seq(pages, now),
                                  expiry(expires_days, now), block.packages, block.extra, rollout,
-                                 block.solid)
+                                 block.solid, block.deltas)
     with server_tree.Staged() as staged:
         key_record.stage_record(staged, record)
         _stage_normal_page(staged, root, promoted,

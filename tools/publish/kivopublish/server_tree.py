@@ -82,6 +82,16 @@ def release_solid_path(root, version, name):
     return os.path.join(root, "d", version, solid_name(name))
 
 
+def delta_name(name, start):
+    """The file name of a package name's delta package from release start."""
+    return "u%s.%s.delta" % ("" if name == "-" else name, start)
+
+
+def release_delta_path(root, version, name, start):
+    """A release's delta package from release start, which a signed agent at start takes."""
+    return os.path.join(root, "d", version, delta_name(name, start))
+
+
 def meta_dir(root, version):
     return os.path.join(root, "meta", version)
 

@@ -16,6 +16,8 @@ release before it for the installations outside the stage: prev=<version> and a
 prevpkg=<name> <size> <sha256> line per package. Agents without these rules ignore them.
 A solid=<name> <size> <sha256> line per package names the release's solid package of that
 name, which agents that read the format take instead of the zip (others ignore the line).
+A delta=<name> <start> <size> <sha256> <file list sha256> line names the release's delta
+package of that name from release start, and the SHA-256 of the file list of the tree it makes.
 """
 
 import datetime
@@ -31,6 +33,7 @@ TIME = re.compile(r"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z")
 MAX_NUMBER = 2**64 - 1  # sizes and seq: the agents read them as 64-bit numbers
 PAGE_LIMIT = 64 * 1024  # the agents read no longer page
 PKG_LINE = re.compile(r"(-|[a-z0-9]+) ([0-9]+) ([0-9a-f]{64})")
+DELTA_LINE = re.compile(r"(-|[a-z0-9]+) ([0-9]{1,10}) ([0-9]+) ([0-9a-f]{64}) ([0-9a-f]{64})")
 
 
 # A page signed for two days and a day of clock skew hold a client that sees no newer page
@@ -67,13 +70,16 @@ class Rollout:
 
 class Block:
     """The fields of a signed block. packages and solid: [(name or "-", size, sha256 hex)]
-    in page order; extra: [(key, value)] lines this tool does not know, kept as they are."""
+    in page order; deltas: [(name, start release, size, sha256, file list sha256)]; extra:
+    [(key, value)] lines this tool does not know, kept as they are."""
 
-    def __init__(self, chan, version, seq, expires, packages, extra=(), rollout=None, solid=()):
+    def __init__(self, chan, version, seq, expires, packages, extra=(), rollout=None, solid=(),
+                 deltas=()):
         self.chan, self.version, self.seq = chan, version, seq
         self.expires, self.packages, self.extra = expires, list(packages), list(extra)
         self.rollout = rollout or Rollout()
         self.solid = list(solid)
+        self.deltas = list(deltas)
 
     def signed_text(self):
         lines = ["chan=" + self.chan, "v=" + self.version, "seq=%d" % self.seq,
@@ -81,6 +87,7 @@ class Block:
         lines += ["%s=%s" % kv for kv in self.extra]
         lines += ["pkg=%s %d %s" % p for p in self.packages]
         lines += ["solid=%s %d %s" % p for p in self.solid]
+        lines += ["delta=%s %s %d %s %s" % d for d in self.deltas]
         lines += self.rollout.lines()
         return BLOCK_START + "".join(line + "\n" for line in lines)
 
@@ -129,7 +136,7 @@ def parse_block(signed):
         text = signed.decode("ascii")
     except UnicodeDecodeError:
         raise PublishError("signed block is not ASCII") from None
-    fields, lists, extra = {}, {"pkg": [], "prevpkg": [], "solid": []}, []
+    fields, lists, extra, deltas = {}, {"pkg": [], "prevpkg": [], "solid": []}, [], []
     for line in text[len(BLOCK_START):].split("\n")[:-1]:
         key, equals, value = line.partition("=")
         if not equals:
@@ -141,6 +148,14 @@ def parse_block(signed):
             if match.group(1) in [name for name, _, _ in lists[key]]:
                 raise PublishError("%s line given twice: %s" % (key, match.group(1)))
             lists[key].append((match.group(1), int(match.group(2)), match.group(3)))
+        elif key == "delta":
+            match = DELTA_LINE.fullmatch(value)
+            if not match or int(match.group(3)) > MAX_NUMBER:
+                raise PublishError("malformed delta line: %r" % line)
+            if match.group(1, 2) in [d[:2] for d in deltas]:
+                raise PublishError("delta line given twice: %s from %s" % match.group(1, 2))
+            deltas.append((match.group(1), match.group(2), int(match.group(3)), match.group(4),
+                           match.group(5)))
         elif key in ("chan", "v", "seq", "exp", "share", "salt", "prev"):
             if key in fields:
                 raise PublishError("field %s appears twice" % key)
@@ -154,7 +169,8 @@ def parse_block(signed):
             not fields["seq"].isdigit() or int(fields["seq"]) > MAX_NUMBER):
         raise PublishError("bad chan or seq in signed block")
     return Block(fields["chan"], fields["v"], int(fields["seq"]), parse_time(fields["exp"]),
-                 lists["pkg"], extra, _parse_rollout(fields, lists["prevpkg"]), lists["solid"])
+                 lists["pkg"], extra, _parse_rollout(fields, lists["prevpkg"]), lists["solid"],
+                 deltas)
 
 
 def _parse_rollout(fields, previous_packages):

@@ -1,7 +1,7 @@
 """stats: what the reference server's JSON log says, per day: the package requests (all of
 them and those answered with a package), the machines on each build (a signed agent's first
 version check of the day says its build: no identifier is needed), the updates fetched
-from each build to each build, and the packages sent by form (zip or solid) with their bytes.
+from each build to each build, and the packages sent by form (zip, solid or delta) with their bytes.
 
 The log is streamed, and what it may hold is bounded whatever the clients send: the first
 MAX_NAMES package names and MAX_BUILDS builds keep rows of their own, later ones are summed as
@@ -25,7 +25,7 @@ MAX_BUILDS = 24  # builds in the field at once, each update's from and to includ
 MAX_UPDATE_PAIRS = 64  # (from, to) pairs a day
 MAX_DAYS = 366
 MAX_BYTES = 2**63 - 1  # a body nginx sent; a larger figure is no record's
-FORMS = ("zip", "solid")  # what a package request asked for: the zip package or the solid one
+FORMS = ("zip", "solid", "delta")  # what a package request asked for
 COUNTED = 100000  # how many folded values are told apart; beyond, "at least"
 OTHER_NAME = "(other)"
 OTHER_BUILD = MAX_NUMBER + 1  # no build has this number; shown as "other"
@@ -264,7 +264,7 @@ def _record(raw):
             "hardid": str(get("hardid", ""))[:256],
             "times": _number(get("times"), -MAX_NUMBER - 1), "v": _number(get("v")),
             "from": _number(get("from")), "done": done,
-            "form": "solid" if get("form") == "solid" else "zip", "bytes": _bytes(get("bytes"))}
+            "form": get("form") if get("form") in FORMS else "zip", "bytes": _bytes(get("bytes"))}
 
 
 def _bytes(value):
