@@ -148,7 +148,9 @@ class KeptPackageTest : public LoopbackServerTest {
         L"en",
         {StatisticsRequestUrl({L"en", L"", 0, L"7", L""}), DownloadServerUrl(L"en", L"7")},
         expected,
-        {}};
+        {},
+        PackageForm::kZip,
+        std::nullopt};
     const bool stored = FetchPackage(package, {Target(), &kept, nullptr, report}).ok();
     asked.clear();
     for (const auto& request : server_.Requests()) {

@@ -16,19 +16,34 @@ OrWhy<PackagePlan> PlanPackages(const PackageRequest& asker, const PackageNames&
     request.name = name;
     request.version = plan.releaseNumber;
     if (!plan.Signed()) request.fromBuild.clear();
-    // The solid package is smaller; the zip package of the same tree is there when it fails.
-    if (const SignedPackage* solid = release ? release->SolidPackage(name) : nullptr) {
-      request.solid = true;
+    // A delta from the installed build is the smallest, the solid package next; the zip
+    // package of the same tree is there when they fail.
+    if (const SignedDelta* delta = release ? release->Delta(name, request.fromBuild) : nullptr) {
+      request.form = PackageForm::kDelta;
       plan.packages.push_back(
           {name,
-           {StatisticsRequestUrl(request), DownloadServerUrl(name, request.version, true)},
+           {StatisticsRequestUrl(request),
+            DownloadServerUrl(name, request.version, request.form, request.fromBuild)},
+           ExpectedFile{delta->package.size, delta->package.sha256},
+           {},
+           request.form,
+           delta->resultList});
+    }
+    if (const SignedPackage* solid = release ? release->SolidPackage(name) : nullptr) {
+      request.form = PackageForm::kSolid;
+      plan.packages.push_back(
+          {name,
+           {StatisticsRequestUrl(request), DownloadServerUrl(name, request.version, request.form)},
            ExpectedFile{solid->size, solid->sha256},
            {},
-           true});
-      request.solid = false;
+           request.form,
+           std::nullopt});
     }
+    request.form = PackageForm::kZip;
     PlannedPackage planned{
-        name, {StatisticsRequestUrl(request), DownloadServerUrl(name, request.version)}, {}, {}};
+        name,         {StatisticsRequestUrl(request), DownloadServerUrl(name, request.version)},
+        {},           {},
+        request.form, std::nullopt};
     if (release != nullptr) {
       const SignedPackage* package = release->Package(name);
       if (package != nullptr) {

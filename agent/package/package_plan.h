@@ -27,7 +27,10 @@ struct PlannedPackage {
   // Why the name is not to be fetched (a signed release that lists no such package); the
   // run says so when it reaches the name, so that a name it never reaches is not named.
   Outcome offered;
-  bool solid = false;  // the release's solid package of the name, not its zip package
+  PackageForm form = PackageForm::kZip;
+  // A delta package's SHA-256 of the file list of the tree it makes; nullopt for the others,
+  // whose own hash covers their tree.
+  std::optional<platform::Sha256Digest> resultList;
 
   // The URL of the file itself, which kept bytes are recorded under.
   const std::wstring& FileUrl() const { return urls[1]; }
@@ -46,7 +49,8 @@ struct PackagePlan {
 // for whatever the servers serve under it, asker's fromBuild left out. With a signed
 // release, each name asked for by the release's number with "&from=" asker's fromBuild and
 // held to its signed size and hash; a name the release does not list is not offered, and a
-// name it has a solid package of is tried as that first, then as the zip package. Fails
+// name it has a solid package of is tried as that first, then as the zip package; before
+// both, a delta package from asker's fromBuild when the release has one. Fails
 // when the release's version is no release number.
 OrWhy<PackagePlan> PlanPackages(const PackageRequest& asker, const PackageNames& names,
                                 const SignedFields* release);

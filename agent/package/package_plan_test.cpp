@@ -57,17 +57,35 @@ TEST(PackagePlanTest, TheReleaseDecidesWhatIsAskedForAndWhatCounts) {
   ASSERT_TRUE(withSolid);
   ASSERT_EQ(withSolid->packages.size(), 4u);
   const PlannedPackage& first = withSolid->packages[1];
-  EXPECT_TRUE(first.solid);
+  EXPECT_EQ(first.form, PackageForm::kSolid);
   EXPECT_EQ(first.name, L"zh");
   EXPECT_EQ(first.urls[0],
             kStats + L"/tg/kivopatch/zh/?hardid=001A2B3C4D5E&times=5&v=1204&from=1203&form=solid");
   EXPECT_EQ(first.FileUrl(), kFiles + L"/d/1204/uzh.tzst");
   ASSERT_TRUE(first.expected);
   EXPECT_EQ(first.expected->size, 7u);
-  EXPECT_FALSE(withSolid->packages[2].solid);
+  EXPECT_EQ(withSolid->packages[2].form, PackageForm::kZip);
   EXPECT_EQ(withSolid->packages[2].FileUrl(), kFiles + L"/d/1204/uzh.jpg");
   EXPECT_EQ(withSolid->packages[2].expected->size, 9u);
-  EXPECT_EQ(DownloadServerUrl(L"zh", L"", true), kFiles + L"/d/uzh.jpg") << "never unnumbered";
+  EXPECT_EQ(DownloadServerUrl(L"zh", L"", PackageForm::kSolid), kFiles + L"/d/uzh.jpg")
+      << "never unnumbered";
+
+  // A delta from the installed build comes before both, held to its own size and hash and
+  // carrying the hash its tree's file list must have; deltas from other builds are not asked.
+  solid.deltas = {{{L"zh", 3, {4}}, L"1203", {5}}, {{L"zh", 2, {6}}, L"1202", {7}}};
+  const auto withDelta = PlanPackages(asker, names, &solid);
+  ASSERT_TRUE(withDelta);
+  ASSERT_EQ(withDelta->packages.size(), 5u);
+  const PlannedPackage& delta = withDelta->packages[1];
+  EXPECT_EQ(delta.form, PackageForm::kDelta);
+  EXPECT_EQ(delta.urls[0],
+            kStats + L"/tg/kivopatch/zh/?hardid=001A2B3C4D5E&times=5&v=1204&from=1203&form=delta");
+  EXPECT_EQ(delta.FileUrl(), kFiles + L"/d/1204/uzh.1203.delta");
+  EXPECT_EQ(delta.expected->size, 3u);
+  ASSERT_TRUE(delta.resultList);
+  EXPECT_EQ((*delta.resultList)[0], 5);
+  EXPECT_EQ(withDelta->packages[2].form, PackageForm::kSolid);
+  EXPECT_FALSE(withDelta->packages[2].resultList);
 
   for (const char* version : {"", "12a4", "12345678901", "../1204"}) {
     const SignedFields odd = Release(version);

@@ -20,13 +20,18 @@ std::wstring StatisticsRequestUrl(const PackageRequest& request) {
   // The scheme is added afterwards, so that its two slashes stay.
   std::wstring version = request.version.empty() ? L"" : L"&v=" + request.version;
   if (!version.empty() && !request.fromBuild.empty()) version += L"&from=" + request.fromBuild;
-  if (!version.empty() && request.solid) version += L"&form=solid";
+  if (!version.empty() && request.form == PackageForm::kSolid) version += L"&form=solid";
+  if (!version.empty() && request.form == PackageForm::kDelta) version += L"&form=delta";
   return L"http://" + CollapseDoubleSlashes(address) + version;
 }
 
-std::wstring DownloadServerUrl(std::wstring_view name, std::wstring_view version, bool solid) {
+std::wstring DownloadServerUrl(std::wstring_view name, std::wstring_view version, PackageForm form,
+                               std::wstring_view start) {
   const std::wstring folder = version.empty() ? L"/d/" : L"/d/" + std::wstring(version) + L"/";
-  const wchar_t* kind = !version.empty() && solid ? L".tzst" : L".jpg";
+  std::wstring kind = L".jpg";
+  if (!version.empty() && form == PackageForm::kSolid) kind = L".tzst";
+  if (!version.empty() && form == PackageForm::kDelta)
+    kind = L"." + std::wstring(start) + L".delta";
   return std::wstring(L"http://") + buildconfig::kDownloadHost + folder + L"u" +
          std::wstring(name) + kind;
 }

@@ -75,8 +75,12 @@ std::string Route(const std::string& host, const std::string& path, const std::s
 
 // What the servers serve under the request's name, fetched into path.
 bool DownloadPackageFor(const PackageRequest& request, const std::wstring& path) {
-  const PlannedPackage package{
-      request.name, {StatisticsRequestUrl(request), DownloadServerUrl(request.name)}, {}, {}};
+  const PlannedPackage package{request.name,
+                               {StatisticsRequestUrl(request), DownloadServerUrl(request.name)},
+                               {},
+                               {},
+                               PackageForm::kZip,
+                               std::nullopt};
   return FetchPackage(package, {path, nullptr, nullptr, {}}).ok();
 }
 

@@ -30,8 +30,10 @@ ReleaseChoice ChooseRelease(const SignedFields& page, std::int32_t installedValu
     SignedFields before = page;
     before.version = previous;
     before.packages = page.rollout.previousPackages;
-    // The solid lines are the release's own: the release before is named by its zip lines.
+    // The solid and delta lines are the release's own: the release before is named by its zip
+    // lines.
     before.solidPackages.clear();
+    before.deltas.clear();
     before.rollout = SignedRollout{};
     choice.release = std::move(before);
   }

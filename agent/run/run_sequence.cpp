@@ -11,10 +11,12 @@
 #include "agent/run/upgrade_session.h"
 #include "agent/run/version_check.h"
 #include "platform/console.h"
+#include "platform/crypto.h"
 #include "platform/process.h"
 #include "platform/profile.h"
 #include "platform/run_lock.h"
 #include "platform/text.h"
+#include "platform_native.h"
 
 namespace {
 
@@ -81,31 +83,49 @@ std::function<std::string()> StillOffered(const RunInputs& run, const VersionChe
   };
 }
 
+// The tree a delta package made is the release's only when its file list is the signed one:
+// the hand-over has checked the tree against that list.
+UnpackedTree CheckDeltaResult(PendingHandOver& handOver, UnpackedTree tree,
+                              const platform::Sha256Digest& resultList) {
+  if (!tree) return tree;
+  const auto made =
+      platform::Sha256OfFile(handOver.StagingDir() + platform::NativePath(L"Resource\\files.lst"));
+  if (made && *made == resultList) return tree;
+  return handOver.Drop("the delta package made another tree than the signed one");
+}
+
+// Leaves out of release the form of package that made no tree, so that the next plan takes
+// the next form: a delta is followed by the solid package, that by the zip package. False when
+// there is none left to take.
+bool LeaveOut(SignedFields& release, PackageForm failed) {
+  if (failed == PackageForm::kDelta) release.deltas.clear();
+  if (failed == PackageForm::kSolid) release.solidPackages.clear();
+  return failed != PackageForm::kZip;
+}
+
 // The package step once the version check has found a newer build. Why no package came is
 // dropped on purpose: message 4 says it for a person, and a refused download has said why.
 void FetchUpdate(const RunInputs& run, const VersionCheck& check) {
   PrintMessage(run, kFetching);
   UpgradeSession session(run);
   std::optional<SignedFields> release = check.release;
-  PackageStep step = session.DownloadAndUnpack(release ? &*release : nullptr);
-  if (step.Result() == 0) {
-    PrintMessage(run, kNotFetched);
-    return;
-  }
-  PrintMessage(run, kUnpacking);
-  UnpackedTree tree = step.handOver->Wait(kExtractorWaitMs);
-  if (!tree && step.solid && release) {
-    // The signed solid package made no whole tree (the extractor refused it, or what it
-    // wrote is not the file list's): the zip package of the same tree, once.
-    release->solidPackages.clear();
-    step = session.DownloadAndUnpack(&*release);
+  for (;;) {
+    PackageStep step = session.DownloadAndUnpack(release ? &*release : nullptr);
     if (step.Result() == 0) {
       PrintMessage(run, kNotFetched);
       return;
     }
-    tree = step.handOver->Wait(kExtractorWaitMs);
+    PrintMessage(run, kUnpacking);
+    UnpackedTree tree = step.handOver->Wait(kExtractorWaitMs);
+    if (step.resultList) tree = CheckDeltaResult(*step.handOver, std::move(tree), *step.resultList);
+    // A signed delta or solid package that made no whole tree of the release (the extractor
+    // refused it, an installed file changed, or what it wrote is not the signed file list's)
+    // is followed by the next form of the same tree in the same run, each once.
+    if (tree || !release || !LeaveOut(*release, step.form)) {
+      HandOverTree(run, *step.handOver, std::move(tree), StillOffered(run, check));
+      return;
+    }
   }
-  HandOverTree(run, *step.handOver, std::move(tree), StillOffered(run, check));
 }
 
 }  // namespace

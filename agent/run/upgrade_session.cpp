@@ -67,14 +67,24 @@ OrWhy<PackagePlace> PreparePackagePlace(const AgentLayout& layout) {
 
 }  // namespace
 
+namespace {
+
+PackageStep NoStep(Outcome why) {
+  PackageStep none;
+  none.started = std::move(why);
+  return none;
+}
+
+}  // namespace
+
 PackageStep UpgradeSession::DownloadAndUnpackFor(const PackageNames& names,
                                                  const SignedFields* release) {
   const AgentLayout& layout = run_.layout;
   auto prepared = PreparePackagePlace(layout);
-  if (!prepared) return {nullptr, prepared.outcome()};
+  if (!prepared) return NoStep(prepared.outcome());
   PackagePlace& packagePlace = *prepared;
   const auto plan = PlanPackages(MakePackageRequest(layout, L""), names, release);
-  if (!plan) return {nullptr, plan.outcome()};
+  if (!plan) return NoStep(plan.outcome());
   // A signed package is immutable under its number: what a cut left of it goes on. Bytes of
   // any other file (an earlier release's) are of no more use.
   KeptPackage kept(layout.GetKeptPackagePath(), layout.GetKeptPackageRecordPath());
@@ -92,13 +102,13 @@ PackageStep UpgradeSession::DownloadAndUnpackFor(const PackageNames& names,
     if (FetchPackage(package, place)) {
       // A start that fails shows in the hand-over, which then finds no extractor to wait for.
       packagePlace.handOver->Start(layout.GetExtractorPath(), packagePlace.parameters);
-      return {std::move(packagePlace.handOver), {}, package.solid};
+      return {std::move(packagePlace.handOver), {}, package.form, package.resultList};
     }
     // A package cut short is there to be had: its bytes stay kept and the next run asks for
     // the rest. Another name's download would replace them.
     if (package.expected && kept.ResumeFor(package.FileUrl(), *package.expected)) {
-      return {nullptr, Outcome::No("the package was cut short; the next run goes on with it")};
+      return NoStep(Outcome::No("the package was cut short; the next run goes on with it"));
     }
   }
-  return {nullptr, Outcome::No("no name yielded a package")};
+  return NoStep(Outcome::No("no name yielded a package"));
 }

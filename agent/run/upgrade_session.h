@@ -19,7 +19,9 @@
 struct PackageStep {
   std::unique_ptr<PendingHandOver> handOver;  // nullptr when no extractor was asked to start
   Outcome started;                            // why not, when handOver is nullptr
-  bool solid = false;  // the package is the release's solid package, not its zip package
+  PackageForm form = PackageForm::kZip;       // which of the release's packages it is
+  // A delta package's hash of the file list its tree must have (PlannedPackage).
+  std::optional<platform::Sha256Digest> resultList;
 
   // The step's answer as the run counts it: 1 when a package was downloaded and the
   // extractor asked to start, else 0.

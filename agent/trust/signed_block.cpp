@@ -32,6 +32,20 @@ std::optional<SignedPackage> ParsePackageLine(std::string_view value) {
   return SignedPackage{name == "-" ? L"" : platform::FromUtf8(name), *size, *digest};
 }
 
+// "<name> <start> <size> <sha256> <file list sha256>"
+std::optional<SignedDelta> ParseDeltaLine(std::string_view value) {
+  const std::size_t first = value.find(' ');
+  const std::size_t second = first == std::string_view::npos ? first : value.find(' ', first + 1);
+  const std::size_t last = value.rfind(' ');
+  if (second == std::string_view::npos || last <= second) return std::nullopt;
+  const std::string_view start = value.substr(first + 1, second - first - 1);
+  const auto package = ParsePackageLine(std::string(value.substr(0, first)) +
+                                        std::string(value.substr(second, last - second)));
+  const auto resultList = platform::ParseHexDigest(value.substr(last + 1));
+  if (!package || !resultList || start.size() > 10 || !ParseDecimal(start)) return std::nullopt;
+  return SignedDelta{*package, platform::FromUtf8(start), *resultList};
+}
+
 int DaysFromCivil(int year, int month, int day) {
   // Howard Hinnant's days_from_civil, for the proleptic Gregorian calendar.
   year -= month <= 2 ? 1 : 0;
@@ -137,6 +151,13 @@ OrWhy<SignedFields> ParseSignedFields(std::string_view signedBytes) {
     if (key == "salt") fresh = SetOnce(salt, value);
     if (key == "prev") fresh = SetOnce(previous, value);
     if (!fresh) return fail("signed field given twice: " + std::string(key));
+    if (key == "delta") {
+      auto delta = ParseDeltaLine(value);
+      if (!delta) return fail("malformed delta line");
+      if (fields.Delta(delta->package.name, delta->start)) return fail("delta line given twice");
+      fields.deltas.push_back(std::move(*delta));
+      continue;
+    }
     if (key != "pkg" && key != "prevpkg" && key != "solid") continue;
     auto package = ParsePackageLine(value);
     if (!package) return fail("malformed " + std::string(key) + " line");
@@ -187,6 +208,13 @@ const SignedPackage* SignedFields::Package(const std::wstring& name) const {
 
 const SignedPackage* SignedFields::SolidPackage(const std::wstring& name) const {
   return Named(solidPackages, name);
+}
+
+const SignedDelta* SignedFields::Delta(const std::wstring& name, const std::wstring& start) const {
+  for (const SignedDelta& delta : deltas) {
+    if (delta.package.name == name && delta.start == start) return &delta;
+  }
+  return nullptr;
 }
 
 std::optional<std::int64_t> ParseUtcTime(std::string_view text) {

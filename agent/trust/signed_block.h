@@ -9,6 +9,8 @@
 //   pkg=zhcn 7340032 <64 lower-case hex digits>
 //   pkg=- 7338800 <...>            ("-" is the generic package, whose name is empty)
 //   solid=zhcn 5242880 <...>       (the same tree as a solid package; older agents ignore it)
+//   delta=zhcn 1203 409600 <...> <...>  (the tree made from release 1203's, and the SHA-256
+//                                        of the file list of the tree it makes)
 //   Kivo9Sig:k1:<base64 of the 64-byte signature r||s>
 //   :Kivo9SignedEnd
 //
@@ -43,6 +45,14 @@ struct SignedPackage {
   platform::Sha256Digest sha256{};
 };
 
+// A delta package: the release's tree of a package name made from the tree of an earlier
+// release (start, decimal digits) and the installation's files.
+struct SignedDelta {
+  SignedPackage package;  // its name, size and SHA-256
+  std::wstring start;
+  platform::Sha256Digest resultList{};  // of the Resource/files.lst of the tree it makes
+};
+
 // Basis points: 10,000 is every installation.
 inline constexpr std::uint32_t kWholeFleet = 10000;
 
@@ -63,6 +73,7 @@ struct SignedFields {
   std::int64_t expires = 0;  // seconds since 1970-01-01T00:00:00Z
   std::vector<SignedPackage> packages;
   std::vector<SignedPackage> solidPackages;  // solid= lines: the trees of packages, solid
+  std::vector<SignedDelta> deltas;           // delta= lines
   SignedRollout rollout;
   platform::Sha256Digest signedBytesSha256{};  // of the bytes the fields were read from
 
@@ -70,12 +81,14 @@ struct SignedFields {
   const SignedPackage* Package(const std::wstring& name) const;
   // The solid package of that name, or nullptr when the release has none.
   const SignedPackage* SolidPackage(const std::wstring& name) const;
+  // The delta package of that name from release start, or nullptr when the release has none.
+  const SignedDelta* Delta(const std::wstring& name, const std::wstring& start) const;
 };
 
 // The fields of verified signed bytes: "key=value" lines, unknown keys ignored, chan, v, seq
-// and exp exactly once each, pkg and solid once per name; share (0 to 10000), salt (16 to 64
-// lower-case hex digits, needed by a share between), prev (a release number) at most once,
-// prevpkg once per name and only with prev. Why not when they do not hold.
+// and exp exactly once each, pkg and solid once per name, delta once per name and start; share (0
+// to 10000), salt (16 to 64 lower-case hex digits, needed by a share between), prev (a release
+// number) at most once, prevpkg once per name and only with prev. Why not when they do not hold.
 OrWhy<SignedFields> ParseSignedFields(std::string_view signedBytes);
 
 // "YYYY-MM-DDTHH:MM:SSZ" as seconds since the epoch; nullopt for any other form or a
