@@ -18,6 +18,7 @@ import subprocess
 import sys
 import time
 import unittest
+import zipfile
 
 import kivo_scenario as ks
 import release_fixture as rf
@@ -280,6 +281,122 @@ class SolidPackages(SignedFleet, unittest.TestCase):
             with open(os.path.join(self.release.server_dir, path), "wb") as f:
                 f.write(page)
         return package
+
+
+class DeltaPackages(SignedFleet, unittest.TestCase):
+    """Releases 1200 to 1204, each changing a few bytes of a large file; 1204 has delta
+    packages from the three releases before it, which signed agents at those builds take and
+    their installation's own extractor applies."""
+
+    def setUp(self):
+        self.release = rf.ReleaseServer(key=key("slot1"), pubkey=key("slot1", public=True))
+        self.addCleanup(self.release.cleanup)
+        source = AgentInstallation(tree_extractor=True)
+        self.addCleanup(source.cleanup)
+        large = bytearray(hashlib.shake_256(b"large").digest(1 << 20))
+        for version in ("1200", "1201", "1202", "1203", "1204"):
+            at = 1000 * int(version[-1])
+            large[at:at + 4] = version.encode()
+            source.write("package/Resource/large.bin", bytes(large))
+            source.write("package/Resource/version.ini", "[Version]\nupdate=%s\n" % version)
+            self.release.publish(version, {"en": source.path("package")}, deltas=3)
+            self.release.tool("promote")
+        self.release.start()
+        self.folder = os.path.join(self.release.server_dir, "d", "1204")
+        with open(os.path.join(self.folder, "uen.1203.delta"), "rb") as f:
+            self.published = f.read()
+
+    def at(self, version, change=None):
+        """A fresh installation whose files are release version's, with change(inst) done."""
+        inst = self.installation(tree_extractor=False)
+        with zipfile.ZipFile(os.path.join(self.folder, "..", version, "uen.jpg")) as package:
+            for name in package.namelist():
+                inst.write("Kivo9Data/" + name, package.read(name))
+        if change:
+            change(inst)
+        return inst
+
+    def takes(self, inst):
+        """Runs the agent; returns the package requests it made as (form, from, status) and
+        whether the update directory holds release 1204's tree byte for byte."""
+        before = len(self.release.stats_records())
+        result = self.run_agent(inst, "silent")
+        asked = [(r["form"], r["from"], r["status"]) for r in self.release.stats_records()[before:]]
+        with zipfile.ZipFile(os.path.join(self.folder, "uen.jpg")) as package:
+            # The post-upgrade program (the recorder) leaves its record beside it.
+            made = [name for name in inst.files("Kivo9Data/update")
+                    if not name.endswith("/") and not name.endswith(".record")]
+            whole = sorted(made) == sorted(package.namelist()) and all(
+                inst.read("Kivo9Data/update/" + name) == package.read(name)
+                for name in package.namelist())
+        return asked, whole, result.stderr.decode()
+
+    def test_a_delta_is_taken_from_the_last_releases_and_the_full_package_otherwise(self):
+        deltas = sorted(f for f in os.listdir(self.folder) if f.endswith(".delta"))
+        self.assertEqual(deltas, ["uen.1201.delta", "uen.1202.delta", "uen.1203.delta"])
+        self.assertLess(os.path.getsize(os.path.join(self.folder, "uen.1203.delta")) * 20,
+                        os.path.getsize(os.path.join(self.folder, "uen.tzst")))
+        for version, form in (("1203", "delta"), ("1201", "delta"), ("1200", "solid")):
+            asked, whole, stderr = self.takes(self.at(version))
+            self.assertEqual(asked, [(form, version, 200)], stderr)
+            self.assertTrue(whole, version)
+
+    def test_a_delta_that_makes_no_tree_of_the_release_is_followed_by_the_full_package(self):
+        def changed_by_hand(inst):
+            inst.write("Kivo9Data/Resource/large.bin", b"edited")
+        cases = [("an installed file changed by hand", changed_by_hand, None),
+                 ("a patch that does not apply", None, self.flipped_patch),
+                 ("a delta cut short", None, lambda data, listed: (data[:len(data) // 2], listed)),
+                 ("a delta that lies about its tree", None,
+                  lambda data, listed: (data, "0" * 64))]
+        published = self.published, self.page_list_hash()
+        for what, change, resign in cases:
+            with self.subTest(what):
+                if resign:
+                    self.resign_delta(resign)
+                asked, whole, stderr = self.takes(self.at("1203", change))
+                if resign:
+                    self.resign_delta(lambda data, listed: published)
+                self.assertEqual(asked, [("delta", "1203", 200), ("solid", "1203", 200)], stderr)
+                self.assertTrue(whole, stderr)
+
+    def page_list_hash(self):
+        with open(os.path.join(self.release.server_dir, "d", "ver.htm"), "rb") as f:
+            block = signed_page.parse_block(signed_page.split_page(f.read())[0])
+        return [d for d in block.deltas if d[1] == "1203"][0][4]
+
+    @staticmethod
+    def flipped_patch(data, listed):
+        """The delta with a byte of its patch of large.bin flipped."""
+        tar = subprocess.run(["zstd", "-q", "-d", "-c"], input=data, capture_output=True,
+                             check=True).stdout
+        header = tar.index(b"Resource/large.bin\0")  # the entry's tar header
+        at = header - header % 512 + 512 + 40
+        tar = tar[:at] + bytes([tar[at] ^ 0x55]) + tar[at + 1:]
+        return subprocess.run(["zstd", "-q", "-19", "-c"], input=tar, capture_output=True,
+                              check=True).stdout, listed
+
+    def resign_delta(self, change):
+        """Writes change(delta bytes, file list hash) as the delta from 1203 and signs the
+        pages with its size, hash and file list hash."""
+        path = os.path.join(self.folder, "uen.1203.delta")
+        with open(path, "rb") as f:
+            data = f.read()
+        pages = {}
+        for page in ("kivover/ver.htm", "d/ver.htm"):
+            with open(os.path.join(self.release.server_dir, page), "rb") as f:
+                signed, slot, _ = signed_page.split_page(f.read())
+            pages[page] = (signed_page.parse_block(signed), slot)
+        listed = [d for d in pages["d/ver.htm"][0].deltas if d[1] == "1203"][0][4]
+        data, listed = change(data, listed)
+        signing = keys.load_private(self.release.key)
+        for page, (block, slot) in pages.items():
+            block.deltas = [d for d in block.deltas if d[1] != "1203"] + [
+                ("en", "1203", len(data), hashlib.sha256(data).hexdigest(), listed)]
+            with open(os.path.join(self.release.server_dir, page), "wb") as f:
+                f.write(signed_page.render_page(block, slot, lambda b: keys.sign(signing, b)))
+        with open(path, "wb") as f:
+            f.write(data)
 
 
 class KeyRotation(SignedFleet, unittest.TestCase):
