@@ -340,6 +340,13 @@ class DeltaPackages(SignedFleet, unittest.TestCase):
             asked, whole, stderr = self.takes(self.at(version))
             self.assertEqual(asked, [(form, version, 200)], stderr)
             self.assertTrue(whole, version)
+        # stats prices the two deltas at what the solid package would have sent.
+        sent = json.loads(rf.run_tool("stats", self.release.stats_log, "--json", "--tree",
+                                      self.release.server_dir).stdout)
+        delta = [day["sent"]["delta"] for day in sent["days"].values()][0]
+        solid = os.path.getsize(os.path.join(self.folder, "uen.tzst"))
+        self.assertEqual((delta["packages"], delta["priced"], delta["full_bytes"]),
+                         (2, 2, 2 * solid))
 
     def test_a_delta_that_makes_no_tree_of_the_release_is_followed_by_the_full_package(self):
         def changed_by_hand(inst):
@@ -354,10 +361,15 @@ class DeltaPackages(SignedFleet, unittest.TestCase):
             with self.subTest(what):
                 if resign:
                     self.resign_delta(resign)
-                asked, whole, stderr = self.takes(self.at("1203", change))
+                inst = self.at("1203", change)
+                asked, whole, stderr = self.takes(inst)
+                self.assertEqual(asked, [("delta", "1203", 200), ("solid", "1203", 200)], stderr)
+                self.assertTrue(whole, stderr)
+                # The installation never fetches that delta again.
+                asked, whole, stderr = self.takes(inst)
                 if resign:
                     self.resign_delta(lambda data, listed: published)
-                self.assertEqual(asked, [("delta", "1203", 200), ("solid", "1203", 200)], stderr)
+                self.assertEqual(asked, [("solid", "1203", 200)], stderr)
                 self.assertTrue(whole, stderr)
 
     def page_list_hash(self):

@@ -53,6 +53,7 @@ constexpr WorkingName kWorkingNames[] = {
     {kKeptPackageName, WorkingName::kAlone},
     {kKeptPackageRecordName, WorkingName::kWithScratch},
     {kAgentLockName, WorkingName::kAlone},
+    {kRefusedDeltasName, WorkingName::kWithScratch},
 };
 
 // Every reserved name, formed once: the rule is asked for each path of a file list.

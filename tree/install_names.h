@@ -32,6 +32,7 @@ inline constexpr wchar_t kCheckDayName[] = L"check.day";
 inline constexpr wchar_t kKeptPackageName[] = L"package.part";
 inline constexpr wchar_t kKeptPackageRecordName[] = L"package.part.info";
 inline constexpr wchar_t kAgentLockName[] = L"agent.lock";
+inline constexpr wchar_t kRefusedDeltasName[] = L"delta.refused";
 
 // Where a whole tree goes aside while its successor is renamed into its place ("update" gives
 // "update.old"); reserved with the names above.

@@ -44,7 +44,8 @@ AgentLayout::AgentLayout(const std::wstring& agentDir)
       checkDayPath_(agentDir + tree::kCheckDayName),
       keptPackagePath_(agentDir + tree::kKeptPackageName),
       keptPackageRecordPath_(agentDir + tree::kKeptPackageRecordName),
-      agentLockPath_(agentDir + tree::kAgentLockName) {}
+      agentLockPath_(agentDir + tree::kAgentLockName),
+      refusedDeltasPath_(agentDir + tree::kRefusedDeltasName) {}
 
 AgentLayout AgentLayout::OfRunningAgent() { return AgentLayout(GetAgentDir()); }
 

@@ -53,6 +53,8 @@ class AgentLayout {
   const std::wstring& GetKeptPackageRecordPath() const { return keptPackageRecordPath_; }
   // agent.lock, held by the one run of a signed agent that may write the installation.
   const std::wstring& GetAgentLockPath() const { return agentLockPath_; }
+  // delta.refused, the delta packages that made no tree here (refused_deltas.h).
+  const std::wstring& GetRefusedDeltasPath() const { return refusedDeltasPath_; }
 
   // "LngFile" of section "Settings" in the user settings, "English.ini" when missing or when
   // it holds a separator or a colon (at most 255 characters); read afresh at every call.
@@ -82,6 +84,7 @@ class AgentLayout {
   std::wstring keptPackagePath_;
   std::wstring keptPackageRecordPath_;
   std::wstring agentLockPath_;
+  std::wstring refusedDeltasPath_;
   mutable std::optional<std::wstring> languageFilePath_;
 };
 

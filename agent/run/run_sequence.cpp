@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "agent/package/kept_package.h"
+#include "agent/package/refused_deltas.h"
 #include "agent/run/combine_filter_lists.h"
 #include "agent/run/messages.h"
 #include "agent/run/upgrade_session.h"
@@ -97,8 +98,12 @@ UnpackedTree CheckDeltaResult(PendingHandOver& handOver, UnpackedTree tree,
 // Leaves out of release the form of package that made no tree, so that the next plan takes
 // the next form: a delta is followed by the solid package, that by the zip package. False when
 // there is none left to take.
-bool LeaveOut(SignedFields& release, PackageForm failed) {
-  if (failed == PackageForm::kDelta) release.deltas.clear();
+bool LeaveOut(const RunInputs& run, SignedFields& release, PackageForm failed) {
+  if (failed == PackageForm::kDelta) {
+    // Never fetched again by this installation: what failed here would fail again.
+    RecordRefusedDeltas(run.layout.GetRefusedDeltasPath(), release);
+    release.deltas.clear();
+  }
   if (failed == PackageForm::kSolid) release.solidPackages.clear();
   return failed != PackageForm::kZip;
 }
@@ -109,6 +114,7 @@ void FetchUpdate(const RunInputs& run, const VersionCheck& check) {
   PrintMessage(run, kFetching);
   UpgradeSession session(run);
   std::optional<SignedFields> release = check.release;
+  if (release) LeaveOutRefusedDeltas(run.layout.GetRefusedDeltasPath(), *release);
   for (;;) {
     PackageStep step = session.DownloadAndUnpack(release ? &*release : nullptr);
     if (step.Result() == 0) {
@@ -121,7 +127,7 @@ void FetchUpdate(const RunInputs& run, const VersionCheck& check) {
     // A signed delta or solid package that made no whole tree of the release (the extractor
     // refused it, an installed file changed, or what it wrote is not the signed file list's)
     // is followed by the next form of the same tree in the same run, each once.
-    if (tree || !release || !LeaveOut(*release, step.form)) {
+    if (tree || !release || !LeaveOut(run, *release, step.form)) {
       HandOverTree(run, *step.handOver, std::move(tree), StillOffered(run, check));
       return;
     }

@@ -118,6 +118,10 @@ def _parser():
     stats.add_argument("--since", type=datetime.date.fromisoformat, metavar="YYYY-MM-DD",
                        help="leave out earlier days (default: every day in the log)")
     stats.add_argument("--json", action="store_true", help="one JSON object, for scripts")
+    stats.add_argument("--tree", metavar="SERVERDIR",
+                       help="the server tree: each delta download is priced at what its "
+                       "release's full package (solid, else zip) would have sent (default: "
+                       "not priced)")
     report = command("report", "one self-contained HTML page of the log for a person: the "
                      "fleet by build over time, downloads, requests without a package")
     report.add_argument("log", metavar="LOG", help="the JSON statistics log")
@@ -133,7 +137,8 @@ def _parser():
 def _run(args):
     if args.command == "stats":
         from .fleet import stats
-        counts = stats.read_log(args.log, args.since)
+        full_size = stats.full_sizes(args.tree) if args.tree else None
+        counts = stats.read_log(args.log, args.since, full_size)
         sys.stdout.write(stats.as_json(counts) if args.json else stats.report(counts))
         return 0
     if args.command == "report":

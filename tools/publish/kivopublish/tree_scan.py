@@ -22,7 +22,7 @@ LAUNCHER_PLACES = ("user", "update", "update.partial", "update.old", "install.jo
                    "install.log", "install.log.new", "release.seen", "release.seen.new",
                    "install.id", "install.id.new", "check.day", "check.day.new",
                    "package.part", "package.part.info", "package.part.info.new",
-                   "agent.lock")
+                   "agent.lock", "delta.refused", "delta.refused.new")
 
 # Characters Windows refuses in a file name, and the device names it reserves in any folder.
 WINDOWS_RESERVED_CHARS = re.compile(r'[<>:"\\|?*\x00-\x1f]')

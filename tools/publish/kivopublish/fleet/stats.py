@@ -14,6 +14,7 @@ field table is in the README.
 import collections
 import datetime
 import json
+import os
 import re
 
 from ..errors import PublishError
@@ -62,12 +63,16 @@ def build_text(build):
 
 
 class Counts:
-    def __init__(self):
+    def __init__(self, full_size=None):
         self.skipped = collections.Counter()
         self.packages = {}  # (day, name): [requests, answered, lowest counter, highest]
         self.machines = collections.Counter()  # (day, build): first checks of the day
         self.updates = collections.Counter()  # (day, from build, to release): downloads
         self.sent = {}  # (day, form): [packages finished, body bytes of every answer]
+        # With full_size(release, name) (bytes, or None when not known): day: [delta
+        # downloads finished that were priced, what their full packages would have sent].
+        self.full_size = full_size
+        self.delta_full = {}
         self.names = Folding(MAX_NAMES, OTHER_NAME)
         self.builds = Folding(MAX_BUILDS, OTHER_BUILD)
         self.pairs = {}  # day: Folding of that day's (from, to) pairs
@@ -140,6 +145,12 @@ class Counts:
             return
         counts[1] += 1
         self.sent[(day, record["form"])][0] += 1
+        if record["form"] == "delta" and self.full_size and record["v"] is not None:
+            full = self.full_size(record["v"], name)
+            if full is not None:
+                priced = self.delta_full.setdefault(day, [0, 0])
+                priced[0] += 1
+                priced[1] += full
         times = record["times"]
         if times is not None:
             counts[2] = times if counts[2] is None else min(counts[2], times)
@@ -171,10 +182,30 @@ class Skip(Exception):
     pass
 
 
-def read_log(path, since=None):
-    """The Counts of the log at path; since (a date) leaves out earlier days. PublishError
-    when the log cannot be read."""
-    counts = Counts()
+def full_sizes(root):
+    """full_size(release, name) for the server tree at root: the size of the release's solid
+    package of the name, else of its zip package; None when it has neither."""
+    known = {}
+
+    def full_size(release, name):
+        if not re.fullmatch(r"-|[a-z0-9]{1,32}", name):
+            return None  # a name no package has (a folded one, or what a client made up)
+        if (release, name) not in known:
+            served = "" if name == "-" else name
+            folder = os.path.join(root, "d", str(release))
+            known[(release, name)] = next(
+                (os.path.getsize(p) for p in (os.path.join(folder, "u%s.tzst" % served),
+                                              os.path.join(folder, "u%s.jpg" % served))
+                 if os.path.isfile(p)), None)
+        return known[(release, name)]
+    return full_size
+
+
+def read_log(path, since=None, full_size=None):
+    """The Counts of the log at path; since (a date) leaves out earlier days; full_size, when
+    given, prices each delta download finished (Counts). PublishError when the log cannot be
+    read."""
+    counts = Counts(full_size)
     try:
         log = open(path, "rb")
     except OSError as e:
@@ -305,6 +336,9 @@ def report(counts):
         lines.append("%-10s %-8s %8s %12s" % ("day", "form", "packages", "MB sent"))
         for (day, form), (finished, sent) in sorted(counts.sent.items()):
             lines.append("%-10s %-8s %8d %12.1f" % (day.isoformat(), form, finished, sent / 1e6))
+        for day, (priced, full) in sorted(counts.delta_full.items()):
+            lines.append("%-10s delta: %d finished would have sent %.1f MB as full packages"
+                         % (day.isoformat(), priced, full / 1e6))
     if counts.skipped:
         lines.append("")
         lines.append("skipped: " + ", ".join("%d %s" % (counts.skipped[why], why)
@@ -336,6 +370,8 @@ def as_json(counts):
                                                  "downloads": updates})
     for (day, form), (finished, sent) in sorted(counts.sent.items()):
         days[day.isoformat()]["sent"][form] = {"packages": finished, "bytes": sent}
+    for day, (priced, full) in sorted(counts.delta_full.items()):
+        days[day.isoformat()]["sent"]["delta"].update(priced=priced, full_bytes=full)
     return json.dumps({"days": days, "skipped": dict(counts.skipped),
                        "folded": counts.folded()}, indent=2,
                       sort_keys=True) + "\n"
