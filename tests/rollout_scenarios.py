@@ -347,6 +347,12 @@ class DeltaPackages(SignedFleet, unittest.TestCase):
         solid = os.path.getsize(os.path.join(self.folder, "uen.tzst"))
         self.assertEqual((delta["packages"], delta["priced"], delta["full_bytes"]),
                          (2, 2, 2 * solid))
+        page = os.path.join(self.release.root, "report.html")
+        rf.run_tool("report", self.release.stats_log, "--out", page, "--tree",
+                    self.release.server_dir)
+        with open(page, encoding="utf-8") as f:
+            self.assertIn("the 2 delta packages priced would have sent %.1f MB as full packages"
+                          % (2 * solid / 1e6), f.read())
 
     def test_a_delta_that_makes_no_tree_of_the_release_is_followed_by_the_full_package(self):
         def changed_by_hand(inst):

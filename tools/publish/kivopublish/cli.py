@@ -130,7 +130,8 @@ def _parser():
                         help="leave out earlier days (default: every day in the log)")
     report.add_argument("--tree", metavar="SERVERDIR",
                         help="the server tree, whose promotes, rollouts and halts are marked "
-                        "on the timeline (default: none marked)")
+                        "on the timeline and whose full packages price the delta downloads "
+                        "(default: none marked, none priced)")
     return parser
 
 
@@ -144,7 +145,8 @@ def _run(args):
     if args.command == "report":
         from . import release_events
         from .fleet import report, stats
-        page = report.render(stats.read_log(args.log, args.since),
+        full_size = stats.full_sizes(args.tree) if args.tree else None
+        page = report.render(stats.read_log(args.log, args.since, full_size),
                              events=release_events.read(args.tree))
         with open(args.out, "w", encoding="utf-8") as f:
             f.write(page)

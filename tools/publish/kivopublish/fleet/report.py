@@ -129,6 +129,23 @@ def _svg(name, parts):
                                                "".join(parts)))
 
 
+def _sent(counts):
+    """The summary's lines on the bytes sent by form, and what the priced deltas would have
+    cost as full packages."""
+    forms = {}
+    for (_, form), (finished, sent) in counts.sent.items():
+        forms.setdefault(form, [0, 0])
+        forms[form][0] += finished
+        forms[form][1] += sent
+    lines = ["sent as %s packages: %d finished, %.1f MB" % (form, finished, sent / 1e6)
+             for form, (finished, sent) in sorted(forms.items())]
+    priced = [sum(p[i] for p in counts.delta_full.values()) for i in (0, 1)]
+    if priced[0]:
+        lines.append("the %d delta packages priced would have sent %.1f MB as full packages"
+                     % (priced[0], priced[1] / 1e6))
+    return lines
+
+
 def render(counts, title="Kivo9 releases", events=()):
     """The whole report page; events ([(day, text)], oldest first) are the tree's release
     events."""
@@ -144,6 +161,7 @@ def render(counts, title="Kivo9 releases", events=()):
             last.isoformat(), total, 100.0 * on_last[leading] / total, build_text(leading)))
     summary.append("downloads: %d; package requests without a package: %d"
                    % (sum(ok for _, ok, _, _ in counts.packages.values()), refused))
+    summary += _sent(counts)
     summary += ["%s: %s" % (day.isoformat(), text) for day, text in events
                 if days and days[0] <= day <= days[-1]]
     if counts.skipped:
