@@ -48,8 +48,8 @@ Outcome Allowed(const TarEntry& entry, EntryWriter& writer) {
 
 }  // namespace
 
-Outcome ReadSolidPackage(CompressedInput input, const SolidEntryStep& each) {
-  ZstdFrameReader frame(std::move(input), kSolidWindowLogMax);
+Outcome ReadSolidPackage(CompressedInput input, const SolidEntryStep& each, int windowLogMax) {
+  ZstdFrameReader frame(std::move(input), windowLogMax);
   TarReader tar([&frame](char* data, std::size_t size) { return frame.ReadExact(data, size); });
   for (;;) {
     auto entry = tar.Next();

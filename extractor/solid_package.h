@@ -22,9 +22,10 @@ bool LooksLikeSolidPackage(const std::wstring& path);
 // each, which may read the entry's data from the reader (what it leaves is skipped) and stops
 // the reading by saying no. Why not when each says no, or the frame or the tar stream is
 // damaged, cut short, needs a window wider than kSolidWindowLogMax, or anything but zeros
-// follows the archive's end in the frame.
+// follows the archive's end in the frame. A narrower windowLogMax holds the frame to less.
 using SolidEntryStep = std::function<Outcome(const TarEntry& entry, TarReader& reader)>;
-Outcome ReadSolidPackage(CompressedInput input, const SolidEntryStep& each);
+Outcome ReadSolidPackage(CompressedInput input, const SolidEntryStep& each,
+                         int windowLogMax = kSolidWindowLogMax);
 
 // Unpacks the solid package at archivePath below destination (ending with a separator;
 // created when missing), overwriting files of the same name. Returns kExtractUnreadable
