@@ -39,13 +39,15 @@ OrWhy<DeltaLine> ParseLine(std::string_view line) {
     parsed.kind = DeltaKind::kSame;
   } else if (kind == "patch") {
     parsed.kind = DeltaKind::kPatch;
+  } else if (kind == "bsdiff") {
+    parsed.kind = DeltaKind::kBsdiff;
   } else if (kind != "whole") {
     return Outcome::No("a line of unknown kind");
   }
-  const std::uint64_t max = parsed.kind == DeltaKind::kPatch ? kMaxPatchedFile : UINT64_MAX;
+  const bool patched = parsed.kind == DeltaKind::kPatch || parsed.kind == DeltaKind::kBsdiff;
+  const std::uint64_t max = patched ? kMaxPatchedFile : UINT64_MAX;
   if (!TakeSizeAndHash(line, max, parsed.size, parsed.sha256) ||
-      (parsed.kind == DeltaKind::kPatch &&
-       !TakeSizeAndHash(line, max, parsed.oldSize, parsed.oldSha256))) {
+      (patched && !TakeSizeAndHash(line, max, parsed.oldSize, parsed.oldSha256))) {
     return Outcome::No("a size or hash that is malformed or too large");
   }
   if (line.empty()) return Outcome::No("a line without a path");

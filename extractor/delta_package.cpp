@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "bsdiff_patch.h"
 #include "delta_manifest.h"
 #include "platform/crypto.h"
 #include "platform/files.h"
@@ -119,8 +120,11 @@ class EntryMatcher {
     if (entry.name != line.path || entry.kind != TarKind::kFile) {
       return Outcome::No("entry " + entry.name + " is not the list's next");
     }
-    const bool fits =
-        line.kind == DeltaKind::kWhole ? entry.size == line.size : entry.size <= kMaxPatchedFile;
+    // A zstd patch is held in memory; a bsdiff patch streams, its triples bounded by the
+    // new file's size.
+    const bool fits = line.kind == DeltaKind::kWhole   ? entry.size == line.size
+                      : line.kind == DeltaKind::kPatch ? entry.size <= kMaxPatchedFile
+                                                       : true;
     if (!fits) return Outcome::No("entry " + entry.name + " is of another size than its line");
     return &line;
   }
@@ -170,6 +174,20 @@ OrWhy<DeltaSurvey> Survey(platform::FileReader& file, const std::wstring& destin
   return survey;
 }
 
+OrWhy<std::string> ApplyZstd(TarReader& reader, const std::string& old, std::uint64_t newSize) {
+  auto patch = EntryData(reader, kMaxPatchedFile);
+  if (!patch) return patch.outcome();
+  return ApplyZstdPatch(old, *patch, newSize);
+}
+
+OrWhy<std::string> ApplyBsdiff(TarReader& reader, const std::string& old, std::uint64_t newSize) {
+  BsdiffPatcher patcher(old, newSize);
+  Outcome read =
+      reader.Data([&patcher](const char* data, std::size_t n) { return patcher.Take(data, n); });
+  if (!read) return Outcome::No("the bsdiff patch is malformed");
+  return patcher.Finish();
+}
+
 // Makes the file of one line: a same line from the installed file, the others from the
 // current entry of reader.
 Outcome MakeFile(const DeltaLine& line, const std::wstring& base, TarReader* reader,
@@ -191,11 +209,10 @@ Outcome MakeFile(const DeltaLine& line, const std::wstring& base, TarReader* rea
     });
     return made;
   }
-  auto patch = EntryData(*reader, kMaxPatchedFile);
-  if (!patch) return patch.outcome();
   auto old = OldFile(base, line.path, line.oldSize, line.oldSha256);
   if (!old) return old.outcome();
-  auto made = ApplyZstdPatch(*old, *patch, line.size);
+  auto made = line.kind == DeltaKind::kPatch ? ApplyZstd(*reader, *old, line.size)
+                                             : ApplyBsdiff(*reader, *old, line.size);
   if (!made) return made.outcome();
   if (Outcome hashed = HashIs(made->data(), made->size(), line.sha256); !hashed) return hashed;
   return writer.AddFile(line.path, line.executable, [&made](const DataSink& sink) {

@@ -498,8 +498,20 @@ TEST(DeltaPackage, MakesTheTreeOnlyFromCheckedFiles) {
   const std::string patchLine = "patch - " + std::to_string(newLarge.size()) + " " +
                                 Sha256Hex(newLarge) + " " + std::to_string(oldLarge.size()) + " " +
                                 Sha256Hex(oldLarge) + " large.bin\n";
+  // The same change as a bsdiff patch: one triple whose diff bytes turn the old into the new.
+  std::string bsdiff = std::string("KBSDIFF1") + std::string(24, '\0');
+  for (int i = 0; i < 8; ++i)
+    bsdiff[8 + i] = static_cast<char>((newLarge.size() >> (8 * i)) & 0xFF);
+  for (std::size_t i = 0; i < newLarge.size(); ++i) {
+    bsdiff += static_cast<char>(newLarge[i] - oldLarge[i]);
+  }
+  const std::string bsdiffLine = "bsdiff" + patchLine.substr(5);
   const Case cases[] = {
       {"made", oldLarge, patchLine, patch, "added", 0, nullptr},
+      {"made by bsdiff", oldLarge, bsdiffLine, bsdiff, "added", 0, nullptr},
+      {"bsdiff of a changed file", newLarge, bsdiffLine, bsdiff, "added", 3,
+       "installed file changed"},
+      {"bsdiff cut short", oldLarge, bsdiffLine, bsdiff.substr(0, 100), "added", 3, "ends before"},
       {"installed file changed", newLarge, patchLine, patch, "added", 3, "installed file changed"},
       {"patch flipped", oldLarge, patchLine, patch.substr(0, 20) + "\x01" + patch.substr(21),
        "added", 3, "large.bin"},

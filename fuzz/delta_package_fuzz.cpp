@@ -1,14 +1,17 @@
-// The two readers of a delta package that see the server's bytes before any hash of a made
-// file can: the delta list, and a zstd patch applied to an installed file. The first byte
-// chooses: even, the rest is a list; odd, the next two bytes give the new size and the rest is
-// a patch of a fixed old file. Whatever the bytes, a list is read whole with every path
-// present and every patched size within its cap, or refused; a patch makes exactly the size
-// asked for, or is refused.
+// The readers of a delta package that see the server's bytes before any hash of a made file
+// can: the delta list, and the zstd and bsdiff patches applied to an installed file. The
+// first byte chooses (by its value modulo 3): 0, the rest is a list; 1 or 2, the next two bytes
+// give the new size and the rest is a zstd or a bsdiff patch of a fixed old file, the bsdiff
+// one fed in pieces of the third byte's size. Whatever the bytes, a list is read whole with
+// every path present and every patched size within its cap, or refused; a patch makes exactly
+// the size asked for, or is refused.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "bsdiff_patch.h"
 #include "delta_manifest.h"
 #include "fuzz_input.h"
 #include "zstd_patch.h"
@@ -29,7 +32,7 @@ const std::string& OldFile() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
-  if (data[0] % 2 == 0) {
+  if (data[0] % 3 == 0) {
     const auto lines = unpack::ParseDeltaList(rest);
     if (!lines) return 0;
     for (const unpack::DeltaLine& line : *lines) {
@@ -44,7 +47,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (rest.size() < 2) return 0;
   const std::uint64_t newSize =
       static_cast<std::uint8_t>(rest[0]) * 256u + static_cast<std::uint8_t>(rest[1]);
-  const auto made = unpack::ApplyZstdPatch(OldFile(), std::string(rest.substr(2)), newSize);
-  fuzz::Require(!made || made->size() == newSize, "a patch makes the size asked for");
+  if (data[0] % 3 == 1) {
+    const auto made = unpack::ApplyZstdPatch(OldFile(), std::string(rest.substr(2)), newSize);
+    fuzz::Require(!made || made->size() == newSize, "a patch makes the size asked for");
+    return 0;
+  }
+  const std::size_t piece = rest.size() > 2 ? static_cast<std::uint8_t>(rest[2]) + 1u : 1u;
+  const std::string_view patch = rest.substr(std::min<std::size_t>(rest.size(), 3));
+  unpack::BsdiffPatcher patcher(OldFile(), newSize);
+  for (std::size_t at = 0; at < patch.size(); at += piece) {
+    patcher.Take(patch.data() + at, std::min(piece, patch.size() - at));
+  }
+  const auto made = patcher.Finish();
+  fuzz::Require(!made || made->size() == newSize, "a bsdiff patch makes the size asked for");
   return 0;
 }

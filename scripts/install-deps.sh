@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 packages=(cmake make g++ googletest clang-format libcurl4-openssl-dev libarchive-dev python3 file zip
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 curl libssl-dev libgnutls30
           python3-cryptography nginx-light apache2-utils openssl clang libclang-rt-14-dev
-          zlib1g-dev libz-mingw-w64-dev rsync rclone chromium zstd libzstd-dev xz-utils)
+          zlib1g-dev libz-mingw-w64-dev rsync rclone chromium zstd libzstd-dev xz-utils bsdiff)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
