@@ -16,14 +16,6 @@
 namespace unpack {
 namespace {
 
-CompressedInput InputOf(platform::FileReader& file, std::uint64_t& offset) {
-  return [&file, &offset](char* data, std::size_t size, std::size_t& got) {
-    if (!file.ReadAt(offset, data, size, got)) return false;
-    offset += got;
-    return true;
-  };
-}
-
 // The whole data of the current entry, which the caller has bounded.
 OrWhy<std::string> EntryData(TarReader& reader, std::uint64_t size) {
   std::string data;
@@ -147,7 +139,7 @@ OrWhy<DeltaSurvey> Survey(platform::FileReader& file, const std::wstring& destin
   EntryWriter names(destination);
   std::uint64_t offset = 0;
   Outcome read =
-      ReadSolidPackage(InputOf(file, offset), [&](const TarEntry& entry, TarReader& reader) {
+      ReadSolidPackage(FileInput(file, offset), [&](const TarEntry& entry, TarReader& reader) {
         if (!matcher) {
           auto lines = ReadList(entry, reader);
           if (!lines) return lines.outcome();
@@ -229,7 +221,7 @@ bool IsDeltaPackage(const std::wstring& path) {
   std::uint64_t offset = 0;
   bool delta = false;
   // Only the first entry's header is read: the step stops the reading there.
-  (void)ReadSolidPackage(InputOf(file, offset), [&delta](const TarEntry& entry, TarReader&) {
+  (void)ReadSolidPackage(FileInput(file, offset), [&delta](const TarEntry& entry, TarReader&) {
     delta = entry.name == kDeltaListName;
     return Outcome::No("read no further");
   });
@@ -280,7 +272,7 @@ ExtractStatus UnpackDelta(const std::wstring& archivePath, const std::wstring& d
   bool first = true;
   std::uint64_t offset = 0;
   Outcome written =
-      ReadSolidPackage(InputOf(file, offset), [&](const TarEntry& entry, TarReader& reader) {
+      ReadSolidPackage(FileInput(file, offset), [&](const TarEntry& entry, TarReader& reader) {
         if (std::exchange(first, false)) return Outcome();  // the list, read by the survey
         auto line = matcher.Next(entry);
         if (!line) return line.outcome();

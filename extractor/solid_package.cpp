@@ -30,14 +30,6 @@ Outcome ReadTrailer(ZstdFrameReader& frame) {
   }
 }
 
-CompressedInput InputOf(platform::FileReader& file, std::uint64_t& offset) {
-  return [&file, &offset](char* data, std::size_t size, std::size_t& got) {
-    if (!file.ReadAt(offset, data, size, got)) return false;
-    offset += got;
-    return true;
-  };
-}
-
 Outcome Allowed(const TarEntry& entry, EntryWriter& writer) {
   if (Outcome named = EntryWriter::NameAllowed(entry.name); !named) return named;
   if (entry.kind == TarKind::kOther) return Outcome::No("not a regular file");
@@ -47,6 +39,14 @@ Outcome Allowed(const TarEntry& entry, EntryWriter& writer) {
 }
 
 }  // namespace
+
+CompressedInput FileInput(platform::FileReader& file, std::uint64_t& offset) {
+  return [&file, &offset](char* data, std::size_t size, std::size_t& got) {
+    if (!file.ReadAt(offset, data, size, got)) return false;
+    offset += got;
+    return true;
+  };
+}
 
 Outcome ReadSolidPackage(CompressedInput input, const SolidEntryStep& each, int windowLogMax) {
   ZstdFrameReader frame(std::move(input), windowLogMax);
@@ -74,7 +74,7 @@ ExtractStatus UnpackSolid(const std::wstring& archivePath, const std::wstring& d
   if (!OpenArchive(archivePath, file, archiveSize)) return kExtractUnreadable;
   std::uint64_t entries = 0, total = 0, offset = 0;
   const Outcome surveyed =
-      ReadSolidPackage(InputOf(file, offset), [&](const TarEntry& entry, TarReader&) {
+      ReadSolidPackage(FileInput(file, offset), [&](const TarEntry& entry, TarReader&) {
         ++entries;
         total += std::min(entry.size, UINT64_MAX - total);  // saturating
         return Outcome();
@@ -95,7 +95,7 @@ ExtractStatus UnpackSolid(const std::wstring& archivePath, const std::wstring& d
   bool allUnpacked = true;
   offset = 0;
   const Outcome written =
-      ReadSolidPackage(InputOf(file, offset), [&](const TarEntry& entry, TarReader& reader) {
+      ReadSolidPackage(FileInput(file, offset), [&](const TarEntry& entry, TarReader& reader) {
         Outcome unpacked = Allowed(entry, writer);
         if (unpacked && entry.kind == TarKind::kDirectory)
           unpacked = writer.AddDirectory(entry.name);

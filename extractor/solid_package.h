@@ -14,6 +14,10 @@
 
 namespace unpack {
 
+// The compressed input of file read from offset on, which it moves along; false on a read
+// error.
+CompressedInput FileInput(platform::FileReader& file, std::uint64_t& offset);
+
 // Whether the file at path starts with a zstd frame's magic number; false when it cannot be
 // read.
 bool LooksLikeSolidPackage(const std::wstring& path);
