@@ -5,6 +5,13 @@
 #include <vector>
 
 namespace unpack {
+namespace {
+
+// The compressed bytes read at a time. zstd suggests a whole block (128 KiB), but any size
+// works; a smaller one is a cheaper allocation for every package opened.
+constexpr std::size_t kInputPiece = 32 * 1024;
+
+}  // namespace
 
 struct ZstdFrameReader::State {
   ZSTD_DCtx* context = nullptr;
@@ -18,7 +25,7 @@ struct ZstdFrameReader::State {
 ZstdFrameReader::ZstdFrameReader(CompressedInput input, int windowLogMax)
     : input_(std::move(input)), state_(std::make_unique<State>()) {
   state_->context = ZSTD_createDCtx();
-  state_->input.resize(ZSTD_DStreamInSize());
+  state_->input.resize(kInputPiece);
   state_->pending.src = state_->input.data();
   if (state_->context == nullptr) {
     state_->failed = Outcome::No("no memory for the decoder");
