@@ -39,6 +39,11 @@ OrWhy<std::vector<DeltaLine>> ReadList(const TarEntry& entry, TarReader& reader)
   return ParseDeltaList(*text);
 }
 
+// Where the installed file of a list path lies below base.
+std::wstring InstalledPlace(const std::wstring& base, const std::string& path) {
+  return platform::LongPathForm(base + platform::NativePath(platform::FromUtf8(path)));
+}
+
 Outcome HashIs(const char* data, std::size_t size, const platform::Sha256Digest& expected) {
   platform::Sha256 hash;
   hash.Update(data, size);
@@ -49,8 +54,7 @@ Outcome HashIs(const char* data, std::size_t size, const platform::Sha256Digest&
 // (size is bounded by the caller), with the SHA-256 given.
 OrWhy<std::string> OldFile(const std::wstring& base, const std::string& path, std::uint64_t size,
                            const platform::Sha256Digest& sha256) {
-  const std::wstring place =
-      platform::LongPathForm(base + platform::NativePath(platform::FromUtf8(path)));
+  const std::wstring place = InstalledPlace(base, path);
   const platform::PathInfo info = platform::QueryPath(place);
   if (info.kind != platform::PathKind::File || info.size != size) {
     return Outcome::No("the installed file is missing or of another size");
@@ -67,8 +71,7 @@ OrWhy<std::string> OldFile(const std::wstring& base, const std::string& path, st
 
 // Copies the installed file of a "same" line through the sink, checking it on the way.
 Outcome CopySame(const std::wstring& base, const DeltaLine& line, const DataSink& sink) {
-  const std::wstring place =
-      platform::LongPathForm(base + platform::NativePath(platform::FromUtf8(line.path)));
+  const std::wstring place = InstalledPlace(base, line.path);
   const platform::PathInfo info = platform::QueryPath(place);
   platform::FileReader file;
   if (info.kind != platform::PathKind::File || info.size != line.size || !file.Open(place)) {

@@ -237,9 +237,10 @@ def _apply(listing, members, tar, old, scratch):
             data = tar.extractfile(entry).read()
             if kind in ("patch", "bsdiff"):
                 old_path = os.path.join(scratch, "old")
+                old_data = old.read(rest)
                 with open(old_path, "wb") as out:
-                    out.write(old.read(rest))
-                if hashlib.sha256(old.read(rest)).hexdigest() != old_digest:
+                    out.write(old_data)
+                if hashlib.sha256(old_data).hexdigest() != old_digest:
                     raise ValueError("the old %s is not the one patched" % rest)
             if kind == "patch":
                 data = _zstd(["-d", "--long=%d" % PATCH_WINDOW_LOG, "--patch-from=" + old_path,
